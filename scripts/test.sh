@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine, builds everything and runs every test twice:
+# once in a normal build, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libbenchmark-dev)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+        missing+=("$package")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    as_root apt-get update
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+fi
+
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build --parallel "$jobs"
+(cd build && ctest --output-on-failure --parallel "$jobs")
+
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVANDRELL_SANITIZE=ON \
+    -DVANDRELL_BENCHMARKS=OFF
+cmake --build build-sanitize --parallel "$jobs"
+(cd build-sanitize &&
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --output-on-failure --parallel "$jobs")

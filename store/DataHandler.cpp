@@ -1,0 +1,12 @@
+#include "DataHandler.h"
+
+DataHandler::~DataHandler()
+{
+    RemoveDataHandlers();
+}
+
+void DataHandler::RemoveDataHandlers()
+{
+    for (EventHandlerRoot* handler : handlers)
+        handler->removed = true;
+}

@@ -1,0 +1,182 @@
+#include "Item.h"
+
+#include "Data.h"
+
+ItemPtr Item::HasItem(const char* typeName) const
+{
+    return HasItem(type->data->GetType(typeName));
+}
+
+ItemPtr Item::HasItem(Type* partnerType) const
+{
+    const ItemSet* partners = connections.ItemsOf(partnerType);
+    return partners ? static_cast<ItemPtr>(*partners) : ItemPtr();
+}
+
+bool Item::IsConnected(Item* other) const
+{
+    const ItemSet* partners = connections.ItemsOf(other->type);
+    return partners && partners->Contains(other);
+}
+
+bool Item::IsConnected(Type* partnerType) const
+{
+    return connections.ItemsOf(partnerType) != nullptr;
+}
+
+void Item::Link(Item* other)
+{
+    connections[other->type].Insert(other);
+}
+
+void Item::Unlink(Item* other)
+{
+    auto entry = connections.Find(other->type);
+    if (entry == connections.End())
+        return;
+    entry.Set()->Erase(other);
+    if (entry.Set()->Empty())
+        connections.Erase(other->type);
+}
+
+void Item::Connect(Item* other)
+{
+    const RelationInfo relation = type->GetRelation(other->type);
+    if (IsConnected(other))
+        return;
+    Data& store = *type->data;
+    // A removed item that a walk still holds takes no new partners.
+    if (!store.IsAlive(this) || !store.IsAlive(other))
+        return;
+    Data::WalkGuard guard(store);
+    if (relation.otherEnd == One)
+    {
+        ItemPtr previous = HasItem(other->type);
+        if (!previous.IsNull())
+            Disconnect(previous);
+    }
+    // The replaced partners' handlers may have changed the store meanwhile.
+    if (!store.IsAlive(this) || !store.IsAlive(other) || IsConnected(other))
+        return;
+    Link(other);
+    if (relation.thisEnd == One)
+    {
+        ItemPtr previous = other->HasItem(type);
+        if (!previous.IsNull() && previous.Get() != this)
+            other->Disconnect(previous);
+    }
+    if (!store.IsAlive(this) || !store.IsAlive(other))
+        return;
+    other->Link(this);
+
+    type->connected.Notify(ConnectionInfo{this, other});
+    other->type->connected.Notify(ConnectionInfo{other, this});
+    store.NotifyConnectionEventHandlers(this, other);
+}
+
+void Item::Disconnect(Item* other)
+{
+    Data& store = *type->data;
+    Data::WalkGuard guard(store);
+    Unlink(other);
+    other->Unlink(this);
+    type->disconnected.Notify(ConnectionInfo{this, other});
+    other->type->disconnected.Notify(ConnectionInfo{other, this});
+    store.NotifyDisconnectionEventHandlers(this, other);
+}
+
+void Item::Disconnect(const char* typeName)
+{
+    Type* partnerType = type->data->GetType(typeName);
+    const ItemSet* partners = connections.ItemsOf(partnerType);
+    if (!partners)
+        return;
+    const ItemSet copy = *partners;
+    Data& store = *type->data;
+    Data::WalkGuard guard(store);
+    copy.ForEach([&](ItemPtr partner) {
+        if (store.IsAlive(partner))
+            Disconnect(partner);
+    });
+}
+
+Item* Item::NewItem(const char* typeName)
+{
+    Type* partnerType = type->data->GetType(typeName);
+    const RelationInfo relation = type->GetRelation(partnerType);
+    if (!partnerType->isNull)
+        throw NullTypeException();
+    if (relation.otherEnd == Many)
+    {
+        Item* created = partnerType->NewItem();
+        Connect(created);
+        return created;
+    }
+    ItemPtr existing = HasItem(partnerType);
+    if (!existing.IsNull())
+        return existing;
+    Item* attached =
+        relation.thisEnd == Many ? partnerType->GetGlobalNullItem() : partnerType->NewItem();
+    Connect(attached);
+    return attached;
+}
+
+void Item::Remove()
+{
+    Data& store = *type->data;
+    // Not in its type's index: already removed, or being removed further up.
+    if (!type->Leave(this))
+        return;
+    Data::WalkGuard guard(store);
+    type->itemRemoved.Notify(ItemPtr(this));
+    store.itemRemoved.Notify(ItemPtr(this));
+    // A disconnection handler may connect the item again; repeat until it is bare.
+    while (!connections.Empty())
+    {
+        const TypeItemsMap partners = connections;
+        for (const TypeItemsMap::Entry& entry : partners)
+            entry.items.ForEach([&](ItemPtr partner) {
+                if (store.IsAlive(partner))
+                    Disconnect(partner);
+                else
+                    Unlink(partner);
+            });
+    }
+    store.Bury(this);
+}
+
+void Item::GetItems(const char* typeName, ItemSet& into) const
+{
+    Type* partnerType = type->data->GetType(typeName);
+    type->GetRelation(partnerType);
+    const ItemSet* partners = connections.ItemsOf(partnerType);
+    if (partners)
+        into = *partners;
+}
+
+void Item::GetUniqueItemsFromOrTo(Path path, std::map<Item*, Path>& found, bool toSingle)
+{
+    path.push_back(type);
+    found[this] = path;
+    for (const TypeItemsMap::Entry& entry : connections)
+    {
+        const RelationInfo* relation = type->FindRelation(entry.type);
+        if (!relation)
+            continue;
+        if (!toSingle)
+        {
+            if (relation->thisEnd != One)
+                continue;
+            entry.items.ForEach([&](ItemPtr partner) {
+                if (!found.count(partner))
+                    partner->GetUniqueItemsFromOrTo(path, found, toSingle);
+            });
+            continue;
+        }
+        if (relation->otherEnd != One)
+            continue;
+        ItemPtr partner = entry.items;
+        if (!found.count(partner))
+            partner->GetUniqueItemsFromOrTo(path, found, toSingle);
+    }
+}

@@ -1,0 +1,406 @@
+#include "ItemSet.h"
+
+#include <functional>
+#include <map>
+#include <utility>
+
+#include <QString>
+
+#include "Data.h"
+#include "ExtendedAsciiTranslator.h"
+
+ItemSet::Iterator::Iterator(const ItemSet* set, State state, ItemBlocks::Position node)
+    : state(state), node(node), set(set)
+{}
+
+void ItemSet::Iterator::Normalize()
+{
+    if (state == AtEnd || !set->many)
+        return;
+    state = (node.block == 0 && node.index == 0) ? First : Later;
+}
+
+ItemSet::Iterator& ItemSet::Iterator::operator++()
+{
+    if (state == AtEnd)
+        return *this;
+    if (!set->many || !set->many->Next(node))
+    {
+        state = AtEnd;
+        node = {};
+        return *this;
+    }
+    Normalize();
+    return *this;
+}
+
+ItemSet::Iterator ItemSet::Iterator::operator++(int)
+{
+    Iterator previous = *this;
+    ++*this;
+    return previous;
+}
+
+ItemPtr ItemSet::Iterator::Item() const
+{
+    if (state == AtEnd)
+        return ItemPtr();
+    if (set->many)
+        return set->many->At(node);
+    return set->single;
+}
+
+bool ItemSet::Iterator::operator==(const Iterator& other) const
+{
+    if (set != other.set || state != other.state)
+        return false;
+    return state != Later || node == other.node;
+}
+
+ItemSet::ItemSet(ItemPtr item) : single(item)
+{}
+
+ItemSet::ItemSet(const ItemSet& other)
+    : single(other.single), many(other.many ? new ItemBlocks(*other.many) : nullptr)
+{}
+
+ItemSet::ItemSet(ItemSet&& other) noexcept : single(other.single), many(other.many)
+{
+    other.single = ItemPtr();
+    other.many = nullptr;
+}
+
+ItemSet& ItemSet::operator=(const ItemSet& other)
+{
+    if (this != &other)
+        *this = ItemSet(other);
+    return *this;
+}
+
+ItemSet& ItemSet::operator=(ItemSet&& other) noexcept
+{
+    std::swap(single, other.single);
+    std::swap(many, other.many);
+    return *this;
+}
+
+ItemSet::~ItemSet()
+{
+    delete many;
+}
+
+ItemSet::Iterator ItemSet::Begin() const
+{
+    return Iterator(this, Empty() ? Iterator::AtEnd : Iterator::First);
+}
+
+size_t ItemSet::Size() const
+{
+    if (many)
+        return many->Size();
+    return single.IsNull() ? 0 : 1;
+}
+
+ItemSet::Iterator ItemSet::Find(ItemPtr item) const
+{
+    if (many)
+    {
+        Iterator found(this, Iterator::Later);
+        if (!many->Find(item, found.node))
+            return End();
+        found.Normalize();
+        return found;
+    }
+    if (!single.IsNull() && single == item)
+        return Begin();
+    return End();
+}
+
+bool ItemSet::Contains(ItemPtr item) const
+{
+    if (many)
+        return many->Contains(item);
+    return !single.IsNull() && single == item;
+}
+
+ItemSet::operator ItemPtr() const
+{
+    return many ? ItemPtr(many->First()) : single;
+}
+
+void ItemSet::Insert(ItemPtr item)
+{
+    if (many)
+    {
+        many->Insert(item);
+        return;
+    }
+    if (single.IsNull())
+    {
+        single = item;
+        return;
+    }
+    if (single == item)
+        return;
+    many = new ItemBlocks;
+    many->Insert(single);
+    many->Insert(item);
+    single = ItemPtr();
+}
+
+void ItemSet::Erase(ItemPtr item)
+{
+    if (!many)
+    {
+        if (single == item)
+            single = ItemPtr();
+        return;
+    }
+    many->Erase(item);
+    if (many->Size() == 1)
+    {
+        single = many->First();
+        delete many;
+        many = nullptr;
+    }
+}
+
+void ItemSet::Clear()
+{
+    delete many;
+    many = nullptr;
+    single = ItemPtr();
+}
+
+void ItemSet::Add(const ItemSet& other)
+{
+    other.ForEach([this](ItemPtr item) { Insert(item); });
+}
+
+ItemSet ItemSet::operator+(ItemSet other) const
+{
+    other.Add(*this);
+    return other;
+}
+
+ItemSet ItemSet::Common(const ItemSet& other) const
+{
+    const std::less<::Item*> before;
+    ItemSet result;
+    Iterator mine = Begin();
+    Iterator theirs = other.Begin();
+    while (mine != End() && theirs != other.End())
+    {
+        ::Item* left = *mine;
+        ::Item* right = *theirs;
+        if (left == right)
+        {
+            result.Insert(left);
+            ++mine;
+            ++theirs;
+        }
+        else if (before(left, right))
+            ++mine;
+        else
+            ++theirs;
+    }
+    return result;
+}
+
+namespace {
+// Calls visit(partner) for every item connected to `item`, stopping when it
+// returns true; tells whether it stopped.
+template <class Visit> bool AnyPartner(ItemPtr item, Visit visit)
+{
+    for (const TypeItemsMap::Entry& entry : item->connections)
+    {
+        bool stopped = false;
+        entry.items.ForEach([&](ItemPtr partner) {
+            if (!stopped && visit(partner))
+                stopped = true;
+        });
+        if (stopped)
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+ItemSet ItemSet::Connected(const ItemSet& other) const
+{
+    ItemSet result;
+    if (Size() < other.Size())
+    {
+        ForEach([&](ItemPtr member) {
+            if (AnyPartner(member, [&](ItemPtr partner) { return other.Contains(partner); }))
+                result.Insert(member);
+        });
+        return result;
+    }
+    other.ForEach([&](ItemPtr member) {
+        AnyPartner(member, [&](ItemPtr partner) {
+            if (Contains(partner))
+                result.Insert(partner);
+            return false;
+        });
+    });
+    return result;
+}
+
+ItemSet ItemSet::Connected(ItemPtr item) const
+{
+    ItemSet result;
+    if (item.IsNull())
+        return result;
+    ForEach([&](ItemPtr member) {
+        if (member->IsConnected(item))
+            result.Insert(member);
+    });
+    return result;
+}
+
+ItemSet ItemSet::Connected(const char* type) const
+{
+    return Connected(d.GetType(type)->GetItems());
+}
+
+ItemSet ItemSet::Connected(const char* type, Value value) const
+{
+    return Connected(ItemPtr(d.GetType(type)->HasItem(value)));
+}
+
+ItemSet ItemSet::NotConnected(const ItemSet& other) const
+{
+    ItemSet result;
+    ForEach([&](ItemPtr member) {
+        if (!AnyPartner(member, [&](ItemPtr partner) { return other.Contains(partner); }))
+            result.Insert(member);
+    });
+    return result;
+}
+
+ItemSet ItemSet::NotConnected(ItemPtr item) const
+{
+    if (item.IsNull())
+        return *this;
+    ItemSet result;
+    ForEach([&](ItemPtr member) {
+        if (!member->IsConnected(item))
+            result.Insert(member);
+    });
+    return result;
+}
+
+ItemSet ItemSet::NotConnected(const char* type) const
+{
+    return NotConnected(d.GetType(type)->GetItems());
+}
+
+ItemSet ItemSet::NotConnected(const char* type, Value value) const
+{
+    return NotConnected(ItemPtr(d.GetType(type)->HasItem(value)));
+}
+
+ItemSet ItemSet::GetItems(const char* type) const
+{
+    ItemSet result;
+    ForEach([&](ItemPtr member) { result.Add(member.GetItems(type)); });
+    return result;
+}
+
+namespace {
+// Acts on each member in identity order, skipping members that a handler run
+// for an earlier member has removed.
+template <class Act> void ForEachLiveMember(const ItemSet& set, Act act)
+{
+    if (set.Empty())
+        return;
+    const ItemSet members = set;
+    Data& store = *static_cast<ItemPtr>(members)->type->data;
+    Data::WalkGuard guard(store);
+    members.ForEach([&](ItemPtr member) {
+        if (store.IsAlive(member))
+            act(member);
+    });
+}
+} // namespace
+
+void ItemSet::Disconnect(const char* type) const
+{
+    ForEachLiveMember(*this, [type](ItemPtr member) { member.Disconnect(type); });
+}
+
+void ItemSet::Remove() const
+{
+    ForEachLiveMember(*this, [](ItemPtr member) { member.Remove(); });
+}
+
+namespace {
+qlonglong NumericKey(const std::string& bytes)
+{
+    return QString::fromLatin1(bytes.c_str()).toLongLong(nullptr, 10);
+}
+
+// Groups the members by key (ties keep identity order) and flattens the groups;
+// descending order is the exact reverse of ascending.
+template <class Key, class KeyOf>
+std::list<ItemPtr> SortBy(const ItemSet& set, bool ascending, KeyOf keyOf)
+{
+    std::map<Key, ItemSet> groups;
+    set.ForEach([&](ItemPtr member) {
+        Key key;
+        if (keyOf(member, key))
+            groups[key].Insert(member);
+    });
+    std::list<ItemPtr> sorted;
+    for (const auto& group : groups)
+        group.second.ForEach([&](ItemPtr member) {
+            if (ascending)
+                sorted.push_back(member);
+            else
+                sorted.push_front(member);
+        });
+    return sorted;
+}
+} // namespace
+
+std::list<ItemPtr> ItemSet::SortNumeric(bool ascending) const
+{
+    return SortBy<qlonglong>(*this, ascending, [](ItemPtr member, qlonglong& key) {
+        key = NumericKey(member->value.Bytes());
+        return true;
+    });
+}
+
+std::list<ItemPtr> ItemSet::SortAlphabetic(bool ascending) const
+{
+    return SortBy<QString>(*this, ascending, [](ItemPtr member, QString& key) {
+        key = ToQString(member->value.Bytes());
+        return true;
+    });
+}
+
+std::list<ItemPtr> ItemSet::SortNumericBy(const char* type, bool ascending) const
+{
+    return SortBy<qlonglong>(*this, ascending, [type](ItemPtr member, qlonglong& key) {
+        ItemPtr attribute = member->HasItem(type);
+        if (attribute.IsNull())
+            return false;
+        key = NumericKey(attribute->value.Bytes());
+        return true;
+    });
+}
+
+std::list<ItemPtr> ItemSet::SortAlphabeticBy(const char* type, bool ascending,
+                                             bool caseSensitive) const
+{
+    return SortBy<QString>(*this, ascending, [type, caseSensitive](ItemPtr member, QString& key) {
+        ItemPtr attribute = member->HasItem(type);
+        if (attribute.IsNull())
+            return false;
+        key = ToQString(attribute->value.Bytes());
+        if (!caseSensitive)
+            key = key.toLower();
+        return true;
+    });
+}

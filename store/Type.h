@@ -1,0 +1,75 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "ConnectionInfo.h"
+#include "Event.h"
+#include "ItemSet.h"
+#include "RelationInfo.h"
+#include "Value.h"
+
+class Data;
+class Item;
+
+// A named item type. Types are made by Data::NewType and live as long as the
+// store.
+class Type
+{
+public:
+    Type(Data* data, std::string name, Primacy primacy, bool isNull, bool autoCreate);
+    Type(const Type&) = delete;
+    Type& operator=(const Type&) = delete;
+    ~Type();
+
+    void RelateToType(Type* other, OneOrMany thisEnd, OneOrMany otherEnd, bool owner);
+    void RelateToType(const std::string& other, OneOrMany thisEnd, OneOrMany otherEnd);
+    RelationInfo GetRelation(Type* other) const;
+    // The relation, or null when the types are not related; never throws.
+    const RelationInfo* FindRelation(Type* other) const;
+    void GetRelatedTypes(std::map<Type*, RelationInfo>& into) const { into = relations; }
+
+    Item* NewItem();
+    Item* GetGlobalNullItem();
+    Item* NewItem(const Value& value);
+    Item* GetItem(const Value& value);
+    Item* operator[](const Value& value) { return GetItem(value); }
+    Item* HasItem(const Value& value) const;
+    ItemSet GetItems() const;
+    void GetItems(ItemSet& into) const;
+    size_t ItemCount() const;
+    // The items in byte order of their values (identity order for a valueless type).
+    std::vector<Item*> GetItemsInValueOrder() const;
+    void RemoveAllItems();
+
+    Event<ItemPtr> itemAdded;
+    Event<ItemPtr> itemRemoved;
+    Event<ConnectionInfo> connected;
+    Event<ConnectionInfo> disconnected;
+
+    Data* const data;
+    const std::string name;
+    const Primacy primacy;
+    const bool isNull;
+    const bool autoCreate;
+
+private:
+    friend class Data;
+    friend class Item;
+
+    Item* Create(const Value& value);
+    void Enter(Item* item);
+    // Takes the item out of the index; false when it was not there.
+    bool Leave(Item* item);
+    void CheckValued() const;
+    void CheckValueless() const;
+
+    std::map<Type*, RelationInfo> relations;
+    // Values are looked up by hash; the value order is produced on demand.
+    // The keys view the value bytes held by the item itself.
+    std::unordered_map<std::string_view, Item*> items;
+    ItemSet nullItems;
+};

@@ -1,0 +1,102 @@
+#include "TypeItemsMap.h"
+
+#include <functional>
+#include <utility>
+
+TypeItemsMap::TypeItemsMap(const TypeItemsMap& other)
+{
+    *this = other;
+}
+
+TypeItemsMap& TypeItemsMap::operator=(const TypeItemsMap& other)
+{
+    if (this == &other)
+        return *this;
+    Clear();
+    Reserve(other.count);
+    for (uint32_t index = 0; index < other.count; ++index)
+        entries[index] = other.entries[index];
+    count = other.count;
+    return *this;
+}
+
+uint32_t TypeItemsMap::LowerBound(Type* type) const
+{
+    const std::less<Type*> before;
+    uint32_t low = 0;
+    uint32_t high = count;
+    while (low < high)
+    {
+        const uint32_t middle = (low + high) / 2;
+        if (before(entries[middle].type, type))
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+TypeItemsMap::Iterator TypeItemsMap::Find(Type* type) const
+{
+    const uint32_t index = LowerBound(type);
+    if (index < count && entries[index].type == type)
+        return Iterator(this, index);
+    return End();
+}
+
+const ItemSet* TypeItemsMap::ItemsOf(Type* type) const
+{
+    const uint32_t index = LowerBound(type);
+    if (index < count && entries[index].type == type)
+        return &entries[index].items;
+    return nullptr;
+}
+
+void TypeItemsMap::Reserve(uint32_t wanted)
+{
+    if (wanted <= capacity)
+        return;
+    auto* grown = new Entry[wanted];
+    for (uint32_t index = 0; index < count; ++index)
+        grown[index] = std::move(entries[index]);
+    delete[] entries;
+    entries = grown;
+    capacity = wanted;
+}
+
+ItemSet& TypeItemsMap::operator[](Type* type)
+{
+    const uint32_t index = LowerBound(type);
+    if (index < count && entries[index].type == type)
+        return entries[index].items;
+    // Grow one entry at a time: most maps never exceed two or three types.
+    Reserve(count + 1);
+    for (uint32_t move = count; move > index; --move)
+        entries[move] = std::move(entries[move - 1]);
+    entries[index].type = type;
+    entries[index].items.Clear();
+    ++count;
+    return entries[index].items;
+}
+
+void TypeItemsMap::Erase(Type* type)
+{
+    const uint32_t index = LowerBound(type);
+    if (index >= count || entries[index].type != type)
+        return;
+    for (uint32_t move = index; move + 1 < count; ++move)
+        entries[move] = std::move(entries[move + 1]);
+    --count;
+    entries[count].type = nullptr;
+    entries[count].items.Clear();
+    if (count == 0)
+        Clear();
+}
+
+void TypeItemsMap::Clear()
+{
+    delete[] entries;
+    entries = nullptr;
+    count = 0;
+    capacity = 0;
+}

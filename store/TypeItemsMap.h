@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ItemSet.h"
+
+// An item's connections: partner type to the set of connected items of that
+// type, ordered by the type's address. Kept as one small sorted array, since
+// most items have partners of only one or two types.
+class TypeItemsMap
+{
+public:
+    struct Entry
+    {
+        Type* type = nullptr;
+        ItemSet items;
+    };
+
+    class Iterator
+    {
+    public:
+        Iterator(const TypeItemsMap* map, uint32_t index) : map(map), index(index) {}
+
+        Iterator& operator++()
+        {
+            if (index < map->count)
+                ++index;
+            return *this;
+        }
+        Iterator operator++(int)
+        {
+            Iterator previous = *this;
+            ++*this;
+            return previous;
+        }
+        bool operator==(const Iterator& other) const
+        {
+            return map == other.map && index == other.index;
+        }
+        bool operator!=(const Iterator& other) const { return !(*this == other); }
+        const Entry& operator*() const { return map->entries[index]; }
+
+        Type* GetType() const { return index < map->count ? map->entries[index].type : nullptr; }
+        ItemSet* Set() const { return index < map->count ? &map->entries[index].items : nullptr; }
+
+    private:
+        const TypeItemsMap* map;
+        uint32_t index;
+    };
+
+    TypeItemsMap() = default;
+    TypeItemsMap(const TypeItemsMap& other);
+    TypeItemsMap& operator=(const TypeItemsMap& other);
+    ~TypeItemsMap() { Clear(); }
+
+    Iterator Begin() const { return Iterator(this, 0); }
+    Iterator End() const { return Iterator(this, count); }
+    Iterator begin() const { return Begin(); }
+    Iterator end() const { return End(); }
+    size_t Size() const { return count; }
+    bool Empty() const { return count == 0; }
+    Iterator Find(Type* type) const;
+    // The connected items of the type, or null.
+    const ItemSet* ItemsOf(Type* type) const;
+
+    // The entry's set, created empty when the type is missing. The reference is
+    // valid until another type is added or erased.
+    ItemSet& operator[](Type* type);
+    void Erase(Type* type);
+    void Clear();
+
+private:
+    uint32_t LowerBound(Type* type) const;
+    void Reserve(uint32_t wanted);
+
+    Entry* entries = nullptr;
+    uint32_t count = 0;
+    uint32_t capacity = 0;
+};
