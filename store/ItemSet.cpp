@@ -224,19 +224,27 @@ template <class Visit> bool AnyPartner(ItemPtr item, Visit visit)
     }
     return false;
 }
+
+template <class Keep> ItemSet Filter(const ItemSet& set, Keep keep)
+{
+    ItemSet kept;
+    set.ForEach([&](ItemPtr member) {
+        if (keep(member))
+            kept.Insert(member);
+    });
+    return kept;
+}
 } // namespace
 
 ItemSet ItemSet::Connected(const ItemSet& other) const
 {
-    ItemSet result;
+    // Scan the smaller side and probe the larger one.
     if (Size() < other.Size())
-    {
-        ForEach([&](ItemPtr member) {
-            if (AnyPartner(member, [&](ItemPtr partner) { return other.Contains(partner); }))
-                result.Insert(member);
+        return Filter(*this, [&other](ItemPtr member) {
+            return AnyPartner(member,
+                              [&other](ItemPtr partner) { return other.Contains(partner); });
         });
-        return result;
-    }
+    ItemSet result;
     other.ForEach([&](ItemPtr member) {
         AnyPartner(member, [&](ItemPtr partner) {
             if (Contains(partner))
@@ -249,14 +257,9 @@ ItemSet ItemSet::Connected(const ItemSet& other) const
 
 ItemSet ItemSet::Connected(ItemPtr item) const
 {
-    ItemSet result;
     if (item.IsNull())
-        return result;
-    ForEach([&](ItemPtr member) {
-        if (member->IsConnected(item))
-            result.Insert(member);
-    });
-    return result;
+        return ItemSet();
+    return Filter(*this, [item](ItemPtr member) { return member->IsConnected(item); });
 }
 
 ItemSet ItemSet::Connected(const char* type) const
@@ -271,24 +274,16 @@ ItemSet ItemSet::Connected(const char* type, Value value) const
 
 ItemSet ItemSet::NotConnected(const ItemSet& other) const
 {
-    ItemSet result;
-    ForEach([&](ItemPtr member) {
-        if (!AnyPartner(member, [&](ItemPtr partner) { return other.Contains(partner); }))
-            result.Insert(member);
+    return Filter(*this, [&other](ItemPtr member) {
+        return !AnyPartner(member, [&other](ItemPtr partner) { return other.Contains(partner); });
     });
-    return result;
 }
 
 ItemSet ItemSet::NotConnected(ItemPtr item) const
 {
     if (item.IsNull())
         return *this;
-    ItemSet result;
-    ForEach([&](ItemPtr member) {
-        if (!member->IsConnected(item))
-            result.Insert(member);
-    });
-    return result;
+    return Filter(*this, [item](ItemPtr member) { return !member->IsConnected(item); });
 }
 
 ItemSet ItemSet::NotConnected(const char* type) const
@@ -341,16 +336,17 @@ qlonglong NumericKey(const std::string& bytes)
     return QString::fromLatin1(bytes.c_str()).toLongLong(nullptr, 10);
 }
 
-// Groups the members by key (ties keep identity order) and flattens the groups;
-// descending order is the exact reverse of ascending.
-template <class Key, class KeyOf>
-std::list<ItemPtr> SortBy(const ItemSet& set, bool ascending, KeyOf keyOf)
+// Groups the members by the key of their key item's value (ties keep identity
+// order) and flattens the groups; members without a key item are left out.
+// Descending order is the exact reverse of ascending.
+template <class Key, class KeyItemOf, class KeyOf>
+std::list<ItemPtr> SortBy(const ItemSet& set, bool ascending, KeyItemOf keyItemOf, KeyOf keyOf)
 {
     std::map<Key, ItemSet> groups;
     set.ForEach([&](ItemPtr member) {
-        Key key;
-        if (keyOf(member, key))
-            groups[key].Insert(member);
+        ItemPtr keyItem = keyItemOf(member);
+        if (!keyItem.IsNull())
+            groups[keyOf(keyItem->value.Bytes())].Insert(member);
     });
     std::list<ItemPtr> sorted;
     for (const auto& group : groups)
@@ -366,41 +362,28 @@ std::list<ItemPtr> SortBy(const ItemSet& set, bool ascending, KeyOf keyOf)
 
 std::list<ItemPtr> ItemSet::SortNumeric(bool ascending) const
 {
-    return SortBy<qlonglong>(*this, ascending, [](ItemPtr member, qlonglong& key) {
-        key = NumericKey(member->value.Bytes());
-        return true;
-    });
+    return SortBy<qlonglong>(
+        *this, ascending, [](ItemPtr member) { return member; }, NumericKey);
 }
 
 std::list<ItemPtr> ItemSet::SortAlphabetic(bool ascending) const
 {
-    return SortBy<QString>(*this, ascending, [](ItemPtr member, QString& key) {
-        key = ToQString(member->value.Bytes());
-        return true;
-    });
+    return SortBy<QString>(
+        *this, ascending, [](ItemPtr member) { return member; }, ToQString);
 }
 
 std::list<ItemPtr> ItemSet::SortNumericBy(const char* type, bool ascending) const
 {
-    return SortBy<qlonglong>(*this, ascending, [type](ItemPtr member, qlonglong& key) {
-        ItemPtr attribute = member->HasItem(type);
-        if (attribute.IsNull())
-            return false;
-        key = NumericKey(attribute->value.Bytes());
-        return true;
-    });
+    return SortBy<qlonglong>(
+        *this, ascending, [type](ItemPtr member) { return member->HasItem(type); }, NumericKey);
 }
 
 std::list<ItemPtr> ItemSet::SortAlphabeticBy(const char* type, bool ascending,
                                              bool caseSensitive) const
 {
-    return SortBy<QString>(*this, ascending, [type, caseSensitive](ItemPtr member, QString& key) {
-        ItemPtr attribute = member->HasItem(type);
-        if (attribute.IsNull())
-            return false;
-        key = ToQString(attribute->value.Bytes());
-        if (!caseSensitive)
-            key = key.toLower();
-        return true;
-    });
+    return SortBy<QString>(
+        *this, ascending, [type](ItemPtr member) { return member->HasItem(type); },
+        [caseSensitive](const std::string& bytes) {
+            return caseSensitive ? ToQString(bytes) : ToQString(bytes).toLower();
+        });
 }
