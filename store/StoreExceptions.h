@@ -1,7 +1,7 @@
 #pragma once
 
-// Misuse of the item store. The store throws a pointer to a new instance and
-// checks everything before it changes, so a throw leaves the store as it was.
+// Misuse of the item store, thrown by value. The store checks everything before
+// it changes, so a throw leaves the store as it was.
 class TypeAlreadyExistsException
 {};
 
