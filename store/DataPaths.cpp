@@ -2,6 +2,7 @@
 // along them.
 
 #include "Data.h"
+#include "Snapshot.h"
 
 namespace {
 bool Fires(PathNodeRelation kind, bool onConnect)
@@ -145,7 +146,7 @@ void Data::Dispatch(PathRegistrations& registrations, ConnectionInfo& info)
     auto found = registrations.find(pair);
     if (found == registrations.end())
         return;
-    const std::vector<PathNodeHandlerInfo*> snapshot(found->second.begin(), found->second.end());
+    const Snapshot<PathNodeHandlerInfo*> snapshot(found->second);
     {
         DispatchDepth depth(pathDispatchDepth);
         for (PathNodeHandlerInfo* registration : snapshot)

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "EventHandler.h"
+#include "Snapshot.h"
 
 // A set of handlers, ordered by their identity. A handler marked removed is
 // never called again and is deleted lazily; while a notification of this event
@@ -58,7 +59,7 @@ public:
         if (handlers.empty())
             return;
         // Handlers may register or retire handlers of this event while it runs.
-        const std::vector<Handler*> snapshot = handlers;
+        const Snapshot<Handler*> snapshot(handlers);
         ++depth;
         for (Handler* handler : snapshot)
         {

@@ -127,21 +127,24 @@ void Item::Remove()
     // Not in its type's index: already removed, or being removed further up.
     if (!type->Leave(this))
         return;
-    Data::WalkGuard guard(store);
-    type->itemRemoved.Notify(ItemPtr(this));
-    store.itemRemoved.Notify(ItemPtr(this));
-    // A disconnection handler may connect the item again; repeat until it is bare.
-    while (!connections.Empty())
     {
-        const TypeItemsMap partners = connections;
-        for (const TypeItemsMap::Entry& entry : partners)
-            entry.items.ForEach([&](ItemPtr partner) {
-                if (store.IsAlive(partner))
-                    Disconnect(partner);
-                else
-                    Unlink(partner);
-            });
+        Data::WalkGuard guard(store);
+        type->itemRemoved.Notify(ItemPtr(this));
+        store.itemRemoved.Notify(ItemPtr(this));
+        // A disconnection handler may connect the item again; repeat until it is bare.
+        while (!connections.Empty())
+        {
+            const TypeItemsMap partners = connections;
+            for (const TypeItemsMap::Entry& entry : partners)
+                entry.items.ForEach([&](ItemPtr partner) {
+                    if (store.IsAlive(partner))
+                        Disconnect(partner);
+                    else
+                        Unlink(partner);
+                });
+        }
     }
+    // After the guard, so that the item is freed at once unless an outer walk runs.
     store.Bury(this);
 }
 

@@ -9,6 +9,11 @@ const std::less<Item*> before;
 
 size_t ItemBlocks::BlockFor(Item* item) const
 {
+    // Items made later tend to have higher addresses: an item above every member
+    // goes to the end of the last block.
+    const size_t last = blocks.size() - 1;
+    if (last == 0 || before(blocks[last].back(), item))
+        return last;
     auto block = std::lower_bound(blocks.begin(), blocks.end(), item,
                                   [](const std::vector<Item*>& candidate, Item* wanted) {
                                       return before(candidate.back(), wanted);
@@ -64,7 +69,9 @@ bool ItemBlocks::Insert(Item* item)
     }
     size_t blockIndex = BlockFor(item);
     std::vector<Item*>* block = &blocks[blockIndex];
-    auto position = std::lower_bound(block->begin(), block->end(), item, before);
+    auto position = before(block->back(), item)
+                        ? block->end()
+                        : std::lower_bound(block->begin(), block->end(), item, before);
     if (position != block->end() && *position == item)
         return false;
     if (block->size() == maxBlockSize)

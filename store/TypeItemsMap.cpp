@@ -1,6 +1,8 @@
 #include "TypeItemsMap.h"
 
 #include <functional>
+#include <memory>
+#include <new>
 #include <utility>
 
 TypeItemsMap::TypeItemsMap(const TypeItemsMap& other)
@@ -15,7 +17,7 @@ TypeItemsMap& TypeItemsMap::operator=(const TypeItemsMap& other)
     Clear();
     Reserve(other.count);
     for (uint32_t index = 0; index < other.count; ++index)
-        entries[index] = other.entries[index];
+        new (&entries[index]) Entry(other.entries[index]);
     count = other.count;
     return *this;
 }
@@ -52,14 +54,20 @@ const ItemSet* TypeItemsMap::ItemsOf(Type* type) const
     return nullptr;
 }
 
+// Entries live in raw storage so that one entry costs no more than its own size.
 void TypeItemsMap::Reserve(uint32_t wanted)
 {
     if (wanted <= capacity)
         return;
-    auto* grown = new Entry[wanted];
+    std::allocator<Entry> allocator;
+    Entry* grown = allocator.allocate(wanted);
     for (uint32_t index = 0; index < count; ++index)
-        grown[index] = std::move(entries[index]);
-    delete[] entries;
+    {
+        new (&grown[index]) Entry(std::move(entries[index]));
+        entries[index].~Entry();
+    }
+    if (entries)
+        allocator.deallocate(entries, capacity);
     entries = grown;
     capacity = wanted;
 }
@@ -71,6 +79,7 @@ ItemSet& TypeItemsMap::operator[](Type* type)
         return entries[index].items;
     // Grow one entry at a time: most maps never exceed two or three types.
     Reserve(count + 1);
+    new (&entries[count]) Entry();
     for (uint32_t move = count; move > index; --move)
         entries[move] = std::move(entries[move - 1]);
     entries[index].type = type;
@@ -87,15 +96,17 @@ void TypeItemsMap::Erase(Type* type)
     for (uint32_t move = index; move + 1 < count; ++move)
         entries[move] = std::move(entries[move + 1]);
     --count;
-    entries[count].type = nullptr;
-    entries[count].items.Clear();
+    entries[count].~Entry();
     if (count == 0)
         Clear();
 }
 
 void TypeItemsMap::Clear()
 {
-    delete[] entries;
+    for (uint32_t index = 0; index < count; ++index)
+        entries[index].~Entry();
+    if (entries)
+        std::allocator<Entry>().deallocate(entries, capacity);
     entries = nullptr;
     count = 0;
     capacity = 0;
