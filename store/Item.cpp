@@ -42,31 +42,35 @@ void Item::Unlink(Item* other)
 void Item::Connect(Item* other)
 {
     const RelationInfo relation = type->GetRelation(other->type);
-    if (IsConnected(other))
+    const ItemSet* partners = connections.ItemsOf(other->type);
+    if (partners && partners->Contains(other))
         return;
     Data& store = *type->data;
     // A removed item that a walk still holds takes no new partners.
     if (!store.IsAlive(this) || !store.IsAlive(other))
         return;
     Data::WalkGuard guard(store);
-    if (relation.otherEnd == One)
+    if (relation.otherEnd == One && partners)
     {
-        ItemPtr previous = HasItem(other->type);
-        if (!previous.IsNull())
-            Disconnect(previous);
+        Disconnect(static_cast<ItemPtr>(*partners));
+        // The replaced partner's handlers may have changed the store meanwhile.
+        if (!store.IsAlive(this) || !store.IsAlive(other) || IsConnected(other))
+            return;
     }
-    // The replaced partners' handlers may have changed the store meanwhile.
-    if (!store.IsAlive(this) || !store.IsAlive(other) || IsConnected(other))
-        return;
     Link(other);
     if (relation.thisEnd == One)
     {
         ItemPtr previous = other->HasItem(type);
         if (!previous.IsNull() && previous.Get() != this)
+        {
             other->Disconnect(previous);
+            if (!store.IsAlive(this) || !store.IsAlive(other))
+            {
+                Unlink(other);
+                return;
+            }
+        }
     }
-    if (!store.IsAlive(this) || !store.IsAlive(other))
-        return;
     other->Link(this);
 
     type->connected.Notify(ConnectionInfo{this, other});

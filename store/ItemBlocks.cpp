@@ -12,15 +12,10 @@ size_t ItemBlocks::BlockFor(Item* item) const
     // Items made later tend to have higher addresses: an item above every member
     // goes to the end of the last block.
     const size_t last = blocks.size() - 1;
-    if (last == 0 || before(blocks[last].back(), item))
+    if (last == 0 || before(lasts[last], item))
         return last;
-    auto block = std::lower_bound(blocks.begin(), blocks.end(), item,
-                                  [](const std::vector<Item*>& candidate, Item* wanted) {
-                                      return before(candidate.back(), wanted);
-                                  });
-    if (block == blocks.end())
-        return blocks.size() - 1;
-    return static_cast<size_t>(block - blocks.begin());
+    auto block = std::lower_bound(lasts.begin(), lasts.end(), item, before);
+    return static_cast<size_t>(block - lasts.begin());
 }
 
 bool ItemBlocks::Next(Position& position) const
@@ -64,12 +59,13 @@ bool ItemBlocks::Insert(Item* item)
     if (blocks.empty())
     {
         blocks.emplace_back(1, item);
+        lasts.push_back(item);
         ++count;
         return true;
     }
     size_t blockIndex = BlockFor(item);
     std::vector<Item*>* block = &blocks[blockIndex];
-    auto position = before(block->back(), item)
+    auto position = before(lasts[blockIndex], item)
                         ? block->end()
                         : std::lower_bound(block->begin(), block->end(), item, before);
     if (position != block->end() && *position == item)
@@ -82,6 +78,7 @@ bool ItemBlocks::Insert(Item* item)
         std::vector<Item*> upper(block->begin() + half, block->end());
         std::vector<Item*> lower(block->begin(), block->begin() + half);
         const bool goesUpper = !before(item, upper.front());
+        lasts.insert(lasts.begin() + blockIndex, lower.back());
         blocks[blockIndex] = std::move(lower);
         blocks.insert(blocks.begin() + blockIndex + 1, std::move(upper));
         if (goesUpper)
@@ -89,7 +86,13 @@ bool ItemBlocks::Insert(Item* item)
         block = &blocks[blockIndex];
         position = std::lower_bound(block->begin(), block->end(), item, before);
     }
-    block->insert(position, item);
+    if (position == block->end())
+    {
+        lasts[blockIndex] = item;
+        block->push_back(item);
+    }
+    else
+        block->insert(position, item);
     ++count;
     return true;
 }
@@ -102,9 +105,16 @@ bool ItemBlocks::Erase(Item* item)
     std::vector<Item*>& block = blocks[position.block];
     block.erase(block.begin() + position.index);
     if (block.empty())
+    {
         blocks.erase(blocks.begin() + position.block);
-    else if (block.size() < block.capacity() / 4)
-        block.shrink_to_fit();
+        lasts.erase(lasts.begin() + position.block);
+    }
+    else
+    {
+        lasts[position.block] = block.back();
+        if (block.size() < block.capacity() / 4)
+            block.shrink_to_fit();
+    }
     --count;
     return true;
 }

@@ -46,8 +46,9 @@ private:
     // The first block whose last member is not below `item`, or the last block.
     size_t BlockFor(Item* item) const;
 
-    static constexpr size_t maxBlockSize = 256;
+    static constexpr size_t maxBlockSize = 64;
 
     std::vector<std::vector<Item*>> blocks; // none empty; each sorted; in order
+    std::vector<Item*> lasts;               // the last member of each block, to search in one go
     size_t count = 0;
 };

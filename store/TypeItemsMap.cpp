@@ -77,8 +77,10 @@ ItemSet& TypeItemsMap::operator[](Type* type)
     const uint32_t index = LowerBound(type);
     if (index < count && entries[index].type == type)
         return entries[index].items;
-    // Grow one entry at a time: most maps never exceed two or three types.
-    Reserve(count + 1);
+    // Room for two types at first, then one more at a time: most items have
+    // partners of one to three types, and a second allocation for the second
+    // type costs more than the unused entry.
+    Reserve(count == 0 ? 2 : count + 1);
     new (&entries[count]) Entry();
     for (uint32_t move = count; move > index; --move)
         entries[move] = std::move(entries[move - 1]);
