@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 #include <utility>
@@ -189,6 +190,36 @@ private slots:
             QVERIFY(spy.disconnected == ordered);
             QCOMPARE(int(node->ItemCount()), disconnect ? 297 : 0);
         }
+    }
+
+    // From a status the walk reaches the users that hold only that status; from a user it
+    // reaches the one status the user may hold, and stops there.
+    void walksConnectionsWhoseFarEndIsSingle()
+    {
+        Data store;
+        Type* user = store.NewType("user", PrimacyRoot, false, false);
+        Type* status = store.NewType("status", PrimacyLeaf, false, false);
+        Type* room = store.NewType("room", PrimacyRoot, false, false);
+        user->RelateToType(status, Many, One, false);
+        user->RelateToType(room, Many, Many, false);
+        Item* alice = user->NewItem("alice");
+        Item* bob = user->NewItem("bob");
+        Item* away = status->NewItem("away");
+        Item* lobby = room->NewItem("lobby");
+        for (Item* member : {alice, bob})
+        {
+            member->Connect(away);
+            member->Connect(lobby);
+        }
+        std::map<Item*, Path> found;
+        away->GetUniqueToItems(found);
+        QCOMPARE(found.size(), size_t(3));
+        QVERIFY(found[away] == Path{status});
+        QVERIFY((found[alice] == Path{status, user}) && (found[bob] == Path{status, user}));
+        found.clear();
+        alice->GetUniqueItems(found);
+        QCOMPARE(found.size(), size_t(2));
+        QVERIFY((found[alice] == Path{user}) && (found[away] == Path{user, status}));
     }
 };
 
