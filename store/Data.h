@@ -74,6 +74,16 @@ public:
     void GetTypeOwningTypes(Type* type, std::set<Type*>& owners) const;
     void RemoveAllItems();
 
+    // Removes the items of owned types that lack an owner, and the items that
+    // no chain of connections reaches from an item of a root type.
+    void RemoveDisconnectedItems();
+    // Takes the item, and everything reachable from it, out of the candidates.
+    void MarkItemConnections(Item* item);
+    // Rebuilds every type's index and every item's connections in fresh memory,
+    // without events. Items keep their addresses, so handles held outside the
+    // store stay valid.
+    void Renew();
+
     void AddConnectionEventHandler(Type* a, Type* b, EventHandlerBase<ConnectionInfo&>* handler);
     void AddDisconnectionEventHandler(Type* a, Type* b, EventHandlerBase<ConnectionInfo&>* handler);
     void NotifyConnectionEventHandlers(Item* x, Item* y);
@@ -167,6 +177,9 @@ private:
     PathRegistrations pathDisconnectionRegistrations;
     PathPairHandlers pathDisconnectionHandlers;
     std::set<PathNodeHandlerInfo*> pathRegistrations;
+
+    // Items not yet proven reachable, during RemoveDisconnectedItems.
+    ItemSet candidates;
 
     int walkDepth = 0;
     std::unordered_set<Item*> buried;
