@@ -3,15 +3,29 @@
 #include "Data.h"
 
 namespace {
+// Counts the removals of the types it watches.
+struct Removals : DataHandler
+{
+    explicit Removals(std::initializer_list<Type*> types)
+    {
+        for (Type* type : types)
+            Listen(type->itemRemoved, this, &Removals::OnRemoved);
+    }
+    void OnRemoved(ItemPtr item) { names << item.AsString(); }
+
+    QStringList names;
+};
+
 // A store with a root type, an intermediate type and a leaf type, all related
-// to each other, and a count of the removals it announces.
-struct Garden : DataHandler
+// to each other.
+struct Garden
 {
     Data store;
     Type* root = store.NewType("root", PrimacyRoot, false, false);
     Type* stem = store.NewType("stem", PrimacyIntermediate, false, false);
     Type* leaf = store.NewType("leaf", PrimacyLeaf, false, false);
-    QStringList removed;
+    // After the store, so that the handlers' owner goes first.
+    Removals removed{root, stem, leaf};
 
     Garden()
     {
@@ -20,21 +34,17 @@ struct Garden : DataHandler
         leaf->RelateToType(root, Many, Many, false);
         leaf->RelateToType(stem, Many, Many, false);
         leaf->RelateToType(leaf, Many, Many, false);
-        for (Type* type : {root, stem, leaf})
-            Listen(type->itemRemoved, this, &Garden::OnRemoved);
     }
-    ~Garden() override { RemoveDataHandlers(); }
 
-    void OnRemoved(ItemPtr item) { removed << item.AsString(); }
     ItemPtr Root(const char* name) { return root->NewItem(name); }
     ItemPtr Stem(const char* name) { return stem->NewItem(name); }
     ItemPtr Leaf(const char* name) { return leaf->NewItem(name); }
     QStringList Sweep()
     {
-        removed.clear();
+        removed.names.clear();
         store.RemoveDisconnectedItems();
-        removed.sort();
-        return removed;
+        removed.names.sort();
+        return removed.names;
     }
 };
 } // namespace
@@ -131,9 +141,9 @@ private slots:
         ItemPtr top = garden.Root("top");
         ItemPtr stem = top += garden.Stem("stem");
         stem += garden.Leaf("leaf");
-        garden.removed.clear();
+        garden.removed.names.clear();
         garden.store.Renew();
-        QVERIFY(garden.removed.isEmpty());
+        QVERIFY(garden.removed.names.isEmpty());
         QCOMPARE(ItemPtr(garden.root->HasItem("top")), top);
         QVERIFY(top.IsConnected(stem) && stem.IsConnected(top));
         QCOMPARE(stem["leaf"].AsString(), QString("leaf"));
