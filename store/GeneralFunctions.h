@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+#include <QString>
+
+// Paths may use either separator; the path functions treat '/' and '\' alike unless noted.
+// std::string arguments are byte strings, cut and compared byte by byte.
+
+// Position 1 is the least significant bit; positions outside 1 to 32 give false.
+bool GetBit(unsigned int value, int position);
+// Replaced text is never searched again; an empty from leaves the text as it is.
+std::string StringReplace(std::string text, const std::string& from, const std::string& to);
+
+// Index of the first (last) character of text that is one of chars, at or after (at or
+// before) from; -1 when none. For findLastOf, from -1 means the end of text.
+int findFirstOf(const QString& text, const QString& chars, int from = 0);
+int findLastOf(const QString& text, const QString& chars, int from = -1);
+
+// "Music\Rock\Album" becomes "Album/Rock/Music"; empty components are dropped.
+QString ReversePathname(QString path);
+// 1234567 becomes "1,234,567"; 0 and negative numbers give an empty string.
+QString CommafyNumber(long long number);
+// Makes http and https addresses in already escaped chat text into links.
+QString ConvertLinks(const QString& text);
+// Escapes &, < and >; quotes are left alone.
+QString EscapeHTML(QString text);
+
+// Lower-cased bytes after the last '.' of the whole path, not only of the last component.
+std::string GetFileExtension(const std::string& path);
+// These drop one trailing separator before splitting at the last one.
+std::string GetFileName(const std::string& path);
+std::string GetFolder(const std::string& path);
+// Drops every trailing backslash (but not slash), then takes the folder.
+std::string GetParentFolder(const std::string& path);
+
+// 3725 becomes "1h2m5s"; minutes and seconds are always written.
+QString FormatSeconds(long seconds);
