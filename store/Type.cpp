@@ -1,6 +1,7 @@
 #include "Type.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "Data.h"
 #include "Item.h"
@@ -131,8 +132,14 @@ void Type::GetItems(ItemSet& into) const
         into.Add(nullItems);
         return;
     }
+    // Inserting in identity order appends to the set's last block every time.
+    std::vector<Item*> ordered;
+    ordered.reserve(items.size());
     for (const auto& entry : items)
-        into.Insert(entry.second);
+        ordered.push_back(entry.second);
+    std::sort(ordered.begin(), ordered.end(), std::less<Item*>());
+    for (Item* item : ordered)
+        into.Insert(item);
 }
 
 ItemSet Type::GetItems() const
@@ -147,6 +154,12 @@ ItemSet Type::GetItems() const
 size_t Type::ItemCount() const
 {
     return isNull ? nullItems.Size() : items.size();
+}
+
+void Type::ReserveItems(size_t count)
+{
+    if (!isNull)
+        items.reserve(items.size() + count);
 }
 
 std::vector<Item*> Type::GetItemsInValueOrder() const

@@ -41,6 +41,9 @@ public:
     ItemSet GetItems() const;
     void GetItems(ItemSet& into) const;
     size_t ItemCount() const;
+    // Makes room in the value index for that many more items, so that a bulk
+    // load does not rehash again and again.
+    void ReserveItems(size_t count);
     // The items in byte order of their values (identity order for a valueless type).
     std::vector<Item*> GetItemsInValueOrder() const;
     void RemoveAllItems();

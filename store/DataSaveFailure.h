@@ -1,0 +1,5 @@
+#pragma once
+
+// Writing a store file failed. Thrown by value.
+class DataSaveFailure
+{};
