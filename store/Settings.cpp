@@ -1,6 +1,7 @@
 #include "Settings.h"
 
 #include "Data.h"
+#include "DataSaver.h"
 
 namespace Settings {
 const char* const global = "global";
@@ -14,6 +15,11 @@ void DeclareTypes(Data& store)
     Type* values = store.NewType(value, PrimacyLeaf, false, true);
     keys->RelateToType(values, Many, One, false);
     runtimeKeys->RelateToType(values, Many, One, false);
+    if (dataSaver)
+    {
+        dataSaver->AddSavedType(global);
+        dataSaver->AddSavedByConnectionType(value, global);
+    }
 }
 
 ItemPtr Get(const char* key, const char* keyType)

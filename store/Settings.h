@@ -15,7 +15,8 @@ extern const char* const global;
 extern const char* const runtime; // "vglobal"
 extern const char* const value;   // "global_value"
 
-// Declares the three types and their relations in the store.
+// Declares the three types and their relations in the store, and registers
+// the saved ones with the saver when there is one.
 void DeclareTypes(Data& store);
 
 // The value item of the key, or null. Never throws: before the types are

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "Data.h"
+#include "DataSaver.h"
 #include "ExtendedAsciiTranslator.h"
 #include "Log.h"
 #include "Settings.h"
@@ -9,11 +10,29 @@ class StoreSettingsTest : public QObject
 {
     Q_OBJECT
 
+    DataSaver saver; // made before the types, as at start-up
+
 private slots:
     void initTestCase()
     {
         QCOMPARE(Settings::GetText("username"), QString()); // no types yet: missing, no throw
         Settings::DeclareTypes(d);
+    }
+
+    void savesOnlyLastingSettings()
+    {
+        Settings::Set("volume", "eleven");
+        Settings::Set("window", "run-only", Settings::runtime);
+        QTemporaryDir folder;
+        QVERIFY(saver.SaveAll(folder.filePath("all")));
+        saver.Save(folder.filePath("saved"));
+        const QStringList saved = QDir(folder.path()).entryList({"saved.*"});
+        QCOMPARE(saved.size(), 1);
+        QFile file(folder.filePath(saved.first()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.contains("volume") && bytes.contains("eleven"));
+        QVERIFY(!bytes.contains("vglobal") && !bytes.contains("run-only"));
     }
 
     void settingHoldsOneValueSharedBetweenKeys()
