@@ -17,30 +17,13 @@
 
 #include "Data.h"
 #include "DataSaver.h"
+#include "ProcessMemory.h"
 
 namespace {
 constexpr size_t nodeCount = 1000000;
 constexpr size_t groupCount = 1000;
 constexpr size_t itemCount = nodeCount + 2 * groupCount;
 constexpr int runs = 3;
-
-long StatusKb(const std::string& field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.compare(0, field.size(), field) == 0)
-            return std::stol(line.substr(field.size()));
-    return 0;
-}
-
-// The resident memory now, after giving freed heap back and restarting the peak from here.
-long ResetPeakKb()
-{
-    malloc_trim(0);
-    std::ofstream("/proc/self/clear_refs") << "5";
-    return StatusKb("VmRSS:");
-}
 
 struct Run
 {

@@ -21,6 +21,7 @@
 #include <benchmark/benchmark.h>
 
 #include "Data.h"
+#include "ProcessMemory.h"
 
 namespace {
 constexpr size_t nodeCount = 1000000;
@@ -48,16 +49,6 @@ template <class Work> double NsPerOp(size_t count, Work work)
     const std::chrono::duration<double, std::nano> elapsed =
         std::chrono::steady_clock::now() - start;
     return elapsed.count() / static_cast<double>(count);
-}
-
-long StatusKb(const std::string& field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.compare(0, field.size(), field) == 0)
-            return std::stol(line.substr(field.size()));
-    return 0;
 }
 
 // The random choices, shared by both sides.
@@ -277,11 +268,10 @@ void Build(std::unique_ptr<Side>& side, const Workload& work, double& newItem, d
     double heapBefore = 0;
     if (memory)
     {
-        malloc_trim(0);
-        std::ofstream("/proc/self/clear_refs") << "5";
+        const long residentKb = ResetPeakKb();
         // The kernel's resident counters are approximate, so the peak restarts near VmRSS.
         peakBefore = StatusKb("VmHWM:");
-        peakReset = peakBefore <= StatusKb("VmRSS:") + 4096;
+        peakReset = peakBefore <= residentKb + 4096;
         heapBefore = static_cast<double>(mallinfo2().uordblks);
     }
     newItem = std::min(newItem, NsPerOp(nodeCount, [&] {

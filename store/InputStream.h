@@ -45,6 +45,8 @@ public:
 
 private:
     bool ReadCount(std::uint32_t& count);
+    // Reads a count, then that many elements, handing each to add.
+    template <class Element, class Add> bool ReadElements(Add add);
 };
 
 template <class T>
@@ -67,51 +69,38 @@ template <class First, class Second> bool InputStream::Read(std::pair<First, Sec
     return Read(value.first) && Read(value.second);
 }
 
-template <class T> bool InputStream::Read(std::list<T>& values)
+template <class Element, class Add> bool InputStream::ReadElements(Add add)
 {
-    values.clear();
     std::uint32_t count = 0;
     if (!ReadCount(count))
         return false;
     for (std::uint32_t i = 0; i < count; ++i)
     {
-        T value{};
-        if (!Read(value))
+        Element element{};
+        if (!Read(element))
             return false;
-        values.push_back(std::move(value));
+        add(std::move(element));
     }
     return true;
+}
+
+template <class T> bool InputStream::Read(std::list<T>& values)
+{
+    values.clear();
+    return ReadElements<T>([&values](T&& value) { values.push_back(std::move(value)); });
 }
 
 template <class T, class Less> bool InputStream::Read(std::set<T, Less>& values)
 {
     values.clear();
-    std::uint32_t count = 0;
-    if (!ReadCount(count))
-        return false;
-    for (std::uint32_t i = 0; i < count; ++i)
-    {
-        T value{};
-        if (!Read(value))
-            return false;
-        values.insert(std::move(value));
-    }
-    return true;
+    return ReadElements<T>([&values](T&& value) { values.insert(std::move(value)); });
 }
 
 template <class Key, class T, class Less> bool InputStream::Read(std::map<Key, T, Less>& values)
 {
     values.clear();
-    std::uint32_t count = 0;
-    if (!ReadCount(count))
-        return false;
-    for (std::uint32_t i = 0; i < count; ++i)
-    {
-        Key key{};
-        T value{};
-        if (!Read(key) || !Read(value))
-            return false;
-        values[std::move(key)] = std::move(value);
-    }
-    return true;
+    // A later entry with the same key replaces the earlier value.
+    return ReadElements<std::pair<Key, T>>([&values](std::pair<Key, T>&& entry) {
+        values[std::move(entry.first)] = std::move(entry.second);
+    });
 }

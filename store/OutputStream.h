@@ -42,6 +42,8 @@ public:
 
 private:
     bool WriteCount(std::size_t count);
+    // Writes the count, then every element (a map's entry as key, then value).
+    template <class Container> bool WriteElements(const Container& values);
 };
 
 template <class T>
@@ -64,33 +66,28 @@ template <class First, class Second> bool OutputStream::Write(const std::pair<Fi
     return Write(value.first) && Write(value.second);
 }
 
-template <class T> bool OutputStream::Write(const std::list<T>& values)
+template <class Container> bool OutputStream::WriteElements(const Container& values)
 {
     if (!WriteCount(values.size()))
         return false;
-    for (const T& value : values)
+    for (const auto& value : values)
         if (!Write(value))
             return false;
     return true;
 }
 
+template <class T> bool OutputStream::Write(const std::list<T>& values)
+{
+    return WriteElements(values);
+}
+
 template <class T, class Less> bool OutputStream::Write(const std::set<T, Less>& values)
 {
-    if (!WriteCount(values.size()))
-        return false;
-    for (const T& value : values)
-        if (!Write(value))
-            return false;
-    return true;
+    return WriteElements(values);
 }
 
 template <class Key, class T, class Less>
 bool OutputStream::Write(const std::map<Key, T, Less>& values)
 {
-    if (!WriteCount(values.size()))
-        return false;
-    for (const auto& entry : values)
-        if (!Write(entry.first) || !Write(entry.second))
-            return false;
-    return true;
+    return WriteElements(values);
 }
