@@ -18,10 +18,6 @@ public:
     Event() = default;
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
-    Event(Event&& other) noexcept
-        : handlers(std::move(other.handlers)), retired(std::move(other.retired))
-    {}
-
     ~Event()
     {
         for (Handler* handler : handlers)
@@ -49,10 +45,6 @@ public:
     bool Empty() const { return handlers.empty(); }
     bool Notifying() const { return depth > 0; }
     size_t Size() const { return handlers.size(); }
-    bool Contains(Handler* handler) const
-    {
-        return std::binary_search(handlers.begin(), handlers.end(), handler);
-    }
 
     template <class Argument> void Notify(Argument&& argument)
     {
