@@ -57,6 +57,16 @@ int MemStream::GetBufferSize() const
     return mp_buffer->m_bufferSize;
 }
 
+const char* MemStream::GetWrittenData() const
+{
+    return mp_buffer->mp_data.get();
+}
+
+int MemStream::GetWrittenLength() const
+{
+    return mp_buffer->m_writeIndex;
+}
+
 const char* MemStream::GetReadBuffer() const
 {
     return mp_buffer->mp_data.get() + mp_buffer->m_readIndex;

@@ -22,6 +22,9 @@ public:
 
     int GetPendingReadLength() const;
     int GetBufferSize() const;
+    // Everything written so far, read or not.
+    const char* GetWrittenData() const;
+    int GetWrittenLength() const;
     // The unread bytes, GetPendingReadLength() of them, contiguous.
     const char* GetReadBuffer() const;
 
