@@ -5,6 +5,7 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "Log.h"
+#include "MessageCode.h"
 #include "ServerTypes.h"
 #include "Settings.h"
 #include "TimerManager.h"
@@ -12,15 +13,8 @@
 Server* gp_server = nullptr;
 
 namespace {
-constexpr qint32 loginCode = 1;
 constexpr qint32 loginVersion = 157;
 constexpr qint32 loginMinorVersion = 100;
-constexpr qint32 heartbeatCode = 32;
-constexpr qint32 ownPrivilegesCode = 92;
-constexpr qint32 setWaitPortCode = 2;
-constexpr qint32 setStatusCode = 28;
-constexpr qint32 addUserCode = 5;
-constexpr qint32 getPeerAddressCode = 3;
 constexpr qint32 statusAway = 1;
 constexpr qint32 statusAvailable = 2;
 
@@ -43,11 +37,9 @@ Server::Server()
     connect(&socket, &QTcpSocket::disconnected, this, &Server::OnSocketClosed);
     if (timerManager)
     {
-        connect(&timerManager->halfMinuteTimer, &QTimer::timeout, this,
-                &Server::AttemptReconnect);
+        connect(&timerManager->halfMinuteTimer, &QTimer::timeout, this, &Server::AttemptReconnect);
         connect(&timerManager->hourTimer, &QTimer::timeout, this, &Server::RenewPortMapping);
-        connect(&timerManager->fiveMinuteTimer, &QTimer::timeout, this,
-                &Server::EveryFiveMinutes);
+        connect(&timerManager->fiveMinuteTimer, &QTimer::timeout, this, &Server::EveryFiveMinutes);
     }
     if (dataSaver)
         dataSaver->AddDataLoadedEventHandler(this);
@@ -111,17 +103,17 @@ bool Server::SendMessage(MemStream& message, bool force)
 void Server::SetAvailabilityStatus(bool available)
 {
     Settings::Set(ServerSettings::availabilityStatus, available ? "available" : "away");
-    Send(setStatusCode, available ? statusAvailable : statusAway);
+    Send(SM_SET_STATUS, available ? statusAvailable : statusAway);
 }
 
 void Server::GetOwnPrivilegesStatus()
 {
-    Send(ownPrivilegesCode);
+    Send(SM_GET_OWN_PRIVILEGES_STATUS);
 }
 
 void Server::SetWaitPort(int listeningPort, int obfuscatedPort)
 {
-    Send(setWaitPortCode, qint32(listeningPort), qint32(1), qint32(obfuscatedPort));
+    Send(SM_SET_WAIT_PORT, qint32(listeningPort), qint32(1), qint32(obfuscatedPort));
 }
 
 void Server::DataLoaded()
@@ -138,7 +130,7 @@ void Server::AttemptReconnect()
 
 void Server::EveryFiveMinutes()
 {
-    Send(heartbeatCode);
+    Send(SM_HEARTBEAT);
 }
 
 void Server::RenewPortMapping()
@@ -162,7 +154,7 @@ void Server::OnConnected()
         QCryptographicHash::hash((username + password).toUtf8(), QCryptographicHash::Md5).toHex();
 
     MemStream login;
-    login.Write(loginCode);
+    login.Write(qint32(SM_LOGIN));
     login.Write(username);
     login.Write(password);
     login.Write(loginVersion);
@@ -182,11 +174,11 @@ void Server::OnConnectedToServer()
         // With use_upnp "yes", the port forwarder maps the listening ports here.
     }
     if (Settings::GetText(ServerSettings::availabilityStatus) == "away")
-        Send(setStatusCode, statusAway);
+        Send(SM_SET_STATUS, statusAway);
     for (ItemPtr user : g(ServerTypes::user).Connected(ServerTypes::isTracked))
-        Send(addUserCode, user.AsString());
+        Send(SM_ADD_USER, user.AsString());
     for (ItemPtr user : g(ServerTypes::user).Connected(ServerTypes::userAddressRequest))
-        Send(getPeerAddressCode, user.AsString());
+        Send(SM_GET_PEER_ADDRESS, user.AsString());
     Settings::Set(ServerSettings::acceptRoomList, "yes");
 }
 

@@ -30,8 +30,8 @@ void Declare(std::initializer_list<TypeDeclaration> types)
 void Relate(std::initializer_list<Relation> relations)
 {
     for (const Relation& relation : relations)
-        d.GetType(relation.a)->RelateToType(d.GetType(relation.b), relation.aPerB, relation.bPerA,
-                                           false);
+        d.GetType(relation.a)
+            ->RelateToType(d.GetType(relation.b), relation.aPerB, relation.bPerA, false);
 }
 } // namespace
 

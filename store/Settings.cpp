@@ -27,7 +27,8 @@ ItemPtr Get(const char* key, const char* keyType)
     Type* keys = d.HasType(keyType);
     if (!keys || !d.HasType(value))
         return ItemPtr();
-    return ItemPtr(keys->GetItem(key))[value];
+    // Reading a setting must not create its key: "no key" and "no value" differ for some callers.
+    return ItemPtr(keys->HasItem(key))[value];
 }
 
 QString GetText(const char* key, const char* keyType)
