@@ -48,6 +48,7 @@ private slots:
     void acceptedLoginRunsFollowUpAfterConnected();
     void failedConnectionReportsSocketErrorWithoutRetry();
     void refusedLoginEndsRetries();
+    void stopsReadingOnceRefusalClosedLink();
     void handlesJoinedSplitShortAndUnknownFrames();
     void growsReceiveBufferForLargeFrame();
     void dropsOversizedFrameAndReconnectsOnTick();
@@ -217,6 +218,26 @@ void ConnectionTest::refusedLoginEndsRetries()
 
     server->AttemptReconnect();
     QCOMPARE(server->GetConnectionState(), int(Server::StateOff));
+}
+
+void ConnectionTest::stopsReadingOnceRefusalClosedLink()
+{
+    fake->SetLoginReply(FakeCentralServer::NoLoginReply);
+    server->Connect();
+    QVERIFY(fake->WaitForMessages(1));
+    QSignalSpy admin(server.get(), &Server::AdminMessage);
+    QSignalSpy failed(server.get(), &Server::ConnectionFailed);
+
+    QByteArray arrived =
+        FakeCentralServer::Frame(FakeCentralServer::Body(1, false, QString("no"))) +
+        FakeCentralServer::Frame(FakeCentralServer::Body(66, QString("late")));
+    QBuffer source(&arrived);
+    source.open(QIODevice::ReadOnly);
+    server->ReadFrames(source);
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed.first().first().toString(), QString("no"));
+    QCOMPARE(admin.count(), 0);
+    QVERIFY(source.bytesAvailable() > 0);
 }
 
 void ConnectionTest::handlesJoinedSplitShortAndUnknownFrames()
