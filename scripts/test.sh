@@ -5,7 +5,8 @@ set -euo pipefail
 
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libbenchmark-dev)
+packages=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libbenchmark-dev famfamfam-silk
+    qt5-style-plugin-plastique)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
