@@ -5,22 +5,8 @@ set -euo pipefail
 
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libbenchmark-dev famfamfam-silk
-    qt5-style-plugin-plastique)
-
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-        missing+=("$package")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-    as_root apt-get update
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
-fi
+source scripts/setup.sh
+install_packages "${client_packages[@]}" libbenchmark-dev
 
 jobs=$(nproc)
 

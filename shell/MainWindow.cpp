@@ -1,0 +1,308 @@
+#include "MainWindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QMoveEvent>
+#include <QPointer>
+#include <QResizeEvent>
+#include <QTextCodec>
+
+#include "ActionSetToolBar.h"
+#include "ChangeListeningPortDialog.h"
+#include "ChangeUsernamePasswordDialog.h"
+#include "Data.h"
+#include "DataLoadFailure.h"
+#include "DataSaver.h"
+#include "DefaultSettings.h"
+#include "DelayedInvoker.h"
+#include "ExtendedAsciiTranslator.h"
+#include "ItemPtr.h"
+#include "Log.h"
+#include "Server.h"
+#include "ServerTypes.h"
+#include "Settings.h"
+#include "SizeManager.h"
+#include "TimerManager.h"
+#include "ui_mainwindow.h"
+
+namespace {
+const char* const configurationArea = "Configuration Data";
+
+QString testServerHost;
+quint16 testServerPort = 0;
+
+struct ToolBarAction
+{
+    const char* set;
+    const char* key;
+    const char* text;
+    const char* icon;
+    bool needsSelection;
+};
+
+const ToolBarAction toolBarActions[] = {
+    {"shared_folders", "set_download_folder", "Set Download Folder", ":/icons/browse_icon", false},
+    {"shared_folders", "share_folder", "Share Folder", ":/icons/browse_icon", false},
+    {"shared_folders", "rescan_shares", "Rescan Shares", ":/icons/browse_icon", false},
+    {"login_options", "connect_disconnect", "Connect", ":/icons/online_icon", false},
+    {"login_options", "set_user_pass", "Change Username/Password", ":/icons/online_icon", false},
+    {"login_options", "set_listening_port", "Change Listening Port", ":/icons/online_icon", false},
+    {"user", "message_user", "Message User", ":/icons/chat_icon", true},
+    {"user", "browse_user", "Browse User's Files", ":/icons/browse_icon", true},
+    {"user", "add_user", "Add User", ":/icons/add_user_icon", true},
+};
+
+// The tab of each first_open_tab choice, in the order of the option box's entries.
+const char* const firstOpenTabs[] = {"transfers", "rooms", "search", "users"};
+const int firstOpenTabIndexes[] = {0, 1, 3, 4};
+} // namespace
+
+int MainWindow::SizeProxy::GetX()
+{
+    return mainWindow->geometry().x();
+}
+
+int MainWindow::SizeProxy::GetY()
+{
+    return mainWindow->geometry().y();
+}
+
+int MainWindow::SizeProxy::GetWidth()
+{
+    return mainWindow->geometry().width();
+}
+
+int MainWindow::SizeProxy::GetHeight()
+{
+    return mainWindow->geometry().height();
+}
+
+void MainWindow::SizeProxy::SetPosition(int x, int y)
+{
+    const QRect geometry = mainWindow->geometry();
+    mainWindow->setGeometry(x, y, geometry.width(), geometry.height());
+}
+
+void MainWindow::SizeProxy::SetSize(int width, int height)
+{
+    const QRect geometry = mainWindow->geometry();
+    mainWindow->setGeometry(geometry.x(), geometry.y(), width, height);
+}
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWindow)
+{
+    mainWindow = this;
+    ui->setupUi(this);
+    const QIcon offline(":/icons/offline_icon");
+    setWindowIcon(offline);
+    QApplication::setWindowIcon(offline);
+    ui->sharedFoldersList->setColumnWidth(0, 400);
+    ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});
+}
+
+MainWindow::~MainWindow()
+{
+    SaveData();
+    g_showIsOver = true;
+    if (gp_server)
+        gp_server->Disconnect();
+    delete delayedInvoker;
+    delete server;
+    translator.reset();
+    delete dataSaver;
+    delete timerManager;
+    delete ui;
+    delete sizeManager;
+    if (mainWindow == this)
+        mainWindow = nullptr;
+}
+
+QString MainWindow::DataPathPrefix()
+{
+    return QDir::homePath() + "/.Vandrell";
+}
+
+void MainWindow::SetServerAddressForTesting(const QString& host, quint16 port)
+{
+    testServerHost = host;
+    testServerPort = port;
+}
+
+void MainWindow::Init()
+{
+    setWindowTitle(QString("VandrellQt build %3.%1.%2")
+                       .arg((g_currentVersion % 10000) / 100)
+                       .arg(g_currentVersion % 100)
+                       .arg(g_currentVersion / 10000));
+    new TimerManager;
+    new DataSaver;
+    server = new Server;
+    if (!testServerHost.isEmpty())
+        server->SetServerAddressForTesting(testServerHost, testServerPort);
+    Settings::DeclareTypes(d);
+    server->CreateData();
+    qRegisterMetaType<ItemPtr>("ItemPtr");
+
+    actionBar->Init();
+    DefineToolBarActions();
+    connect(actionBar, &ActionSetToolBar::ActionTriggered, this,
+            &MainWindow::OnToolBarActionTriggered);
+
+    new DelayedInvoker;
+    new SizeManager(nullptr);
+    setContextMenuPolicy(Qt::NoContextMenu);
+
+    DefaultSettings::WriteGeneral();
+    defaultPalette = QApplication::palette();
+    DefaultSettings::WriteColoursAndLogs(defaultPalette);
+
+    translator = std::make_unique<ExtendedAsciiTranslator>();
+    ui->codePageBox->addItem("[None]");
+    for (const QByteArray& codec : QTextCodec::availableCodecs())
+        ui->codePageBox->addItem(QString::fromLatin1(codec));
+    connect(ui->codePageBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &MainWindow::OnCodePageSelected);
+
+    LoadData();
+    SelectSavedCodePage();
+    QApplication::setPalette(DefaultSettings::SavedPalette(defaultPalette));
+    DefaultSettings::WriteDataVersion();
+
+    if (Settings::Get(ServerSettings::username).IsNull())
+    {
+        QPointer<ChangeUsernamePasswordDialog> account = new ChangeUsernamePasswordDialog(true);
+        account->exec();
+        delete account;
+    }
+    if (!Settings::Get(ServerSettings::username).IsNull())
+        gp_server->Connect();
+
+    SelectFirstOpenTab();
+    sizeManager->RegisterResizableWindow("main_window", &sizeProxy);
+
+    connect(&timerManager->halfMinuteTimer, &QTimer::timeout, this, &MainWindow::EveryHalfMinute);
+    connect(&timerManager->fiveMinuteTimer, &QTimer::timeout, this, &MainWindow::EveryFiveMinutes);
+    connect(&timerManager->hourTimer, &QTimer::timeout, this, &MainWindow::EveryHour);
+    activateWindow();
+    raise();
+}
+
+void MainWindow::DefineToolBarActions()
+{
+    for (const ToolBarAction& action : toolBarActions)
+    {
+        actionBar->AddSetAction(action.set, action.key, tr(action.text), action.icon,
+                                action.needsSelection);
+        if (QString(action.key) == "rescan_shares")
+            actionBar->RegisterWidget(ui->fileSharingOptionsTab, "shared_folders");
+        else if (QString(action.key) == "set_listening_port")
+            actionBar->RegisterWidget(ui->loginOptionsTab, "login_options");
+    }
+}
+
+void MainWindow::LoadData()
+{
+    const QString prefix = DataPathPrefix();
+    Log(configurationArea, 1, QString("Loading configuration data from %1").arg(prefix));
+    try
+    {
+        dataSaver->Load(prefix);
+        Log(configurationArea, 1, "Data loaded successfully.");
+    }
+    catch (const DataLoadFailure&)
+    {
+        // The store keeps the defaults; the unreadable files were moved aside.
+        Log(configurationArea, 1, "Failure to load configuration data.");
+        QMessageBox::information(
+            this, tr("Error loading configuration data"),
+            tr("Your client configuration data could not be loaded. Starting from scratch..."));
+    }
+}
+
+void MainWindow::SelectSavedCodePage()
+{
+    const QString name = Settings::GetText("extended_ascii_codepage");
+    if (name.isEmpty())
+        return;
+    const int index = ui->codePageBox->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0)
+        ui->codePageBox->setCurrentIndex(index);
+}
+
+void MainWindow::SelectFirstOpenTab()
+{
+    const QString tab = Settings::GetText("first_open_tab");
+    for (int entry = 0; entry < 4; ++entry)
+    {
+        if (tab != firstOpenTabs[entry])
+            continue;
+        ui->firstOpenTabBox->setCurrentIndex(entry);
+        ui->tabControl->setCurrentIndex(firstOpenTabIndexes[entry]);
+    }
+}
+
+void MainWindow::SaveData()
+{
+    if (g_showIsOver || !dataSaver)
+        return;
+    d.RemoveDisconnectedItems();
+    dataSaver->Save(DataPathPrefix());
+}
+
+void MainWindow::EveryHalfMinute()
+{}
+
+void MainWindow::EveryFiveMinutes()
+{
+    d.RemoveDisconnectedItems();
+}
+
+void MainWindow::EveryHour()
+{
+    SaveData();
+}
+
+void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
+{
+    if (i_action == "set_user_pass")
+    {
+        if (gp_server && gp_server->IsConnected())
+        {
+            QMessageBox::information(
+                this, tr("Cannot change username while online"),
+                tr("You must be disconnected from the Vandrell server to change your username."));
+            return;
+        }
+        (new ChangeUsernamePasswordDialog(false, this))->show();
+    }
+    else if (i_action == "set_listening_port")
+    {
+        (new ChangeListeningPortDialog(this))->show();
+    }
+}
+
+void MainWindow::OnCodePageSelected(int i_index)
+{
+    if (!extendedAsciiTranslator)
+        return;
+    const std::string name =
+        i_index <= 0 ? std::string() : ui->codePageBox->itemText(i_index).toLatin1().toStdString();
+    extendedAsciiTranslator->SetCodePage(name);
+}
+
+void MainWindow::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    // The event gives the frame's corner; the proxy restores the client area's, so report that
+    // or the window would creep by the frame's width at every start.
+    if (!isMaximized())
+        emit sizeProxy.WindowMoved(geometry().x(), geometry().y());
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    if (!isMaximized())
+        emit sizeProxy.WindowResized(event->size().width(), event->size().height());
+}

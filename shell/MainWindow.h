@@ -1,0 +1,72 @@
+#pragma once
+
+#include <memory>
+
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+
+#include "DataHandler.h"
+#include "ResizableWindow.h"
+#include "ShellGlobals.h"
+
+class ExtendedAsciiTranslator;
+class Server;
+class Ui_MainWindow;
+
+// The main window: builds the running client in Init, saves the store every hour and at exit,
+// and deletes the managers in order when the run ends.
+class MainWindow : public QMainWindow, public DataHandler
+{
+    Q_OBJECT
+
+public:
+    // Reads and restores the main window's geometry (client area, without the frame) for the
+    // size manager.
+    class SizeProxy : public ResizableWindow
+    {
+    public:
+        int GetX() override;
+        int GetY() override;
+        int GetWidth() override;
+        int GetHeight() override;
+        void SetPosition(int x, int y) override;
+        void SetSize(int width, int height) override;
+    };
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    void Init();
+    void SaveData();
+
+    // Where the saved store lives: the home folder and the file name's stem.
+    static QString DataPathPrefix();
+    // The tests point the server connection at a loopback fake before Init connects.
+    static void SetServerAddressForTesting(const QString& host, quint16 port);
+
+    Ui_MainWindow* Form() const { return ui; }
+
+public slots:
+    void EveryHalfMinute();
+    void EveryFiveMinutes();
+    void EveryHour();
+
+    void OnToolBarActionTriggered(QWidget* ip_widget, QString i_action);
+    void OnCodePageSelected(int i_index);
+
+protected:
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void DefineToolBarActions();
+    void LoadData();
+    void SelectSavedCodePage();
+    void SelectFirstOpenTab();
+
+    Ui_MainWindow* ui = nullptr;
+    Server* server = nullptr;
+    SizeProxy sizeProxy;
+    QSystemTrayIcon trayIcon;
+    std::unique_ptr<ExtendedAsciiTranslator> translator;
+};

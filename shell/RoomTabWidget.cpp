@@ -1,0 +1,4 @@
+#include "RoomTabWidget.h"
+
+RoomTabWidget::RoomTabWidget(QWidget* parent) : TabWidget(parent)
+{}

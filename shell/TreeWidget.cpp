@@ -1,0 +1,12 @@
+#include "TreeWidget.h"
+
+#include <QKeyEvent>
+
+TreeWidget::TreeWidget(QWidget* parent) : QTreeWidget(parent)
+{}
+
+void TreeWidget::keyPressEvent(QKeyEvent* event)
+{
+    emit KeyPressed(event);
+    QTreeWidget::keyPressEvent(event);
+}

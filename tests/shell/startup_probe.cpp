@@ -1,0 +1,115 @@
+// Runs the client's start-up as the program does, against a loopback server, answers the
+// first-run and error boxes as a user would, and reports what it saw as "key=value" lines.
+// Arguments: the loopback server's port, then what to do before closing the window:
+//   login       wait until logged in
+//   resize      move and resize the window
+//   late-save   end the run, then ask for an hourly save
+// The window is then closed and the run ends as the program's does.
+
+#include <cstdio>
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include "ChangeUsernamePasswordDialog.h"
+#include "MainWindow.h"
+#include "Server.h"
+#include "Settings.h"
+#include "ui_mainwindow.h"
+
+namespace {
+void Report(const QString& key, const QString& value)
+{
+    std::printf("%s=%s\n", qPrintable(key), qPrintable(value));
+    std::fflush(stdout);
+}
+
+int SavedFileCount()
+{
+    return QDir::home().entryList({".Vandrell.*"}, QDir::Files | QDir::Hidden).size();
+}
+
+// Answers whatever modal box is open: the account dialog gets a name and password with
+// blanks around them, message boxes are acknowledged.
+void AnswerModalBoxes()
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* account = qobject_cast<ChangeUsernamePasswordDialog*>(modal))
+    {
+        Report("asked_account", "yes");
+        account->findChild<QLineEdit*>("usernameEdit")->setText("  probe user ");
+        account->findChild<QLineEdit*>("passwordEdit")->setText(" secret ");
+        account->accept();
+    }
+    else if (auto* box = qobject_cast<QMessageBox*>(modal))
+    {
+        Report("box", box->windowTitle());
+        box->accept();
+    }
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    const QStringList arguments = application.arguments();
+    if (arguments.size() < 3)
+        return 2;
+    QTimer answering;
+    QObject::connect(&answering, &QTimer::timeout, &AnswerModalBoxes);
+    answering.start(20);
+
+    auto* window = new MainWindow;
+    MainWindow::SetServerAddressForTesting("127.0.0.1", arguments[1].toUShort());
+    window->show();
+    window->Init();
+
+    Report("title", window->windowTitle());
+    QStringList tabs;
+    for (int index = 0; index < window->Form()->tabControl->count(); ++index)
+        tabs << window->Form()->tabControl->widget(index)->objectName() + ":" +
+                    window->Form()->tabControl->tabText(index);
+    Report("tabs", tabs.join(","));
+    Report("current_tab", QString::number(window->Form()->tabControl->currentIndex()));
+    for (const char* key : {"username", "password", "minimize_to_tray", "first_open_tab",
+                            "color_transfer_failed", "log_room_chat", "data_version"})
+        Report(key, Settings::GetText(key));
+    const auto reportGeometry = [window] {
+        const QRect geometry = window->geometry();
+        Report("geometry", QString("%1,%2,%3,%4")
+                               .arg(geometry.x())
+                               .arg(geometry.y())
+                               .arg(geometry.width())
+                               .arg(geometry.height()));
+    };
+    reportGeometry();
+
+    const QString action = arguments[2];
+    if (action == "login")
+        Report("logged_in",
+               QTest::qWaitFor([] { return gp_server->IsConnected(); }, 10000) ? "yes" : "no");
+    else if (action == "resize")
+    {
+        window->setGeometry(40, 50, 900, 650);
+        if (!QTest::qWaitFor([window] { return window->geometry() == QRect(40, 50, 900, 650); },
+                             5000))
+            Report("resize", "timed out");
+        QCoreApplication::processEvents();
+        reportGeometry();
+    }
+    else if (action == "late-save")
+    {
+        g_showIsOver = true;
+        window->EveryHour();
+        Report("files_after_late_save", QString::number(SavedFileCount()));
+    }
+
+    delete window;
+    Report("files_at_exit", QString::number(SavedFileCount()));
+    return 0;
+}
