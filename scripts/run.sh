@@ -11,7 +11,7 @@ cmake --build build-run --parallel "$(nproc)" --target vandrellqt
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display found. On a machine without one, start the client in a virtual display:" >&2
-    echo "    apt-get install -y xvfb && xvfb-run -a ./build-run/shell/vandrellqt" >&2
+    echo "    apt-get install -y xvfb && xvfb-run -a ./scripts/run.sh" >&2
     exit 1
 fi
 exec ./build-run/shell/vandrellqt "$@"
