@@ -9,6 +9,7 @@
 #include <QTextCodec>
 
 #include "ActionSetToolBar.h"
+#include "ApplicationIcon.h"
 #include "ChangeListeningPortDialog.h"
 #include "ChangeUsernamePasswordDialog.h"
 #include "Data.h"
@@ -94,9 +95,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
 {
     mainWindow = this;
     ui->setupUi(this);
-    const QIcon offline(":/icons/offline_icon");
-    setWindowIcon(offline);
-    QApplication::setWindowIcon(offline);
+    SetApplicationIcon(":/icons/offline_icon");
     ui->sharedFoldersList->setColumnWidth(0, 400);
     ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});
 }

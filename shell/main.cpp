@@ -13,6 +13,8 @@ int main(int argc, char** argv)
         QApplication::setStyle(style);
 
     MainWindow window;
+    // The desktop's session save at logout writes the store and closes nothing.
+    QObject::connect(&application, &Application::SaveRequested, &window, &MainWindow::SaveData);
     window.show();
     window.Init();
     return application.exec();
