@@ -118,4 +118,7 @@ enum MessageCode : qint32
 #define VANDRELL_DECLARE_CODE(name, number) name = number,
     VANDRELL_SERVER_MESSAGE_CODES(VANDRELL_DECLARE_CODE)
 #undef VANDRELL_DECLARE_CODE
+    // Handled but outside the name list, so MessageCodeToString gives it no text. It takes a room
+    // out of the ones joined at login.
+    SE_DROP_ROOM_AUTOJOIN = 1003,
 };

@@ -171,6 +171,28 @@ private:
     void OnPossibleParents(MemStream& body);
     void OnSearchCorrelations(MemStream& body);
 
+    void OnRoomChat(MemStream& body);
+    void OnJoinRoom(MemStream& body);
+    void OnLeaveRoom(MemStream& body);
+    void OnUserJoinedRoom(MemStream& body);
+    void OnUserLeftRoom(MemStream& body);
+    void OnRoomList(MemStream& body);
+    void OnRoomTickers(MemStream& body);
+    void OnRoomTickerSet(MemStream& body);
+    void OnRoomAutojoinDropped(MemStream& body);
+
+    void OnRoomMembers(MemStream& body);
+    void OnRoomMemberAdded(MemStream& body);
+    void OnRoomMemberRemoved(MemStream& body);
+    void OnRoomMembershipAdded(MemStream& body);
+    void OnRoomMembershipRemoved(MemStream& body);
+    void OnPrivateRoomAddEnabled(MemStream& body);
+    void OnRoomOperatorAdded(MemStream& body);
+    void OnRoomOperatorRemoved(MemStream& body);
+    void OnRoomOperatorshipAdded(MemStream& body);
+    void OnRoomOperatorshipRemoved(MemStream& body);
+    void OnRoomOperators(MemStream& body);
+
     qint32 connectionState = StateOff;
     QTcpSocket socket;
     bool frameLengthRead = false;

@@ -45,6 +45,21 @@ void Server::HandleMessage(int code, MemStream& body)
         case SM_GET_USER_STATUS:
             OnUserStatus(body);
             break;
+        case SM_SAY_CHATROOM:
+            OnRoomChat(body);
+            break;
+        case SM_JOIN_ROOM:
+            OnJoinRoom(body);
+            break;
+        case SM_LEAVE_ROOM:
+            OnLeaveRoom(body);
+            break;
+        case SM_USER_JOINED_ROOM:
+            OnUserJoinedRoom(body);
+            break;
+        case SM_USER_LEFT_ROOM:
+            OnUserLeftRoom(body);
+            break;
         case SM_CONNECT_TO_PEER:
             OnConnectToPeer(body);
             break;
@@ -56,6 +71,9 @@ void Server::HandleMessage(int code, MemStream& body)
             break;
         case SM_GET_USER_STATS:
             OnUserStats(body);
+            break;
+        case SM_ROOM_LIST:
+            OnRoomList(body);
             break;
         case SM_ADMIN_MESSAGE:
             OnAdminMessage(body);
@@ -81,17 +99,59 @@ void Server::HandleMessage(int code, MemStream& body)
         case SM_WISHLIST_WAIT:
             emit WishListWait(MessageFields::Read<quint32>(body));
             break;
+        case SM_GET_ROOM_TICKER:
+            OnRoomTickers(body);
+            break;
+        case SM_ROOM_TICKER_USER_ADDED:
+            OnRoomTickerSet(body);
+            break;
         case SM_DNET_DELIVERY_REPORT:
             emit DNetDeliveryReport(MessageFields::Read<qint32>(body));
             break;
         case SM_DNET_RESET:
             emit DNetReset();
             break;
+        case SM_ROOM_MEMBERS:
+            OnRoomMembers(body);
+            break;
+        case SM_ADD_ROOM_MEMBER:
+            OnRoomMemberAdded(body);
+            break;
+        case SM_REMOVE_ROOM_MEMBER:
+            OnRoomMemberRemoved(body);
+            break;
+        case SM_ADD_ROOM_MEMBERSHIP:
+            OnRoomMembershipAdded(body);
+            break;
+        case SM_REMOVE_ROOM_MEMBERSHIP:
+            OnRoomMembershipRemoved(body);
+            break;
+        case SM_ENABLE_PRIVATE_ROOM_ADD:
+            OnPrivateRoomAddEnabled(body);
+            break;
+        case SM_ADD_ROOM_OPERATOR:
+            OnRoomOperatorAdded(body);
+            break;
+        case SM_REMOVE_ROOM_OPERATOR:
+            OnRoomOperatorRemoved(body);
+            break;
+        case SM_ADD_ROOM_OPERATORSHIP:
+            OnRoomOperatorshipAdded(body);
+            break;
+        case SM_REMOVE_ROOM_OPERATORSHIP:
+            OnRoomOperatorshipRemoved(body);
+            break;
+        case SM_ROOM_OPERATORS:
+            OnRoomOperators(body);
+            break;
         case SM_SEARCH_CORRELATIONS:
             OnSearchCorrelations(body);
             break;
         case SE_CANT_CONNECT_TO_PEER:
             emit IndirectPeerConnectionFailure(MessageFields::Read<quint32>(body));
+            break;
+        case SE_DROP_ROOM_AUTOJOIN:
+            OnRoomAutojoinDropped(body);
             break;
         default:
             break;

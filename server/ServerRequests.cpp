@@ -43,7 +43,7 @@ void Server::GetRoomList()
 
 void Server::UntrackUser(const QString& user)
 {
-    ItemPtr item = d.GetType(ServerTypes::user)->HasItem(Value(user));
+    ItemPtr item = ServerStore::KnownUser(user);
     if (item.HasItem(ServerTypes::isTracked).IsNull())
         return;
     item.Disconnect(ServerTypes::isTracked);
@@ -106,7 +106,7 @@ void Server::AddPrivateRoomOperator(const QString& room, const QString& user)
 void Server::LeaveRoom(const QString& room)
 {
     // in_room goes when the server confirms the leave, not here.
-    ItemPtr item = d.GetType(ServerTypes::room)->HasItem(Value(room));
+    ItemPtr item = ServerStore::KnownRoom(room);
     if (!item.HasItem(ServerTypes::inRoom).IsNull())
         Send(SM_LEAVE_ROOM, room);
 }

@@ -61,4 +61,5 @@ constexpr const char* availabilityStatus = "availability_status";
 constexpr const char* acceptRoomList = "accept_room_list";
 constexpr const char* isSupporter = "is_supporter";
 constexpr const char* privilegesTimeLeft = "privileges_time_left";
+constexpr const char* acceptPrivateRoomAdd = "accept_private_room_add";
 } // namespace ServerSettings

@@ -128,7 +128,7 @@ void Server::OnPrivateMessage(MemStream& body)
     const bool spontaneous = ReadUInt8(body) != 0;
 
     // Looking a stranger up must not add them to the store.
-    ItemPtr sender = d.GetType(ServerTypes::user)->HasItem(Value(name));
+    ItemPtr sender = ServerStore::KnownUser(name);
     if (sender.IsNull() || !sender.IsConnected(ServerTypes::isIgnored))
         emit PrivateChat(name, text, static_cast<time_t>(time), spontaneous);
     // Acknowledged even when ignored, so that the server stops holding it for us.
