@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source scripts/setup.sh
-install_packages "${client_packages[@]}" libbenchmark-dev
+# miniupnpd, nftables and iproute2 let the port-mapping test run a real gateway.
+install_packages "${client_packages[@]}" libbenchmark-dev miniupnpd-nftables nftables iproute2
 
 jobs=$(nproc)
 

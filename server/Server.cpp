@@ -6,6 +6,7 @@
 #include "DataSaver.h"
 #include "Log.h"
 #include "MessageCode.h"
+#include "PortForwarder.h"
 #include "ServerTypes.h"
 #include "Settings.h"
 #include "TimerManager.h"
@@ -43,7 +44,8 @@ Server::Server()
     }
     if (dataSaver)
         dataSaver->AddDataLoadedEventHandler(this);
-    // The UPnP port forwarder is made here, once it exists.
+    // A child, so that its worker thread ends with the connection.
+    new PortForwarder(this);
 }
 
 Server::~Server()
@@ -75,7 +77,8 @@ void Server::Connect()
     emit Connecting();
     socket.connectToHost(host, port, QIODevice::ReadWrite);
     Log("server", 1, QString("Attempting connection on port %1").arg(port));
-    // With use_upnp "yes", the port forwarder starts discovering the gateway here.
+    if (Settings::IsYes(ServerSettings::useUpnp) && portForwarder)
+        portForwarder->Init();
 }
 
 void Server::Disconnect()
@@ -138,7 +141,18 @@ void Server::RenewPortMapping()
     if (connectionState != StateLoggedIn || !Settings::IsYes(ServerSettings::useUpnp))
         return;
     Log("server", 1, "Renewing UPnP port mapping.");
-    // The port forwarder maps listening_port here, and obfuscated_listening_port unless 0.
+    MapListeningPorts();
+}
+
+void Server::MapListeningPorts()
+{
+    if (!portForwarder)
+        return;
+    portForwarder->AddPortMapping(&socket,
+                                  Settings::GetText(ServerSettings::listeningPort).toInt());
+    const int obfuscatedPort = Settings::GetText(ServerSettings::obfuscatedListeningPort).toInt();
+    if (obfuscatedPort != 0)
+        portForwarder->AddPortMapping(&socket, obfuscatedPort);
 }
 
 void Server::OnConnected()
@@ -171,7 +185,8 @@ void Server::OnConnectedToServer()
         firstLogin = false;
         for (ItemPtr room : g(ServerTypes::room).Connected(ServerTypes::roomAutojoin))
             EnterRoom(room.AsString(), false);
-        // With use_upnp "yes", the port forwarder maps the listening ports here.
+        if (Settings::IsYes(ServerSettings::useUpnp))
+            MapListeningPorts();
     }
     if (Settings::GetText(ServerSettings::availabilityStatus) == "away")
         Send(SM_SET_STATUS, statusAway);

@@ -146,6 +146,8 @@ private:
     void OnLinkLost();
     // Ends the link at once because the server sent what no server would.
     void DropLink();
+    // Asks the port forwarder to map listening_port, and obfuscated_listening_port unless 0.
+    void MapListeningPorts();
 
     // Writes the code and fields as one message; false when it was dropped.
     template <class... Fields> bool Send(qint32 code, const Fields&... fields)

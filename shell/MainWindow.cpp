@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QMoveEvent>
 #include <QPointer>
@@ -12,14 +13,18 @@
 #include "ApplicationIcon.h"
 #include "ChangeListeningPortDialog.h"
 #include "ChangeUsernamePasswordDialog.h"
+#include "ConfigurationImporter.h"
 #include "Data.h"
 #include "DataLoadFailure.h"
 #include "DataSaver.h"
 #include "DefaultSettings.h"
 #include "DelayedInvoker.h"
+#include "DiagnosticsForm.h"
 #include "ExtendedAsciiTranslator.h"
 #include "ItemPtr.h"
 #include "Log.h"
+#include "NewVersionDialog.h"
+#include "PortForwarder.h"
 #include "Server.h"
 #include "ServerTypes.h"
 #include "Settings.h"
@@ -32,6 +37,9 @@ const char* const configurationArea = "Configuration Data";
 
 QString testServerHost;
 quint16 testServerPort = 0;
+QUrl testVersionFileUrl;
+QString testGatewayDescription;
+const char* const importTitle = "Importing user list from original Vandrell client";
 
 struct ToolBarAction
 {
@@ -98,6 +106,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     SetApplicationIcon(":/icons/offline_icon");
     ui->sharedFoldersList->setColumnWidth(0, 400);
     ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});
+    connect(ui->importUserListButton, &QPushButton::clicked, this,
+            &MainWindow::OnImportUserListClicked);
 }
 
 MainWindow::~MainWindow()
@@ -108,6 +118,8 @@ MainWindow::~MainWindow()
         gp_server->Disconnect();
     delete delayedInvoker;
     delete server;
+    // Its destructor removes its store items and stops logging.
+    delete diagnosticsForm;
     translator.reset();
     delete dataSaver;
     delete timerManager;
@@ -128,6 +140,16 @@ void MainWindow::SetServerAddressForTesting(const QString& host, quint16 port)
     testServerPort = port;
 }
 
+void MainWindow::SetVersionFileUrlForTesting(const QUrl& url)
+{
+    testVersionFileUrl = url;
+}
+
+void MainWindow::SetGatewayDescriptionForTesting(const QString& url)
+{
+    testGatewayDescription = url;
+}
+
 void MainWindow::Init()
 {
     setWindowTitle(QString("VandrellQt build %3.%1.%2")
@@ -139,6 +161,9 @@ void MainWindow::Init()
     server = new Server;
     if (!testServerHost.isEmpty())
         server->SetServerAddressForTesting(testServerHost, testServerPort);
+    // The run's one look for a gateway, made here instead of on the network.
+    if (!testGatewayDescription.isEmpty())
+        portForwarder->InitFromDescriptionForTesting(testGatewayDescription);
     Settings::DeclareTypes(d);
     server->CreateData();
     qRegisterMetaType<ItemPtr>("ItemPtr");
@@ -150,6 +175,7 @@ void MainWindow::Init()
 
     new DelayedInvoker;
     new SizeManager(nullptr);
+    CreateDiagnosticsForm();
     setContextMenuPolicy(Qt::NoContextMenu);
 
     DefaultSettings::WriteGeneral();
@@ -164,6 +190,7 @@ void MainWindow::Init()
             &MainWindow::OnCodePageSelected);
 
     LoadData();
+    ShowDiagnosticsTab(Settings::IsYes("show_diagnostics"));
     SelectSavedCodePage();
     QApplication::setPalette(DefaultSettings::SavedPalette(defaultPalette));
     DefaultSettings::WriteDataVersion();
@@ -177,6 +204,9 @@ void MainWindow::Init()
     if (!Settings::Get(ServerSettings::username).IsNull())
         gp_server->Connect();
 
+    ui->showDiagnosticsCheckBox->setChecked(Settings::IsYes("show_diagnostics"));
+    connect(ui->showDiagnosticsCheckBox, &QCheckBox::clicked, this,
+            &MainWindow::OnShowDiagnosticsCheckboxToggled);
     SelectFirstOpenTab();
     sizeManager->RegisterResizableWindow("main_window", &sizeProxy);
 
@@ -185,6 +215,37 @@ void MainWindow::Init()
     connect(&timerManager->hourTimer, &QTimer::timeout, this, &MainWindow::EveryHour);
     activateWindow();
     raise();
+
+    if (!testVersionFileUrl.isEmpty())
+        updateChecker.SetVersionFileUrlForTesting(testVersionFileUrl);
+    updateChecker.Init();
+    connect(&updateChecker, &UpdateChecker::NewVersion, this, &MainWindow::OnNewVersion);
+}
+
+void MainWindow::CreateDiagnosticsForm()
+{
+    auto* form = new DiagnosticsForm;
+    form->Init();
+    form->RegisterLoggableItemType(ServerTypes::user);
+    for (const DiagnosticsForm::ToolBarAction& action : DiagnosticsForm::ToolBarActions())
+        actionBar->AddSetAction(DiagnosticsForm::actionSet, action.key, action.text, action.icon,
+                                false);
+    actionBar->RegisterWidget(form, DiagnosticsForm::actionSet);
+    connect(actionBar, &ActionSetToolBar::ActionTriggered, form,
+            &DiagnosticsForm::OnActionTriggered);
+}
+
+void MainWindow::ShowDiagnosticsTab(bool show)
+{
+    const int index = ui->tabControl->indexOf(diagnosticsForm);
+    if (show && index < 0)
+        ui->tabControl->addTab(diagnosticsForm, tr("Diagnostics"));
+    else if (!show && index >= 0)
+    {
+        ui->tabControl->removeTab(index);
+        // Out of the tab, the form is a window of its own again, hidden.
+        diagnosticsForm->setParent(nullptr);
+    }
 }
 
 void MainWindow::DefineToolBarActions()
@@ -288,6 +349,34 @@ void MainWindow::OnCodePageSelected(int i_index)
     const std::string name =
         i_index <= 0 ? std::string() : ui->codePageBox->itemText(i_index).toLatin1().toStdString();
     extendedAsciiTranslator->SetCodePage(name);
+}
+
+void MainWindow::OnShowDiagnosticsCheckboxToggled(bool i_checked)
+{
+    Settings::Set("show_diagnostics", i_checked ? "yes" : "no");
+    ShowDiagnosticsTab(i_checked);
+}
+
+void MainWindow::OnImportUserListClicked()
+{
+    QMessageBox::information(this, tr(importTitle),
+                             tr("Choose the user list configuration file of the original "
+                                "client."));
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("Find User List Configuration File"));
+    if (path.isEmpty())
+        return;
+    const bool imported = ConfigurationImporter::ImportUserList(QDir::fromNativeSeparators(path));
+    QMessageBox::information(this, tr(importTitle),
+                             imported ? tr("Import successful.")
+                                      : tr("Import could not be completed successfully."));
+}
+
+void MainWindow::OnNewVersion(qint64 i_version, QString i_link, QStringList i_description)
+{
+    auto* dialog = new NewVersionDialog(i_version, i_link, i_description, this);
+    dialog->setWindowFlags(dialog->windowFlags() | Qt::WindowStaysOnTopHint);
+    dialog->show();
 }
 
 void MainWindow::moveEvent(QMoveEvent* event)

@@ -8,6 +8,7 @@
 #include "DataHandler.h"
 #include "ResizableWindow.h"
 #include "ShellGlobals.h"
+#include "UpdateChecker.h"
 
 class ExtendedAsciiTranslator;
 class Server;
@@ -41,8 +42,11 @@ public:
 
     // Where the saved store lives: the home folder and the file name's stem.
     static QString DataPathPrefix();
-    // The tests point the server connection at a loopback fake before Init connects.
+    // The tests point the server connection and the update check at loopback fakes before
+    // Init uses them.
     static void SetServerAddressForTesting(const QString& host, quint16 port);
+    static void SetVersionFileUrlForTesting(const QUrl& url);
+    static void SetGatewayDescriptionForTesting(const QString& url);
 
     Ui_MainWindow* Form() const { return ui; }
 
@@ -53,6 +57,9 @@ public slots:
 
     void OnToolBarActionTriggered(QWidget* ip_widget, QString i_action);
     void OnCodePageSelected(int i_index);
+    void OnShowDiagnosticsCheckboxToggled(bool i_checked);
+    void OnImportUserListClicked();
+    void OnNewVersion(qint64 i_version, QString i_link, QStringList i_description);
 
 protected:
     void moveEvent(QMoveEvent* event) override;
@@ -60,6 +67,8 @@ protected:
 
 private:
     void DefineToolBarActions();
+    void CreateDiagnosticsForm();
+    void ShowDiagnosticsTab(bool show);
     void LoadData();
     void SelectSavedCodePage();
     void SelectFirstOpenTab();
@@ -68,5 +77,6 @@ private:
     Server* server = nullptr;
     SizeProxy sizeProxy;
     QSystemTrayIcon trayIcon;
+    UpdateChecker updateChecker;
     std::unique_ptr<ExtendedAsciiTranslator> translator;
 };

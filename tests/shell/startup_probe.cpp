@@ -1,8 +1,10 @@
 // Runs the client's start-up as the program does, against a loopback server, answers the
 // first-run and error boxes as a user would, and reports what it saw as "key=value" lines.
-// Arguments: the loopback server's port, then what to do before closing the window:
-//   login       wait until logged in
+// Arguments: the loopback server's port, what to do before closing the window, the version
+// file's URL and the gateway description's URL. What to do:
+//   login       wait until logged in, then for the new-version dialog
 //   resize      move and resize the window
+//   diagnostics tick the option that shows the diagnostics tab
 //   late-save   end the run, then ask for an hourly save
 // The window is then closed and the run ends as the program's does.
 
@@ -18,6 +20,7 @@
 
 #include "ChangeUsernamePasswordDialog.h"
 #include "MainWindow.h"
+#include "NewVersionDialog.h"
 #include "Server.h"
 #include "Settings.h"
 #include "ui_mainwindow.h"
@@ -58,7 +61,7 @@ int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     const QStringList arguments = application.arguments();
-    if (arguments.size() < 3)
+    if (arguments.size() < 5)
         return 2;
     QTimer answering;
     QObject::connect(&answering, &QTimer::timeout, &AnswerModalBoxes);
@@ -66,15 +69,20 @@ int main(int argc, char** argv)
 
     auto* window = new MainWindow;
     MainWindow::SetServerAddressForTesting("127.0.0.1", arguments[1].toUShort());
+    MainWindow::SetVersionFileUrlForTesting(QUrl(arguments[3]));
+    MainWindow::SetGatewayDescriptionForTesting(arguments[4]);
     window->show();
     window->Init();
 
     Report("title", window->windowTitle());
-    QStringList tabs;
-    for (int index = 0; index < window->Form()->tabControl->count(); ++index)
-        tabs << window->Form()->tabControl->widget(index)->objectName() + ":" +
-                    window->Form()->tabControl->tabText(index);
-    Report("tabs", tabs.join(","));
+    const auto reportTabs = [window] {
+        QStringList tabs;
+        for (int index = 0; index < window->Form()->tabControl->count(); ++index)
+            tabs << window->Form()->tabControl->widget(index)->objectName() + ":" +
+                        window->Form()->tabControl->tabText(index);
+        Report("tabs", tabs.join(","));
+    };
+    reportTabs();
     Report("current_tab", QString::number(window->Form()->tabControl->currentIndex()));
     for (const char* key : {"username", "password", "minimize_to_tray", "first_open_tab",
                             "color_transfer_failed", "log_room_chat", "data_version"})
@@ -91,8 +99,18 @@ int main(int argc, char** argv)
 
     const QString action = arguments[2];
     if (action == "login")
+    {
         Report("logged_in",
                QTest::qWaitFor([] { return gp_server->IsConnected(); }, 10000) ? "yes" : "no");
+        const bool announced = QTest::qWaitFor(
+            [window] { return window->findChild<NewVersionDialog*>() != nullptr; }, 10000);
+        Report("new_version_dialog", announced ? "yes" : "no");
+    }
+    else if (action == "diagnostics")
+    {
+        window->Form()->showDiagnosticsCheckBox->click();
+        reportTabs();
+    }
     else if (action == "resize")
     {
         window->setGeometry(40, 50, 900, 650);

@@ -1,9 +1,11 @@
 #include <QDir>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "FakeCentralServer.h"
+#include "FakeHttpServer.h"
 
 namespace {
 using Report = QMap<QString, QStringList>;
@@ -35,6 +37,7 @@ private slots:
     void nextStartLoadsWithoutAsking();
     void unreadableStoreIsAnnouncedAndStartsAfresh();
     void restoresWindowGeometry();
+    void diagnosticsTabFollowsItsOption();
     void noSaveAfterShutdownBegan();
     void secondInstanceWithSameHomeExits();
 
@@ -44,19 +47,29 @@ private:
 
     std::unique_ptr<QTemporaryDir> home;
     std::unique_ptr<FakeCentralServer> fake;
+    std::unique_ptr<FakeHttpServer> updateHost;
+    // A loopback port nothing listens on: the gateway look fails at once, off the network.
+    quint16 closedPort = 0;
 };
 
 void StartupTest::init()
 {
     home = std::make_unique<QTemporaryDir>();
     fake = std::make_unique<FakeCentralServer>();
+    updateHost = std::make_unique<FakeHttpServer>();
+    updateHost->Serve("/qtversion.txt", "20140301\nhttp://example.org/new\nNew build\nFaster\n");
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    closedPort = probe.serverPort();
 }
 
 Report StartupTest::RunProbe(const QString& action)
 {
     QProcess probe;
     probe.setProcessEnvironment(EnvironmentWithHome(home->path()));
-    probe.start(STARTUP_PROBE, {QString::number(fake->Port()), action});
+    probe.start(STARTUP_PROBE, {QString::number(fake->Port()), action,
+                                updateHost->Url("/qtversion.txt").toString(),
+                                QString("http://127.0.0.1:%1/rootDesc.xml").arg(closedPort)});
     Report report;
     // The fake answers the login while the probe runs, so wait in the event loop.
     if (!QTest::qWaitFor([&probe] { return probe.state() == QProcess::NotRunning; }, 60000))
@@ -93,6 +106,7 @@ void StartupTest::firstRunAsksAccountWritesDefaultsAndLogsIn()
                                               "searchTab:Search,tab_2:Users,sharesTab:Browse,"
                                               "optionsTab:Options"));
     QCOMPARE(report["logged_in"], QStringList{"yes"});
+    QCOMPARE(report["new_version_dialog"], QStringList{"yes"});
     QCOMPARE(report["box"], QStringList());
 
     QVERIFY(!fake->MessagesWithCode(1).isEmpty());
@@ -135,6 +149,15 @@ void StartupTest::restoresWindowGeometry()
     QCOMPARE(first["geometry"].value(1), QString("40,50,900,650"));
     const Report second = RunProbe("none");
     QCOMPARE(second["geometry"], QStringList{"40,50,900,650"});
+}
+
+void StartupTest::diagnosticsTabFollowsItsOption()
+{
+    const Report first = RunProbe("diagnostics");
+    QVERIFY(!first["tabs"].value(0).contains("Diagnostics"));
+    QVERIFY(first["tabs"].value(1).endsWith("optionsTab:Options,DiagnosticsForm:Diagnostics"));
+    const Report second = RunProbe("none");
+    QVERIFY(second["tabs"].value(0).endsWith("optionsTab:Options,DiagnosticsForm:Diagnostics"));
 }
 
 void StartupTest::noSaveAfterShutdownBegan()
