@@ -7,6 +7,8 @@
 
 #include "Data.h"
 #include "FakeCentralServer.h"
+#include "FakeInternetGateway.h"
+#include "PortForwarder.h"
 #include "Server.h"
 #include "ServerTestSetup.h"
 #include "ServerTypes.h"
@@ -58,6 +60,7 @@ private slots:
     void namesMessageCodes_data();
     void namesMessageCodes();
     void settlesUpnpSettingAfterLoad();
+    void mapsListeningPortsAtFirstLoginAndEveryHour();
 
 private:
     std::unique_ptr<FakeCentralServer> fake;
@@ -385,6 +388,29 @@ void ConnectionTest::settlesUpnpSettingAfterLoad()
     Settings::Set(ServerSettings::useUpnp, "no");
     server->DataLoaded();
     QCOMPARE(Settings::GetText(ServerSettings::useUpnp), QString("no"));
+}
+
+void ConnectionTest::mapsListeningPortsAtFirstLoginAndEveryHour()
+{
+    FakeInternetGateway gateway;
+    Settings::Set(ServerSettings::useUpnp, "yes");
+    Settings::Set(ServerSettings::listeningPort, "2234");
+    Settings::Set(ServerSettings::obfuscatedListeningPort, "2235");
+    portForwarder->InitFromDescriptionForTesting(gateway.DescriptionUrl());
+    const auto mappedPorts = [&gateway] {
+        QStringList ports;
+        for (const GatewayRequest& request : gateway.requests)
+            if (request.action == "AddPortMapping")
+                ports << request.arguments.value("NewExternalPort");
+        return ports;
+    };
+
+    QVERIFY(ServerTestSetup::LogIn(*server, *fake));
+    QTRY_COMPARE_WITH_TIMEOUT(mappedPorts(), (QStringList{"2234", "2235"}), 5000);
+
+    Settings::Set(ServerSettings::obfuscatedListeningPort, "0");
+    server->RenewPortMapping();
+    QTRY_COMPARE_WITH_TIMEOUT(mappedPorts(), (QStringList{"2234", "2235", "2234"}), 5000);
 }
 
 QTEST_MAIN(ConnectionTest)
