@@ -108,6 +108,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});
     connect(ui->importUserListButton, &QPushButton::clicked, this,
             &MainWindow::OnImportUserListClicked);
+    // Made before Init fills the box, so that a ticked box starts the gateway look.
+    connect(ui->uPnPCheckBox, &QCheckBox::toggled, this, &MainWindow::OnUPnPCheckboxToggled);
 }
 
 MainWindow::~MainWindow()
@@ -204,6 +206,7 @@ void MainWindow::Init()
     if (!Settings::Get(ServerSettings::username).IsNull())
         gp_server->Connect();
 
+    ui->uPnPCheckBox->setChecked(Settings::IsYes(ServerSettings::useUpnp));
     ui->showDiagnosticsCheckBox->setChecked(Settings::IsYes("show_diagnostics"));
     connect(ui->showDiagnosticsCheckBox, &QCheckBox::clicked, this,
             &MainWindow::OnShowDiagnosticsCheckboxToggled);
@@ -355,6 +358,14 @@ void MainWindow::OnShowDiagnosticsCheckboxToggled(bool i_checked)
 {
     Settings::Set("show_diagnostics", i_checked ? "yes" : "no");
     ShowDiagnosticsTab(i_checked);
+}
+
+void MainWindow::OnUPnPCheckboxToggled(bool i_checked)
+{
+    // Unticking maps nothing new; the mappings made stay until their lease ends.
+    Settings::Set(ServerSettings::useUpnp, i_checked ? "yes" : "no");
+    if (i_checked && portForwarder)
+        portForwarder->Init();
 }
 
 void MainWindow::OnImportUserListClicked()

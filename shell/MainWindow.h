@@ -58,6 +58,7 @@ public slots:
     void OnToolBarActionTriggered(QWidget* ip_widget, QString i_action);
     void OnCodePageSelected(int i_index);
     void OnShowDiagnosticsCheckboxToggled(bool i_checked);
+    void OnUPnPCheckboxToggled(bool i_checked);
     void OnImportUserListClicked();
     void OnNewVersion(qint64 i_version, QString i_link, QStringList i_description);
 

@@ -5,6 +5,7 @@
 //   login       wait until logged in, then for the new-version dialog
 //   resize      move and resize the window
 //   diagnostics tick the option that shows the diagnostics tab
+//   upnp-off    clear the option that maps ports through UPnP
 //   late-save   end the run, then ask for an hourly save
 // The window is then closed and the run ends as the program's does.
 
@@ -110,6 +111,12 @@ int main(int argc, char** argv)
     {
         window->Form()->showDiagnosticsCheckBox->click();
         reportTabs();
+    }
+    else if (action == "upnp-off")
+    {
+        Report("upnp_box", window->Form()->uPnPCheckBox->isChecked() ? "ticked" : "clear");
+        window->Form()->uPnPCheckBox->click();
+        Report("use_upnp", Settings::GetText("use_upnp"));
     }
     else if (action == "resize")
     {

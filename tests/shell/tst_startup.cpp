@@ -38,6 +38,7 @@ private slots:
     void unreadableStoreIsAnnouncedAndStartsAfresh();
     void restoresWindowGeometry();
     void diagnosticsTabFollowsItsOption();
+    void upnpOptionShowsAndStoresTheSetting();
     void noSaveAfterShutdownBegan();
     void secondInstanceWithSameHomeExits();
 
@@ -158,6 +159,14 @@ void StartupTest::diagnosticsTabFollowsItsOption()
     QVERIFY(first["tabs"].value(1).endsWith("optionsTab:Options,DiagnosticsForm:Diagnostics"));
     const Report second = RunProbe("none");
     QVERIFY(second["tabs"].value(0).endsWith("optionsTab:Options,DiagnosticsForm:Diagnostics"));
+}
+
+void StartupTest::upnpOptionShowsAndStoresTheSetting()
+{
+    const Report first = RunProbe("upnp-off");
+    QCOMPARE(first["upnp_box"], QStringList{"ticked"});
+    QCOMPARE(first["use_upnp"], QStringList{"no"});
+    QCOMPARE(RunProbe("upnp-off")["upnp_box"], QStringList{"clear"});
 }
 
 void StartupTest::noSaveAfterShutdownBegan()
