@@ -1,5 +1,4 @@
 #include <QComboBox>
-#include <QGridLayout>
 #include <QIcon>
 #include <QMainWindow>
 #include <QSpinBox>
@@ -96,13 +95,6 @@ const char* const soundRows[][3] = {{"label_9", "Default Sound:", "defaultSound"
                                     {"label_15", "User Online Alert:", "userOnlineAlertSound"},
                                     {"label_16", "User Info:", "userInfoSound"}};
 
-QString itemName(QLayoutItem* item)
-{
-    if (item->widget())
-        return item->widget()->objectName();
-    return item->layout() ? item->layout()->objectName() : QStringLiteral("spacer");
-}
-
 // Prefixes every text asked for under the window's context.
 class MarkingTranslator : public QTranslator
 {
@@ -191,105 +183,6 @@ private slots:
         QVERIFY(page && page->isAncestorOf(widget));
         if (control.text)
             QCOMPARE(widget->property("text").toString(), QString(control.text));
-    }
-
-    void layoutItems_data()
-    {
-        QTest::addColumn<int>("margin");
-        QTest::addColumn<QString>("items"); // widgets and layouts by name, in order
-        QTest::newRow("gridLayout_2") << 11 << "tabControl";
-        QTest::newRow("gridLayout")
-            << 0
-            << "label_2 horizontalLayout_26 label_4 spacer listeningPortEdit "
-               "checkPortsButton spacer obfuscatedPortLabel uPnPCheckBox spacer";
-        QTest::newRow("horizontalLayout_26") << 0 << "usernameEdit spacer";
-        QTest::newRow("verticalLayout")
-            << 0
-            << "horizontalLayout_5 label sharedFoldersList horizontalLayout_10 "
-               "acceptUserListUploadsCheckBox emptyShareWarningCheckBox horizontalLayout_9 "
-               "horizontalLayout_11 dontDownloadSingleFilesIntoSubfolders "
-               "dontSplitDownloadsCheckBox";
-        QTest::newRow("horizontalLayout_5")
-            << 0 << "label_3 downloadFolderEdit downloadFolderSpacer";
-        QTest::newRow("horizontalLayout_10") << 0 << "label_6 maxUploadsPerUserSpinBox spacer";
-        QTest::newRow("verticalLayout_5")
-            << 0
-            << "minimizeToTrayCheckBox useOldStyleSearchResultsCheckBox autoExpandSharesCheckBox "
-               "horizontalLayout_19 horizontalLayout_14 showAwayStatusCheckBox "
-               "openGroupsOnUserAddCheckBox showDiagnosticsCheckBox showEventButtonsCheckBox "
-               "selectColorsButton spacer";
-        QTest::newRow("verticalLayout_6") << 0
-                                          << "logRoomChatCheckBox logPrivateChatCheckBox "
-                                             "horizontalLayout_24 userLevelLoggingCheckBox spacer";
-        QTest::newRow("verticalLayout_4")
-            << 0
-            << "horizontalLayout_15 horizontalLayout_16 horizontalLayout_23 horizontalLayout_17 "
-               "horizontalLayout_18 horizontalLayout_20 horizontalLayout_21 horizontalLayout_22 "
-               "spacer";
-        QTest::newRow("horizontalLayout_23")
-            << 0
-            << "label_17 roomChatSoundEdit roomChatSoundSelectFileButton roomChatSoundClearButton";
-    }
-    void layoutItems()
-    {
-        QFETCH(int, margin);
-        QFETCH(QString, items);
-        auto* layout = unique<QLayout>(QTest::currentDataTag());
-        QVERIFY(layout);
-        QCOMPARE(layout->contentsMargins(), QMargins(margin, margin, margin, margin));
-        QCOMPARE(layout->spacing(), 6);
-        QStringList names;
-        for (int i = 0; i < layout->count(); ++i)
-            names << itemName(layout->itemAt(i));
-        QCOMPARE(names.join(' '), items);
-    }
-
-    void loginGridCells()
-    {
-        QGridLayout* grid = form.gridLayout;
-        const auto cell = [grid](int index) {
-            int row = -1, column = -1, rowSpan = -1, columnSpan = -1;
-            if (index >= 0)
-                grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
-            return QList<int>{row, column, rowSpan, columnSpan};
-        };
-        QCOMPARE(cell(grid->indexOf(form.label_2)), (QList<int>{0, 0, 1, 1}));
-        QCOMPARE(cell(grid->indexOf(form.horizontalLayout_26)), (QList<int>{0, 2, 1, 3}));
-        QCOMPARE(cell(grid->indexOf(form.horizontalSpacer)), (QList<int>{1, 1, 1, 1}));
-        QCOMPARE(cell(grid->indexOf(form.checkPortsButton)), (QList<int>{1, 3, 1, 1}));
-        QCOMPARE(cell(grid->indexOf(form.horizontalSpacer_2)), (QList<int>{1, 4, 1, 1}));
-        QCOMPARE(cell(grid->indexOf(form.obfuscatedPortLabel)), (QList<int>{2, 2, 1, 3}));
-        QCOMPARE(cell(grid->indexOf(form.uPnPCheckBox)), (QList<int>{3, 0, 1, 5}));
-        QCOMPARE(cell(grid->indexOf(form.verticalSpacer)), (QList<int>{4, 0, 1, 5}));
-    }
-
-    void sizeConstraints_data()
-    {
-        QTest::addColumn<int>("minimumWidth");
-        QTest::addColumn<int>("maximumWidth");
-        QTest::addColumn<bool>("fixed");
-        QTest::newRow("usernameEdit") << 200 << 200 << true;
-        QTest::newRow("listeningPortEdit") << 100 << 100 << true;
-        QTest::newRow("checkPortsButton") << 100 << 100 << true;
-        QTest::newRow("firstOpenTabBox") << 100 << 100 << true;
-        QTest::newRow("codePageBox") << 150 << 150 << true;
-        QTest::newRow("downloadFolderEdit") << 0 << 500 << true;
-        QTest::newRow("chatTimestampsBox") << 0 << QWIDGETSIZE_MAX << true;
-        QTest::newRow("label_16") << 120 << QWIDGETSIZE_MAX << false;
-    }
-    void sizeConstraints()
-    {
-        QFETCH(int, minimumWidth);
-        QFETCH(int, maximumWidth);
-        QFETCH(bool, fixed);
-        auto* widget = unique<QWidget>(QTest::currentDataTag());
-        QVERIFY(widget);
-        QCOMPARE(widget->minimumWidth(), minimumWidth);
-        QCOMPARE(widget->maximumWidth(), maximumWidth);
-        const QSizePolicy policy = widget->sizePolicy();
-        QCOMPARE(policy.horizontalPolicy() == QSizePolicy::Fixed &&
-                     policy.verticalPolicy() == QSizePolicy::Fixed,
-                 fixed);
     }
 
     void stateRightAfterSetup()
