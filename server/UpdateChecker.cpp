@@ -67,6 +67,11 @@ void UpdateChecker::CheckForNewVersion()
     request.setTransferTimeout(timeoutMs);
     reply = client.get(request);
     connect(reply, &QNetworkReply::finished, this, &UpdateChecker::OnRequestFinished);
+    // The file is a few lines; a body past the limit is not a version file and is not kept.
+    connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
+        if (received > maxVersionFileSize && reply)
+            reply->abort();
+    });
 }
 
 void UpdateChecker::OnRequestFinished()
@@ -77,7 +82,8 @@ void UpdateChecker::OnRequestFinished()
         return;
     finished->deleteLater();
     // Failures, the timeout among them, end the check without a word.
-    if (finished->error() != QNetworkReply::NoError)
+    if (finished->error() != QNetworkReply::NoError ||
+        finished->bytesAvailable() > maxVersionFileSize)
         return;
     QByteArray body = finished->readAll();
     QBuffer file(&body);

@@ -22,6 +22,7 @@ public:
     // Without it a host that accepts the connection and never answers would keep the
     // request open for the rest of the run.
     static constexpr int defaultTimeoutMs = 30000;
+    static constexpr qint64 maxVersionFileSize = 64 * 1024;
 
     explicit UpdateChecker(QObject* parent = nullptr);
     ~UpdateChecker() override;

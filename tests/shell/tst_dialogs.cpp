@@ -12,18 +12,20 @@
 #include "Settings.h"
 
 namespace {
-QLineEdit* Edit(QDialog* dialog, const char* name)
+const char* const keys[] = {"username", "password", "listening_port", "new_listening_port"};
+// The values of the keys as init() stores them.
+const QStringList unchanged{"old", "pw", "2234", "3000"};
+
+QStringList Stored()
 {
-    return dialog->findChild<QLineEdit*>(name);
+    QStringList values;
+    for (const char* key : keys)
+        values << Settings::GetText(key);
+    return values;
 }
 
-void Press(QDialog* dialog, QDialogButtonBox::StandardButton which)
-{
-    dialog->findChild<QDialogButtonBox*>("buttonBox")->button(which)->click();
-}
-
-// Presses OK and answers each message box that this opens, returning the boxes' titles.
-QStringList PressOkAnsweringBoxes(QDialog* dialog)
+// Presses the button and answers each message box that this opens, returning their titles.
+QStringList Press(QDialog* dialog, QDialogButtonBox::StandardButton which)
 {
     QStringList titles;
     QTimer timer;
@@ -35,7 +37,7 @@ QStringList PressOkAnsweringBoxes(QDialog* dialog)
         }
     });
     timer.start(10);
-    Press(dialog, QDialogButtonBox::Ok);
+    dialog->findChild<QDialogButtonBox*>("buttonBox")->button(which)->click();
     return titles;
 }
 } // namespace
@@ -49,147 +51,80 @@ private slots:
 
     void init()
     {
-        Settings::Set("username", "old name");
-        Settings::Set("password", "old password");
-        Settings::Set("listening_port", "2234");
-        Settings::Set("new_listening_port", "3000");
+        for (int key = 0; key < unchanged.size(); ++key)
+            Settings::Set(keys[key], unchanged[key]);
     }
 
-    void accountOkTrimsOrRefuses_data()
+    void okStoresTrimmedValuesOrRefuses_data()
     {
-        QTest::addColumn<QStringList>("typed");  // name, password
-        QTest::addColumn<QStringList>("stored"); // empty: refused, the dialog stays open
+        QTest::addColumn<QStringList>("typed"); // name and password, or the port alone
+        QTest::addColumn<QString>("box");       // title of the message box OK opens
+        QTest::addColumn<QStringList>("stored");
+        const QString invalid = "Invalid Port Number";
+        const QString pending = "Change to Listening Port Pending";
         QTest::newRow("trimmed, inner blanks kept")
-            << QStringList{" \tal ice  ", "  pa ss\t"} << QStringList{"al ice", "pa ss"};
-        QTest::newRow("same values again")
-            << QStringList{"old name", "old password"} << QStringList{"old name", "old password"};
-        QTest::newRow("blank name") << QStringList{"   ", "secret"} << QStringList();
-        QTest::newRow("empty password") << QStringList{"bob", ""} << QStringList();
-        QTest::newRow("blank password") << QStringList{"bob", " \t "} << QStringList();
+            << QStringList{" \tal ice  ", "  pa ss\t"} << QString()
+            << QStringList{"al ice", "pa ss", "2234", "3000"};
+        QTest::newRow("blank name") << QStringList{"   ", "secret"} << QString() << unchanged;
+        QTest::newRow("blank password") << QStringList{"bob", " \t "} << QString() << unchanged;
+        QTest::newRow("empty port") << QStringList{""} << invalid << unchanged;
+        QTest::newRow("port above range") << QStringList{"65536"} << invalid << unchanged;
+        QTest::newRow("current port")
+            << QStringList{"2234"} << "Port Number Not Changed" << unchanged;
+        QTest::newRow("top of range")
+            << QStringList{"65535"} << pending << QStringList{"old", "pw", "2234", "65535"};
+        // The mask keeps the first place for 1 to 9, so the typed zero lands behind it.
+        QTest::newRow("leading zero not stored")
+            << QStringList{"08080"} << pending << QStringList{"old", "pw", "2234", "808"};
     }
 
-    void accountOkTrimsOrRefuses()
+    void okStoresTrimmedValuesOrRefuses()
     {
         QFETCH(QStringList, typed);
+        QFETCH(QString, box);
         QFETCH(QStringList, stored);
-        QPointer<QDialog> dialog = new ChangeUsernamePasswordDialog(false);
+        const bool portDialog = typed.size() == 1;
+        // Shown modeless, with no caller waiting on it.
+        QPointer<QDialog> dialog = portDialog ? static_cast<QDialog*>(new ChangeListeningPortDialog)
+                                              : new ChangeUsernamePasswordDialog(false);
         dialog->show();
-        QLineEdit* name = Edit(dialog, "usernameEdit");
-        QLineEdit* password = Edit(dialog, "passwordEdit");
-        QCOMPARE(name->text(), QString("old name"));
-        QCOMPARE(password->text(), QString("old password"));
-        QCOMPARE(password->echoMode(), QLineEdit::Normal);
-        name->setText(typed[0]);
-        password->setText(typed[1]);
-        Press(dialog, QDialogButtonBox::Ok);
-
-        const bool refused = stored.isEmpty();
-        if (refused)
-            stored = QStringList{"old name", "old password"};
-        QCOMPARE(Settings::GetText("username"), stored[0]);
-        QCOMPARE(Settings::GetText("password"), stored[1]);
-        if (!refused)
+        const QStringList edits =
+            portDialog ? QStringList{"portEdit"} : QStringList{"usernameEdit", "passwordEdit"};
+        for (int field = 0; field < typed.size(); ++field)
         {
-            QTRY_VERIFY(dialog.isNull());
-            return;
+            auto* edit = dialog->findChild<QLineEdit*>(edits[field]);
+            QCOMPARE(edit->text(), unchanged[portDialog ? 2 : field]);
+            edit->setText(typed[field]);
         }
-        QVERIFY(dialog->isVisible());
-        delete dialog;
-    }
-
-    void firstRunDialogOnTheStackBelongsToItsCaller_data()
-    {
-        QTest::addColumn<bool>("confirm");
-        QTest::newRow("ok") << true;
-        QTest::newRow("cancel") << false;
+        QCOMPARE(Press(dialog, QDialogButtonBox::Ok),
+                 box.isEmpty() ? QStringList() : QStringList{box});
+        QCOMPARE(Stored(), stored);
+        // A refused dialog stays open until cancelled; either way it frees itself.
+        if (stored == unchanged)
+        {
+            QVERIFY(dialog->isVisible());
+            Press(dialog, QDialogButtonBox::Cancel);
+            QCOMPARE(Stored(), unchanged);
+        }
+        QTRY_VERIFY(dialog.isNull());
     }
 
     void firstRunDialogOnTheStackBelongsToItsCaller()
     {
-        QFETCH(bool, confirm);
-        Settings::Clear("username");
-        ChangeUsernamePasswordDialog dialog(true);
-        QCOMPARE(dialog.windowTitle(), QString("Set Username/Password"));
-        Edit(&dialog, "usernameEdit")->setText(" carol ");
-        QTimer::singleShot(0, &dialog, [&] {
-            Press(&dialog, confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
-        });
-        QCOMPARE(dialog.exec(), confirm ? int(QDialog::Accepted) : int(QDialog::Rejected));
-        QCOMPARE(Settings::GetText("username"), confirm ? QString("carol") : QString());
-        // A pending self-deletion would free this stack object here.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!dialog.isVisible());
-    }
-
-    void modelessDialogsFreeThemselvesOnCancel_data()
-    {
-        QTest::addColumn<bool>("portDialog");
-        QTest::addColumn<bool>("closeWindow");
-        QTest::newRow("account, cancel") << false << false;
-        QTest::newRow("account, window closed") << false << true;
-        QTest::newRow("port, cancel") << true << false;
-        QTest::newRow("port, window closed") << true << true;
-    }
-
-    void modelessDialogsFreeThemselvesOnCancel()
-    {
-        QFETCH(bool, portDialog);
-        QFETCH(bool, closeWindow);
-        QWidget parent;
-        QPointer<QDialog> dialog =
-            portDialog ? static_cast<QDialog*>(new ChangeListeningPortDialog(&parent))
-                       : new ChangeUsernamePasswordDialog(false, &parent);
-        dialog->show();
-        Edit(dialog, portDialog ? "portEdit" : "usernameEdit")->setText("4444");
-        if (closeWindow)
-            dialog->close();
-        else
-            Press(dialog, QDialogButtonBox::Cancel);
-        QTRY_VERIFY(dialog.isNull());
-        QCOMPARE(Settings::GetText("username"), QString("old name"));
-        QCOMPARE(Settings::GetText("new_listening_port"), QString("3000"));
-    }
-
-    void portOkValidatesThenRecordsPendingPort_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("boxTitle");
-        QTest::addColumn<QString>("pending");
-        const QString invalid = "Invalid Port Number";
-        const QString unchanged = "Port Number Not Changed";
-        const QString accepted = "Change to Listening Port Pending";
-        QTest::newRow("empty") << "" << invalid << "3000";
-        QTest::newRow("above range") << "65536" << invalid << "3000";
-        QTest::newRow("current port") << "2234" << unchanged << "3000";
-        QTest::newRow("top of range") << "65535" << accepted << "65535";
-        // The mask keeps the first place for 1 to 9, so the typed zero lands behind it.
-        QTest::newRow("leading zero not stored") << "08080" << accepted << "808";
-        QTest::newRow("pending again") << "3000" << accepted << "3000";
-    }
-
-    void portOkValidatesThenRecordsPendingPort()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, boxTitle);
-        QFETCH(QString, pending);
-        QPointer<QDialog> dialog = new ChangeListeningPortDialog;
-        dialog->show();
-        QLineEdit* edit = Edit(dialog, "portEdit");
-        QCOMPARE(edit->text(), QString("2234"));
-        edit->selectAll();
-        QTest::keyClick(edit, Qt::Key_Backspace);
-        QTest::keyClicks(edit, typed);
-
-        QCOMPARE(PressOkAnsweringBoxes(dialog), QStringList{boxTitle});
-        QCOMPARE(Settings::GetText("new_listening_port"), pending);
-        QCOMPARE(Settings::GetText("listening_port"), QString("2234"));
-        if (boxTitle != "Change to Listening Port Pending")
+        for (bool confirm : {true, false})
         {
-            QVERIFY(dialog->isVisible());
-            delete dialog;
-            return;
+            Settings::Clear("username");
+            ChangeUsernamePasswordDialog dialog(true);
+            QCOMPARE(dialog.windowTitle(), QString("Set Username/Password"));
+            dialog.findChild<QLineEdit*>("usernameEdit")->setText(" carol ");
+            QTimer::singleShot(0, &dialog, [&] {
+                Press(&dialog, confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
+            });
+            QCOMPARE(dialog.exec(), confirm ? int(QDialog::Accepted) : int(QDialog::Rejected));
+            QCOMPARE(Settings::GetText("username"), confirm ? QString("carol") : QString());
+            // A pending self-deletion would free this stack object here.
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         }
-        QTRY_VERIFY(dialog.isNull());
     }
 };
 
