@@ -16,6 +16,8 @@ PortForwarder::PortForwarder(QObject* parent) : QObject(parent)
     portForwarder = this;
     thread.setObjectName("PortForwarder");
     services.moveToThread(&thread);
+    // Queued: the report comes from the worker thread.
+    connect(&services, &ThreadedServices::Report, this, &PortForwarder::LogLines);
     thread.start();
 }
 

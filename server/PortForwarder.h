@@ -34,10 +34,6 @@ public slots:
     void LogLines(const QStringList& lines);
 
 private:
-    friend class ThreadedServices;
-
-    // Read and written only on the worker thread.
-    bool initialized = false;
     QThread thread;
     ThreadedServices services;
 };

@@ -14,13 +14,13 @@
 #include <miniupnpc/miniwget.h>
 #include <miniupnpc/upnpcommands.h>
 
-#include "PortForwarder.h"
+struct ThreadedServices::Gateway
+{
+    UPNPUrls urls;
+    IGDdatas data;
+};
 
 namespace {
-// The gateway found by Init; used only on the worker thread.
-UPNPUrls urls;
-IGDdatas data;
-
 constexpr int discoveryDelayMs = 2000;
 constexpr unsigned char discoveryTtl = 2;
 constexpr int conflictInMappingEntry = 718;
@@ -29,24 +29,6 @@ const char* const gatewayDeviceType = "InternetGatewayDevice";
 const char* const mappingDescription = "VandrellQT";
 const char* const protocol = "TCP";
 const char* const loopbackAddress = "127.0.0.1";
-
-void ClearGateway()
-{
-    FreeUPNPUrls(&urls);
-    std::memset(&urls, 0, sizeof urls);
-    std::memset(&data, 0, sizeof data);
-}
-
-bool HasControlUrl()
-{
-    return urls.controlURL && urls.controlURL[0] != '\0';
-}
-
-void Report(const QStringList& lines)
-{
-    QMetaObject::invokeMethod(portForwarder, "LogLines", Qt::QueuedConnection,
-                              Q_ARG(QStringList, lines));
-}
 
 // The first device offering an internet gateway, or else the first device of all.
 UPNPDev* ChooseDevice(UPNPDev* devices, QStringList& report)
@@ -63,8 +45,30 @@ UPNPDev* ChooseDevice(UPNPDev* devices, QStringList& report)
     report << QString("Defaulting to first device found, %1").arg(devices->st);
     return devices;
 }
+} // namespace
 
-void ReadDescription(const char* descriptionUrl, unsigned int scopeId, QStringList& report)
+ThreadedServices::ThreadedServices() : gateway(new Gateway{})
+{}
+
+ThreadedServices::~ThreadedServices()
+{
+    ClearGateway();
+}
+
+void ThreadedServices::ClearGateway()
+{
+    FreeUPNPUrls(&gateway->urls);
+    std::memset(&gateway->urls, 0, sizeof gateway->urls);
+    std::memset(&gateway->data, 0, sizeof gateway->data);
+}
+
+bool ThreadedServices::HasControlUrl() const
+{
+    return gateway->urls.controlURL && gateway->urls.controlURL[0] != '\0';
+}
+
+void ThreadedServices::ReadDescription(const char* descriptionUrl, unsigned int scopeId,
+                                       QStringList& report)
 {
     int size = 0;
     int status = 0;
@@ -77,19 +81,19 @@ void ReadDescription(const char* descriptionUrl, unsigned int scopeId, QStringLi
         report << "Device XML not found.";
         return;
     }
-    parserootdesc(xml, size, &data);
+    parserootdesc(xml, size, &gateway->data);
     std::free(xml);
-    GetUPNPUrls(&urls, &data, descriptionUrl, scopeId);
+    GetUPNPUrls(&gateway->urls, &gateway->data, descriptionUrl, scopeId);
     report << "Device XML found.";
 }
 
 // A socket on the loopback address says nothing the gateway can use: take instead the
 // machine address on the gateway's network, judged by its first three numbers appearing in
 // the control URL, or else the first IPv4 address of the machine.
-QString OutsideFacingAddress(QStringList& report)
+QString ThreadedServices::OutsideFacingAddress(QStringList& report) const
 {
     report << "Own address is reported as 127.0.0.1, checking all addresses.";
-    const QString controlUrl = QString::fromLatin1(urls.controlURL);
+    const QString controlUrl = QString::fromLatin1(gateway->urls.controlURL);
     static const QRegularExpression firstThreeNumbers("\\d+\\.\\d+\\.\\d+");
     const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
     QString address = loopbackAddress;
@@ -106,20 +110,14 @@ QString OutsideFacingAddress(QStringList& report)
     return address;
 }
 
-int AddMapping(const QByteArray& port, const QByteArray& address)
+int ThreadedServices::AddMapping(const QByteArray& port, const QByteArray& address)
 {
     // Some versions of the library dereference a missing control URL.
     if (!HasControlUrl())
         return UPNPCOMMAND_INVALID_ARGS;
-    return UPNP_AddPortMapping(urls.controlURL, data.first.servicetype, port.constData(),
-                               port.constData(), address.constData(), mappingDescription, protocol,
-                               nullptr, nullptr);
-}
-} // namespace
-
-ThreadedServices::~ThreadedServices()
-{
-    ClearGateway();
+    return UPNP_AddPortMapping(gateway->urls.controlURL, gateway->data.first.servicetype,
+                               port.constData(), port.constData(), address.constData(),
+                               mappingDescription, protocol, nullptr, nullptr);
 }
 
 void ThreadedServices::Init()
@@ -134,7 +132,7 @@ void ThreadedServices::InitFromDescription(const QString& descriptionUrl)
 
 void ThreadedServices::Initialize(const QString& descriptionUrl)
 {
-    if (portForwarder->initialized)
+    if (initialized)
         return;
     QStringList report("Initializing UPnP");
     ClearGateway();
@@ -160,8 +158,8 @@ void ThreadedServices::Initialize(const QString& descriptionUrl)
             freeUPNPDevlist(devices);
         }
     }
-    portForwarder->initialized = true;
-    Report(report);
+    initialized = true;
+    emit Report(report);
 }
 
 void ThreadedServices::AddPortMapping(const QString& address, int port)
@@ -191,7 +189,7 @@ void ThreadedServices::AddPortMapping(const QString& address, int port)
     {
         report << QString("Port %1 mapping failure, miniupnp error: %2").arg(port).arg(result);
     }
-    Report(report);
+    emit Report(report);
 }
 
 void ThreadedServices::RemovePortMapping(int port)
@@ -200,15 +198,16 @@ void ThreadedServices::RemovePortMapping(int port)
     if (!HasControlUrl())
     {
         report << "UPnP appears to not have been initialized, aborting.";
-        Report(report);
+        emit Report(report);
         return;
     }
     const QByteArray portText = QByteArray::number(port);
-    const int result = UPNP_DeletePortMapping(urls.controlURL, data.first.servicetype,
-                                              portText.constData(), protocol, nullptr);
+    const int result =
+        UPNP_DeletePortMapping(gateway->urls.controlURL, gateway->data.first.servicetype,
+                               portText.constData(), protocol, nullptr);
     if (result == UPNPCOMMAND_SUCCESS)
         report << "Port mapping successfully removed.";
     else
         report << QString("Port mapping removal failed, miniupnp error: %1").arg(result);
-    Report(report);
+    emit Report(report);
 }
