@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -15,8 +14,6 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include <malloc.h>
 
 #include <benchmark/benchmark.h>
 
@@ -58,9 +55,8 @@ struct Workload
     std::vector<uint16_t> groupOf, tagOf;
     std::vector<uint32_t> lookups; // random existing nodes
     std::vector<uint32_t> picks;   // all nodes shuffled, cut into the samples below
-    const uint32_t* held;          // nodes moved between two slots
-    const uint32_t* removed;       // nodes removed and made again
-    const uint32_t* moved;         // nodes disconnected from their group and connected again
+    // Samples: nodes moved between two slots; removed and made again; ungrouped and regrouped.
+    const uint32_t *held, *removed, *moved;
 
     Workload()
     {
@@ -88,9 +84,8 @@ struct Counter
 };
 
 // Counts the store events it watches.
-class Probe : public DataHandler, public Counter
+struct Probe : DataHandler, Counter
 {
-public:
     template <class T> void Watch(Event<T>& event) { Listen(event, this, &Probe::Count<T>); }
     template <class T> void Count(T) { ++calls; }
 };
@@ -235,8 +230,7 @@ template <class Side> void Attach(Side& side, const Workload& work, size_t index
 
 struct Row
 {
-    double store = std::numeric_limits<double>::max();
-    double base = std::numeric_limits<double>::max();
+    double store = std::numeric_limits<double>::max(), base = store;
 };
 
 struct Memory
@@ -263,17 +257,10 @@ void Build(std::unique_ptr<Side>& side, const Workload& work, double& newItem, d
         side->slotItems.push_back(side->Make(slotKind, Value(index)));
     side->nodes.reserve(nodeCount);
 
-    long peakBefore = 0;
-    bool peakReset = false;
-    double heapBefore = 0;
-    if (memory)
-    {
-        const long residentKb = ResetPeakKb();
-        // The kernel's resident counters are approximate, so the peak restarts near VmRSS.
-        peakBefore = StatusKb("VmHWM:");
-        peakReset = peakBefore <= residentKb + 4096;
-        heapBefore = static_cast<double>(mallinfo2().uordblks);
-    }
+    // The kernel's resident counters are approximate, so the peak restarts near VmRSS.
+    const long residentKb = memory ? ResetPeakKb() : 0, peakBefore = StatusKb("VmHWM:");
+    const bool peakReset = peakBefore <= residentKb + 4096;
+    const double heapBefore = static_cast<double>(mallinfo2().uordblks);
     newItem = std::min(newItem, NsPerOp(nodeCount, [&] {
                            for (const Value& value : work.values)
                                side->nodes.push_back(side->Make(nodeKind, value));
@@ -327,6 +314,7 @@ int main()
 
     // Each operation runs on each side in turn, so that a burst of load elsewhere on the machine
     // tends to hit both.
+    const auto both = [&](auto operation) { operation(*store), operation(*base); };
     const auto race = [&](Row& row, size_t count, auto operation) {
         row.store = std::min(row.store, NsPerOp(count, [&] { operation(*store); }));
         row.base = std::min(row.base, NsPerOp(count, [&] { operation(*base); }));
@@ -363,17 +351,16 @@ int main()
             for (uint32_t index : work.lookups)
                 benchmark::DoNotOptimize(side.Find(work.values[index]));
         });
-    moveSlots(0)(*store);
-    moveSlots(0)(*base);
+    both(moveSlots(0));
     for (int run = 1; run <= runs; ++run)
         race(replace, sampleCount, moveSlots(run % 2));
     for (int run = 0; run < runs; ++run)
     {
         race(remove, sampleCount, removeNodes);
-        Check(store->Count() == nodeCount - sampleCount, "store remove");
-        Check(base->Count() == nodeCount - sampleCount, "baseline remove");
-        restoreNodes(*store);
-        restoreNodes(*base);
+        both([](auto& side) {
+            Check(side.Count() == nodeCount - sampleCount, "count after remove");
+        });
+        both(restoreNodes);
     }
     for (int run = 0; run < runs; ++run)
         race(dispatch, nodeCount, [](auto& side) {
@@ -384,15 +371,11 @@ int main()
     for (int run = 0; run < 2 * runs; ++run)
     {
         if (run == runs)
-        {
-            store->WatchPath();
-            base->WatchPath();
-        }
+            both([](auto& side) { side.WatchPath(); });
         race(disconnect, sampleCount, ungroup);
         race(run < runs ? reconnect : path, sampleCount, regroup);
     }
-    Check(Sound(*store, work), "store state after the runs");
-    Check(Sound(*base, work), "baseline state after the runs");
+    both([&work](auto& side) { Check(Sound(side, work), "state after the runs"); });
 
     std::printf("%zu nodes, %zu connections; later rows: %zu random nodes; best of %d runs\n\n",
                 nodeCount, 2 * nodeCount, sampleCount, runs);

@@ -1,9 +1,11 @@
+#include <functional>
+
 #include <QtTest>
 
 #include "Data.h"
 
 namespace {
-// Counts the removals of the types it watches.
+// Records the removals of the types it watches, then runs `also` on each.
 struct Removals : DataHandler
 {
     explicit Removals(std::initializer_list<Type*> types)
@@ -11,34 +13,31 @@ struct Removals : DataHandler
         for (Type* type : types)
             Listen(type->itemRemoved, this, &Removals::OnRemoved);
     }
-    void OnRemoved(ItemPtr item) { names << item.AsString(); }
+    void OnRemoved(ItemPtr item) { names << item.AsString(), also(item); }
 
     QStringList names;
+    std::function<void(ItemPtr)> also = [](ItemPtr) {};
 };
 
-// A store with a root type, an intermediate type and a leaf type, all related
-// to each other.
+// Root, intermediate and leaf types, all related; and an owner type, owned by the root type.
 struct Garden
 {
     Data store;
     Type* root = store.NewType("root", PrimacyRoot, false, false);
     Type* stem = store.NewType("stem", PrimacyIntermediate, false, false);
     Type* leaf = store.NewType("leaf", PrimacyLeaf, false, false);
-    // After the store, so that the handlers' owner goes first.
-    Removals removed{root, stem, leaf};
+    Type* owner = store.NewType("owner", PrimacyIntermediate, false, false);
+    Type* owned = store.NewType("owned", PrimacyRoot, false, false);
+    Removals removed{root, stem, leaf, owner, owned}; // after the store, so it goes first
 
     Garden()
     {
-        stem->RelateToType(root, Many, Many, false);
-        stem->RelateToType(stem, Many, Many, false);
-        leaf->RelateToType(root, Many, Many, false);
-        leaf->RelateToType(stem, Many, Many, false);
-        leaf->RelateToType(leaf, Many, Many, false);
+        for (auto [from, to] :
+             {std::pair{stem, root}, {stem, stem}, {leaf, root}, {leaf, stem}, {leaf, leaf}})
+            from->RelateToType(to, Many, Many, false);
+        owner->RelateToType(owned, One, Many, true);
+        root->RelateToType(owner, One, Many, true);
     }
-
-    ItemPtr Root(const char* name) { return root->NewItem(name); }
-    ItemPtr Stem(const char* name) { return stem->NewItem(name); }
-    ItemPtr Leaf(const char* name) { return leaf->NewItem(name); }
     QStringList Sweep()
     {
         removed.names.clear();
@@ -53,101 +52,61 @@ class StoreCleanupTest : public QObject
 {
     Q_OBJECT
 
+    QScopedPointer<Garden> g;
+
 private slots:
-    void keepsWhatARootReachesThroughIntermediates()
-    {
-        Garden garden;
-        ItemPtr top = garden.Root("top");
-        ItemPtr first = garden.Stem("first");
-        ItemPtr second = garden.Stem("second");
-        top += first;
-        first += second;
-        second += garden.Leaf("end");
-        garden.Leaf("kept") += garden.Leaf("beyond");
-        top += garden.Leaf("kept");
-        garden.Leaf("alone") += garden.Leaf("pair");
-        QCOMPARE(garden.Sweep(), QStringList({"alone", "beyond", "pair"}));
-        QCOMPARE(garden.Sweep(), QStringList());
+    void init() { g.reset(new Garden); }
 
+    void keepsWhatARootReachesThroughIntermediatesAndOwners()
+    {
+        ItemPtr top = g->root->NewItem("top"), first = top += g->stem->NewItem("first");
+        (first += g->stem->NewItem("second")) += g->leaf->NewItem("end");
+        (top += g->leaf->NewItem("kept")) += g->leaf->NewItem("beyond");
+        ItemPtr(g->leaf->NewItem("alone")) += g->leaf->NewItem("pair");
+        (top += g->owner->NewItem("held")) += g->owned->NewItem("child");
+        ItemPtr(g->owner->NewItem("lost")) += g->owned->NewItem("heir");
+        g->owned->NewItem("stray");
+        QCOMPARE(g->Sweep(), QStringList({"alone", "beyond", "lost", "pair", "stray"}));
+        // The owner of "heir" was an orphan itself, so "heir" goes only on the next sweep.
+        QCOMPARE(g->Sweep(), QStringList({"heir"}));
+        QCOMPARE(g->Sweep(), QStringList());
         top -= first;
-        QCOMPARE(garden.Sweep(), QStringList({"end", "first", "second"}));
-        QVERIFY(garden.root->HasItem("top"));
-    }
-
-    void ownedItemsNeedTheirOwner()
-    {
-        Garden garden;
-        Type* owner = garden.store.NewType("owner", PrimacyIntermediate, false, false);
-        Type* owned = garden.store.NewType("owned", PrimacyRoot, false, false);
-        owner->RelateToType(owned, One, Many, true);
-        garden.root->RelateToType(owner, One, Many, true);
-        ItemPtr top = garden.Root("top");
-        // Its owner is an orphan itself: removed now, the owned item only next time.
-        ItemPtr lost = owner->NewItem("lost");
-        lost += owned->NewItem("heir");
-        owned->NewItem("stray");
-        top += owner->NewItem("kept");
-        ItemPtr(owner->HasItem("kept")) += owned->NewItem("child");
-
-        garden.store.RemoveDisconnectedItems();
-        QVERIFY(!owner->HasItem("lost") && owned->HasItem("heir") && !owned->HasItem("stray"));
-        QVERIFY(owner->HasItem("kept") && owned->HasItem("child"));
-        garden.store.RemoveDisconnectedItems();
-        QVERIFY(!owned->HasItem("heir") && owned->HasItem("child"));
+        QCOMPARE(g->Sweep(), QStringList({"end", "first", "second"}));
+        QVERIFY(g->root->HasItem("top") && g->owned->HasItem("child"));
     }
 
     void handlerRemovingAPendingItemIsNotRemovedTwice()
     {
-        Garden garden;
-        garden.Leaf("a") += garden.Leaf("b");
-        garden.Leaf("c");
-        struct Chain : DataHandler
-        {
-            explicit Chain(Type* leaf) : leaf(leaf)
-            {
-                Listen(leaf->itemRemoved, this, &Chain::OnRemoved);
-            }
-            Type* leaf;
-            int calls = 0;
-            void OnRemoved(ItemPtr item)
-            {
-                ++calls;
-                for (const char* other : {"a", "b", "c"})
-                    if (Item* next = leaf->HasItem(other); next && next != item.Get())
-                        ItemPtr(next).Remove();
-            }
-        } chain(garden.leaf);
-        garden.store.RemoveDisconnectedItems();
-        QCOMPARE(chain.calls, 3);
-        QCOMPARE(garden.leaf->ItemCount(), size_t(0));
+        ItemPtr(g->leaf->NewItem("a")) += g->leaf->NewItem("b");
+        g->leaf->NewItem("c");
+        g->removed.also = [this](ItemPtr item) {
+            for (const char* other : {"a", "b", "c"})
+                if (Item* next = g->leaf->HasItem(other); next && next != item.Get())
+                    ItemPtr(next).Remove();
+        };
+        QCOMPARE(g->Sweep(), QStringList({"a", "b", "c"}));
     }
 
     void longChainsNeitherOverflowNorSurviveUnreached()
     {
-        Garden garden;
-        ItemPtr previous = garden.Root("top");
+        ItemPtr previous = g->root->NewItem("top");
         for (int link = 0; link < 200000; ++link)
-            previous = previous += garden.stem->NewItem(Value(link));
-        garden.store.RemoveDisconnectedItems();
-        QCOMPARE(garden.stem->ItemCount(), size_t(200000));
-        ItemPtr(garden.stem->HasItem("0")).Remove();
-        garden.store.RemoveDisconnectedItems();
-        QCOMPARE(garden.stem->ItemCount(), size_t(0));
+            previous = previous += g->stem->NewItem(Value(link));
+        QCOMPARE(g->Sweep(), QStringList());
+        ItemPtr(g->stem->HasItem("0")).Remove();
+        QCOMPARE(g->Sweep().size(), 199999);
     }
 
     void renewalKeepsValuesConnectionsAndHandles()
     {
-        Garden garden;
-        ItemPtr top = garden.Root("top");
-        ItemPtr stem = top += garden.Stem("stem");
-        stem += garden.Leaf("leaf");
-        garden.removed.names.clear();
-        garden.store.Renew();
-        QVERIFY(garden.removed.names.isEmpty());
-        QCOMPARE(ItemPtr(garden.root->HasItem("top")), top);
+        ItemPtr top = g->root->NewItem("top"), stem = top += g->stem->NewItem("stem");
+        stem += g->leaf->NewItem("leaf");
+        g->removed.names.clear();
+        g->store.Renew();
+        QVERIFY(g->removed.names.isEmpty() && ItemPtr(g->root->HasItem("top")) == top);
         QVERIFY(top.IsConnected(stem) && stem.IsConnected(top));
+        QCOMPARE(ItemPtr(g->leaf->HasItem("leaf"))["stem"], stem);
         QCOMPARE(stem["leaf"].AsString(), QString("leaf"));
-        QCOMPARE(ItemPtr(garden.leaf->HasItem("leaf"))["stem"], stem);
     }
 };
 

@@ -9,19 +9,17 @@
 namespace {
 // Logs what it hears as "<source>: <event>", where the event is +x (added), -x (removed), a+b
 // (connected) or a-b (disconnected), then hands the item of an added or removed event to `react`.
-class Recorder : public DataHandler
+struct Recorder : DataHandler
 {
-public:
-    Recorder(QStringList& log, const QString& source, std::function<void(ItemPtr)> react = {})
-        : log(log), source(source + ": "), react(std::move(react))
-    {}
+    Recorder(QStringList& log, const QString& source) : log(log), source(source + ": ") {}
 
-    void WatchAdded(Event<ItemPtr>& event) { Listen(event, this, &Recorder::OnItem<'+'>); }
-    void WatchRemoved(Event<ItemPtr>& event) { Listen(event, this, &Recorder::OnItem<'-'>); }
+    void Watch(Event<ItemPtr>& added, Event<ItemPtr>& removed)
+    {
+        Listen(added, this, &Recorder::OnItem<'+'>), Listen(removed, this, &Recorder::OnItem<'-'>);
+    }
     void Watch(Type* type)
     {
-        WatchAdded(type->itemAdded);
-        WatchRemoved(type->itemRemoved);
+        Watch(type->itemAdded, type->itemRemoved);
         Listen(type->connected, this, &Recorder::OnPair<'+', ConnectionInfo>);
         Listen(type->disconnected, this, &Recorder::OnPair<'-', ConnectionInfo>);
     }
@@ -30,13 +28,9 @@ public:
         store.AddConnectionHandler(a, b, this, &Recorder::OnPair<'+', ConnectionInfo&>);
         store.AddDisconnectionHandler(a, b, this, &Recorder::OnPair<'-', ConnectionInfo&>);
     }
-
-private:
     template <char Sign> void OnItem(ItemPtr item)
     {
-        log << source + Sign + item.AsString();
-        if (react)
-            react(item);
+        log << source + Sign + item.AsString(), react(item);
     }
     template <char Sign, class Info> void OnPair(Info info)
     {
@@ -45,7 +39,7 @@ private:
 
     QStringList& log;
     const QString source;
-    const std::function<void(ItemPtr)> react;
+    std::function<void(ItemPtr)> react = [](ItemPtr) {};
 };
 
 // Users in rooms, each with one status; every event source has a recorder named after it.
@@ -65,12 +59,10 @@ struct Club
     {
         user->RelateToType(room, Many, Many, false);
         user->RelateToType(status, Many, One, false);
-        alice += away;
-        bob += lobby;
+        alice += away, bob += lobby;
         for (Type* type : {user, room, status})
             recorders.emplace_back(log, type->name.c_str()).Watch(type);
-        recorders.emplace_back(log, "store").WatchAdded(store.itemAdded);
-        recorders.back().WatchRemoved(store.itemRemoved);
+        recorders.emplace_back(log, "store").Watch(store.itemAdded, store.itemRemoved);
         recorders.emplace_back(log, "user/room").Watch(store, user, room);
         recorders.emplace_back(log, "room/user").Watch(store, room, user);
     }
@@ -96,8 +88,6 @@ private slots:
                   "user/room: alice+lobby", "room/user: lobby+alice");
         OPERATION("room takes user", c.lobby += c.alice, "room: lobby+alice", "user: alice+lobby",
                   "room/user: lobby+alice", "user/room: alice+lobby");
-        OPERATION("user leaves room", c.bob -= c.lobby, "user: bob-lobby", "room: lobby-bob",
-                  "user/room: bob-lobby", "room/user: lobby-bob");
         OPERATION("unconnected pair disconnects", c.lobby.Disconnect(c.alice), "room: lobby-alice",
                   "user: alice-lobby", "room/user: lobby-alice", "user/room: alice-lobby");
         OPERATION("held status reconnects", c.alice += c.away);
@@ -119,13 +109,18 @@ private slots:
         QCOMPARE(c.log, events);
     }
 
+    // While announced, the item is out of the index but keeps its partners.
     void removalAnnouncesUnindexedItemThenDisconnectsEachPartner()
     {
         Club c;
         c.alice += c.lobby;
         ItemPtr hall = c.alice += c.room->NewItem("hall");
+        c.recorders.front().react = [&c](ItemPtr item) {
+            c.log << item["status"].AsString() + QString::number(c.user->HasItem("alice") ||
+                                                                 c.user->GetItems().Contains(item));
+        };
         // Partners go in connection-map order, so the expectation is built from that map.
-        QStringList expected{"user: -alice", "store: -alice"};
+        QStringList expected{"user: -alice", "away0", "store: -alice"};
         for (const TypeItemsMap::Entry& entry : c.alice->connections)
             entry.items.ForEach([&](ItemPtr to) {
                 const QString name = to.AsString(), type = to->type->name.c_str();
@@ -133,37 +128,29 @@ private slots:
                 if (to->type == c.room)
                     expected << "user/room: alice-" + name << "room/user: " + name + "-alice";
             });
-        QStringList seen;
-        Recorder watcher(seen, "watcher", [&](ItemPtr item) {
-            seen << item["status"].AsString()
-                 << QString::number(c.user->HasItem("alice") || c.user->GetItems().Contains(item));
-        });
-        watcher.WatchRemoved(c.user->itemRemoved);
         c.log.clear();
         c.alice.Remove();
         QCOMPARE(c.log, expected);
-        QCOMPARE(seen, (QStringList{"watcher: -alice", "away", "0"}));
         QVERIFY(hall.IsDisconnectedFromAll() && c.away.IsDisconnectedFromAll());
     }
 
+    // Whichever runs first destroys the other; on carol it re-raises the event from inside its
+    // handler, then registers `late`. Neither walk may call the destroyed owner.
     void walkCallsOnlyHandlersPresentAtItsStartAndStillAlive()
     {
         Club c;
         QStringList log;
         Recorder late(log, "late");
         std::unique_ptr<Recorder> both[2];
-        // Whichever runs first destroys the other; on carol it re-raises the event from inside its
-        // handler, then registers `late`. Neither walk may call the destroyed owner.
         for (int index : {0, 1})
         {
-            both[index] = std::make_unique<Recorder>(log, "survivor", [&, index](ItemPtr item) {
+            (both[index] = std::make_unique<Recorder>(log, "survivor"))->react = [&, index](
+                                                                                     ItemPtr item) {
                 both[1 - index].reset();
-                if (item.AsStdString() != "carol")
-                    return;
-                c.user->NewItem("child");
-                late.WatchAdded(c.user->itemAdded);
-            });
-            both[index]->WatchAdded(c.user->itemAdded);
+                if (item.AsStdString() == "carol")
+                    c.user->NewItem("child"), late.Watch(c.user->itemAdded, c.user->itemRemoved);
+            };
+            both[index]->Watch(c.user->itemAdded, c.user->itemRemoved);
         }
         c.user->NewItem("carol");
         QCOMPARE(log, (QStringList{"survivor: +carol", "survivor: +child"}));

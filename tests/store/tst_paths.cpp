@@ -6,38 +6,39 @@
 
 #include "Data.h"
 
-Q_DECLARE_METATYPE(PathNodeRelation)
-
 namespace {
-constexpr const char* kUser = "user";
-constexpr const char* kRoom = "room";
-constexpr const char* kIsOnline = "is_online";
-constexpr const char* kIsTracked = "is_tracked";
-constexpr const char* kIsPrivate = "is_private";
-constexpr const char* kInUserList = "in_user_list";
-constexpr const char* kUserListGroup = "user_list_group";
+// A path to is_online (the condition) then is_tracked; alice holds is_online when `online`, and
+// is_tracked is connected when `connect`, else disconnected.
+struct Case
+{
+    PathNodeRelation condition, step;
+    bool online, connect;
+    int calls;
+};
 
 struct Store : Data
 {
     Store()
     {
-        Type* user = NewType(kUser, PrimacyRoot, false, true);
-        Type* room = NewType(kRoom, PrimacyRoot, false, true);
-        Type* inList = NewType(kInUserList, PrimacyIntermediate, true, true);
-        user->RelateToType(NewType(kIsOnline, PrimacyLeaf, true, true), Many, One, false);
-        user->RelateToType(NewType(kIsTracked, PrimacyLeaf, true, true), Many, One, false);
+        Type* user = NewType("user", PrimacyRoot, false, true);
+        Type* room = NewType("room", PrimacyRoot, false, true);
+        Type* inList = NewType("in_user_list", PrimacyIntermediate, true, true);
+        user->RelateToType(NewType("is_online", PrimacyLeaf, true, true), Many, One, false);
+        user->RelateToType(NewType("is_tracked", PrimacyLeaf, true, true), Many, One, false);
         user->RelateToType(inList, One, One, true);
         user->RelateToType(room, Many, Many, false);
-        room->RelateToType(NewType(kIsPrivate, PrimacyLeaf, true, true), Many, One, false);
-        inList->RelateToType(NewType(kUserListGroup, PrimacyLeaf, false, true), Many, Many, false);
+        room->RelateToType(NewType("is_private", PrimacyLeaf, true, true), Many, One, false);
+        inList->RelateToType(NewType("user_list_group", PrimacyLeaf, false, true), Many, Many,
+                             false);
     }
 
     ItemPtr Named(const char* type, const char* value) { return GetType(type)->GetItem(value); }
     ItemPtr Shared(const char* type) { return GetType(type)->GetGlobalNullItem(); }
+    ItemPtr User(const char* name) { return Named("user", name); }
 
     PathNode* UserPath(std::initializer_list<std::pair<const char*, PathNodeRelation>> steps)
     {
-        auto* root = new PathNode(this, kUser);
+        auto* root = new PathNode(this, "user");
         for (const auto& step : steps)
             new PathNode(root, step.first, step.second);
         return root;
@@ -49,16 +50,14 @@ struct Recorder : DataHandler
 {
     Recorder(Data& store, PathNode* root) { store.AddPathHandler(root, this, &Recorder::OnPath); }
 
-    void OnPath(ItemPtr root)
-    {
-        roots.push_back(root);
-        react(root);
-    }
+    void OnPath(ItemPtr root) { roots.push_back(root), react(root); }
 
     QVector<Item*> roots;
     std::function<void(ItemPtr)> react = [](ItemPtr) {};
 };
 } // namespace
+
+Q_DECLARE_METATYPE(Case)
 
 class PathsTest : public QObject
 {
@@ -71,62 +70,51 @@ private slots:
 
     void stepKindDecidesWhichChangesFire_data()
     {
-        QTest::addColumn<PathNodeRelation>("condition");
-        QTest::addColumn<PathNodeRelation>("step");
-        QTest::addColumn<bool>("online");
-        QTest::addColumn<bool>("connect");
-        QTest::addColumn<int>("calls");
-        QTest::newRow("required, held") << PathRequired << PathRequired << true << true << 1;
-        QTest::newRow("required, missing") << PathRequired << PathRequired << false << true << 0;
-        QTest::newRow("silent, held") << PathRequiredSilent << PathRequired << true << true << 1;
-        QTest::newRow("if on-connect") << PathOnConnect << PathRequired << true << true << 0;
-        QTest::newRow("if on-disconnect") << PathOnDisconnect << PathRequired << true << true << 0;
-        QTest::newRow("on-connect step") << PathRequired << PathOnConnect << true << true << 1;
-        QTest::newRow("absent, missing") << PathAbsent << PathRequired << false << true << 1;
-        QTest::newRow("absent, present") << PathAbsent << PathRequired << true << true << 0;
-        QTest::newRow("absent step") << PathRequired << PathAbsent << true << false << 1;
-        QTest::newRow("on-disconnect") << PathRequired << PathOnDisconnect << true << false << 1;
-        QTest::newRow("required removed") << PathRequired << PathRequired << true << false << 0;
-        QTest::newRow("silent step") << PathRequired << PathRequiredSilent << true << true << 0;
-        QTest::newRow("silent absent") << PathRequired << PathAbsentSilent << true << false << 0;
+        QTest::addColumn<Case>("c");
+        QTest::newRow("required, held") << Case{PathRequired, PathRequired, true, true, 1};
+        QTest::newRow("required, missing") << Case{PathRequired, PathRequired, false, true, 0};
+        QTest::newRow("silent, held") << Case{PathRequiredSilent, PathRequired, true, true, 1};
+        QTest::newRow("if on-connect") << Case{PathOnConnect, PathRequired, true, true, 0};
+        QTest::newRow("if on-disconnect") << Case{PathOnDisconnect, PathRequired, true, true, 0};
+        QTest::newRow("on-connect step") << Case{PathRequired, PathOnConnect, true, true, 1};
+        QTest::newRow("absent, missing") << Case{PathAbsent, PathRequired, false, true, 1};
+        QTest::newRow("absent, present") << Case{PathAbsent, PathRequired, true, true, 0};
+        QTest::newRow("absent step") << Case{PathRequired, PathAbsent, true, false, 1};
+        QTest::newRow("on-disconnect") << Case{PathRequired, PathOnDisconnect, true, false, 1};
+        QTest::newRow("required removed") << Case{PathRequired, PathRequired, true, false, 0};
+        QTest::newRow("silent step") << Case{PathRequired, PathRequiredSilent, true, true, 0};
+        QTest::newRow("silent absent") << Case{PathRequired, PathAbsentSilent, true, false, 0};
     }
 
-    // Steps to is_online (the condition) and is_tracked (changed); registering replays nothing.
+    // Registering replays nothing: only the change made afterwards may call.
     void stepKindDecidesWhichChangesFire()
     {
-        QFETCH(PathNodeRelation, condition);
-        QFETCH(PathNodeRelation, step);
-        QFETCH(bool, online);
-        QFETCH(bool, connect);
-        QFETCH(int, calls);
-        ItemPtr alice = store->Named(kUser, "alice");
-        ItemPtr tracked = store->Shared(kIsTracked);
-        if (online)
-            alice += store->Shared(kIsOnline);
-        if (!connect)
+        QFETCH(Case, c);
+        ItemPtr alice = store->User("alice"), tracked = store->Shared("is_tracked");
+        if (c.online)
+            alice += store->Shared("is_online");
+        if (!c.connect)
             alice += tracked;
-        Recorder recorder(*store, store->UserPath({{kIsOnline, condition}, {kIsTracked, step}}));
-        if (connect)
-            alice += tracked;
-        else
-            alice -= tracked;
-        QCOMPARE(recorder.roots, QVector<Item*>(calls, alice));
+        Recorder recorder(*store,
+                          store->UserPath({{"is_online", c.condition}, {"is_tracked", c.step}}));
+        c.connect ? void(alice += tracked) : void(alice -= tracked);
+        QCOMPARE(recorder.roots, QVector<Item*>(c.calls, alice));
     }
 
     void groupChangeReportsListedUserAndNeverNullRoot()
     {
         auto groupPath = [this](PathNodeRelation toList) {
-            auto* root = new PathNode(store.get(), kUser);
-            new PathNode(new PathNode(root, kInUserList, toList), kUserListGroup, PathOnConnect);
+            auto* root = new PathNode(store.get(), "user");
+            new PathNode(new PathNode(root, "in_user_list", toList), "user_list_group",
+                         PathOnConnect);
             return root;
         };
-        Recorder listed(*store, groupPath(PathRequiredSilent));
-        Recorder unlisted(*store, groupPath(PathAbsent));
-        ItemPtr alice = store->Named(kUser, "alice");
-        ItemPtr friends = store->Named(kUserListGroup, "friends");
+        Recorder listed(*store, groupPath(PathRequiredSilent)),
+            unlisted(*store, groupPath(PathAbsent));
+        ItemPtr alice = store->User("alice"), friends = store->Named("user_list_group", "friends");
         // A list without a user passes the absent step but reaches no user to report.
-        store->GetType(kInUserList)->NewItem()->Connect(friends);
-        alice.NewItem(kInUserList) += friends;
+        store->GetType("in_user_list")->NewItem()->Connect(friends);
+        alice.NewItem("in_user_list") += friends;
         QCOMPARE(listed.roots, QVector<Item*>{alice});
         QVERIFY(unlisted.roots.isEmpty());
     }
@@ -134,19 +122,19 @@ private slots:
     void severalRootsGiveOneCallWithFirstRoot()
     {
         auto roomPath = [this]() {
-            auto* root = new PathNode(store.get(), kRoom);
-            new PathNode(root, kIsPrivate, PathAbsentSilent);
-            new PathNode(new PathNode(root, kUser, PathRequiredSilent), kIsOnline, PathRequired);
+            auto* root = new PathNode(store.get(), "room");
+            new PathNode(root, "is_private", PathAbsentSilent);
+            new PathNode(new PathNode(root, "user", PathRequiredSilent), "is_online", PathRequired);
             return root;
         };
-        Recorder first(*store, roomPath());
-        Recorder second(*store, roomPath());
-        ItemPtr alice = store->Named(kUser, "alice");
+        Recorder first(*store, roomPath()), second(*store, roomPath());
+        ItemPtr alice = store->User("alice");
         std::set<Item*> rooms; // in identity order
         for (const char* name : {"lobby", "music", "games"})
-            rooms.insert(alice += store->Named(kRoom, name));
-        ItemPtr(*rooms.begin()) += store->Shared(kIsPrivate); // the first room no longer qualifies
-        alice += store->Shared(kIsOnline);
+            rooms.insert(alice += store->Named("room", name));
+        // The first room no longer qualifies.
+        ItemPtr(*rooms.begin()) += store->Shared("is_private");
+        alice += store->Shared("is_online");
         QCOMPARE(first.roots, QVector<Item*>{*std::next(rooms.begin())});
         QCOMPARE(second.roots, first.roots);
     }
@@ -155,13 +143,12 @@ private slots:
     void destroyedOwnerIsNeverCalledAndIsDiscarded()
     {
         auto path = [this]() {
-            return store->UserPath({{kIsTracked, PathRequired}, {kIsOnline, PathAbsent}});
+            return store->UserPath({{"is_tracked", PathRequired}, {"is_online", PathAbsent}});
         };
-        auto one = std::make_unique<Recorder>(*store, path());
-        auto other = std::make_unique<Recorder>(*store, path());
-        ItemPtr tracked = store->Shared(kIsTracked);
-        ItemPtr alice = store->Named(kUser, "alice");
-        ItemPtr bob = store->Named(kUser, "bob");
+        auto one = std::make_unique<Recorder>(*store, path()),
+             other = std::make_unique<Recorder>(*store, path());
+        ItemPtr tracked = store->Shared("is_tracked"), alice = store->User("alice"),
+                bob = store->User("bob");
         int calls = 0;
         one->react = other->react = [&](ItemPtr root) {
             ++calls;
@@ -177,46 +164,44 @@ private slots:
 
         // Destroyed outside any call, the survivor leaves both its pairs at the next change.
         (one ? one : other).reset();
-        ItemPtr carol = store->Named(kUser, "carol");
+        ItemPtr carol = store->User("carol");
         carol += tracked; // discards the survivor's registration
         QCOMPARE(calls, 2);
         Recorder newcomer(*store, path());
-        carol += store->Shared(kIsOnline);
-        carol -= store->Shared(kIsOnline);
-        store->Named(kUser, "dave") += tracked;
-        QCOMPARE(newcomer.roots, (QVector<Item*>{carol, store->Named(kUser, "dave")}));
+        carol += store->Shared("is_online");
+        carol -= store->Shared("is_online");
+        store->User("dave") += tracked;
+        QCOMPARE(newcomer.roots, (QVector<Item*>{carol, store->User("dave")}));
     }
 
     // alice -> room -> bob -> room: rooted at an item, with the pair (user, room) twice.
     void itemRootMatchesOnlyItsValueAndRepeatedPairUsesLaterStep()
     {
-        ItemPtr alice = store->Named(kUser, "alice");
-        ItemPtr bob = store->Named(kUser, "bob");
-        ItemPtr lobby = store->Named(kRoom, "lobby");
-        bob += lobby;
-        store->Named(kUser, "carol") += lobby;
+        ItemPtr alice = store->User("alice"), bob = store->User("bob");
+        ItemPtr lobby = store->Named("room", "lobby");
+        bob += lobby, store->User("carol") += lobby;
         auto* root = new PathNode(alice);
-        auto* shared = new PathNode(root, kRoom, PathRequired);
-        new PathNode(new PathNode(shared, bob, PathRequiredSilent), kRoom, PathRequired);
+        auto* shared = new PathNode(root, "room", PathRequired);
+        new PathNode(new PathNode(shared, bob, PathRequiredSilent), "room", PathRequired);
         Recorder recorder(*store, root);
-        bob += store->Named(kRoom, "games"); // reaches carol in the root's place, not alice
-        alice += lobby;                      // would satisfy the first step, which is ignored
+        bob += store->Named("room", "games"); // reaches carol in the root's place, not alice
+        alice += lobby;                       // would satisfy the first step, which is ignored
         QVERIFY(recorder.roots.isEmpty());
-        bob += store->Named(kRoom, "music");
+        bob += store->Named("room", "music");
         QCOMPARE(recorder.roots, QVector<Item*>{alice});
     }
 
     void rejectsReactingStepOverUnrelatedTypes()
     {
-        Recorder owner(*store, store->UserPath({{kIsTracked, PathRequired}}));
-        auto* root = store->UserPath({{kIsOnline, PathRequired}});
-        new PathNode(new PathNode(root, kRoom, PathRequiredSilent), kIsOnline, PathOnDisconnect);
+        Recorder owner(*store, store->UserPath({{"is_tracked", PathRequired}}));
+        auto* root = store->UserPath({{"is_online", PathRequired}});
+        new PathNode(new PathNode(root, "room", PathRequiredSilent), "is_online", PathOnDisconnect);
         auto* handler = new EventHandler<Recorder, ItemPtr>(&owner, &Recorder::OnPath);
         QVERIFY_EXCEPTION_THROWN(store->AddPathEventHandler(root, handler), NotRelatedException);
         // The caller still owns both; a half-made registration would now point at freed memory.
         delete handler;
         delete root;
-        store->Named(kUser, "alice") += store->Shared(kIsOnline);
+        store->User("alice") += store->Shared("is_online");
         QVERIFY(owner.roots.isEmpty());
     }
 };
