@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <memory>
 
-#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,6 +19,7 @@
 #include "Data.h"
 #include "DataDialog.h"
 #include "DataSaver.h"
+#include "GeneralFunctions.h"
 #include "Log.h"
 #include "ServerTypes.h"
 #include "Settings.h"
@@ -39,21 +39,6 @@ constexpr qint64 passMs = 20;
 
 const char* const onlineText = "Online";
 const char* const offlineText = "Offline";
-
-// The text changes once a second, while converting to local time looks the time zone up on
-// disk every time: a flood of lines would spend most of its time there.
-QString Now()
-{
-    static qint64 second = -1;
-    static QString text;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
-    if (now != second)
-    {
-        second = now;
-        text = QDateTime::fromSecsSinceEpoch(now).toString(Qt::TextDate);
-    }
-    return text;
-}
 
 // Another form may have declared the types already in this run.
 Type* DeclareType(const char* name, Primacy primacy, bool isNull)
@@ -222,7 +207,7 @@ void DiagnosticsForm::Log(const QString& i_area, int i_level, const QString& i_t
 {
     if (!Settings::IsYes(LogSettings::showDiagnostics))
         return;
-    const QString time = Now();
+    const QString time = CurrentLocalTimeText();
     const QString line =
         QString("[%1] ").arg(time) + QString(3 * std::max(0, i_level - 1), ' ') + i_text;
     bool created = false;
@@ -286,7 +271,7 @@ void DiagnosticsForm::WriteItemRecord(const QString& i_area, int i_level, const 
     if (!recordType || !recordType->FindRelation(i_item.GetType()))
         return;
     const ItemPtr record = recordType->NewItem();
-    record.Connect(d.GetType(logTime)->GetItem(Value(Now())));
+    record.Connect(d.GetType(logTime)->GetItem(Value(CurrentLocalTimeText())));
     record.Connect(d.GetType(logArea)->GetItem(Value(i_area)));
     record.Connect(d.GetType(logLevel)->GetItem(Value(i_level)));
     record.Connect(d.GetType(logText)->GetItem(Value(i_text)));

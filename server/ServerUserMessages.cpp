@@ -2,9 +2,8 @@
 
 #include <set>
 
-#include <QDateTime>
-
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "MessageCode.h"
 #include "MessageFields.h"
 #include "ServerStore.h"
@@ -19,24 +18,9 @@ using ServerStore::User;
 namespace {
 constexpr qint32 statusAway = 1;
 
-// Local time makes the C library look at the time zone file on every call; a burst of status
-// messages shares the text of its second.
-QString NowAsText()
-{
-    static qint64 second = -1;
-    static QString text;
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
-    if (now != second)
-    {
-        second = now;
-        text = QDateTime::fromSecsSinceEpoch(now).toString(Qt::TextDate);
-    }
-    return text;
-}
-
 void StampOnlineChange(ItemPtr user)
 {
-    SetAttribute(user, ServerTypes::lastOnlineStatusChange, NowAsText());
+    SetAttribute(user, ServerTypes::lastOnlineStatusChange, CurrentLocalTimeText());
 }
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include <QDateTime>
 #include <QRegExp>
 
 namespace {
@@ -157,5 +158,18 @@ QString FormatSeconds(long seconds)
         text += QString::number(hours % 24) + QLatin1Char('h');
     text += QString::number(seconds / 60 % 60) + QLatin1Char('m');
     text += QString::number(seconds % 60) + QLatin1Char('s');
+    return text;
+}
+
+QString CurrentLocalTimeText()
+{
+    static qint64 second = -1;
+    static QString text;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (now != second)
+    {
+        second = now;
+        text = QDateTime::fromSecsSinceEpoch(now).toString(Qt::TextDate);
+    }
     return text;
 }

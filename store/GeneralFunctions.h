@@ -25,6 +25,10 @@ QString CommafyNumber(long long number);
 QString ConvertLinks(const QString& text);
 // Escapes &, < and >; quotes are left alone.
 QString EscapeHTML(QString text);
+// The local date and time in Qt's text date format. Made once a second: converting to local
+// time makes the C library look at the time zone file on every call, which floods of status
+// messages or log lines would otherwise spend most of their time on.
+QString CurrentLocalTimeText();
 
 // Lower-cased bytes after the last '.' of the whole path, not only of the last component.
 std::string GetFileExtension(const std::string& path);

@@ -15,6 +15,8 @@
 #include "Settings.h"
 
 namespace {
+using ServerBytes::Fields;
+using ServerBytes::Message;
 using namespace ServerTypes;
 using PossibleParents = std::list<std::pair<QString, TCPAddress>>;
 
@@ -52,17 +54,6 @@ QString Status(const char* name)
     const QString stamp = Attribute(User(name), lastOnlineStatusChange);
     parts << (stamp.isEmpty() ? "-" : stamp == "earlier" ? stamp : "new");
     return parts.join(' ');
-}
-
-// Message fields without the code in front, to be cut short or appended to.
-template <class... Values> QByteArray Fields(const Values&... values)
-{
-    return FakeCentralServer::Body(0, values...).mid(4);
-}
-
-QByteArray Message(qint32 code, const QByteArray& fields)
-{
-    return FakeCentralServer::Frame(FakeCentralServer::Body(code) + fields);
 }
 
 // Related terms of a search text, as related text -> rank.
@@ -109,13 +100,7 @@ class ServerIncomingTest : public QObject
     std::unique_ptr<FakeCentralServer> fake;
     std::unique_ptr<Server> server;
 
-    // Messages are handled in order: once this one is through, so is every one before it.
-    bool Settle()
-    {
-        QSignalSpy admin(server.get(), &Server::AdminMessage);
-        fake->Send(66, QString("settled"));
-        return admin.wait(5000);
-    }
+    bool Settle() { return ServerTestSetup::Settle(*server, *fake); }
 
 private slots:
     void init()

@@ -13,6 +13,8 @@
 #include "Settings.h"
 
 namespace {
+using ServerBytes::Fields;
+using ServerBytes::Message;
 using namespace ServerTypes;
 using Names = std::list<QString>;
 using Numbers = std::list<qint32>;
@@ -60,16 +62,6 @@ UserStats Stats(qint32 speed, qint32 files)
     stats.m_sharedFileCount = files;
     return stats;
 }
-
-template <class... Values> QByteArray Fields(const Values&... values)
-{
-    return FakeCentralServer::Body(0, values...).mid(4);
-}
-
-QByteArray Message(qint32 code, const QByteArray& fields)
-{
-    return FakeCentralServer::Frame(FakeCentralServer::Body(code) + fields);
-}
 } // namespace
 
 class ServerRoomsTest : public QObject
@@ -79,13 +71,7 @@ class ServerRoomsTest : public QObject
     std::unique_ptr<FakeCentralServer> fake;
     std::unique_ptr<Server> server;
 
-    // Messages are handled in order: once this one is through, so is every one before it.
-    bool Settle()
-    {
-        QSignalSpy admin(server.get(), &Server::AdminMessage);
-        fake->Send(66, QString("settled"));
-        return admin.wait(5000) && server->IsConnected();
-    }
+    bool Settle() { return ServerTestSetup::Settle(*server, *fake); }
 
 private slots:
     void init()
