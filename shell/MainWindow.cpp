@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QMoveEvent>
 #include <QPointer>
@@ -21,6 +20,7 @@
 #include "DelayedInvoker.h"
 #include "DiagnosticsForm.h"
 #include "ExtendedAsciiTranslator.h"
+#include "FileChooser.h"
 #include "ItemPtr.h"
 #include "Log.h"
 #include "NewVersionDialog.h"
@@ -373,8 +373,8 @@ void MainWindow::OnImportUserListClicked()
     QMessageBox::information(this, tr(importTitle),
                              tr("Choose the user list configuration file of the original "
                                 "client."));
-    const QString path =
-        QFileDialog::getOpenFileName(this, tr("Find User List Configuration File"));
+    const QString path = FileChooser::Choose(FileChooser::Kind::OpenFile, this,
+                                             tr("Find User List Configuration File"));
     if (path.isEmpty())
         return;
     const bool imported = ConfigurationImporter::ImportUserList(QDir::fromNativeSeparators(path));
