@@ -22,13 +22,21 @@ QColor SwatchColour(QWidget* dialog, const QString& row)
     return dialog->findChild<QLineEdit*>(row + "Color")->palette().color(QPalette::Base);
 }
 
+QStringList Keys()
+{
+    QStringList keys;
+    for (const auto& colour : DefaultSettings::PaletteColours())
+        keys << colour.key;
+    for (const auto& colour : DefaultSettings::FixedColours())
+        keys << colour.key;
+    return keys;
+}
+
 QStringList ColourTexts()
 {
     QStringList texts;
-    for (const auto& colour : DefaultSettings::PaletteColours())
-        texts << Settings::GetText(colour.key.toUtf8().constData());
-    for (const auto& colour : DefaultSettings::FixedColours())
-        texts << Settings::GetText(colour.key.toUtf8().constData());
+    for (const QString& key : Keys())
+        texts << Settings::GetText(key.toUtf8().constData());
     return texts;
 }
 } // namespace
@@ -173,16 +181,6 @@ private slots:
     }
 
 private:
-    static QStringList Keys()
-    {
-        QStringList keys;
-        for (const auto& colour : DefaultSettings::PaletteColours())
-            keys << colour.key;
-        for (const auto& colour : DefaultSettings::FixedColours())
-            keys << colour.key;
-        return keys;
-    }
-
     QTimer answering;
     bool pickerAccepts = true;
 };
