@@ -61,4 +61,20 @@ QPalette SavedPalette(const QPalette& startPalette)
     }
     return palette;
 }
+
+QVector<PaletteColour> PaletteColours()
+{
+    QVector<PaletteColour> colours;
+    for (const PaletteSetting& setting : paletteSettings)
+        colours.append(PaletteColour{setting.key, setting.role});
+    return colours;
+}
+
+QVector<FixedColour> FixedColours()
+{
+    QVector<FixedColour> colours;
+    for (const auto& colour : fixedColours)
+        colours.append(FixedColour{colour[0], colour[1]});
+    return colours;
+}
 } // namespace DefaultSettings

@@ -40,6 +40,8 @@ quint16 testServerPort = 0;
 QUrl testVersionFileUrl;
 QString testGatewayDescription;
 const char* const importTitle = "Importing user list from original Vandrell client";
+// The file in which the older client keeps its user list.
+const char* const userListFileName = "userlist.cfg";
 
 struct ToolBarAction
 {
@@ -108,6 +110,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});
     connect(ui->importUserListButton, &QPushButton::clicked, this,
             &MainWindow::OnImportUserListClicked);
+    connect(ui->checkPortsButton, &QPushButton::clicked, this, &MainWindow::OnCheckPortsClicked);
+    connect(ui->optionsTabControl, &QTabWidget::currentChanged, this,
+            &MainWindow::OnOptionsTabSelectionChanged);
     // Made before Init fills the box, so that a ticked box starts the gateway look.
     connect(ui->uPnPCheckBox, &QCheckBox::toggled, this, &MainWindow::OnUPnPCheckboxToggled);
 }
@@ -210,6 +215,7 @@ void MainWindow::Init()
     ui->showDiagnosticsCheckBox->setChecked(Settings::IsYes("show_diagnostics"));
     connect(ui->showDiagnosticsCheckBox, &QCheckBox::clicked, this,
             &MainWindow::OnShowDiagnosticsCheckboxToggled);
+    connect(ui->selectColorsButton, &QPushButton::clicked, this, &MainWindow::OnSelectColors);
     SelectFirstOpenTab();
     sizeManager->RegisterResizableWindow("main_window", &sizeProxy);
 
@@ -328,7 +334,13 @@ void MainWindow::EveryHour()
 
 void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
 {
-    if (i_action == "set_user_pass")
+    // "share_folder" and "rescan_shares" wait for the shared folders manager and its dialog;
+    // the "user" set's commands wait for the chat and browse views.
+    if (i_action == "set_download_folder")
+    {
+        ChooseDownloadFolder();
+    }
+    else if (i_action == "set_user_pass")
     {
         if (gp_server && gp_server->IsConnected())
         {
@@ -342,6 +354,10 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
     else if (i_action == "set_listening_port")
     {
         (new ChangeListeningPortDialog(this))->show();
+    }
+    else if (i_action == "connect_disconnect")
+    {
+        ToggleServerConnection();
     }
 }
 
@@ -370,11 +386,15 @@ void MainWindow::OnUPnPCheckboxToggled(bool i_checked)
 
 void MainWindow::OnImportUserListClicked()
 {
-    QMessageBox::information(this, tr(importTitle),
-                             tr("Choose the user list configuration file of the original "
-                                "client."));
+    QMessageBox::information(
+        this, tr(importTitle),
+        tr("First set the original Vandrell client not to store its configuration in the "
+           "registry (under Options->General). Its user list is then kept in the file %1 "
+           "on this computer. The next dialog asks for the exact location of that file.")
+            .arg(userListFileName));
     const QString path = FileChooser::Choose(FileChooser::Kind::OpenFile, this,
-                                             tr("Find User List Configuration File"));
+                                             tr("Find User List Configuration File"), QString(),
+                                             tr("User list (%1)").arg(userListFileName));
     if (path.isEmpty())
         return;
     const bool imported = ConfigurationImporter::ImportUserList(QDir::fromNativeSeparators(path));

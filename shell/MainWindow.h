@@ -62,6 +62,11 @@ public slots:
     void OnImportUserListClicked();
     void OnNewVersion(qint64 i_version, QString i_link, QStringList i_description);
 
+    // Main window commands
+    void OnCheckPortsClicked();
+    void OnSelectColors();
+    void OnOptionsTabSelectionChanged(int i_tabIndex);
+
 protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -73,6 +78,10 @@ private:
     void LoadData();
     void SelectSavedCodePage();
     void SelectFirstOpenTab();
+
+    // Main window commands
+    void ToggleServerConnection();
+    void ChooseDownloadFolder();
 
     Ui_MainWindow* ui = nullptr;
     Server* server = nullptr;
