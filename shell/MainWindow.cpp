@@ -389,12 +389,12 @@ void MainWindow::OnImportUserListClicked()
     QMessageBox::information(
         this, tr(importTitle),
         tr("First set the original Vandrell client not to store its configuration in the "
-           "registry (under Options->General). Its user list is then kept in the file %1 "
-           "on this computer. The next dialog asks for the exact location of that file.")
-            .arg(userListFileName));
-    const QString path = FileChooser::Choose(FileChooser::Kind::OpenFile, this,
-                                             tr("Find User List Configuration File"), QString(),
-                                             tr("User list (%1)").arg(userListFileName));
+           "registry (under Options->General), then find its user list file on this computer. "
+           "The next dialog asks for the exact location of that file."));
+    // The file's usual name is offered first; any other file can still be chosen.
+    const QString path = FileChooser::Choose(
+        FileChooser::Kind::OpenFile, this, tr("Find User List Configuration File"), QString(),
+        tr("User list (%1);;All files (*)").arg(userListFileName));
     if (path.isEmpty())
         return;
     const bool imported = ConfigurationImporter::ImportUserList(QDir::fromNativeSeparators(path));

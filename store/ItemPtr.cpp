@@ -86,19 +86,20 @@ Type* ItemPtr::GetType() const
     return item->type;
 }
 
+// Reading through a null handle gives false, so that lookups may be chained.
 bool ItemPtr::IsConnected(ItemPtr other) const
 {
-    return item->IsConnected(other.item);
+    return item && other.item && item->IsConnected(other.item);
 }
 
 bool ItemPtr::IsConnected(const char* type) const
 {
-    return item->IsConnected(item->type->data->GetType(type));
+    return item && item->IsConnected(item->type->data->GetType(type));
 }
 
 bool ItemPtr::IsConnected(Type* type) const
 {
-    return item->IsConnected(type);
+    return item && item->IsConnected(type);
 }
 
 bool ItemPtr::IsDisconnectedFromAll() const

@@ -95,6 +95,7 @@ private slots:
         QCOMPARE(read(none), QString("|0|0|0|0"));
         QVERIFY(none["no_such_type"].IsNull() && none.HasItem("no_such_type").IsNull());
         QVERIFY(none.AsStdString().empty() && none.AsPointer<QObject>() == nullptr);
+        QVERIFY(!none.IsConnected("no_such_type") && !none.IsConnected(none));
 
         // A block this large is mapped on its own, far above the first 4 GiB on 64-bit systems.
         auto block = std::make_unique<quint64[]>(1 << 19);
