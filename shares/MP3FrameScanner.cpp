@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
 
 namespace {
@@ -38,6 +39,9 @@ bool MP3FrameScanner::ScanMP3(const QString& path, int& mpegVersion, QString& ch
                               int& frequency, bool& vbr, int& bitrate)
 {
     bitrate = -1;
+    // Only regular files: opening a named pipe would wait for a writer that never comes.
+    if (!QFileInfo(path).isFile())
+        return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <QtTest>
 
 #include "MP3FrameScanner.h"
@@ -14,15 +16,15 @@ enum Version
 QByteArray Frames(int count, int bitrateIndex, int version = Mpeg1, int sampleRate = 0,
                   int mode = 1)
 {
-    static const int kbps[2][15] = {
-        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
-        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};
+    static const int mpeg1Kbps[] = {0,   32,  40,  48,  56,  64,  80, 96,
+                                    112, 128, 160, 192, 224, 256, 320};
+    static const int mpeg2Kbps[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
     static const int hz[4][3] = {
         {11025, 12000, 8000}, {}, {22050, 24000, 16000}, {44100, 48000, 32000}};
-    const bool first = version == Mpeg1;
-    QByteArray frame((first ? 144 : 72) * kbps[first ? 0 : 1][bitrateIndex] * 1000 /
-                         hz[version][sampleRate],
-                     '\0');
+    const int length = version == Mpeg1
+                           ? 144 * mpeg1Kbps[bitrateIndex] * 1000 / hz[version][sampleRate]
+                           : 72 * mpeg2Kbps[bitrateIndex] * 1000 / hz[version][sampleRate];
+    QByteArray frame(length, '\0');
     frame[0] = char(0xFF);
     frame[1] = char(0xE0 | version << 3 | 0x02 | 0x01);
     frame[2] = char(bitrateIndex << 4 | sampleRate << 2);
@@ -123,12 +125,24 @@ private slots:
         QCOMPARE(bitrate, -1);
     }
 
-    void unreadableFileGivesNoResult()
+    void unreadablePathGivesNoResult_data()
     {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("missing") << "missing.mp3";
+        QTest::newRow("folder") << "folder.mp3";
+        QTest::newRow("named pipe") << "pipe.mp3";
+    }
+
+    void unreadablePathGivesNoResult()
+    {
+        QFETCH(QString, name);
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkdir("folder.mp3"));
+        QCOMPARE(mkfifo(QFile::encodeName(folder.filePath("pipe.mp3")).constData(), 0600), 0);
         int version = 0, frequency = 0, bitrate = 0;
         QString mode;
         bool vbr = false;
-        QVERIFY(!MP3FrameScanner::ScanMP3("/nonexistent/a.mp3", version, mode, frequency, vbr,
+        QVERIFY(!MP3FrameScanner::ScanMP3(folder.filePath(name), version, mode, frequency, vbr,
                                           bitrate));
         QCOMPARE(bitrate, -1);
     }
