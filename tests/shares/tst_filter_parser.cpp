@@ -3,22 +3,32 @@
 #include "Data.h"
 #include "FilterParser.h"
 
+namespace {
+// A row of a verdict table. `file` lists a file row's attributes as "bitrate,mode,size" (an empty
+// field is absent); a null `file` is a folder row.
+void AddRow(const char* name, const char* filter, const char* text, const char* file, int verdict)
+{
+    QTest::newRow(name) << QString(filter) << QString(text) << QString(file) << verdict;
+}
+} // namespace
+
 class SharesFilterParserTest : public QObject
 {
     Q_OBJECT
 
     Data store;
 
-    // A file row with the given attributes; an empty text leaves the attribute out.
-    ItemPtr File(const QString& bitrate, const QString& mode, const QString& size)
+    ItemPtr Row(const QString& file)
     {
-        ItemPtr file = store.GetType("file")->NewItem();
-        const std::pair<const char*, QString> attributes[] = {
-            {"bitrate", bitrate}, {"bitrate_mode", mode}, {"file_size", size}};
-        for (const auto& [type, value] : attributes)
-            if (!value.isEmpty())
-                file += store.GetType(type)->GetItem(Value(value));
-        return file;
+        if (file.isNull())
+            return ItemPtr();
+        ItemPtr row = store.GetType("file")->NewItem();
+        const QStringList values = file.split(',');
+        const char* const types[] = {"bitrate", "bitrate_mode", "file_size"};
+        for (int index = 0; index < values.size(); ++index)
+            if (!values[index].isEmpty())
+                row += store.GetType(types[index])->GetItem(Value(values[index]));
+        return row;
     }
 
 private slots:
@@ -34,133 +44,45 @@ private slots:
     {
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("isFile");
-        QTest::addColumn<QString>("bitrate");
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<QString>("size");
+        QTest::addColumn<QString>("file");
         QTest::addColumn<int>("verdict");
-        QTest::newRow("empty") << ""
-                               << "a" << true << ""
-                               << ""
-                               << "" << 0;
-        QTest::newRow("blanks") << "   "
-                                << "a" << true << ""
-                                << ""
-                                << "" << 0;
-        QTest::newRow("words present") << "band HELP"
-                                       << "Band\\Help.mp3" << true << ""
-                                       << ""
-                                       << "" << 0;
-        QTest::newRow("word missing") << "band help"
-                                      << "Band" << false << ""
-                                      << ""
-                                      << "" << 1;
-        QTest::newRow("tab in word") << "band\thelp"
-                                     << "band help" << false << ""
-                                     << ""
-                                     << "" << 1;
-        QTest::newRow("ISVBR is a word") << "ISVBR"
-                                         << "song" << true << ""
-                                         << "vbr"
-                                         << "" << 1;
-        QTest::newRow("isvbr vbr") << "isvbr"
-                                   << "song" << true << ""
-                                   << "vbr"
-                                   << "" << 0;
-        QTest::newRow("isvbr cbr") << "isvbr"
-                                   << "song" << true << ""
-                                   << "cbr"
-                                   << "" << 2;
-        QTest::newRow("isvbr no mode") << "isvbr"
-                                       << "song" << true << ""
-                                       << ""
-                                       << "" << 2;
-        QTest::newRow("iscbr cbr") << "iscbr"
-                                   << "song" << true << ""
-                                   << "cbr"
-                                   << "" << 0;
-        QTest::newRow("iscbr vbr") << "iscbr"
-                                   << "song" << true << ""
-                                   << "vbr"
-                                   << "" << 2;
-        QTest::newRow("both modes") << "isvbr iscbr"
-                                    << "song" << true << ""
-                                    << "vbr"
-                                    << "" << 2;
-        QTest::newRow("-isvbr is a word") << "-isvbr"
-                                          << "song" << true << ""
-                                          << "cbr"
-                                          << "" << 0;
-        QTest::newRow("mbr at minimum") << "mbr:320"
-                                        << "song" << true << "320"
-                                        << ""
-                                        << "" << 0;
-        QTest::newRow("mbr below") << "mbr:320"
-                                   << "song" << true << "319"
-                                   << ""
-                                   << "" << 2;
-        QTest::newRow("minbitrate below") << "minbitrate:320"
-                                          << "s" << true << "319"
-                                          << ""
-                                          << "" << 2;
-        QTest::newRow("mbr no bitrate") << "mbr:320"
-                                        << "a.ogg" << true << ""
-                                        << ""
-                                        << "" << 2;
-        QTest::newRow("mbr folder") << "mbr:320"
-                                    << "folder" << false << ""
-                                    << ""
-                                    << "" << 0;
-        QTest::newRow("mbr not a number") << "mbr:320k"
-                                          << "song" << true << ""
-                                          << ""
-                                          << "" << 0;
-        QTest::newRow("later term wins") << "mbr:320 mbr:128"
-                                         << "s" << true << "128"
-                                         << ""
-                                         << "" << 0;
-        QTest::newRow("mfs one byte short") << "mfs:10"
-                                            << "a" << true << ""
-                                            << ""
-                                            << "9999999" << 2;
-        QTest::newRow("mfs exact") << "mfs:10"
-                                   << "a" << true << ""
-                                   << ""
-                                   << "10000000" << 0;
-        QTest::newRow("minfilesize short") << "minfilesize:10"
-                                           << "a" << true << ""
-                                           << ""
-                                           << "9999999" << 2;
-        QTest::newRow("mfs beyond 64 bits") << "mfs:10000000000000"
-                                            << "a" << true << ""
-                                            << ""
-                                            << "1000000000000000000" << 2;
-        QTest::newRow("excluded inside word") << "-live"
-                                              << "Delivery.ogg" << true << ""
-                                              << ""
-                                              << "" << 2;
-        QTest::newRow("lone dash") << "-"
-                                   << "a" << true << ""
-                                   << ""
-                                   << "" << 0;
-        QTest::newRow("rejection wins") << "mbr:320 absent"
-                                        << "a" << true << ""
-                                        << ""
-                                        << "" << 2;
+        AddRow("empty", "", "a", "", 0);
+        AddRow("blanks", "   ", "a", "", 0);
+        AddRow("words present", "band HELP", "Band\\Help.mp3", "", 0);
+        AddRow("word missing", "band help", "Band", nullptr, 1);
+        AddRow("tab in word", "band\thelp", "band help", nullptr, 1);
+        AddRow("ISVBR is a word", "ISVBR", "song", ",vbr,", 1);
+        AddRow("isvbr vbr", "isvbr", "song", ",vbr,", 0);
+        AddRow("isvbr cbr", "isvbr", "song", ",cbr,", 2);
+        AddRow("isvbr no mode", "isvbr", "song", "", 2);
+        AddRow("iscbr cbr", "iscbr", "song", ",cbr,", 0);
+        AddRow("iscbr vbr", "iscbr", "song", ",vbr,", 2);
+        AddRow("both modes", "isvbr iscbr", "song", ",vbr,", 2);
+        AddRow("-isvbr is a word", "-isvbr", "song", ",cbr,", 0);
+        AddRow("mbr at minimum", "mbr:320", "song", "320", 0);
+        AddRow("mbr below", "mbr:320", "song", "319", 2);
+        AddRow("minbitrate below", "minbitrate:320", "song", "319", 2);
+        AddRow("mbr no bitrate", "mbr:320", "a.ogg", "", 2);
+        AddRow("mbr folder", "mbr:320", "folder", nullptr, 0);
+        AddRow("mbr not a number", "mbr:320k", "song", "", 0);
+        AddRow("later term wins", "mbr:320 mbr:128", "song", "128", 0);
+        AddRow("mfs one byte short", "mfs:10", "a", ",,9999999", 2);
+        AddRow("mfs exact", "mfs:10", "a", ",,10000000", 0);
+        AddRow("minfilesize short", "minfilesize:10", "a", ",,9999999", 2);
+        AddRow("mfs beyond 64 bits", "mfs:10000000000000", "a", ",,1000000000000000000", 2);
+        AddRow("excluded inside word", "-live", "Delivery.ogg", "", 2);
+        AddRow("lone dash", "-", "a", "", 0);
+        AddRow("rejection wins", "mbr:320 absent", "a", "", 2);
     }
 
     void judgesRow()
     {
         QFETCH(QString, filter);
         QFETCH(QString, text);
-        QFETCH(bool, isFile);
-        QFETCH(QString, bitrate);
-        QFETCH(QString, mode);
-        QFETCH(QString, size);
+        QFETCH(QString, file);
         FilterParser parser;
         parser.Parse(filter);
-        const ItemPtr item = isFile ? File(bitrate, mode, size) : ItemPtr();
-        QTEST(parser.IsMatching(text, nullptr, item), "verdict");
+        QTEST(parser.IsMatching(text, nullptr, Row(file)), "verdict");
     }
 
     void readsFolderTerms_data()
@@ -168,13 +90,12 @@ private slots:
         QTest::addColumn<QString>("filter");
         QTest::addColumn<bool>("hasAttributes");
         QTest::addColumn<int>("minFiles");
-        QTest::newRow("words") << "band -live" << false << 0;
-        QTest::newRow("mfif") << "mfif:8" << false << 8;
-        QTest::newRow("later mfif wins") << "minfilesinfolder:3 mfif:5" << false << 5;
-        QTest::newRow("bad number") << "mbr:abc" << true << 0;
-        QTest::newRow("iscbr") << "iscbr" << true << 0;
-        QTest::newRow("upper case") << "ISCBR MFS:3" << false << 0;
-        QTest::newRow("mfs") << "mfs:3 mfif:x" << true << 0;
+        const std::tuple<const char*, bool, int> rows[] = {
+            {"band -live", false, 0}, {"mfif:8", false, 8}, {"minfilesinfolder:3 mfif:5", false, 5},
+            {"mbr:abc", true, 0},     {"iscbr", true, 0},   {"ISCBR MFS:3", false, 0},
+            {"mfs:3 mfif:x", true, 0}};
+        for (const auto& [filter, hasAttributes, minFiles] : rows)
+            QTest::newRow(filter) << QString(filter) << hasAttributes << minFiles;
     }
 
     void readsFolderTerms()
@@ -195,30 +116,17 @@ private slots:
         QTest::addColumn<QString>("bitrate");
         QTest::addColumn<int>("folderVerdict");
         QTest::addColumn<int>("fileVerdict");
-        QTest::newRow("folder holds all") << "band help"
-                                          << "Band\\Help"
-                                          << "x.mp3"
-                                          << "" << 0 << 0;
-        QTest::newRow("file holds rest") << "band help"
-                                         << "Band"
-                                         << "help.mp3"
-                                         << "" << 1 << 0;
-        QTest::newRow("nobody holds it") << "band help"
-                                         << "Band"
-                                         << "x.mp3"
-                                         << "" << 1 << 1;
-        QTest::newRow("exclusion kept") << "band -live"
-                                        << "Band"
-                                        << "Live.mp3"
-                                        << "" << 0 << 2;
-        QTest::newRow("bit rate kept") << "band mbr:320"
-                                       << "Band"
-                                       << "x.mp3"
-                                       << "128" << 0 << 2;
-        QTest::newRow("bit rate met") << "band mbr:320"
-                                      << "Band"
-                                      << "x.mp3"
-                                      << "320" << 0 << 0;
+        const std::tuple<const char*, const char*, const char*, const char*, int, int> rows[] = {
+            {"band help", "Band\\Help", "x.mp3", "", 0, 0},
+            {"band help", "Band", "help.mp3", "", 1, 0},
+            {"band help", "Band", "x.mp3", "", 1, 1},
+            {"band -live", "Band", "Live.mp3", "", 0, 2},
+            {"band mbr:320", "Band", "x.mp3", "128", 0, 2},
+            {"band mbr:320", "Band", "x.mp3", "320", 0, 0}};
+        for (const auto& [filter, folder, file, bitrate, folderVerdict, fileVerdict] : rows)
+            QTest::addRow("%s: %s, %s %s", filter, folder, file, bitrate)
+                << QString(filter) << QString(folder) << QString(file) << QString(bitrate)
+                << folderVerdict << fileVerdict;
     }
 
     void carriesRemainderToFiles()
@@ -231,7 +139,7 @@ private slots:
         parser.Parse(filter);
         FilterParser remainder;
         QTEST(parser.IsMatching(folder, &remainder, ItemPtr()), "folderVerdict");
-        QTEST(remainder.IsMatching(file, nullptr, File(bitrate, "", "")), "fileVerdict");
+        QTEST(remainder.IsMatching(file, nullptr, Row(bitrate)), "fileVerdict");
     }
 };
 

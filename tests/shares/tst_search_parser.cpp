@@ -7,6 +7,17 @@ QStringList Words(const SearchParser::TokenSet& set)
 {
     return QStringList(set.begin(), set.end());
 }
+
+// Word lists are written joined by "|", since a phrase holds blanks.
+void AddRow(const char* query, bool usable, const char* included, const char* parts = "",
+            const char* excluded = "")
+{
+    const auto split = [](const char* words) {
+        return QString::fromUtf8(words).split('|', Qt::SkipEmptyParts);
+    };
+    QTest::newRow(query) << QString::fromUtf8(query) << usable << split(included) << split(parts)
+                         << split(excluded);
+}
 } // namespace
 
 class SharesSearchParserTest : public QObject
@@ -21,39 +32,25 @@ private slots:
         QTest::addColumn<QStringList>("included");
         QTest::addColumn<QStringList>("parts");
         QTest::addColumn<QStringList>("excluded");
-        const QStringList none;
-        QTest::newRow("two blanks")
-            << "Blue  River" << true << QStringList{"blue", "river"} << none << none;
-        QTest::newRow("tab separates")
-            << "blue\triver" << true << QStringList{"blue", "river"} << none << none;
-        QTest::newRow("kinds") << "-live *remaster blue" << true << QStringList{"blue"}
-                               << QStringList{"remaster"} << QStringList{"live"};
-        QTest::newRow("excluded only") << "-live" << false << none << none << QStringList{"live"};
-        QTest::newRow("blanks only") << " \t  " << false << none << none << none;
-        QTest::newRow("dash at end") << "blue -" << false << QStringList{"blue"} << none << none;
-        QTest::newRow("dash then blank")
-            << "blue - river" << false << QStringList{"blue"} << none << none;
-        QTest::newRow("star at end") << "blue *" << false << QStringList{"blue"} << none << none;
-        QTest::newRow("phrase") << "\"Blue River\" 42" << true << QStringList{"42", "blue river"}
-                                << none << none;
-        QTest::newRow("unclosed phrase")
-            << "\"blue river" << true << QStringList{"blue river"} << none << none;
-        QTest::newRow("quote ends word")
-            << "\"ab\"cd" << true << QStringList{"ab", "cd"} << none << none;
-        QTest::newRow("quote inside word") << "ab\"cd" << false << none << none << none;
-        QTest::newRow("empty phrase")
-            << "blue \"\"" << false << QStringList{"blue"} << none << none;
-        QTest::newRow("quote at end") << "blue \"" << false << QStringList{"blue"} << none << none;
-        QTest::newRow("case folded once") << "X x" << true << QStringList{"x"} << none << none;
-        QTest::newRow("one prefix only")
-            << "*-abc -*abc" << true << none << QStringList{"-abc"} << QStringList{"*abc"};
-        QTest::newRow("part word alone") << "*love" << true << none << QStringList{"love"} << none;
-        QTest::newRow("short word")
-            << "my *love" << true << QStringList{"my"} << QStringList{"love"} << none;
-        QTest::newRow("non-ascii")
-            << QString::fromUtf8("\xC3\x84rger \xC3\x9F") << true
-            << QStringList{QString::fromUtf8("\xC3\x9F"), QString::fromUtf8("\xC3\xA4rger")} << none
-            << none;
+        AddRow("Blue  River", true, "blue|river");
+        AddRow("blue\triver", true, "blue|river");
+        AddRow("-live *remaster blue", true, "blue", "remaster", "live");
+        AddRow("-live", false, "", "", "live");
+        AddRow(" \t  ", false, "");
+        AddRow("blue -", false, "blue");
+        AddRow("blue - river", false, "blue");
+        AddRow("blue *", false, "blue");
+        AddRow("\"Blue River\" 42", true, "42|blue river");
+        AddRow("\"blue river", true, "blue river");
+        AddRow("\"ab\"cd", true, "ab|cd");
+        AddRow("ab\"cd", false, "");
+        AddRow("blue \"\"", false, "blue");
+        AddRow("blue \"", false, "blue");
+        AddRow("X x", true, "x");
+        AddRow("*-abc -*abc", true, "", "-abc", "*abc"); // one prefix per word
+        AddRow("*love", true, "", "love");               // usable; answering needs a plain word
+        AddRow("my *love", true, "my", "love");
+        AddRow("\xC3\x84rger \xC3\x9F", true, "\xC3\x9F|\xC3\xA4rger");
     }
 
     void splitsQuery()
@@ -71,20 +68,13 @@ private slots:
         QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("matches");
-        QTest::newRow("word") << "river"
-                              << "Blue River.MP3" << true;
-        QTest::newRow("excluded") << "river -mp3"
-                                  << "Blue River.MP3" << false;
-        QTest::newRow("excluded inside word") << "ogg -live"
-                                              << "Delivery.ogg" << false;
-        QTest::newRow("part word missing") << "*rem blue"
-                                           << "Blue River" << false;
-        QTest::newRow("part word present") << "*rem blue"
-                                           << "Blue Remaster" << true;
-        QTest::newRow("phrase exact") << "\"blue river\""
-                                      << "the blue river" << true;
-        QTest::newRow("phrase blanks differ") << "\"blue river\""
-                                              << "blue  river" << false;
+        const std::tuple<const char*, const char*, bool> rows[] = {
+            {"river", "Blue River.MP3", true},       {"river -mp3", "Blue River.MP3", false},
+            {"ogg -live", "Delivery.ogg", false},    {"*rem blue", "Blue River", false},
+            {"*rem blue", "Blue Remaster", true},    {"\"blue river\"", "the blue river", true},
+            {"\"blue river\"", "blue  river", false}};
+        for (const auto& [query, text, matches] : rows)
+            QTest::addRow("%s / %s", query, text) << QString(query) << QString(text) << matches;
     }
 
     void matchesText()
