@@ -126,12 +126,12 @@ void MP3FrameScanner::ScanHeader(std::int64_t position, unsigned char b1, unsign
     ++frameCount;
     ++frames[version][protection][sampleRate][mode][bitrateIndex];
     std::int64_t& expected = nextFrameAt[version][protection][sampleRate][mode];
-    if (expected == position && position > 0)
+    if (expected == position && position > 0) // 0: no header of this kind yet
         ++chainedFrames[version][protection][sampleRate][mode];
-    const int samplesPerEighth = version == mpeg1 ? 144 : 72;
+    const int eighthOfSamples = version == mpeg1 ? 1152 / 8 : 576 / 8; // samples per frame / 8
     const int padding = (b2 >> 1) & 0x01;
     expected = position +
-               samplesPerEighth * Bitrate(version, bitrateIndex) * 1000 /
+               eighthOfSamples * Bitrate(version, bitrateIndex) * 1000 /
                    sampleRatesHz[version][sampleRate] +
                padding;
 }
