@@ -6,6 +6,9 @@
 #include "ui_AdminMessageDialog.h"
 
 namespace {
+// Room for a line edit's frame and margins around its text.
+const int textPadding = 16;
+
 // A document that loads nothing a message names: no local file, resource or data URL.
 class InertTextDocument : public QTextDocument
 {
@@ -29,7 +32,12 @@ AdminMessageDialog::AdminMessageDialog(QString i_message, QWidget* parent)
         ui->textEdit->setHtml(i_message);
     else
         ui->textEdit->setPlainText(i_message);
-    ui->timeEdit->setText(QDateTime::currentDateTime().toString("MMM d h:mm:ss ap"));
+    const QString time = QDateTime::currentDateTime().toString("MMM d h:mm:ss ap");
+    ui->timeEdit->setText(time);
+    // The form's width suits small fonts; a larger one must not clip the time.
+    const int needed = ui->timeEdit->fontMetrics().horizontalAdvance(time) + textPadding;
+    ui->timeEdit->setMaximumWidth(qMax(ui->timeEdit->maximumWidth(), needed));
+    ui->timeEdit->setMinimumWidth(needed);
 }
 
 AdminMessageDialog::~AdminMessageDialog() = default;
