@@ -39,6 +39,7 @@ private slots:
     void restoresWindowGeometry();
     void diagnosticsTabFollowsItsOption();
     void upnpOptionShowsAndStoresTheSetting();
+    void changedOptionsShowAgainAtNextStart();
     void noSaveAfterShutdownBegan();
     void secondInstanceWithSameHomeExits();
 
@@ -168,6 +169,28 @@ void StartupTest::upnpOptionShowsAndStoresTheSetting()
     QCOMPARE(first["upnp_box"], QStringList{"ticked"});
     QCOMPARE(first["use_upnp"], QStringList{"no"});
     QCOMPARE(RunProbe("upnp-off")["upnp_box"], QStringList{"clear"});
+}
+
+void StartupTest::changedOptionsShowAgainAtNextStart()
+{
+    const Report first = RunProbe("options");
+    const Report second = RunProbe("none");
+    // The probe stores these two as commands do, which show them only at the next start.
+    const QMap<QString, QString> storedOnly{{"option.downloadFolderEdit", "/data/in"},
+                                            {"option.userPictureFilenameEdit", "/data/me.png"}};
+    int controls = 0;
+    for (auto option = first.begin(); option != first.end(); ++option)
+    {
+        if (!option.key().startsWith("option."))
+            continue;
+        ++controls;
+        const QString changed = storedOnly.value(option.key(), option.value().value(1));
+        QVERIFY2(changed != option.value().value(0), qPrintable(option.key()));
+        QCOMPARE(second[option.key()], QStringList{changed});
+    }
+    QCOMPARE(controls, 22);
+    QCOMPARE(second["option.maxUploadsPerUserSpinBox"], QStringList{"25"});
+    QCOMPARE(second["current_tab"], QStringList{"4"});
 }
 
 void StartupTest::noSaveAfterShutdownBegan()
