@@ -41,7 +41,6 @@ private slots:
     void comboBoxStoresItsWord();
     void queuedUploadsTakeTypedNumbersAndAtLeastTen_data();
     void queuedUploadsTakeTypedNumbersAndAtLeastTen();
-    void userDescriptionStoresWholeText();
     void warningMessageSavesOnlyWhenNotBlank();
     void awayOptionRedrawsIcon();
     void trayShowsOnlyWhereDesktopHasOne();
@@ -141,19 +140,6 @@ void OptionsTest::queuedUploadsTakeTypedNumbersAndAtLeastTen()
     QTest::keyClick(box, Qt::Key_Enter);
     QCOMPARE(Settings::GetText("max_queued_uploads_per_user"), stored);
     QCOMPARE(box->value(), stored.toInt());
-}
-
-void OptionsTest::userDescriptionStoresWholeText()
-{
-    QPlainTextEdit* edit = run.Form()->userDescriptionEdit;
-    edit->setFocus();
-    QTest::keyClicks(edit, "Hi");
-    QTest::keyClick(edit, Qt::Key_Return);
-    QTest::keyClicks(edit, "there");
-    QCOMPARE(Settings::GetText("user_description"), edit->toPlainText());
-    QVERIFY(edit->toPlainText().endsWith("Hi\nthere"));
-    edit->clear();
-    QCOMPARE(Settings::GetText("user_description"), QString());
 }
 
 void OptionsTest::warningMessageSavesOnlyWhenNotBlank()

@@ -139,14 +139,6 @@ void StatusTest::connectionStateShowsTextIconAndBox_data()
         << QStringList{"Login Failure: Wrong Password: Login failed. The password you supplied "
                        "does not match your username. " +
                        retryText};
-    QTest::newRow("invalid user name")
-        << "refused"
-        << "INVALIDUSERNAME"
-        << "Connect"
-        << ":/icons/offline_icon"
-        << QStringList{"Login Failure: Username is Invalid: Login failed. The username you "
-                       "supplied is invalid. " +
-                       retryText};
     QTest::newRow("lower-case word is another reason")
         << "refused"
         << "invalidpass"
