@@ -262,14 +262,25 @@ void Server::OnLinkLost()
 {
     if (connectionState == StateConnecting)
     {
-        connectionState = StateOff;
-        emit ConnectionFailed("socket error");
+        ReportConnectionFailure("socket error");
     }
     else if (connectionState == StateLoggedIn)
     {
         reconnectWanted = true;
         OnDisconnected();
     }
+}
+
+void Server::ReportConnectionFailure(const QString& reason)
+{
+    // A receiver that opens a box runs an event loop, in which the socket's close notice finds
+    // the state still connecting: it must not report the same failure again.
+    if (reportingFailure)
+        return;
+    reportingFailure = true;
+    emit ConnectionFailed(reason);
+    reportingFailure = false;
+    connectionState = StateOff;
 }
 
 void Server::DropLink()

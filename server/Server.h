@@ -146,6 +146,8 @@ private:
     void OnLinkLost();
     // Ends the link at once because the server sent what no server would.
     void DropLink();
+    // Emits ConnectionFailed while the state is still connecting, then sets it off.
+    void ReportConnectionFailure(const QString& reason);
     // Asks the port forwarder to map listening_port, and obfuscated_listening_port unless 0.
     void MapListeningPorts();
 
@@ -205,6 +207,7 @@ private:
     bool firstLogin = true;
     bool closedByUser = false;
     bool reconnectWanted = false;
+    bool reportingFailure = false;
     qint64 nextTickerOrder = 1;
 
     QString host = defaultHost;

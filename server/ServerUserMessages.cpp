@@ -29,8 +29,7 @@ void Server::OnLoginReply(MemStream& body)
     if (ReadUInt8(body) == 0)
     {
         const QString reason = Read<QString>(body);
-        emit ConnectionFailed(reason);
-        connectionState = StateOff;
+        ReportConnectionFailure(reason);
         socket.close();
         return;
     }

@@ -29,6 +29,7 @@
 #include "ServerTypes.h"
 #include "Settings.h"
 #include "SizeManager.h"
+#include "TabFocus.h"
 #include "TimerManager.h"
 #include "ui_mainwindow.h"
 
@@ -115,6 +116,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
             &MainWindow::OnOptionsTabSelectionChanged);
     // Made before Init fills the box, so that a ticked box starts the gateway look.
     connect(ui->uPnPCheckBox, &QCheckBox::toggled, this, &MainWindow::OnUPnPCheckboxToggled);
+    connect(ui->acceptUserListUploadsCheckBox, &QCheckBox::toggled, this,
+            &MainWindow::OnAcceptUserlistUploadsCheckboxToggled);
+    connect(ui->userDescriptionEdit, &QPlainTextEdit::textChanged, this,
+            &MainWindow::OnUserInfoTextChanged);
+    connect(ui->userLevelLoggingCheckBox, &QCheckBox::clicked, this,
+            &MainWindow::OnUserLevelLoggingClicked);
 }
 
 MainWindow::~MainWindow()
@@ -174,6 +181,7 @@ void MainWindow::Init()
     Settings::DeclareTypes(d);
     server->CreateData();
     qRegisterMetaType<ItemPtr>("ItemPtr");
+    ConnectConnectionState();
 
     actionBar->Init();
     DefineToolBarActions();
@@ -181,13 +189,17 @@ void MainWindow::Init()
             &MainWindow::OnToolBarActionTriggered);
 
     new DelayedInvoker;
+    InitTrayIcon();
     new SizeManager(nullptr);
     CreateDiagnosticsForm();
     setContextMenuPolicy(Qt::NoContextMenu);
+    WatchUsername();
+    connect(gp_server, &Server::ConnectionFailed, this, &MainWindow::OnConnectionFailed);
 
     DefaultSettings::WriteGeneral();
     defaultPalette = QApplication::palette();
     DefaultSettings::WriteColoursAndLogs(defaultPalette);
+    ConnectLogAndQueueOptions();
 
     translator = std::make_unique<ExtendedAsciiTranslator>();
     ui->codePageBox->addItem("[None]");
@@ -207,28 +219,42 @@ void MainWindow::Init()
         QPointer<ChangeUsernamePasswordDialog> account = new ChangeUsernamePasswordDialog(true);
         account->exec();
         delete account;
+        ShowFutureSharingHint();
     }
     if (!Settings::Get(ServerSettings::username).IsNull())
         gp_server->Connect();
 
-    ui->uPnPCheckBox->setChecked(Settings::IsYes(ServerSettings::useUpnp));
-    ui->showDiagnosticsCheckBox->setChecked(Settings::IsYes("show_diagnostics"));
-    connect(ui->showDiagnosticsCheckBox, &QCheckBox::clicked, this,
-            &MainWindow::OnShowDiagnosticsCheckboxToggled);
+    FillFirstOptions();
+    ConnectFirstOptions();
     connect(ui->selectColorsButton, &QPushButton::clicked, this, &MainWindow::OnSelectColors);
+    FillMinimizeToTray();
+    ShowListeningPort();
+    WatchNewListeningPort();
+    SelectChatTimestamps();
     SelectFirstOpenTab();
+    ConnectFirstOpenTabBox();
     sizeManager->RegisterResizableWindow("main_window", &sizeProxy);
 
     connect(&timerManager->halfMinuteTimer, &QTimer::timeout, this, &MainWindow::EveryHalfMinute);
     connect(&timerManager->fiveMinuteTimer, &QTimer::timeout, this, &MainWindow::EveryFiveMinutes);
     connect(&timerManager->hourTimer, &QTimer::timeout, this, &MainWindow::EveryHour);
+    connect(&trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayIconActivated);
     activateWindow();
     raise();
+    RegisterWidgetForTabFocus(ui->usernameEdit, 1);
+    RegisterWidgetForTabFocus(ui->sharedFoldersList, 1);
+    FillChatLogAndShareOptions();
+    ConnectShareWarningMessage();
 
     if (!testVersionFileUrl.isEmpty())
         updateChecker.SetVersionFileUrlForTesting(testVersionFileUrl);
     updateChecker.Init();
     connect(&updateChecker, &UpdateChecker::NewVersion, this, &MainWindow::OnNewVersion);
+    FillMaxQueuedUploads();
+    ui->sharedFoldersList->setContextMenuPolicy(Qt::CustomContextMenu);
+    FillUserOptions();
+    ConnectUserOptions();
+    connect(gp_server, &Server::AdminMessage, this, &MainWindow::OnAdminMessage);
 }
 
 void MainWindow::CreateDiagnosticsForm()

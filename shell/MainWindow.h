@@ -6,6 +6,7 @@
 #include <QSystemTrayIcon>
 
 #include "DataHandler.h"
+#include "ItemPtr.h"
 #include "ResizableWindow.h"
 #include "ShellGlobals.h"
 #include "UpdateChecker.h"
@@ -50,6 +51,11 @@ public:
 
     Ui_MainWindow* Form() const { return ui; }
 
+    // Connection status, tray and window icon.
+    void SetApplicationIcon(QString i_path);
+    void ResetApplicationIcon();
+    void PopupAlert(QString i_text);
+
 public slots:
     void EveryHalfMinute();
     void EveryFiveMinutes();
@@ -67,6 +73,35 @@ public slots:
     void OnSelectColors();
     void OnOptionsTabSelectionChanged(int i_tabIndex);
 
+    // Connection status, tray and window icon.
+    void OnConnecting();
+    void OnConnected();
+    void OnDisconnected();
+    void OnConnectionFailed(QString i_reason);
+    void OnAdminMessage(QString i_message);
+    void OnTrayIconActivated(QSystemTrayIcon::ActivationReason i_reason);
+
+    // Option pages.
+    void OnAcceptUserlistUploadsCheckboxToggled(bool i_checked);
+    void OnEmptyShareWarningMessageCheckBoxClicked(bool i_checked);
+    void OnDontCreateSubfoldersForSingleDownloads(bool i_checked);
+    void OnDontSplitDownloads(bool i_checked);
+    void OnUseOldStyleSearchResultsCheckboxToggled(bool i_checked);
+    void OnExpandNewSharesCheckboxToggled(bool i_checked);
+    void OnOpenGroupsOnUserAddClicked(bool i_checked);
+    void OnShowEventButtonsClicked(bool i_checked);
+    void OnLogRoomChatCheckBoxClicked(bool i_checked);
+    void OnLogPrivateChatCheckBoxClicked(bool i_checked);
+    void OnUserLevelLoggingClicked(bool i_checked);
+    void OnShowAwayStatusClicked(bool i_checked);
+    void OnMinimizeToTrayCheckboxToggled(bool i_checked);
+    void OnMaxUploadsPerUserSpinBoxValueChanged(int i_value);
+    void OnChatTimestampsBoxIndexChanged(int i_index);
+    void OnFirstOpenTabBoxIndexChanged(int i_index);
+    void OnUserInfoTextChanged();
+    void OnEmptyShareWarningEditEdited(QString i_text);
+    void OnSaveEmptyShareWarningMessageButtonClicked();
+
 protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -83,10 +118,36 @@ private:
     void ToggleServerConnection();
     void ChooseDownloadFolder();
 
+    // Connection status, tray and window icon.
+    void ConnectConnectionState();
+    void InitTrayIcon();
+    void WatchUsername();
+    void WatchObfuscatedPort();
+    void WatchNewListeningPort();
+    void ShowListeningPort();
+    void ShowFutureSharingHint();
+    void OnUsernameChanged(ItemPtr i_item);
+    void OnNewListeningPortChanged(ItemPtr i_item);
+    void OnObfuscatedPortSet(ItemPtr i_item);
+
+    // Option pages: each fills its rows from the settings or connects its controls at its
+    // step of Init.
+    void ConnectLogAndQueueOptions();
+    void FillFirstOptions();
+    void ConnectFirstOptions();
+    void FillMinimizeToTray();
+    void SelectChatTimestamps();
+    void ConnectFirstOpenTabBox();
+    void FillChatLogAndShareOptions();
+    void ConnectShareWarningMessage();
+    void FillMaxQueuedUploads();
+    void FillUserOptions();
+    void ConnectUserOptions();
+
     Ui_MainWindow* ui = nullptr;
     Server* server = nullptr;
     SizeProxy sizeProxy;
-    QSystemTrayIcon trayIcon;
+    QSystemTrayIcon trayIcon{this};
     UpdateChecker updateChecker;
     std::unique_ptr<ExtendedAsciiTranslator> translator;
 };

@@ -151,6 +151,34 @@ private slots:
         QVERIFY(source.bytesAvailable() > 0);
     }
 
+    void reportsFailureOnceInTheStateItHappenedIn_data()
+    {
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("login refused") << "INVALIDPASS";
+        QTest::newRow("link lost while connecting") << "socket error";
+    }
+
+    // A receiver may open a box whose event loop delivers the socket's close notice before the
+    // report returns.
+    void reportsFailureOnceInTheStateItHappenedIn()
+    {
+        QFETCH(QString, reason);
+        QVERIFY(SendLogin());
+        QList<int> statesSeen;
+        connect(server.get(), &Server::ConnectionFailed, this, [&] {
+            statesSeen << server->GetConnectionState();
+            QMetaObject::invokeMethod(server.get(), "OnSocketClosed");
+        });
+        QSignalSpy failed(server.get(), &Server::ConnectionFailed);
+        if (reason == "socket error")
+            QMetaObject::invokeMethod(server.get(), "OnSocketClosed");
+        else
+            fake->Send(1, false, reason);
+        QTRY_COMPARE_WITH_TIMEOUT(Texts(failed), QStringList{reason}, 5000);
+        QCOMPARE(statesSeen, QList<int>{Server::StateConnecting});
+        QCOMPARE(server->GetConnectionState(), int(Server::StateOff));
+    }
+
     void handlesFramesOnlyWhileLoggedIn()
     {
         QSignalSpy admin(server.get(), &Server::AdminMessage);

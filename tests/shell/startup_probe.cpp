@@ -7,14 +7,20 @@
 //   diagnostics tick the option that shows the diagnostics tab
 //   upnp-off    clear the option that maps ports through UPnP
 //   late-save   end the run, then ask for an hourly save
+//   options     change every option control as a user would
 // The window is then closed and the run ends as the program's does.
 
 #include <cstdio>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -36,6 +42,56 @@ void Report(const QString& key, const QString& value)
 int SavedFileCount()
 {
     return QDir::home().entryList({".Vandrell.*"}, QDir::Files | QDir::Hidden).size();
+}
+
+const char* const optionCheckBoxes[] = {"uPnPCheckBox",
+                                        "autoExpandSharesCheckBox",
+                                        "useOldStyleSearchResultsCheckBox",
+                                        "showDiagnosticsCheckBox",
+                                        "dontDownloadSingleFilesIntoSubfolders",
+                                        "dontSplitDownloadsCheckBox",
+                                        "minimizeToTrayCheckBox",
+                                        "logRoomChatCheckBox",
+                                        "logPrivateChatCheckBox",
+                                        "emptyShareWarningCheckBox",
+                                        "acceptUserListUploadsCheckBox",
+                                        "showAwayStatusCheckBox",
+                                        "userLevelLoggingCheckBox",
+                                        "openGroupsOnUserAddCheckBox",
+                                        "showEventButtonsCheckBox"};
+
+// What every option control shows, one "option.<control>" line each.
+void ReportOptions(Ui_MainWindow* form)
+{
+    for (const char* name : optionCheckBoxes)
+        Report(QString("option.") + name,
+               form->centralWidget->findChild<QCheckBox*>(name)->isChecked() ? "ticked" : "clear");
+    Report("option.downloadFolderEdit", form->downloadFolderEdit->text());
+    Report("option.chatTimestampsBox", QString::number(form->chatTimestampsBox->currentIndex()));
+    Report("option.firstOpenTabBox", QString::number(form->firstOpenTabBox->currentIndex()));
+    Report("option.emptyShareWarningEdit", form->emptyShareWarningEdit->text());
+    Report("option.maxUploadsPerUserSpinBox",
+           QString::number(form->maxUploadsPerUserSpinBox->value()));
+    Report("option.userPictureFilenameEdit", form->userPictureFilenameEdit->text());
+    Report("option.userDescriptionEdit", form->userDescriptionEdit->toPlainText());
+}
+
+// Changes every option control as a user would; the two file fields are set by commands.
+void ChangeOptions(Ui_MainWindow* form)
+{
+    for (const char* name : optionCheckBoxes)
+        form->centralWidget->findChild<QCheckBox*>(name)->click();
+    Settings::Set("download_folder", "/data/in");
+    Settings::Set("user_picture_file", "/data/me.png");
+    form->chatTimestampsBox->setCurrentIndex(2);
+    form->firstOpenTabBox->setCurrentIndex(3);
+    form->emptyShareWarningEdit->clear();
+    QTest::keyClicks(form->emptyShareWarningEdit, "Share something");
+    form->saveEmptyShareWarningMessageButton->click();
+    form->maxUploadsPerUserSpinBox->selectAll();
+    QTest::keyClicks(form->maxUploadsPerUserSpinBox, "25");
+    QTest::keyClick(form->maxUploadsPerUserSpinBox, Qt::Key_Enter);
+    form->userDescriptionEdit->setPlainText("About me");
 }
 
 // Answers whatever modal box is open: the account dialog gets a name and password with
@@ -97,6 +153,7 @@ int main(int argc, char** argv)
                                .arg(geometry.height()));
     };
     reportGeometry();
+    ReportOptions(window->Form());
 
     const QString action = arguments[2];
     if (action == "login")
@@ -127,6 +184,10 @@ int main(int argc, char** argv)
         QCoreApplication::processEvents();
         reportGeometry();
     }
+    else if (action == "options")
+    {
+        ChangeOptions(window->Form());
+    }
     else if (action == "late-save")
     {
         g_showIsOver = true;
@@ -134,6 +195,8 @@ int main(int argc, char** argv)
         Report("files_after_late_save", QString::number(SavedFileCount()));
     }
 
+    if (action == "options")
+        ReportOptions(window->Form());
     delete window;
     Report("files_at_exit", QString::number(SavedFileCount()));
     return 0;

@@ -39,6 +39,7 @@ private slots:
     void restoresWindowGeometry();
     void diagnosticsTabFollowsItsOption();
     void upnpOptionShowsAndStoresTheSetting();
+    void changedOptionsShowAgainAtNextStart();
     void noSaveAfterShutdownBegan();
     void secondInstanceWithSameHomeExits();
 
@@ -102,13 +103,13 @@ void StartupTest::firstRunAsksAccountWritesDefaultsAndLogsIn()
     QCOMPARE(report["color_transfer_failed"], QStringList{"#ff0a47"});
     QCOMPARE(report["log_room_chat"], QStringList{"yes"});
     QCOMPARE(report["data_version"], QStringList{"1"});
-    QCOMPARE(report["title"], QStringList{"VandrellQt build 2013.2.12"});
+    QCOMPARE(report["title"], QStringList{"VandrellQt build 2013.2.12 [probe user]"});
     QCOMPARE(report["tabs"].value(0), QString("transfersTab:Transfers,roomsTab:Rooms,chatTab:Chat,"
                                               "searchTab:Search,tab_2:Users,sharesTab:Browse,"
                                               "optionsTab:Options"));
     QCOMPARE(report["logged_in"], QStringList{"yes"});
     QCOMPARE(report["new_version_dialog"], QStringList{"yes"});
-    QCOMPARE(report["box"], QStringList());
+    QCOMPARE(report["box"], QStringList{"In the future"});
 
     QVERIFY(!fake->MessagesWithCode(1).isEmpty());
     QString user;
@@ -124,6 +125,7 @@ void StartupTest::nextStartLoadsWithoutAsking()
 
     const Report second = RunProbe("login");
     QCOMPARE(second["asked_account"], QStringList());
+    QCOMPARE(second["box"], QStringList());
     QCOMPARE(second["username"], QStringList{"probe user"});
     QCOMPARE(second["logged_in"], QStringList{"yes"});
     QCOMPARE(second["files_at_exit"], QStringList{"2"});
@@ -137,7 +139,7 @@ void StartupTest::unreadableStoreIsAnnouncedAndStartsAfresh()
     garbage.close();
 
     const Report report = RunProbe("none");
-    QCOMPARE(report["box"], QStringList{"Error loading configuration data"});
+    QCOMPARE(report["box"], (QStringList{"Error loading configuration data", "In the future"}));
     QCOMPARE(report["asked_account"], QStringList{"yes"});
     // The defaults written before the load survive the failure.
     QCOMPARE(report["first_open_tab"], QStringList{"rooms"});
@@ -167,6 +169,28 @@ void StartupTest::upnpOptionShowsAndStoresTheSetting()
     QCOMPARE(first["upnp_box"], QStringList{"ticked"});
     QCOMPARE(first["use_upnp"], QStringList{"no"});
     QCOMPARE(RunProbe("upnp-off")["upnp_box"], QStringList{"clear"});
+}
+
+void StartupTest::changedOptionsShowAgainAtNextStart()
+{
+    const Report first = RunProbe("options");
+    const Report second = RunProbe("none");
+    // The probe stores these two as commands do, which show them only at the next start.
+    const QMap<QString, QString> storedOnly{{"option.downloadFolderEdit", "/data/in"},
+                                            {"option.userPictureFilenameEdit", "/data/me.png"}};
+    int controls = 0;
+    for (auto option = first.begin(); option != first.end(); ++option)
+    {
+        if (!option.key().startsWith("option."))
+            continue;
+        ++controls;
+        const QString changed = storedOnly.value(option.key(), option.value().value(1));
+        QVERIFY2(changed != option.value().value(0), qPrintable(option.key()));
+        QCOMPARE(second[option.key()], QStringList{changed});
+    }
+    QCOMPARE(controls, 22);
+    QCOMPARE(second["option.maxUploadsPerUserSpinBox"], QStringList{"25"});
+    QCOMPARE(second["current_tab"], QStringList{"4"});
 }
 
 void StartupTest::noSaveAfterShutdownBegan()
