@@ -19,6 +19,7 @@
 #include "DefaultSettings.h"
 #include "DelayedInvoker.h"
 #include "DiagnosticsForm.h"
+#include "EventToolBar.h"
 #include "ExtendedAsciiTranslator.h"
 #include "FileChooser.h"
 #include "ItemPtr.h"
@@ -30,6 +31,7 @@
 #include "Settings.h"
 #include "SizeManager.h"
 #include "TimerManager.h"
+#include "WindowTypes.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -108,6 +110,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});
     connect(ui->importUserListButton, &QPushButton::clicked, this,
             &MainWindow::OnImportUserListClicked);
+    ConnectPictureButtons();
     // Made before Init fills the box, so that a ticked box starts the gateway look.
     connect(ui->uPnPCheckBox, &QCheckBox::toggled, this, &MainWindow::OnUPnPCheckboxToggled);
 }
@@ -175,10 +178,13 @@ void MainWindow::Init()
     connect(actionBar, &ActionSetToolBar::ActionTriggered, this,
             &MainWindow::OnToolBarActionTriggered);
 
+    WindowTypes::DeclareWishListAndNotes();
     new DelayedInvoker;
+    WindowTypes::DeclareUserChatWidget();
     new SizeManager(nullptr);
     CreateDiagnosticsForm();
     setContextMenuPolicy(Qt::NoContextMenu);
+    CreateEventToolBar();
 
     DefaultSettings::WriteGeneral();
     defaultPalette = QApplication::palette();
@@ -218,11 +224,13 @@ void MainWindow::Init()
     connect(&timerManager->hourTimer, &QTimer::timeout, this, &MainWindow::EveryHour);
     activateWindow();
     raise();
+    DeclareChatLogFormAndSets();
 
     if (!testVersionFileUrl.isEmpty())
         updateChecker.SetVersionFileUrlForTesting(testVersionFileUrl);
     updateChecker.Init();
     connect(&updateChecker, &UpdateChecker::NewVersion, this, &MainWindow::OnNewVersion);
+    SetUpSoundRows();
 }
 
 void MainWindow::CreateDiagnosticsForm()
