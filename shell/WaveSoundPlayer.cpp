@@ -1,5 +1,7 @@
 #include "WaveSoundPlayer.h"
 
+#include <atomic>
+
 #include <QFileInfo>
 #include <QSoundEffect>
 #include <QUrl>
@@ -8,25 +10,59 @@
 
 namespace {
 const char* const logArea = "Sounds";
+
+std::atomic<bool> serviceRefused{false};
+QtMessageHandler forwardedHandler = nullptr;
+
+// The effect reports a missing sound server on the console while it is made; the player says so
+// in its own log instead.
+void HoldBackServiceMessages(QtMsgType type, const QMessageLogContext& context,
+                             const QString& message)
+{
+    if (message.startsWith("PulseAudioService:"))
+    {
+        serviceRefused = true;
+        return;
+    }
+    if (forwardedHandler)
+        forwardedHandler(type, context, message);
+}
+} // namespace
+
+QSoundEffect* WaveSoundPlayer::NewEffect()
+{
+    serviceRefused = false;
+    forwardedHandler = qInstallMessageHandler(HoldBackServiceMessages);
+    auto* effect = new QSoundEffect(&effectsOwner);
+    qInstallMessageHandler(forwardedHandler);
+    if (!serviceRefused)
+        return effect;
+    delete effect;
+    return nullptr;
 }
 
 void WaveSoundPlayer::Play(const QString& path)
 {
-    // A chosen file may have been moved since; the effect would only report a decoding error.
+    if (soundServiceMissing)
+        return;
+    // A chosen file may have been moved since.
     if (!QFileInfo(path).isFile())
     {
         Log(logArea, 1, QString("Sound file %1 not found").arg(path));
         return;
     }
-    auto* effect = new QSoundEffect(&playing);
-    QObject::connect(effect, &QSoundEffect::playingChanged, effect, [effect] {
-        if (!effect->isPlaying())
-            effect->deleteLater();
-    });
-    QObject::connect(effect, &QSoundEffect::statusChanged, effect, [effect] {
-        if (effect->status() == QSoundEffect::Error)
-            effect->deleteLater();
-    });
-    effect->setSource(QUrl::fromLocalFile(path));
+    QSoundEffect* effect = effects.value(path);
+    if (!effect)
+    {
+        effect = NewEffect();
+        if (!effect)
+        {
+            soundServiceMissing = true;
+            Log(logArea, 1, "No sound service: event sounds are off");
+            return;
+        }
+        effect->setSource(QUrl::fromLocalFile(path));
+        effects.insert(path, effect);
+    }
     effect->play();
 }

@@ -1,17 +1,27 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
+#include <QString>
 
 #include "SoundPlayer.h"
 
-// Plays wave files through the desktop's sound service, several at once if events overlap.
-// Without a sound service nothing is heard and nothing else happens.
+class QSoundEffect;
+
+// Plays wave files through the desktop's sound service. One effect is kept per file, so a
+// repeated event restarts its sound. When there is no sound service the first attempt says so
+// in the log, once, and sounds stay off for the run.
 class WaveSoundPlayer : public SoundPlayer
 {
 public:
     void Play(const QString& path) override;
 
 private:
-    // Parent of the effects still playing; each is deleted when it ends or fails.
-    QObject playing;
+    // Null when the sound service cannot be reached.
+    QSoundEffect* NewEffect();
+
+    bool soundServiceMissing = false;
+    // Parent of the effects.
+    QObject effectsOwner;
+    QHash<QString, QSoundEffect*> effects;
 };
