@@ -11,16 +11,13 @@
 #include "DataSaver.h"
 #include "EventToolBar.h"
 #include "FileChooser.h"
-#include "ItemPtr.h"
 #include "MainWindow.h"
 #include "MainWindowRun.h"
 #include "Settings.h"
-#include "SoundPlayer.h"
-#include "ui_mainwindow.h"
 
 namespace {
 const char* const writeStoreVariable = "SOUNDS_TEST_WRITE_STORE";
-const QString savedRoomSound = QString::fromUtf8("/saved/salle \u00e9t\u00e9.wav");
+const QString savedSound = QString::fromUtf8("/saved/salle \u00e9t\u00e9.wav");
 
 // Run in a child process: leaves a saved store with a room chat sound in the home folder.
 int WriteSavedStore()
@@ -29,23 +26,19 @@ int WriteSavedStore()
     Settings::DeclareTypes(d);
     EventToolBar bar;
     ItemPtr(d.GetType(EventToolBar::soundKindType)->GetItem("room_chat")) +=
-        d.GetType(EventToolBar::soundFileType)->GetItem(Value(savedRoomSound));
+        d.GetType(EventToolBar::soundFileType)->GetItem(Value(savedSound));
     saver.Save(MainWindow::DataPathPrefix());
     return 0;
 }
 
-class RecordingPlayer : public SoundPlayer
+ItemPtr Make(const QString& type, const QString& value)
 {
-public:
-    explicit RecordingPlayer(QStringList& played) : played(played) {}
-    void Play(const QString& path) override { played << path; }
+    Type* itemType = d.GetType(type.toStdString());
+    return itemType->isNull ? itemType->NewItem() : itemType->GetItem(Value(value));
+}
 
-private:
-    QStringList& played;
-};
-
-// The kind, the edit and the button prefix of each row of the sounds page.
-const char* const soundRows[][2] = {
+// Each row of the sounds page: its kind and the prefix of its controls' names.
+const char* const rows[][2] = {
     {"default", "defaultSound"},
     {"private_chat", "privateChatSound"},
     {"room_chat", "roomChatSound"},
@@ -63,25 +56,13 @@ class SoundsTest : public QObject
 
     std::unique_ptr<MainWindowRun> run;
     QString answer;
-    QStringList captions;
 
-    template <class T> T* Control(const QString& name)
-    {
-        return run->Window()->findChild<T*>(name);
-    }
+    QString Text(const QString& edit) { return run->Window()->findChild<QLineEdit*>(edit)->text(); }
 
-    void Choose(const QString& button, const QString& path)
+    void Click(const QString& button, const QString& chosen = QString())
     {
-        answer = path;
-        Control<QPushButton>(button)->click();
-    }
-
-    void AddSoundRowColumns()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("row");
-        for (const auto& row : soundRows)
-            QTest::newRow(row[0]) << row[0] << row[1];
+        answer = chosen;
+        run->Window()->findChild<QPushButton*>(button)->click();
     }
 
 private slots:
@@ -96,107 +77,110 @@ private slots:
         writer.start(QCoreApplication::applicationFilePath(), QStringList());
         QVERIFY(writer.waitForFinished(60000));
         QCOMPARE(writer.exitCode(), 0);
-        FileChooser::SetHandlerForTesting([this](FileChooser::Kind kind, const QString& caption) {
-            captions << caption;
-            return kind == FileChooser::Kind::OpenFile ? answer : QString();
-        });
+        FileChooser::SetHandlerForTesting(
+            [this](FileChooser::Kind, const QString&) { return answer; });
         run->Start();
     }
 
-    void cleanupTestCase()
-    {
-        FileChooser::SetHandlerForTesting({});
-        run.reset();
-    }
+    void cleanupTestCase() { FileChooser::SetHandlerForTesting({}); }
 
-    void fillsRowsFromSavedStoreAtStart()
+    void startFillsRowsAndPlacesEventBar()
     {
-        QCOMPARE(Control<QLineEdit>("roomChatSoundEdit")->text(), savedRoomSound);
-        QCOMPARE(Control<QLineEdit>("defaultSoundEdit")->text(), QString());
-        // Every kind has its item from the start, saved or not.
+        QCOMPARE(Text("roomChatSoundEdit"), savedSound);
+        QCOMPARE(Text("defaultSoundEdit"), QString());
         QCOMPARE(d.GetType(EventToolBar::soundKindType)->ItemCount(), size_t(8));
-    }
-
-    void eventBarHasARowOfItsOwnBelowTheContextBar()
-    {
         QCOMPARE(run->Window()->toolBarArea(eventToolBar), Qt::TopToolBarArea);
         QVERIFY(run->Window()->toolBarBreak(eventToolBar));
         QVERIFY(eventToolBar->isHidden());
     }
 
-    void selectWritesItemAndField_data() { AddSoundRowColumns(); }
-
-    void selectWritesItemAndField()
+    void rowsSelectReplaceAndClearTheirOwnFile_data()
     {
-        QFETCH(QString, kind);
-        QFETCH(QString, row);
-        const QString first = QString::fromUtf8("/home/alice/sons/premi\u00e8re %1.wav").arg(kind);
-        captions.clear();
-        Choose(row + "SelectFileButton", first);
-        QCOMPARE(captions, QStringList{"Select Wave File"});
-        QCOMPARE(Control<QLineEdit>(row + "Edit")->text(), first);
-        QCOMPARE(EventToolBar::OwnSoundFileOf(kind), first);
-        const QString second = "/home/alice/second " + kind + ".wav";
-        Choose(row + "SelectFileButton", second);
-        const ItemPtr kindItem = d.GetType(EventToolBar::soundKindType)->HasItem(Value(kind));
-        QCOMPARE(kindItem.GetItems(EventToolBar::soundFileType).Size(), size_t(1));
-        QCOMPARE(EventToolBar::OwnSoundFileOf(kind), second);
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("row");
+        for (const auto& row : rows)
+            QTest::newRow(row[0]) << row[0] << row[1];
     }
 
-    void clearEmptiesItemAndFieldOfItsRowOnly_data() { AddSoundRowColumns(); }
-
-    void clearEmptiesItemAndFieldOfItsRowOnly()
+    void rowsSelectReplaceAndClearTheirOwnFile()
     {
         QFETCH(QString, kind);
         QFETCH(QString, row);
-        for (const auto& other : soundRows)
-            Choose(QString(other[1]) + "SelectFileButton", QString("/s/%1.wav").arg(other[0]));
-        Control<QPushButton>(row + "ClearButton")->click();
-        QCOMPARE(Control<QLineEdit>(row + "Edit")->text(), QString());
+        for (const auto& other : rows)
+            Click(QString(other[1]) + "SelectFileButton", QString("/s/%1.wav").arg(other[0]));
+        const QString chosen = QString::fromUtf8("/home/alice/\u00e9t\u00e9 %1.wav").arg(kind);
+        Click(row + "SelectFileButton", chosen);
+        QCOMPARE(Text(row + "Edit"), chosen);
+        QCOMPARE(EventToolBar::OwnSoundFileOf(kind), chosen);
+        Click(row + "SelectFileButton"); // cancelled
+        QCOMPARE(EventToolBar::OwnSoundFileOf(kind), chosen);
+        Click(row + "ClearButton");
+        QCOMPARE(Text(row + "Edit"), QString());
         QCOMPARE(EventToolBar::OwnSoundFileOf(kind), QString());
-        for (const auto& other : soundRows)
+        for (const auto& other : rows)
             if (kind != other[0])
                 QCOMPARE(EventToolBar::OwnSoundFileOf(other[0]),
                          QString("/s/%1.wav").arg(other[0]));
     }
 
-    void cancelledChooserChangesNothing()
+    // Whether an item keeps its first partner of the other type when given a second.
+    void windowTypesHoldPartners_data()
     {
-        Choose("userInfoSoundSelectFileButton", "/s/kept.wav");
-        Choose("selectPictureButton", "/p/kept.png");
-        Choose("userInfoSoundSelectFileButton", "");
-        Choose("selectPictureButton", "");
-        QCOMPARE(EventToolBar::OwnSoundFileOf("user_info"), QString("/s/kept.wav"));
-        QCOMPARE(Control<QLineEdit>("userInfoSoundEdit")->text(), QString("/s/kept.wav"));
-        QCOMPARE(Settings::GetText("user_picture_file"), QString("/p/kept.png"));
-        QCOMPARE(Control<QLineEdit>("userPictureFilenameEdit")->text(), QString("/p/kept.png"));
+        QTest::addColumn<QString>("holder");
+        QTest::addColumn<QString>("partner");
+        QTest::addColumn<bool>("holdsMany");
+        QTest::newRow("user: one note") << "user"
+                                        << "user_note" << false;
+        QTest::newRow("note: many users") << "user_note"
+                                          << "user" << true;
+        QTest::newRow("wish: one mark") << "wish_list_item"
+                                        << "wish_list_item_enabled" << false;
+        QTest::newRow("user: one chat tab") << "user"
+                                            << "user_chat_widget" << false;
+        QTest::newRow("room: one log") << "room"
+                                       << "chat_log_form" << false;
+        QTest::newRow("log: one user") << "chat_log_form"
+                                       << "user" << false;
+    }
+
+    void windowTypesHoldPartners()
+    {
+        QFETCH(QString, holder);
+        QFETCH(QString, partner);
+        const QString tag = QTest::currentDataTag();
+        const ItemPtr item = Make(holder, "h " + tag);
+        const ItemPtr first = item += Make(partner, "1 " + tag);
+        item += Make(partner, "2 " + tag);
+        QTEST(item.IsConnected(first), "holdsMany");
+    }
+
+    void wishesAndNotesAreSaved()
+    {
+        Make("wish_list_item", "jazz standards") += Make("wish_list_item_enabled", "");
+        Make("user", "bob") += Make("user_note", "lends records");
+        Make("user", "bob") += Make("user_chat_widget", "40961");
+        run->Window()->SaveData();
+        const QFileInfoList files =
+            QDir(run->Home())
+                .entryInfoList({".Vandrell.*"}, QDir::Files | QDir::Hidden, QDir::Name);
+        QFile file(files.value(files.size() - 1).filePath()); // the newest
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray saved = file.readAll();
+        for (const char* kept :
+             {"jazz standards", "wish_list_item_enabled", "lends records", "bob"})
+            QVERIFY2(saved.contains(kept), kept);
+        QVERIFY(!saved.contains("40961"));
     }
 
     void pictureSelectAndClear()
     {
-        const QString picture = QString::fromUtf8("/home/alice/\u00e9t\u00e9.png");
-        captions.clear();
-        Choose("selectPictureButton", picture);
-        QCOMPARE(captions, QStringList{"Select Picture"});
-        QCOMPARE(Settings::GetText("user_picture_file"), picture);
-        QCOMPARE(Control<QLineEdit>("userPictureFilenameEdit")->text(), picture);
-        for (int click = 0; click < 2; ++click)
-        {
-            Control<QPushButton>("clearPictureButton")->click();
-            QVERIFY(Settings::Get("user_picture_file").IsNull());
-            QCOMPARE(Control<QLineEdit>("userPictureFilenameEdit")->text(), QString());
-        }
-    }
-
-    void nextEventPlaysTheChosenFile()
-    {
-        QStringList played;
-        eventToolBar->SetSoundPlayer(std::make_unique<RecordingPlayer>(played));
-        Choose("privateChatSoundSelectFileButton", "/s/new chat.wav");
-        QWidget* hidden = run->Form()->sharesTab;
-        QVERIFY(!hidden->isVisible());
-        eventToolBar->AddEvent("bob", ":/icons/chat_icon", hidden, "", "private_chat", false);
-        QCOMPARE(played, QStringList{"/s/new chat.wav"});
+        Click("selectPictureButton", "/home/alice/me.png");
+        Click("selectPictureButton"); // cancelled
+        QCOMPARE(Settings::GetText("user_picture_file"), QString("/home/alice/me.png"));
+        QCOMPARE(Text("userPictureFilenameEdit"), QString("/home/alice/me.png"));
+        Click("clearPictureButton");
+        QVERIFY(Settings::Get("user_picture_file").IsNull());
+        QCOMPARE(Text("userPictureFilenameEdit"), QString());
     }
 };
 
