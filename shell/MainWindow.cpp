@@ -19,6 +19,7 @@
 #include "DefaultSettings.h"
 #include "DelayedInvoker.h"
 #include "DiagnosticsForm.h"
+#include "EventToolBar.h"
 #include "ExtendedAsciiTranslator.h"
 #include "FileChooser.h"
 #include "ItemPtr.h"
@@ -31,6 +32,7 @@
 #include "SizeManager.h"
 #include "TabFocus.h"
 #include "TimerManager.h"
+#include "WindowTypes.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -114,6 +116,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     connect(ui->checkPortsButton, &QPushButton::clicked, this, &MainWindow::OnCheckPortsClicked);
     connect(ui->optionsTabControl, &QTabWidget::currentChanged, this,
             &MainWindow::OnOptionsTabSelectionChanged);
+    ConnectPictureButtons();
     // Made before Init fills the box, so that a ticked box starts the gateway look.
     connect(ui->uPnPCheckBox, &QCheckBox::toggled, this, &MainWindow::OnUPnPCheckboxToggled);
     connect(ui->acceptUserListUploadsCheckBox, &QCheckBox::toggled, this,
@@ -188,11 +191,14 @@ void MainWindow::Init()
     connect(actionBar, &ActionSetToolBar::ActionTriggered, this,
             &MainWindow::OnToolBarActionTriggered);
 
+    WindowTypes::DeclareWishListAndNotes();
     new DelayedInvoker;
     InitTrayIcon();
+    WindowTypes::DeclareUserChatWidget();
     new SizeManager(nullptr);
     CreateDiagnosticsForm();
     setContextMenuPolicy(Qt::NoContextMenu);
+    CreateEventToolBar();
     WatchUsername();
     connect(gp_server, &Server::ConnectionFailed, this, &MainWindow::OnConnectionFailed);
 
@@ -243,6 +249,7 @@ void MainWindow::Init()
     raise();
     RegisterWidgetForTabFocus(ui->usernameEdit, 1);
     RegisterWidgetForTabFocus(ui->sharedFoldersList, 1);
+    DeclareChatLogFormAndSets();
     FillChatLogAndShareOptions();
     ConnectShareWarningMessage();
 
@@ -255,6 +262,7 @@ void MainWindow::Init()
     FillUserOptions();
     ConnectUserOptions();
     connect(gp_server, &Server::AdminMessage, this, &MainWindow::OnAdminMessage);
+    SetUpSoundRows();
 }
 
 void MainWindow::CreateDiagnosticsForm()

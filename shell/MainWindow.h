@@ -12,6 +12,7 @@
 #include "UpdateChecker.h"
 
 class ExtendedAsciiTranslator;
+class QLineEdit;
 class Server;
 class Ui_MainWindow;
 
@@ -150,4 +151,33 @@ private:
     QSystemTrayIcon trayIcon{this};
     UpdateChecker updateChecker;
     std::unique_ptr<ExtendedAsciiTranslator> translator;
+
+    // Event tool bar, alert sounds and user picture
+public slots:
+    void OnSelectDefaultSoundFile();
+    void OnClearDefaultSoundFile();
+    void OnSelectPrivateChatSoundFile();
+    void OnClearPrivateChatSoundFile();
+    void OnSelectRoomChatSoundFile();
+    void OnClearRoomChatSoundFile();
+    void OnSelectWishlistSoundFile();
+    void OnClearWishlistSoundFile();
+    void OnSelectShareBrowseSoundFile();
+    void OnClearShareBrowseSoundFile();
+    void OnSelectDownloadAlertSoundFile();
+    void OnClearDownloadAlertSoundFile();
+    void OnSelectUserOnlineAlertSoundFile();
+    void OnClearUserOnlineAlertSoundFile();
+    void OnSelectUserInfoSoundFile();
+    void OnClearUserInfoSoundFile();
+    void OnSelectPictureClicked();
+    void OnClearPictureClicked();
+
+private:
+    void ConnectPictureButtons();
+    void CreateEventToolBar();
+    void DeclareChatLogFormAndSets();
+    void SetUpSoundRows();
+    void SelectSoundFile(const char* kind, QLineEdit* edit);
+    void ClearSoundFile(const char* kind, QLineEdit* edit);
 };
