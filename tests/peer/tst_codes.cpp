@@ -13,8 +13,6 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::newRow("1") << 1 << "PM_SAY";
         QTest::newRow("2") << 2 << "2 (unknown)";
-        QTest::newRow("37") << 37 << "PM_SHARED_FILES_IN_FOLDER";
-        QTest::newRow("49") << 49 << "PM_INDIRECT_FILE_SEARCH_REQUEST";
         QTest::newRow("52") << 52 << "PM_NOTHING";
         QTest::newRow("60") << 60 << "60 (unknown)";
         QTest::newRow("-1") << -1 << "-1 (unknown)";
