@@ -27,16 +27,6 @@ bool UserHas(const QString& name, const char* mark)
     const ItemPtr user = d.GetType(ServerTypes::user)->HasItem(Value(name));
     return !user.IsNull() && user.IsConnected(mark);
 }
-
-bool IsOnline(const QString& name)
-{
-    return UserHas(name, ServerTypes::isOnline);
-}
-
-bool IsListed(const QString& name)
-{
-    return UserHas(name, ServerTypes::inUserList);
-}
 } // namespace
 
 // The commands of the main window, run in one client against the fake server.
@@ -69,13 +59,13 @@ private slots:
     {
         FakeCentralServer& fake = run->Server();
         fake.Send(7, QString("bob"), qint32(2), false);
-        QTRY_VERIFY(IsOnline("bob"));
+        QTRY_VERIFY(UserHas("bob", ServerTypes::isOnline));
         const int clients = fake.clientCount;
 
         Trigger("connect_disconnect");
         QTRY_VERIFY(!fake.HasClient());
         QVERIFY(!gp_server->IsConnected());
-        QVERIFY(!IsOnline("bob"));
+        QVERIFY(!UserHas("bob", ServerTypes::isOnline));
 
         // The second command arrives while the first attempt is still under way.
         Trigger("connect_disconnect");
@@ -88,10 +78,8 @@ private slots:
     {
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("folder");
-        QTest::newRow("chosen") << "/data/My Downloads"
-                                << "/data/My Downloads";
-        QTest::newRow("cancelled") << ""
-                                   << "/before";
+        QTest::newRow("chosen") << QString("/data/My Downloads") << "/data/My Downloads";
+        QTest::newRow("cancelled") << QString() << "/before";
     }
 
     void setDownloadFolder()
@@ -124,12 +112,8 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("decoded");
         // One byte that is not UTF-8, decoded through the chosen page; Latin-1 without one.
-        QTest::newRow("cyrillic") << "windows-1251"
-                                  << "windows-1251" << QString(QChar(0x434));
-        QTest::newRow("greek") << "ISO-8859-7"
-                               << "ISO-8859-7" << QString(QChar(0x3b4));
-        QTest::newRow("none") << "[None]"
-                              << "" << QString(QChar(0xe4));
+        QTest::newRow("cyrillic") << QString("windows-1251") << "windows-1251" << QString(0x434);
+        QTest::newRow("none") << QString("[None]") << "" << QString(QChar(0xe4));
     }
 
     void codePageReachesTranslatorAndSetting()
@@ -149,10 +133,10 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QStringList>("listed");
         QTest::addColumn<QString>("verdict");
-        QTest::newRow("two names") << UserList(2, {"carol", "dave"}) << QStringList{"carol", "dave"}
-                                   << "Import successful.";
-        QTest::newRow("count beyond names") << UserList(3, {"erin"}) << QStringList()
-                                            << "Import could not be completed successfully.";
+        QTest::newRow("two names")
+            << UserList(2, {"carol", "dave"}) << QStringList{"carol", "dave"} << "successful.";
+        QTest::newRow("count beyond names")
+            << UserList(3, {"erin"}) << QStringList() << "could not be completed successfully.";
         QTest::newRow("cancelled") << QByteArray() << QStringList() << "";
     }
 
@@ -178,10 +162,10 @@ private slots:
         QCOMPARE(run->boxes.size(), verdict.isEmpty() ? 1 : 2);
         QVERIFY(run->boxes.first().startsWith(importTitle + ": "));
         if (!verdict.isEmpty())
-            QCOMPARE(run->boxes.last(), importTitle + ": " + verdict);
+            QCOMPARE(run->boxes.last(), importTitle + ": Import " + verdict);
         for (const QString& name : listed)
-            QVERIFY2(IsListed(name), qPrintable(name));
-        QVERIFY(!IsListed("erin"));
+            QVERIFY2(UserHas(name, ServerTypes::inUserList), qPrintable(name));
+        QVERIFY(!UserHas("erin", ServerTypes::inUserList));
     }
 
     void fileSharingPageFocusesTheFolderList()
@@ -199,13 +183,13 @@ private slots:
     {
         ui->selectColorsButton->click();
         ui->selectColorsButton->click();
-        const QList<ColorSelectionDialog*> dialogs =
-            run->Window()->findChildren<ColorSelectionDialog*>();
+        const auto dialogs = run->Window()->findChildren<ColorSelectionDialog*>();
         QCOMPARE(dialogs.size(), 2);
-        QVERIFY(dialogs[0]->isVisible());
-        QVERIFY(dialogs[1]->isVisible());
         for (ColorSelectionDialog* dialog : dialogs)
+        {
+            QVERIFY(dialog->isVisible());
             dialog->close();
+        }
     }
 
 private:
