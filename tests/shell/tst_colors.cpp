@@ -78,34 +78,22 @@ private slots:
         QTest::addColumn<QString>("row");
         QTest::addColumn<QString>("key");
         QTest::addColumn<int>("role"); // -1: not a palette colour
-        QTest::newRow("window background") << "windowBackground"
-                                           << "color_window_background" << int(QPalette::Window);
-        QTest::newRow("window text") << "windowText"
-                                     << "color_window_text" << int(QPalette::WindowText);
-        QTest::newRow("input background") << "inputBackground"
-                                          << "color_input_background" << int(QPalette::Base);
-        QTest::newRow("input text") << "inputText"
-                                    << "color_input_text" << int(QPalette::Text);
-        QTest::newRow("button background") << "buttonBackground"
-                                           << "color_button_background" << int(QPalette::Button);
-        QTest::newRow("button text") << "buttonText"
-                                     << "color_button_text" << int(QPalette::ButtonText);
-        QTest::newRow("user names") << "chatUsername"
-                                    << "color_chat_username" << -1;
-        QTest::newRow("timestamps") << "chatTimestamp"
-                                    << "color_chat_timestamp" << -1;
-        QTest::newRow("status") << "chatStatus"
-                                << "color_chat_status" << -1;
-        QTest::newRow("queued") << "transferQueued"
-                                << "color_transfer_queued" << -1;
-        QTest::newRow("in progress") << "transferInProgress"
-                                     << "color_transfer_in_progress" << -1;
-        QTest::newRow("complete") << "transferComplete"
-                                  << "color_transfer_complete" << -1;
-        QTest::newRow("failed") << "transferFailed"
-                                << "color_transfer_failed" << -1;
-        QTest::newRow("other") << "transferOther"
-                               << "color_transfer_other" << -1;
+        // The key is the row's name in lower case with its words joined by '_'.
+        const auto add = [](QString row, int role) {
+            const QString key =
+                "color_" + QString(row).replace(QRegularExpression("([A-Z])"), "_\\1");
+            QTest::newRow(qPrintable(row)) << row << key.toLower() << role;
+        };
+        add("windowBackground", QPalette::Window);
+        add("windowText", QPalette::WindowText);
+        add("inputBackground", QPalette::Base);
+        add("inputText", QPalette::Text);
+        add("buttonBackground", QPalette::Button);
+        add("buttonText", QPalette::ButtonText);
+        for (const char* row :
+             {"chatUsername", "chatTimestamp", "chatStatus", "transferQueued", "transferInProgress",
+              "transferComplete", "transferFailed", "transferOther"})
+            add(row, -1);
     }
 
     void savesTheChosenColourOfEachRow()
