@@ -19,6 +19,9 @@ class AdminDialogsTest : public QObject
 {
     Q_OBJECT
 
+    FakeCentralServer fake;
+    std::unique_ptr<Server> server;
+
 private slots:
     void initTestCase()
     {
@@ -28,75 +31,64 @@ private slots:
         QVERIFY(ServerTestSetup::LogIn(*server, fake));
     }
 
-    void giftSendsDaysOrNothing_data();
-    void giftSendsDaysOrNothing();
-    void adminMessageShowsMarkupButLoadsNothing();
-
-private:
-    FakeCentralServer fake;
-    std::unique_ptr<Server> server;
-};
-
-void AdminDialogsTest::giftSendsDaysOrNothing_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<int>("days"); // 0: nothing is sent and the dialog stays
-    QTest::newRow("leading zeros") << "0007" << 7;
-    QTest::newRow("letters are refused") << "a1b2" << 12;
-    QTest::newRow("all zeros") << "0000" << 0;
-}
-
-void AdminDialogsTest::giftSendsDaysOrNothing()
-{
-    QFETCH(QString, typed);
-    QFETCH(int, days);
-    fake.ClearMessages();
-    QPointer<GiftPrivilegesDialog> dialog = new GiftPrivilegesDialog("bob");
-    dialog->show();
-    QCOMPARE(dialog->windowTitle(), QString("Gift Privileges to bob"));
-    auto* edit = dialog->findChild<QLineEdit*>("daysEdit");
-    edit->setFocus();
-    edit->setCursorPosition(0);
-    QTest::keyClicks(edit, typed);
-    dialog->findChild<QPushButton*>("giftButton")->click();
-    // A later message marks the point by which a gift would have arrived.
-    server->GetOwnPrivilegesStatus();
-    QVERIFY(fake.WaitForCode(92));
-    QList<ServerMessage> gifts = fake.MessagesWithCode(123);
-    if (days == 0)
+    void giftSendsDaysOrNothing_data()
     {
-        QCOMPARE(gifts.size(), 0);
-        QVERIFY(dialog->isVisible());
-        delete dialog;
-        return;
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("days"); // 0: nothing is sent and the dialog stays
+        QTest::newRow("leading zeros") << "0007" << 7;
+        QTest::newRow("letters are refused") << "a1b2" << 12;
+        QTest::newRow("all zeros") << "0000" << 0;
     }
-    QCOMPARE(gifts.size(), 1);
-    QCOMPARE(gifts.first().fields, FakeCentralServer::Body(0, QString("bob"), qint32(days)).mid(4));
-    QTRY_VERIFY(dialog.isNull());
-}
 
-void AdminDialogsTest::adminMessageShowsMarkupButLoadsNothing()
-{
-    QTemporaryDir folder;
-    const QString picture = folder.filePath("p.png");
-    QImage image(4, 4, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QVERIFY(image.save(picture));
-    const QUrl url = QUrl::fromLocalFile(picture);
+    void giftSendsDaysOrNothing()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, days);
+        fake.ClearMessages();
+        QPointer<GiftPrivilegesDialog> dialog = new GiftPrivilegesDialog("bob");
+        dialog->show();
+        QCOMPARE(dialog->windowTitle(), QString("Gift Privileges to bob"));
+        auto* edit = dialog->findChild<QLineEdit*>("daysEdit");
+        edit->setFocus();
+        edit->setCursorPosition(0);
+        QTest::keyClicks(edit, typed);
+        dialog->findChild<QPushButton*>("giftButton")->click();
+        // A later message marks the point by which a gift would have arrived.
+        server->GetOwnPrivilegesStatus();
+        QVERIFY(fake.WaitForCode(92));
+        QList<ServerMessage> gifts = fake.MessagesWithCode(123);
+        QCOMPARE(gifts.size(), days ? 1 : 0);
+        if (!days)
+        {
+            QVERIFY(dialog->isVisible());
+            delete dialog;
+            return;
+        }
+        QCOMPARE(gifts.first().fields,
+                 FakeCentralServer::Body(0, QString("bob"), qint32(days)).mid(4));
+        QTRY_VERIFY(dialog.isNull());
+    }
 
-    QPointer<AdminMessageDialog> dialog = new AdminMessageDialog(
-        QString("<p>Read <a href=\"http://x.test/\">this</a></p><img src=\"%1\">")
-            .arg(url.toString()));
-    dialog->show();
-    dialog->grab();
-    auto* text = dialog->findChild<QTextEdit*>("textEdit");
-    QCOMPARE(text->toPlainText().left(9), QString("Read this"));
-    QVERIFY(text->document()->resource(QTextDocument::ImageResource, url).isNull());
-    QVERIFY(!(text->textInteractionFlags() & Qt::LinksAccessibleByMouse));
-    QCOMPARE(dialog->windowTitle(), QString("VandrellQt Admin Message"));
-    dialog->close();
-    QTRY_VERIFY(dialog.isNull());
-}
+    void adminMessageShowsMarkupButLoadsNothing()
+    {
+        QTemporaryDir folder;
+        QImage image(4, 4, QImage::Format_RGB32);
+        const QUrl url = QUrl::fromLocalFile(folder.filePath("p.png"));
+        QVERIFY(image.save(url.toLocalFile()));
+
+        QPointer<AdminMessageDialog> dialog = new AdminMessageDialog(
+            QString("<p>Read <a href=\"http://x.test/\">this</a></p><img src=\"%1\">")
+                .arg(url.toString()));
+        dialog->show();
+        dialog->grab();
+        auto* text = dialog->findChild<QTextEdit*>("textEdit");
+        QCOMPARE(text->toPlainText().left(9), QString("Read this"));
+        QVERIFY(text->document()->resource(QTextDocument::ImageResource, url).isNull());
+        QVERIFY(!(text->textInteractionFlags() & Qt::LinksAccessibleByMouse));
+        dialog->close();
+        QTRY_VERIFY(dialog.isNull());
+    }
+};
 
 QTEST_MAIN(AdminDialogsTest)
 #include "tst_admin_dialogs.moc"
