@@ -111,7 +111,7 @@ private slots:
             << Frames(1, 9).left(4).replace(2, 1, "\x00", 1).repeated(50);
         QTest::newRow("layer ii only") << Frames(1, 9).replace(1, 1, "\xFD", 1).repeated(40);
         QTest::newRow("headers without frames") << Frames(1, 9).left(4).repeated(1000);
-        for (quint32 seed = 1; seed <= 4; ++seed)
+        for (quint32 seed = 1; seed <= 2; ++seed)
             QTest::addRow("random %u", seed) << RandomBytes(seed, 1 << 20);
     }
 

@@ -38,7 +38,6 @@ private slots:
         AddRow("-live", false, "", "", "live");
         AddRow(" \t  ", false, "");
         AddRow("blue -", false, "blue");
-        AddRow("blue - river", false, "blue");
         AddRow("blue *", false, "blue");
         AddRow("\"Blue River\" 42", true, "42|blue river");
         AddRow("\"blue river", true, "blue river");
