@@ -86,13 +86,14 @@ private slots:
         QCOMPARE(files.size(), size_t(2));
         QCOMPARE(files.begin()->attributes.pairs.front().second, 128);
         QCOMPARE(files.rbegin()->name, std::string("z"));
+        QVERIFY(list.attributeNames.empty()); // no table at all
     }
 
     void readsTablesLeniently()
     {
         ShareListBody list;
         list.attributeNames[7] = "stale";
-        QVERIFY(ReadsWhole(Bytes("00000000"), list));
+        QVERIFY(ReadsWhole(Bytes("00000000 02000000 00000000 01000000 41"), list));
         QVERIFY(list.attributeNames.empty());
         SearchResultBody results;
         QVERIFY(ReadsWhole(Bytes("01000000 75 09000000 00000000 01 40000000"), results));
