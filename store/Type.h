@@ -3,7 +3,6 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "ConnectionInfo.h"
@@ -11,6 +10,7 @@
 #include "ItemSet.h"
 #include "RelationInfo.h"
 #include "Value.h"
+#include "ValueIndex.h"
 
 class Data;
 class Item;
@@ -30,7 +30,7 @@ public:
     RelationInfo GetRelation(Type* other) const;
     // The relation, or null when the types are not related; never throws.
     const RelationInfo* FindRelation(Type* other) const;
-    void GetRelatedTypes(std::map<Type*, RelationInfo>& into) const { into = relations; }
+    void GetRelatedTypes(std::map<Type*, RelationInfo>& into) const;
 
     Item* NewItem();
     Item* GetGlobalNullItem();
@@ -70,9 +70,10 @@ private:
     void CheckValued() const;
     void CheckValueless() const;
 
-    std::map<Type*, RelationInfo> relations;
+    // Sorted by the related type's address; a type has few relations, and every connection
+    // looks one up.
+    std::vector<std::pair<Type*, RelationInfo>> relations;
     // Values are looked up by hash; the value order is produced on demand.
-    // The keys view the value bytes held by the item itself.
-    std::unordered_map<std::string_view, Item*> items;
+    ValueIndex items;
     ItemSet nullItems;
 };

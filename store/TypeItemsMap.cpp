@@ -25,6 +25,14 @@ TypeItemsMap& TypeItemsMap::operator=(const TypeItemsMap& other)
 uint32_t TypeItemsMap::LowerBound(Type* type) const
 {
     const std::less<Type*> before;
+    // Most items have partners of a few types: a scan beats a search there.
+    if (count <= 8)
+    {
+        uint32_t index = 0;
+        while (index < count && before(entries[index].type, type))
+            ++index;
+        return index;
+    }
     uint32_t low = 0;
     uint32_t high = count;
     while (low < high)
@@ -82,6 +90,11 @@ ItemSet& TypeItemsMap::operator[](Type* type)
     // type costs more than the unused entry.
     Reserve(count == 0 ? 2 : count + 1);
     new (&entries[count]) Entry();
+    if (index == count)
+    {
+        entries[count].type = type;
+        return entries[count++].items;
+    }
     for (uint32_t move = count; move > index; --move)
         entries[move] = std::move(entries[move - 1]);
     entries[index].type = type;
