@@ -74,12 +74,12 @@ void Type::CheckValueless() const
         throw NullTypeException();
 }
 
-void Type::Enter(Item* item)
+void Type::Enter(Item* item, uint64_t hash)
 {
     if (isNull)
         nullItems.Insert(item);
     else
-        items.Insert(item);
+        items.Insert(item, hash);
 }
 
 bool Type::Leave(Item* item)
@@ -94,10 +94,10 @@ bool Type::Leave(Item* item)
     return items.Erase(item);
 }
 
-Item* Type::Create(const Value& value)
+Item* Type::Create(const Value& value, uint64_t hash)
 {
     auto* item = new Item(this, value);
-    Enter(item);
+    Enter(item, hash);
     Data::WalkGuard guard(*data);
     itemAdded.Notify(ItemPtr(item));
     data->itemAdded.Notify(ItemPtr(item));
@@ -107,7 +107,7 @@ Item* Type::Create(const Value& value)
 Item* Type::NewItem()
 {
     CheckValueless();
-    return Create(Value());
+    return Create(Value(), 0);
 }
 
 Item* Type::GetGlobalNullItem()
@@ -115,23 +115,30 @@ Item* Type::GetGlobalNullItem()
     CheckValueless();
     if (!nullItems.Empty())
         return static_cast<ItemPtr>(nullItems);
-    return Create(Value());
+    return Create(Value(), 0);
 }
 
 Item* Type::NewItem(const Value& value)
 {
     CheckValued();
-    if (Item* found = items.Find(value.Bytes()))
+    return NewItem(value, ValueIndex::Hash(value.Bytes()));
+}
+
+Item* Type::NewItem(const Value& value, uint64_t hash)
+{
+    CheckValued();
+    if (Item* found = items.Find(value.Bytes(), hash))
         return found;
-    return Create(value);
+    return Create(value, hash);
 }
 
 Item* Type::GetItem(const Value& value)
 {
     CheckValued();
-    if (Item* found = items.Find(value.Bytes()))
+    const uint64_t hash = ValueIndex::Hash(value.Bytes());
+    if (Item* found = items.Find(value.Bytes(), hash))
         return found;
-    return autoCreate ? Create(value) : nullptr;
+    return autoCreate ? Create(value, hash) : nullptr;
 }
 
 Item* Type::HasItem(const Value& value) const

@@ -35,6 +35,10 @@ public:
     Item* NewItem();
     Item* GetGlobalNullItem();
     Item* NewItem(const Value& value);
+    // The same, with the value's hash (ValueIndex::Hash) already known, as a bulk load has it.
+    Item* NewItem(const Value& value, uint64_t hash);
+    // Starts fetching the index slot of a value a bulk load will make soon.
+    void PrefetchValue(uint64_t hash) const { items.Prefetch(hash); }
     Item* GetItem(const Value& value);
     Item* operator[](const Value& value) { return GetItem(value); }
     Item* HasItem(const Value& value) const;
@@ -63,8 +67,8 @@ private:
     friend class Data;
     friend class Item;
 
-    Item* Create(const Value& value);
-    void Enter(Item* item);
+    Item* Create(const Value& value, uint64_t hash);
+    void Enter(Item* item, uint64_t hash);
     // Takes the item out of the index; false when it was not there.
     bool Leave(Item* item);
     void CheckValued() const;
