@@ -20,8 +20,7 @@ Data::~Data()
     for (const auto& entry : types)
     {
         Type* type = entry.second;
-        for (const auto& indexed : type->items)
-            delete indexed.second;
+        type->items.ForEach([](Item* item) { delete item; });
         type->nullItems.ForEach([](ItemPtr item) { delete item.Get(); });
     }
     for (const auto& entry : types)

@@ -70,7 +70,7 @@ void Data::Renew()
         Type* type = entry.second;
         for (Item* item : type->GetItemsInValueOrder())
             item->connections = TypeItemsMap(item->connections);
-        type->items = decltype(type->items)(type->items.begin(), type->items.end());
+        type->items.Renew();
         type->nullItems = ItemSet(type->nullItems);
     }
 }

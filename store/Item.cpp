@@ -16,7 +16,13 @@ ItemPtr Item::HasItem(Type* partnerType) const
 bool Item::IsConnected(Item* other) const
 {
     const ItemSet* partners = connections.ItemsOf(other->type);
-    return partners && partners->Contains(other);
+    if (!partners)
+        return false;
+    // Connections are mutual: look in the smaller of the two sets, since one end is often a hub.
+    const ItemSet* reverse = other->connections.ItemsOf(type);
+    if (reverse && reverse->Size() < partners->Size())
+        return reverse->Contains(const_cast<Item*>(this));
+    return partners->Contains(other);
 }
 
 bool Item::IsConnected(Type* partnerType) const
@@ -43,7 +49,7 @@ void Item::Connect(Item* other)
 {
     const RelationInfo relation = type->GetRelation(other->type);
     const ItemSet* partners = connections.ItemsOf(other->type);
-    if (partners && partners->Contains(other))
+    if (partners && IsConnected(other))
         return;
     Data& store = *type->data;
     // A removed item that a walk still holds takes no new partners.

@@ -13,12 +13,27 @@ Type::Type(Data* data, std::string name, Primacy primacy, bool isNull, bool auto
 
 Type::~Type() = default;
 
+namespace {
+void AddRelation(std::vector<std::pair<Type*, RelationInfo>>& relations, Type* other,
+                 const RelationInfo& relation)
+{
+    const auto position =
+        std::lower_bound(relations.begin(), relations.end(), other,
+                         [](const std::pair<Type*, RelationInfo>& entry, Type* type) {
+                             return std::less<Type*>()(entry.first, type);
+                         });
+    relations.insert(position, {other, relation});
+}
+} // namespace
+
 void Type::RelateToType(Type* other, OneOrMany thisEnd, OneOrMany otherEnd, bool owner)
 {
-    if (relations.count(other))
+    if (FindRelation(other))
         throw AlreadyRelatedException();
-    relations[other] = RelationInfo{thisEnd, otherEnd, owner, false};
-    other->relations[this] = RelationInfo{otherEnd, thisEnd, false, owner};
+    // A type related to itself keeps the view from the other end, as a map keyed by type would.
+    if (other != this)
+        AddRelation(relations, other, RelationInfo{thisEnd, otherEnd, owner, false});
+    AddRelation(other->relations, this, RelationInfo{otherEnd, thisEnd, false, owner});
 }
 
 void Type::RelateToType(const std::string& other, OneOrMany thisEnd, OneOrMany otherEnd)
@@ -28,8 +43,15 @@ void Type::RelateToType(const std::string& other, OneOrMany thisEnd, OneOrMany o
 
 const RelationInfo* Type::FindRelation(Type* other) const
 {
-    auto found = relations.find(other);
-    return found == relations.end() ? nullptr : &found->second;
+    for (const auto& entry : relations)
+        if (entry.first == other)
+            return &entry.second;
+    return nullptr;
+}
+
+void Type::GetRelatedTypes(std::map<Type*, RelationInfo>& into) const
+{
+    into = std::map<Type*, RelationInfo>(relations.begin(), relations.end());
 }
 
 RelationInfo Type::GetRelation(Type* other) const
@@ -52,12 +74,12 @@ void Type::CheckValueless() const
         throw NullTypeException();
 }
 
-void Type::Enter(Item* item)
+void Type::Enter(Item* item, uint64_t hash)
 {
     if (isNull)
         nullItems.Insert(item);
     else
-        items.emplace(std::string_view(item->value.Bytes()), item);
+        items.Insert(item, hash);
 }
 
 bool Type::Leave(Item* item)
@@ -69,17 +91,13 @@ bool Type::Leave(Item* item)
         nullItems.Erase(item);
         return true;
     }
-    auto found = items.find(std::string_view(item->value.Bytes()));
-    if (found == items.end() || found->second != item)
-        return false;
-    items.erase(found);
-    return true;
+    return items.Erase(item);
 }
 
-Item* Type::Create(const Value& value)
+Item* Type::Create(const Value& value, uint64_t hash)
 {
     auto* item = new Item(this, value);
-    Enter(item);
+    Enter(item, hash);
     Data::WalkGuard guard(*data);
     itemAdded.Notify(ItemPtr(item));
     data->itemAdded.Notify(ItemPtr(item));
@@ -89,7 +107,7 @@ Item* Type::Create(const Value& value)
 Item* Type::NewItem()
 {
     CheckValueless();
-    return Create(Value());
+    return Create(Value(), 0);
 }
 
 Item* Type::GetGlobalNullItem()
@@ -97,32 +115,36 @@ Item* Type::GetGlobalNullItem()
     CheckValueless();
     if (!nullItems.Empty())
         return static_cast<ItemPtr>(nullItems);
-    return Create(Value());
+    return Create(Value(), 0);
 }
 
 Item* Type::NewItem(const Value& value)
 {
     CheckValued();
-    auto found = items.find(std::string_view(value.Bytes()));
-    if (found != items.end())
-        return found->second;
-    return Create(value);
+    return NewItem(value, ValueIndex::Hash(value.Bytes()));
+}
+
+Item* Type::NewItem(const Value& value, uint64_t hash)
+{
+    CheckValued();
+    if (Item* found = items.Find(value.Bytes(), hash))
+        return found;
+    return Create(value, hash);
 }
 
 Item* Type::GetItem(const Value& value)
 {
     CheckValued();
-    auto found = items.find(std::string_view(value.Bytes()));
-    if (found != items.end())
-        return found->second;
-    return autoCreate ? Create(value) : nullptr;
+    const uint64_t hash = ValueIndex::Hash(value.Bytes());
+    if (Item* found = items.Find(value.Bytes(), hash))
+        return found;
+    return autoCreate ? Create(value, hash) : nullptr;
 }
 
 Item* Type::HasItem(const Value& value) const
 {
     CheckValued();
-    auto found = items.find(std::string_view(value.Bytes()));
-    return found == items.end() ? nullptr : found->second;
+    return items.Find(value.Bytes());
 }
 
 void Type::GetItems(ItemSet& into) const
@@ -134,9 +156,8 @@ void Type::GetItems(ItemSet& into) const
     }
     // Inserting in identity order appends to the set's last block every time.
     std::vector<Item*> ordered;
-    ordered.reserve(items.size());
-    for (const auto& entry : items)
-        ordered.push_back(entry.second);
+    ordered.reserve(items.Size());
+    items.ForEach([&ordered](Item* item) { ordered.push_back(item); });
     std::sort(ordered.begin(), ordered.end(), std::less<Item*>());
     for (Item* item : ordered)
         into.Insert(item);
@@ -153,13 +174,13 @@ ItemSet Type::GetItems() const
 
 size_t Type::ItemCount() const
 {
-    return isNull ? nullItems.Size() : items.size();
+    return isNull ? nullItems.Size() : items.Size();
 }
 
 void Type::ReserveItems(size_t count)
 {
     if (!isNull)
-        items.reserve(items.size() + count);
+        items.Reserve(items.Size() + count);
 }
 
 std::vector<Item*> Type::GetItemsInValueOrder() const
@@ -171,8 +192,7 @@ std::vector<Item*> Type::GetItemsInValueOrder() const
         nullItems.ForEach([&ordered](ItemPtr item) { ordered.push_back(item); });
         return ordered;
     }
-    for (const auto& entry : items)
-        ordered.push_back(entry.second);
+    items.ForEach([&ordered](Item* item) { ordered.push_back(item); });
     std::sort(ordered.begin(), ordered.end(),
               [](Item* left, Item* right) { return left->value < right->value; });
     return ordered;

@@ -3,7 +3,6 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "ConnectionInfo.h"
@@ -11,6 +10,7 @@
 #include "ItemSet.h"
 #include "RelationInfo.h"
 #include "Value.h"
+#include "ValueIndex.h"
 
 class Data;
 class Item;
@@ -30,11 +30,15 @@ public:
     RelationInfo GetRelation(Type* other) const;
     // The relation, or null when the types are not related; never throws.
     const RelationInfo* FindRelation(Type* other) const;
-    void GetRelatedTypes(std::map<Type*, RelationInfo>& into) const { into = relations; }
+    void GetRelatedTypes(std::map<Type*, RelationInfo>& into) const;
 
     Item* NewItem();
     Item* GetGlobalNullItem();
     Item* NewItem(const Value& value);
+    // The same, with the value's hash (ValueIndex::Hash) already known, as a bulk load has it.
+    Item* NewItem(const Value& value, uint64_t hash);
+    // Starts fetching the index slot of a value a bulk load will make soon.
+    void PrefetchValue(uint64_t hash) const { items.Prefetch(hash); }
     Item* GetItem(const Value& value);
     Item* operator[](const Value& value) { return GetItem(value); }
     Item* HasItem(const Value& value) const;
@@ -63,16 +67,17 @@ private:
     friend class Data;
     friend class Item;
 
-    Item* Create(const Value& value);
-    void Enter(Item* item);
+    Item* Create(const Value& value, uint64_t hash);
+    void Enter(Item* item, uint64_t hash);
     // Takes the item out of the index; false when it was not there.
     bool Leave(Item* item);
     void CheckValued() const;
     void CheckValueless() const;
 
-    std::map<Type*, RelationInfo> relations;
+    // Sorted by the related type's address; a type has few relations, and every connection
+    // looks one up.
+    std::vector<std::pair<Type*, RelationInfo>> relations;
     // Values are looked up by hash; the value order is produced on demand.
-    // The keys view the value bytes held by the item itself.
-    std::unordered_map<std::string_view, Item*> items;
+    ValueIndex items;
     ItemSet nullItems;
 };

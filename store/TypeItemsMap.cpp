@@ -5,7 +5,7 @@
 #include <new>
 #include <utility>
 
-TypeItemsMap::TypeItemsMap(const TypeItemsMap& other)
+TypeItemsMap::TypeItemsMap(const TypeItemsMap& other) : entries(Inline())
 {
     *this = other;
 }
@@ -25,6 +25,14 @@ TypeItemsMap& TypeItemsMap::operator=(const TypeItemsMap& other)
 uint32_t TypeItemsMap::LowerBound(Type* type) const
 {
     const std::less<Type*> before;
+    // Most items have partners of a few types: a scan beats a search there.
+    if (count <= 8)
+    {
+        uint32_t index = 0;
+        while (index < count && before(entries[index].type, type))
+            ++index;
+        return index;
+    }
     uint32_t low = 0;
     uint32_t high = count;
     while (low < high)
@@ -66,7 +74,7 @@ void TypeItemsMap::Reserve(uint32_t wanted)
         new (&grown[index]) Entry(std::move(entries[index]));
         entries[index].~Entry();
     }
-    if (entries)
+    if (OnHeap())
         allocator.deallocate(entries, capacity);
     entries = grown;
     capacity = wanted;
@@ -77,11 +85,15 @@ ItemSet& TypeItemsMap::operator[](Type* type)
     const uint32_t index = LowerBound(type);
     if (index < count && entries[index].type == type)
         return entries[index].items;
-    // Room for two types at first, then one more at a time: most items have
-    // partners of one to three types, and a second allocation for the second
-    // type costs more than the unused entry.
-    Reserve(count == 0 ? 2 : count + 1);
+    // One more at a time beyond the inline room: most items have partners of
+    // one to three types.
+    Reserve(count + 1);
     new (&entries[count]) Entry();
+    if (index == count)
+    {
+        entries[count].type = type;
+        return entries[count++].items;
+    }
     for (uint32_t move = count; move > index; --move)
         entries[move] = std::move(entries[move - 1]);
     entries[index].type = type;
@@ -99,17 +111,17 @@ void TypeItemsMap::Erase(Type* type)
         entries[move] = std::move(entries[move + 1]);
     --count;
     entries[count].~Entry();
-    if (count == 0)
-        Clear();
+    // The storage stays: an item that loses its last partner often gains another soon, as
+    // when a one-to-one connection is replaced.
 }
 
 void TypeItemsMap::Clear()
 {
     for (uint32_t index = 0; index < count; ++index)
         entries[index].~Entry();
-    if (entries)
+    if (OnHeap())
         std::allocator<Entry>().deallocate(entries, capacity);
-    entries = nullptr;
+    entries = Inline();
     count = 0;
-    capacity = 0;
+    capacity = inlineCapacity;
 }

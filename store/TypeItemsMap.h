@@ -7,7 +7,8 @@
 
 // An item's connections: partner type to the set of connected items of that
 // type, ordered by the type's address. Kept as one small sorted array, since
-// most items have partners of only one or two types.
+// most items have partners of only one or two types; room for two lives inside
+// the map itself, so such items need no storage of their own.
 class TypeItemsMap
 {
 public:
@@ -49,7 +50,7 @@ public:
         uint32_t index;
     };
 
-    TypeItemsMap() = default;
+    TypeItemsMap() : entries(Inline()) {}
     TypeItemsMap(const TypeItemsMap& other);
     TypeItemsMap& operator=(const TypeItemsMap& other);
     ~TypeItemsMap() { Clear(); }
@@ -71,10 +72,15 @@ public:
     void Clear();
 
 private:
+    static constexpr uint32_t inlineCapacity = 2;
+
     uint32_t LowerBound(Type* type) const;
     void Reserve(uint32_t wanted);
+    Entry* Inline() { return reinterpret_cast<Entry*>(inlineStorage); }
+    bool OnHeap() const { return capacity > inlineCapacity; }
 
-    Entry* entries = nullptr;
+    alignas(Entry) unsigned char inlineStorage[inlineCapacity * sizeof(Entry)];
+    Entry* entries;
     uint32_t count = 0;
-    uint32_t capacity = 0;
+    uint32_t capacity = inlineCapacity;
 };
