@@ -1,5 +1,7 @@
 #include "MessageFields.h"
 
+#include "Log.h"
+
 namespace MessageFields {
 quint8 ReadUInt8(InputStream& stream, quint8 start)
 {
@@ -13,5 +15,13 @@ quint16 ReadUInt16(InputStream& stream, quint16 start)
     if (!stream.ReadBuffer(bytes, 2))
         return start;
     return static_cast<quint16>(bytes[0] | (bytes[1] << 8));
+}
+
+bool ReadName(InputStream& stream, QString& name, const char* what)
+{
+    if (stream.Read(name))
+        return true;
+    Log("server", 1, QString("Ignored a server message too short to hold its %1 name.").arg(what));
+    return false;
 }
 } // namespace MessageFields

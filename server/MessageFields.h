@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <list>
 
+#include <QString>
 #include <QtGlobal>
 
 #include "InputStream.h"
@@ -20,6 +21,11 @@ template <class T> T Read(InputStream& stream, T start = T())
 
 quint8 ReadUInt8(InputStream& stream, quint8 start = 0);
 quint16 ReadUInt16(InputStream& stream, quint16 start = 0);
+
+// The user or room name a handler acts on has no starting value: a message too short to hold it
+// is ignored whole, with a log line saying which name it lacked, rather than acted on for the
+// name "". `what` is that name's role ("user", "room").
+bool ReadName(InputStream& stream, QString& name, const char* what);
 
 // A list whose int32 count and entries the handler reads itself: an unreadable count or one
 // above the limit gives an empty list, a negative count reads entries until one is incomplete,

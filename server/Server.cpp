@@ -63,6 +63,13 @@ void Server::SetServerAddressForTesting(const QString& testHost, quint16 testPor
     port = testPort;
 }
 
+void Server::StartLinkForTesting(ConnectionState state)
+{
+    connectionState = state;
+    frameLengthRead = false;
+    receiveBuffer.Reset();
+}
+
 void Server::Connect()
 {
     if (connectionState != StateOff || Settings::Get(ServerSettings::username).IsNull())

@@ -37,6 +37,8 @@ public:
 
     // Tests point the connection at a loopback fake instead of the central server.
     void SetServerAddressForTesting(const QString& host, quint16 port);
+    // Fuzzers feed ReadFrames without a socket: puts the link in the state with an empty reader.
+    void StartLinkForTesting(ConnectionState state);
 
     void Connect();
     void Disconnect();

@@ -9,6 +9,7 @@
 #include "ServerTypes.h"
 
 using MessageFields::Read;
+using MessageFields::ReadName;
 using MessageFields::ReadUInt16;
 using MessageFields::ReadUInt8;
 using ServerStore::SetAttribute;
@@ -31,7 +32,9 @@ void SetPeerAddress(ItemPtr user, const TCPAddress& address, int obfuscatedPort)
 
 void Server::OnPeerAddress(MemStream& body)
 {
-    const QString name = Read<QString>(body);
+    QString name;
+    if (!ReadName(body, name, "user"))
+        return;
     const TCPAddress address = Read<TCPAddress>(body);
     const qint32 obfuscation = Read<qint32>(body);
     const quint16 obfuscatedPort = ReadUInt16(body);
@@ -44,7 +47,9 @@ void Server::OnPeerAddress(MemStream& body)
 
 void Server::OnConnectToPeer(MemStream& body)
 {
-    const QString name = Read<QString>(body);
+    QString name;
+    if (!ReadName(body, name, "user"))
+        return;
     const QString type = Read<QString>(body);
     const TCPAddress address = Read<TCPAddress>(body);
     const quint32 token = Read<quint32>(body);
@@ -65,7 +70,9 @@ void Server::OnConnectToPeer(MemStream& body)
 
 void Server::OnFileSearch(MemStream& body)
 {
-    const QString user = Read<QString>(body);
+    QString user;
+    if (!ReadName(body, user, "user"))
+        return;
     const quint32 token = Read<quint32>(body);
     const QString query = Read<QString>(body);
     emit DirectFileSearch(user, token, query);

@@ -8,7 +8,7 @@
 #include "ServerTypes.h"
 #include "Settings.h"
 
-using MessageFields::Read;
+using MessageFields::ReadName;
 using MessageFields::ReadUInt8;
 using ServerStore::KnownRoom;
 using ServerStore::KnownUser;
@@ -19,7 +19,9 @@ namespace {
 // The members and operators lists share one shape: a node of the room holding user items.
 void ReplaceRoomUsers(MemStream& body, const char* node)
 {
-    const QString room = Read<QString>(body);
+    QString room;
+    if (!ReadName(body, room, "room"))
+        return;
     std::set<QString> names;
     body.Read(names);
     ItemPtr holder = Room(room).NewItem(node);
@@ -30,15 +32,17 @@ void ReplaceRoomUsers(MemStream& body, const char* node)
 
 void AddRoomUser(MemStream& body, const char* node)
 {
-    const QString room = Read<QString>(body);
-    const QString name = Read<QString>(body);
+    QString room, name;
+    if (!ReadName(body, room, "room") || !ReadName(body, name, "user"))
+        return;
     Room(room).NewItem(node).Connect(User(name));
 }
 
 void RemoveRoomUser(MemStream& body, const char* node)
 {
-    const QString room = Read<QString>(body);
-    const QString name = Read<QString>(body);
+    QString room, name;
+    if (!ReadName(body, room, "room") || !ReadName(body, name, "user"))
+        return;
     ItemPtr holder = KnownRoom(room).HasItem(node);
     ItemPtr user = KnownUser(name);
     if (!holder.IsNull() && !user.IsNull())
@@ -63,7 +67,9 @@ void Server::OnRoomMemberRemoved(MemStream& body)
 
 void Server::OnRoomMembershipAdded(MemStream& body)
 {
-    const QString name = Read<QString>(body);
+    QString name;
+    if (!ReadName(body, name, "room"))
+        return;
     ItemPtr room = Room(name);
     room.NewItem(ServerTypes::isPrivate);
     room.NewItem(ServerTypes::isMember);
@@ -73,7 +79,10 @@ void Server::OnRoomMembershipAdded(MemStream& body)
 
 void Server::OnRoomMembershipRemoved(MemStream& body)
 {
-    ItemPtr room = KnownRoom(Read<QString>(body));
+    QString name;
+    if (!ReadName(body, name, "room"))
+        return;
+    ItemPtr room = KnownRoom(name);
     if (room.IsNull())
         return;
     // The room stays private, and in_room waits for the server's leave reply.
@@ -101,12 +110,17 @@ void Server::OnRoomOperatorRemoved(MemStream& body)
 
 void Server::OnRoomOperatorshipAdded(MemStream& body)
 {
-    Room(Read<QString>(body)).NewItem(ServerTypes::isOperator);
+    QString name;
+    if (ReadName(body, name, "room"))
+        Room(name).NewItem(ServerTypes::isOperator);
 }
 
 void Server::OnRoomOperatorshipRemoved(MemStream& body)
 {
-    ItemPtr room = KnownRoom(Read<QString>(body));
+    QString name;
+    if (!ReadName(body, name, "room"))
+        return;
+    ItemPtr room = KnownRoom(name);
     if (!room.IsNull())
         room.Disconnect(ServerTypes::isOperator);
 }

@@ -12,6 +12,7 @@
 #include "Settings.h"
 
 using MessageFields::Read;
+using MessageFields::ReadName;
 using ServerStore::KnownRoom;
 using ServerStore::KnownUser;
 using ServerStore::Room;
@@ -75,8 +76,9 @@ void FillTicker(ItemPtr ticker, const QString& user, const QString& text, qint64
 
 void Server::OnRoomChat(MemStream& body)
 {
-    const QString room = Read<QString>(body);
-    const QString name = Read<QString>(body);
+    QString room, name;
+    if (!ReadName(body, room, "room") || !ReadName(body, name, "user"))
+        return;
     const QString text = Read<QString>(body);
     ItemPtr sender = KnownUser(name);
     if (!sender.IsNull() && sender.IsConnected(ServerTypes::isIgnored))
@@ -86,7 +88,9 @@ void Server::OnRoomChat(MemStream& body)
 
 void Server::OnJoinRoom(MemStream& body)
 {
-    const QString name = Read<QString>(body);
+    QString name;
+    if (!ReadName(body, name, "room"))
+        return;
     const std::list<QString> users = ReadList<QString>(body);
     ReadList<qint32>(body); // statuses
     const std::list<UserStats> stats = MessageFields::ReadCountedList<UserStats>(
@@ -123,7 +127,10 @@ void Server::OnJoinRoom(MemStream& body)
 
 void Server::OnLeaveRoom(MemStream& body)
 {
-    ItemPtr room = KnownRoom(Read<QString>(body));
+    QString name;
+    if (!ReadName(body, name, "room"))
+        return;
+    ItemPtr room = KnownRoom(name);
     // A reply for a room we are not in must not empty a user list someone else still shows.
     if (room.IsNull() || !room.IsConnected(ServerTypes::inRoom))
         return;
@@ -133,8 +140,9 @@ void Server::OnLeaveRoom(MemStream& body)
 
 void Server::OnUserJoinedRoom(MemStream& body)
 {
-    const QString room = Read<QString>(body);
-    const QString name = Read<QString>(body);
+    QString room, name;
+    if (!ReadName(body, room, "room") || !ReadName(body, name, "user"))
+        return;
     Read<qint32>(body); // status
     UserStats stats;
     body.Read(stats);
@@ -149,8 +157,11 @@ void Server::OnUserJoinedRoom(MemStream& body)
 
 void Server::OnUserLeftRoom(MemStream& body)
 {
-    ItemPtr room = KnownRoom(Read<QString>(body));
-    ItemPtr user = KnownUser(Read<QString>(body));
+    QString roomName, userName;
+    if (!ReadName(body, roomName, "room") || !ReadName(body, userName, "user"))
+        return;
+    ItemPtr room = KnownRoom(roomName);
+    ItemPtr user = KnownUser(userName);
     if (!room.IsNull() && !user.IsNull())
         room.Disconnect(user);
 }
@@ -202,7 +213,9 @@ void Server::OnRoomList(MemStream& body)
 
 void Server::OnRoomTickers(MemStream& body)
 {
-    const QString name = Read<QString>(body);
+    QString name;
+    if (!ReadName(body, name, "room"))
+        return;
     const std::list<TickerEntry> entries = MessageFields::ReadCountedList<TickerEntry>(
         body, [](InputStream& stream, TickerEntry& entry) {
             return stream.Read(entry.first) && stream.Read(entry.second);
@@ -223,8 +236,9 @@ void Server::OnRoomTickers(MemStream& body)
 
 void Server::OnRoomTickerSet(MemStream& body)
 {
-    const QString name = Read<QString>(body);
-    const QString user = Read<QString>(body);
+    QString name, user;
+    if (!ReadName(body, name, "room") || !ReadName(body, user, "user"))
+        return;
     const QString text = Read<QString>(body);
 
     ItemPtr room = Room(name);
@@ -237,7 +251,10 @@ void Server::OnRoomTickerSet(MemStream& body)
 
 void Server::OnRoomAutojoinDropped(MemStream& body)
 {
-    ItemPtr room = KnownRoom(Read<QString>(body));
+    QString name;
+    if (!ReadName(body, name, "room"))
+        return;
+    ItemPtr room = KnownRoom(name);
     if (!room.IsNull())
         room.Disconnect(ServerTypes::roomAutojoin);
 }

@@ -11,6 +11,7 @@
 #include "Settings.h"
 
 using MessageFields::Read;
+using MessageFields::ReadName;
 using MessageFields::ReadUInt8;
 using ServerStore::SetAttribute;
 using ServerStore::User;
@@ -50,7 +51,9 @@ void Server::OnLoginReply(MemStream& body)
 
 void Server::OnAddUserReply(MemStream& body)
 {
-    const QString name = Read<QString>(body);
+    QString name;
+    if (!ReadName(body, name, "user"))
+        return;
     const bool exists = ReadUInt8(body) != 0;
     emit AddUserResponse(name, exists);
     if (!exists)
@@ -76,7 +79,9 @@ void Server::OnAddUserReply(MemStream& body)
 
 void Server::OnUserStatus(MemStream& body)
 {
-    const QString name = Read<QString>(body);
+    QString name;
+    if (!ReadName(body, name, "user"))
+        return;
     const qint32 status = Read<qint32>(body);
     const bool privileged = ReadUInt8(body) != 0;
 
@@ -104,9 +109,18 @@ void Server::OnUserStatus(MemStream& body)
 
 void Server::OnPrivateMessage(MemStream& body)
 {
-    const qint32 id = Read<qint32>(body);
+    qint32 id = 0;
+    const bool hasId = body.Read(id);
     const qint32 time = Read<qint32>(body);
-    const QString name = Read<QString>(body);
+    QString name;
+    if (!ReadName(body, name, "sender"))
+    {
+        // Acknowledged all the same when it can be: the server would keep a message we can
+        // never show and send it again at every login.
+        if (hasId)
+            Send(SM_MESSAGE_ACKED, id);
+        return;
+    }
     const QString text = Read<QString>(body);
     const bool spontaneous = ReadUInt8(body) != 0;
 
@@ -124,7 +138,9 @@ void Server::OnPrivateMessage(MemStream& body)
 
 void Server::OnUserStats(MemStream& body)
 {
-    const QString name = Read<QString>(body);
+    QString name;
+    if (!ReadName(body, name, "user"))
+        return;
     UserStats stats;
     body.Read(stats);
 

@@ -5,8 +5,9 @@
 
 #include "Persistent.h"
 
-// The statistics the server reports for a user: 20 bytes on the wire.
-class UserStats : public Persistent
+// The statistics the server reports for a user: 20 bytes on the wire. Final, since Qt destroys
+// its copies through the class itself.
+class UserStats final : public Persistent
 {
 public:
     bool Read(InputStream& stream) override;

@@ -337,6 +337,54 @@ private slots:
         QCOMPARE(PeerAddress(User("max")) + " " + Status("max"), QString("1:2:0 -"));
     }
 
+    void ignoresMessagesWithoutTheirUserName_data()
+    {
+        QTest::addColumn<qint32>("code");
+        QTest::addColumn<QByteArray>("fields"); // what the message holds
+        QTest::addColumn<QByteArray>("ack");    // the fields of the acknowledgement, if any
+        QTest::newRow("add-user reply") << 5 << QByteArray() << QByteArray();
+        QTest::newRow("status") << 7 << QByteArray() << QByteArray();
+        QTest::newRow("statistics") << 36 << QByteArray() << QByteArray();
+        QTest::newRow("statistics, name cut short")
+            << 36 << Fields(QString("kim")).chopped(1) << QByteArray();
+        QTest::newRow("peer address") << 3 << QByteArray() << QByteArray();
+        QTest::newRow("connect request") << 18 << QByteArray() << QByteArray();
+        QTest::newRow("relayed search") << 26 << QByteArray() << QByteArray();
+        QTest::newRow("private message, still acknowledged")
+            << 22 << Fields(qint32(8), qint32(100)) << Fields(qint32(8));
+        QTest::newRow("private message without its id") << 22 << QByteArray() << QByteArray();
+    }
+
+    void ignoresMessagesWithoutTheirUserName()
+    {
+        QFETCH(qint32, code);
+        QFETCH(QByteArray, fields);
+        QFETCH(QByteArray, ack);
+        int reported = 0;
+        const auto count = [&reported] { ++reported; };
+        connect(server.get(), &Server::AddUserResponse, this, count);
+        connect(server.get(), &Server::ReceivedUserStats, this, count);
+        connect(server.get(), &Server::DirectFileSearch, this, count);
+        connect(server.get(), &Server::PrivateChat, this, count);
+        ServerTestSetup::ServerLog log;
+        fake->SendRaw(Message(code, fields));
+        QVERIFY(Settle());
+        // The link keeps its order: once this request arrives, any acknowledgement has too.
+        server->GetOwnPrivilegesStatus();
+        QVERIFY(fake->WaitForCode(92));
+
+        QCOMPARE(d.GetType(user)->ItemCount(), size_t(0));
+        QCOMPARE(d.GetType(PeerTypes::peerConnectionRequest)->ItemCount(), size_t(0));
+        QCOMPARE(reported, 0);
+        QByteArray acks;
+        for (const ServerMessage& message : fake->MessagesWithCode(23))
+            acks += message.fields;
+        QCOMPARE(acks, ack);
+        const QString line = code == 22 ? "sender" : "user";
+        QCOMPARE(log.lines,
+                 QStringList("Ignored a server message too short to hold its " + line + " name."));
+    }
+
     void relaysSearchesAndTreeMessagesAsSignals()
     {
         QStringList seen;

@@ -83,6 +83,39 @@ private slots:
         QVERIFY(ServerTestSetup::LogIn(*server, *fake));
     }
 
+    void ignoresMessagesWithoutTheirRoomOrUserName_data()
+    {
+        QTest::addColumn<qint32>("code");
+        QTest::addColumn<QByteArray>("fields"); // what the message holds
+        QTest::addColumn<QString>("missing");
+        const QByteArray lounge = Fields(QString("lounge"));
+        for (qint32 code : {13, 14, 15, 16, 17, 113, 114, 1003, 133, 134, 139, 140, 145, 146, 148})
+            QTest::addRow("code %d without its room", code) << code << QByteArray() << "room";
+        for (qint32 code : {13, 16, 17, 114, 134, 135, 143, 144})
+            QTest::addRow("code %d without its user", code) << code << lounge << "user";
+        QTest::newRow("room name cut short") << 139 << lounge.chopped(1) << "room";
+    }
+
+    void ignoresMessagesWithoutTheirRoomOrUserName()
+    {
+        QFETCH(qint32, code);
+        QFETCH(QByteArray, fields);
+        QFETCH(QString, missing);
+        QSignalSpy chat(server.get(), &Server::RoomChat);
+        ServerTestSetup::ServerLog log;
+        fake->SendRaw(Message(code, fields));
+        QVERIFY(Settle());
+
+        QCOMPARE(d.GetType(room)->ItemCount(), size_t(0));
+        QCOMPARE(d.GetType(user)->ItemCount(), size_t(0));
+        QCOMPARE(d.GetType(roomTicker)->ItemCount(), size_t(0));
+        QCOMPARE(chat.count(), 0);
+        // A join request for the room "" is what acting on the name would send.
+        QVERIFY(fake->MessagesWithCode(14).isEmpty());
+        QCOMPARE(log.lines, QStringList("Ignored a server message too short to hold its " +
+                                        missing + " name."));
+    }
+
     void roomListCountsRoomsAndSetsOwnRoles()
     {
         // The login asked for the list that follows it; this one comes unasked.
