@@ -8,7 +8,7 @@
 
 // The audio attributes of a shared file: an extension and (code, value) pairs
 // in the order they were added; a code may occur more than once.
-class AttributeMap : public Persistent
+class AttributeMap final : public Persistent
 {
 public:
     enum Code

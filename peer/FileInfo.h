@@ -7,7 +7,7 @@
 #include "Persistent.h"
 
 // One file of a share list, a search result or a folder's contents.
-class FileInfo : public Persistent
+class FileInfo final : public Persistent
 {
 public:
     bool Read(InputStream& stream) override;

@@ -10,7 +10,7 @@
 
 // The inflated body of a folder-contents reply: the request's token and
 // folder, then each folder named with its files.
-class FolderContentsBody : public Persistent
+class FolderContentsBody final : public Persistent
 {
 public:
     bool Read(InputStream& stream) override;

@@ -10,7 +10,7 @@
 #include "Persistent.h"
 
 // The inflated body of a search-result message.
-class SearchResultBody : public Persistent
+class SearchResultBody final : public Persistent
 {
 public:
     // Fails when the user, the token or a result cannot be read. The trailer

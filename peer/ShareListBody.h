@@ -6,7 +6,7 @@
 
 // The inflated body of a share-list message: every visible folder with its
 // files, then the attribute-name table.
-class ShareListBody : public Persistent
+class ShareListBody final : public Persistent
 {
 public:
     // Fails only when the folders cannot be read; a missing or cut table is

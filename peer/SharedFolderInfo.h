@@ -6,7 +6,7 @@
 #include "Persistent.h"
 
 // The files of one folder, as a folder-contents reply carries them.
-class SharedFolderInfo : public Persistent
+class SharedFolderInfo final : public Persistent
 {
 public:
     bool Read(InputStream& stream) override;
