@@ -1,7 +1,9 @@
 // Saved store benchmark: saves and loads one million valued items with two million connections,
-// beside the time to read the file's bytes alone. Times are the best of a few runs; memory figures
-// come from the first. Targets are informational; only a failed sanity check fails the run.
+// beside the time to read the file's bytes alone. Times are the best and the median of five runs;
+// memory figures come from the first. Targets are informational and judged on the best; only a
+// failed sanity check fails the run.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -23,12 +25,20 @@ namespace {
 constexpr size_t nodeCount = 1000000;
 constexpr size_t groupCount = 1000;
 constexpr size_t itemCount = nodeCount + 2 * groupCount;
-constexpr int runs = 3;
+constexpr int runs = 5;
 
 struct Run
 {
-    double seconds = 0;
+    double seconds = 0; // the best
+    std::vector<double> all;
     double peakRiseMb = 0;
+
+    double Median() const
+    {
+        std::vector<double> sorted = all;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[sorted.size() / 2];
+    }
 };
 
 // Runs the work, keeping the best time and the first peak.
@@ -38,6 +48,7 @@ template <class Work> void Measure(Run& run, Work work)
     const auto start = std::chrono::steady_clock::now();
     work();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    run.all.push_back(elapsed.count());
     if (run.seconds == 0 || elapsed.count() < run.seconds)
         run.seconds = elapsed.count();
     if (run.peakRiseMb == 0)
@@ -74,11 +85,13 @@ bool Sound()
            !probe["group"].IsNull() && !probe["tag"].IsNull();
 }
 
-void PrintRow(const char* name, const Run& run, bool withTarget)
+void PrintRow(const char* name, const Run& run, double minimumRate)
 {
     const double rate = itemCount / run.seconds;
-    std::printf("%-22s %9.3f %13.0f %14.1f %10s %6s\n", name, run.seconds, rate, run.peakRiseMb,
-                withTarget ? ">=1M/s" : "-", withTarget ? (rate >= 1e6 ? "PASS" : "FAIL") : "-");
+    const bool judged = minimumRate > 0;
+    std::printf("%-22s %9.3f %9.3f %13.0f %14.1f %10s %6s\n", name, run.seconds, run.Median(), rate,
+                run.peakRiseMb, judged ? (minimumRate >= 1.5e6 ? ">=1.5M/s" : ">=1M/s") : "-",
+                judged ? (rate >= minimumRate ? "PASS" : "FAIL") : "-");
 }
 } // namespace
 
@@ -114,17 +127,23 @@ int main()
         std::printf("CHECK FAILED: the loaded store differs from the saved one\n");
     const double fileMb = QFile(file).size() / 1048576.0;
 
-    std::printf("%zu items, %zu connections; store resident %.1f MB; file %.1f MB; best of %d\n\n",
+    std::printf("%zu items, %zu connections; store resident %.1f MB; file %.1f MB; best and median "
+                "of %d runs\n\n",
                 itemCount, 2 * nodeCount, storeMb, fileMb, runs);
-    std::printf("%-22s %9s %13s %14s %10s %6s\n", "operation", "seconds", "items/s", "peak rise MB",
-                "target", "result");
-    PrintRow("Save", save, true);
-    PrintRow("Load", load, true);
-    PrintRow("Read the bytes (floor)", read, false);
+    std::printf("%-22s %9s %9s %13s %14s %10s %6s\n", "operation", "seconds", "median", "items/s",
+                "peak rise MB", "target", "result");
+    PrintRow("Save", save, 1e6);
+    PrintRow("Load", load, 1.5e6);
+    PrintRow("Read the bytes (floor)", read, 0);
+    const double loadToSave = load.seconds / save.seconds;
+    std::printf("\nload time: %.2fx the save time (target <=2x): %s\n", loadToSave,
+                loadToSave <= 2 ? "PASS" : "FAIL");
     const double saveRatio = (storeMb + save.peakRiseMb) / storeMb;
-    std::printf("\npeak while saving: %.2fx the store's own (target <=1.5x): %s\n", saveRatio,
+    std::printf("peak while saving: %.2fx the store's own (target <=1.5x): %s\n", saveRatio,
                 saveRatio <= 1.5 ? "PASS" : "FAIL");
     // The load starts from an empty store, so its rise holds the rebuilt store too.
-    std::printf("peak rise while loading: %.2fx the store's own\n", load.peakRiseMb / storeMb);
+    const double loadRatio = load.peakRiseMb / storeMb;
+    std::printf("peak rise while loading: %.2fx the store's own (target <=1.5x): %s\n", loadRatio,
+                loadRatio <= 1.5 ? "PASS" : "FAIL");
     return sound ? 0 : 1;
 }

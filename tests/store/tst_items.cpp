@@ -1,5 +1,6 @@
 #include <climits>
 #include <memory>
+#include <vector>
 
 #include <QtTest>
 
@@ -151,6 +152,59 @@ private slots:
         QCOMPARE(p.lobby.GetItems("user").Size(), size_t(2));
         p.lobby.Disconnect("user");
         QVERIFY(p.lobby.IsDisconnectedFromAll() && !p.alice.IsConnected("room"));
+    }
+
+    // The value index moves later members of a probe run into a freed slot: every value must
+    // still be found, and no removed one, however removals and additions interleave.
+    void valueLookupsSurviveRemovalsAndRenewal()
+    {
+        Data store;
+        Type* word = store.NewType("word", PrimacyRoot, false, false);
+        constexpr int count = 5000;
+        for (int index = 0; index < count; ++index)
+            word->NewItem(Value(index));
+        for (int index = 0; index < count; index += 3)
+            word->HasItem(Value(index))->Remove();
+        for (int index = 0; index < count; index += 6)
+            word->NewItem(Value(index));
+        store.Renew();
+        int wrong = 0;
+        for (int index = 0; index < count; ++index)
+        {
+            const bool expected = index % 3 != 0 || index % 6 == 0;
+            Item* found = word->HasItem(Value(index));
+            wrong += (found != nullptr) != expected || (found && found->value != Value(index));
+        }
+        QCOMPARE(wrong, 0);
+        QCOMPARE(word->ItemCount(), size_t(count - count / 3 + count / 6));
+    }
+
+    // The first partner types live inside the item; a third moves them out and back.
+    void partnersOfManyTypesComeAndGo()
+    {
+        Data store;
+        Type* hub = store.NewType("hub", PrimacyRoot, false, false);
+        std::vector<ItemPtr> partners;
+        for (const char* name : {"a", "b", "c", "e"})
+        {
+            Type* type = store.NewType(name, PrimacyRoot, false, false);
+            hub->RelateToType(type, Many, Many, false);
+            partners.push_back(type->NewItem(name));
+        }
+        ItemPtr centre = hub->NewItem("centre");
+        for (ItemPtr partner : partners)
+            centre += partner;
+        QCOMPARE(centre->connections.Size(), size_t(4));
+        partners[1].Remove();
+        centre.Disconnect(partners[0]);
+        QCOMPARE(centre->connections.Size(), size_t(2));
+        QVERIFY(centre.IsConnected(partners[2]) && centre.IsConnected(partners[3]));
+        centre += partners[0];
+        const TypeItemsMap copy = centre->connections;
+        QCOMPARE(copy.Size(), size_t(3));
+        QVERIFY(copy.ItemsOf(partners[0]->type) && !copy.ItemsOf(store.GetType("b")));
+        centre.Remove();
+        QVERIFY(partners[0].IsDisconnectedFromAll() && partners[3].IsDisconnectedFromAll());
     }
 
     void globalLookupsNeverCreate()
