@@ -36,7 +36,7 @@ struct ColumnHeader
 const ColumnHeader columnHeaders[] = {
     {RoomForm::markColumn, "", 20},       {RoomForm::flagColumn, "", 25},
     {RoomForm::nameColumn, "User", 90},   {RoomForm::noteColumn, "", 25},
-    {RoomForm::filesColumn, "Files", 50}, {RoomForm::speedColumn, "K/s", 40},
+    {RoomForm::filesColumn, "Files", 65}, {RoomForm::speedColumn, "K/s", 40},
 };
 
 // A path from every user through one step to the room (or another type).
