@@ -1,6 +1,8 @@
 #include "Server.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include "Data.h"
 #include "DataSaver.h"
@@ -206,12 +208,23 @@ void Server::OnConnectedToServer()
 
 void Server::OnSocketReadyToRead()
 {
-    ReadFrames(socket);
+    // A flood of messages (a busy room) must not stall the window: what is left after the
+    // budget is read in a later pass.
+    ReadFrames(socket, readBudgetMs);
+    if (socket.bytesAvailable() == 0 || readPending)
+        return;
+    readPending = true;
+    QTimer::singleShot(0, this, [this] {
+        readPending = false;
+        OnSocketReadyToRead();
+    });
 }
 
-void Server::ReadFrames(QIODevice& source)
+void Server::ReadFrames(QIODevice& source, int budgetMs)
 {
     const bool wasOff = connectionState == StateOff;
+    QElapsedTimer spent;
+    spent.start();
     for (;;)
     {
         if (!frameLengthRead)
@@ -246,6 +259,8 @@ void Server::ReadFrames(QIODevice& source)
             HandleMessage(code, receiveBuffer);
         receiveBuffer.Reset();
         if (!wasOff && connectionState == StateOff)
+            return;
+        if (budgetMs >= 0 && spent.elapsed() >= budgetMs)
             return;
     }
 }

@@ -102,8 +102,12 @@ public:
     void DataLoaded() override;
 
     // Reassembles and handles every whole frame that source holds; the socket's bytes come
-    // through here, and a benchmark feeds a buffer. Stops when the link was closed meanwhile.
-    void ReadFrames(QIODevice& source);
+    // through here, and a benchmark feeds a buffer. Stops when the link was closed meanwhile,
+    // or after a frame once budgetMs have passed (never, when negative).
+    void ReadFrames(QIODevice& source, int budgetMs = -1);
+
+    // How long one pass of the event loop may spend on the server's messages.
+    static constexpr int readBudgetMs = 20;
 
 signals:
     void Connecting();
@@ -210,6 +214,7 @@ private:
     bool closedByUser = false;
     bool reconnectWanted = false;
     bool reportingFailure = false;
+    bool readPending = false;
     qint64 nextTickerOrder = 1;
 
     QString host = defaultHost;

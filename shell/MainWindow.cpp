@@ -32,6 +32,7 @@
 #include "SizeManager.h"
 #include "TabFocus.h"
 #include "TimerManager.h"
+#include "ViewHooks.h"
 #include "WindowTypes.h"
 #include "ui_mainwindow.h"
 
@@ -108,6 +109,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
 {
     mainWindow = this;
     ui->setupUi(this);
+    CreateChatPages();
     SetApplicationIcon(":/icons/offline_icon");
     ui->sharedFoldersList->setColumnWidth(0, 400);
     ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});
@@ -195,6 +197,7 @@ void MainWindow::Init()
     new DelayedInvoker;
     InitTrayIcon();
     WindowTypes::DeclareUserChatWidget();
+    ConnectPrivateChat();
     new SizeManager(nullptr);
     CreateDiagnosticsForm();
     setContextMenuPolicy(Qt::NoContextMenu);
@@ -216,6 +219,7 @@ void MainWindow::Init()
 
     LoadData();
     ShowDiagnosticsTab(Settings::IsYes("show_diagnostics"));
+    InitRoomsPage();
     SelectSavedCodePage();
     QApplication::setPalette(DefaultSettings::SavedPalette(defaultPalette));
     DefaultSettings::WriteDataVersion();
@@ -249,6 +253,7 @@ void MainWindow::Init()
     raise();
     RegisterWidgetForTabFocus(ui->usernameEdit, 1);
     RegisterWidgetForTabFocus(ui->sharedFoldersList, 1);
+    InitChatsPage();
     DeclareChatLogFormAndSets();
     FillChatLogAndShareOptions();
     ConnectShareWarningMessage();
@@ -369,7 +374,7 @@ void MainWindow::EveryHour()
 void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
 {
     // "share_folder" and "rescan_shares" wait for the shared folders manager and its dialog;
-    // the "user" set's commands wait for the chat and browse views.
+    // the "user" set's other commands wait for the user and browse views.
     if (i_action == "set_download_folder")
     {
         ChooseDownloadFolder();
@@ -392,6 +397,10 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
     else if (i_action == "connect_disconnect")
     {
         ToggleServerConnection();
+    }
+    else if (i_action == "message_user")
+    {
+        OpenPrivateChat(actionBar->GetKey("user"));
     }
 }
 

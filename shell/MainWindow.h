@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <memory>
 
 #include <QMainWindow>
@@ -180,4 +181,15 @@ private:
     void SetUpSoundRows();
     void SelectSoundFile(const char* kind, QLineEdit* edit);
     void ClearSoundFile(const char* kind, QLineEdit* edit);
+
+    // Rooms and private chats, reached through the view hooks
+public slots:
+    void OnPrivateChat(QString i_user, QString i_chat, time_t i_time, bool i_spontaneous);
+
+private:
+    void CreateChatPages();
+    void ConnectPrivateChat();
+    void InitRoomsPage();
+    void InitChatsPage();
+    void OpenPrivateChat(const QString& user);
 };

@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "MainWindow.h"
+#include "RoomViews.h"
 
 int main(int argc, char** argv)
 {
@@ -12,6 +13,7 @@ int main(int argc, char** argv)
     if (QStyle* style = QStyleFactory::create("Plastique"))
         QApplication::setStyle(style);
 
+    RoomViews::Install();
     MainWindow window;
     // The desktop's session save at logout writes the store and closes nothing.
     QObject::connect(&application, &Application::SaveRequested, &window, &MainWindow::SaveData);

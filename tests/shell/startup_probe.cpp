@@ -28,6 +28,7 @@
 #include "ChangeUsernamePasswordDialog.h"
 #include "MainWindow.h"
 #include "NewVersionDialog.h"
+#include "RoomViews.h"
 #include "Server.h"
 #include "Settings.h"
 #include "ui_mainwindow.h"
@@ -124,6 +125,7 @@ int main(int argc, char** argv)
     QObject::connect(&answering, &QTimer::timeout, &AnswerModalBoxes);
     answering.start(20);
 
+    RoomViews::Install();
     auto* window = new MainWindow;
     MainWindow::SetServerAddressForTesting("127.0.0.1", arguments[1].toUShort());
     MainWindow::SetVersionFileUrlForTesting(QUrl(arguments[3]));

@@ -1,5 +1,6 @@
 #include "MainWindowRun.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -60,6 +61,9 @@ void MainWindowRun::AnswerModalBoxes()
     else if (auto* box = qobject_cast<QMessageBox*>(modal))
     {
         boxes << box->windowTitle() + ": " + box->text();
-        box->accept();
+        if (QAbstractButton* answer = box->button(QMessageBox::StandardButton(boxAnswer)))
+            answer->click();
+        else
+            box->accept();
     }
 }

@@ -33,6 +33,9 @@ public:
 
     // "title: text" of each message box answered, oldest first.
     QStringList boxes;
+    // The button clicked in a box that has it; other boxes, and every box while this is
+    // NoButton, are acknowledged.
+    int boxAnswer = 0;
 
 private:
     void AnswerModalBoxes();
