@@ -90,7 +90,7 @@ void PeerMessenger::OnSocketReadyToRead()
             if (available < 4 || socket->read(bytes, 4) != 4)
                 return;
             const QString user = state.m_user;
-            QObject::disconnect(socket, nullptr, nullptr, nullptr);
+            ReleaseSocket(socket);
             m_socketBuffers.erase(found);
             emit FileConnectionRequested(user, socket, ReadLittleEndian(bytes));
             return;
@@ -485,6 +485,18 @@ void PeerMessenger::DisposeOfPeerConnectionRequest(ItemPtr request)
         QString("Disposing of peer connection request of type %1 to user %2")
             .arg(request[peerConnectionType].AsString(), user.AsString()),
         user);
+    // The first link wins: a second one of the same type would hand a file or distributed link
+    // to its owner twice, so the attempt still running is given up.
+    if (ItemPtr indirect = request[indirectConnectToPeerRequest])
+        indirect.Remove();
+    if (ItemPtr direct = request[connectToPeerRequestSocket])
+    {
+        auto* socket = direct.AsPointer<QTcpSocket>();
+        direct.Remove();
+        QObject::disconnect(socket, nullptr, this, nullptr);
+        socket->close();
+        socket->deleteLater();
+    }
     request.Remove();
 }
 
