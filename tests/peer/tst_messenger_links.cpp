@@ -141,8 +141,9 @@ private slots:
                     [&](QString user, QTcpSocket* handed, uint number) {
                         take(QString("file requested %1").arg(number), user, handed);
                     }),
-            connect(messenger, &PeerMessenger::DNetConnectionRequested, this,
-                    [&](QString user, QTcpSocket* handed) { take("dnet requested", user, handed); }),
+            connect(
+                messenger, &PeerMessenger::DNetConnectionRequested, this,
+                [&](QString user, QTcpSocket* handed) { take("dnet requested", user, handed); }),
             connect(messenger, &PeerMessenger::FileConnectionAccepted, this,
                     [&](QString user, QTcpSocket* handed) { take("file accepted", user, handed); }),
             connect(messenger, &PeerMessenger::DNetConnectionAccepted, this,
@@ -156,11 +157,12 @@ private slots:
             ItemPtr request = ServerStore::User("bob")
                                   .GetItems(PeerTypes::connectToPeerRequest)
                                   .Connected(PeerTypes::peerConnectionType, Value(type));
-            first = FakePeer::RelayAnswerBody(request[PeerTypes::indirectConnectToPeerRequest].AsUInt());
+            first = FakePeer::RelayAnswerBody(
+                request[PeerTypes::indirectConnectToPeerRequest].AsUInt());
         }
         auto peer = Dial();
-        const QByteArray later = type == "F" && !relayed ? LittleEndian(77) + "file bytes"
-                                                         : peer->Frame("distributed");
+        const QByteArray later =
+            type == "F" && !relayed ? LittleEndian(77) + "file bytes" : peer->Frame("distributed");
         peer->SendRaw(peer->Frame(first) + later);
         QTRY_COMPARE(seen, expected);
         QVERIFY(socket);
@@ -191,8 +193,8 @@ private slots:
         QByteArray frames[3];
         for (int index = 0; index < 3; ++index)
             frames[index] = peer->Frame(FakePeer::Body(36, std::uint32_t(index + 1), QString("f")));
-        const QByteArray all = peer->Frame(FakePeer::InitBody("bob", "P")) + frames[0] +
-                               frames[1] + frames[2];
+        const QByteArray all =
+            peer->Frame(FakePeer::InitBody("bob", "P")) + frames[0] + frames[1] + frames[2];
         // Up to the last byte, or half of the third frame.
         const int cut = all.size() - (halfOfThird ? frames[2].size() / 2 : 1);
         SendInPieces(*peer, all.left(cut), piece ? piece : cut);
@@ -275,24 +277,24 @@ private slots:
             ServerStore::SetAttribute(request, PeerTypes::searchRequestText, "song");
         }
         if (ignored)
-            ServerStore::User(user).Connect(
-                d.GetType(ServerTypes::isIgnored)->GetGlobalNullItem());
+            ServerStore::User(user).Connect(d.GetType(ServerTypes::isIgnored)->GetGlobalNullItem());
 
         QSignalSpy found(messenger, &PeerMessenger::SearchResults);
         QSignalSpy asked(messenger, &PeerMessenger::UserInfoRequested);
         auto peer = Dial();
         peer->SendFrame(FakePeer::InitBody(user, "P"));
         for (int reply = 0; reply < replies; ++reply)
-            peer->SendFrame(SearchReply(user, token, {"music\\song one.mp3", "music\\song two.mp3",
-                                                      "music\\other.mp3"}));
+            peer->SendFrame(SearchReply(
+                user, token, {"music\\song one.mp3", "music\\song two.mp3", "music\\other.mp3"}));
         // Answered only after every reply before it was handled.
         peer->Send(15);
         QVERIFY(asked.wait());
         QCOMPARE(found.size(), announced);
         ItemPtr request = d.GetType(PeerTypes::searchRequest)->HasItem(Value(token));
-        const ItemSet stored = request.IsNull() ? ItemSet()
-                                                : request.GetItems(PeerTypes::searchResults)
-                                                      .GetItems(PeerTypes::searchResult);
+        const ItemSet stored =
+            request.IsNull()
+                ? ItemSet()
+                : request.GetItems(PeerTypes::searchResults).GetItems(PeerTypes::searchResult);
         QCOMPARE(int(stored.Size()), results);
         QVERIFY(peer->IsConnected());
     }
