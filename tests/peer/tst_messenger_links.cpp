@@ -112,6 +112,14 @@ private slots:
         peer->Send(4);
         QVERIFY(peer->WaitForFrames(1));
         QCOMPARE(peer->frames[0], FakePeer::Body(5, QString("shares for bob")));
+        if (!obfuscated)
+            return;
+        // The key goes in clear; the length field is XORed with the key rotated once.
+        MemStream header;
+        header.WriteBuffer(peer->received.constData(), 8);
+        std::uint32_t key = 0, length = 0;
+        QVERIFY(header.Read(key) && header.Read(length));
+        QCOMPARE(length ^ ((key << 1) | (key >> 31)), std::uint32_t(peer->frames[0].size()));
     }
 
     void handsOverWithLaterBytesUnread_data()
