@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <set>
 
 #include "Data.h"
 #include "DataSaver.h"
@@ -185,6 +186,24 @@ PeerMessenger::~PeerMessenger()
     // Sockets that close from here on must not reach a half-destroyed messenger.
     g_peerMessengerDeleted = true;
     m_socketBuffers.clear();
+    // What the messenger holds on the heap through its items goes with it: queued messages,
+    // activity clocks, and the sockets it dialled (accepted ones go with their servers).
+    for (ItemPtr message : g(unsentMessage))
+    {
+        delete message.AsPointer<MemStream>();
+        message.Remove();
+    }
+    std::set<QTcpSocket*> dialled;
+    for (const char* type : {peerSocket, connectToPeerRequestSocket, peerConnectionRequestSocket})
+        for (ItemPtr item : g(type))
+            if (!item.AsPointer<QTcpSocket>()->parent())
+                dialled.insert(item.AsPointer<QTcpSocket>());
+    for (QTcpSocket* socket : dialled)
+    {
+        QObject::disconnect(socket, nullptr, this, nullptr);
+        delete socket;
+    }
+    g(peerSocket).Remove();
     m_obfuscatedListeningServer.close();
     m_listeningServer.close();
     if (peerMessenger == this)
