@@ -244,6 +244,23 @@ private slots:
         QCOMPARE(asked.at(0).at(0).toString(), QString("carol"));
     }
 
+    void stopsReadingALinkDisposedByAReceiver()
+    {
+        int asked = 0;
+        auto connection =
+            connect(messenger, &PeerMessenger::UserInfoRequested, this, [&](QString user) {
+                ++asked;
+                ItemPtr link = ServerStore::User(user).GetItems(PeerTypes::peerSocket);
+                messenger->DisposeOfSocket(link.AsPointer<QTcpSocket>());
+            });
+        auto peer = Dial();
+        peer->SendRaw(peer->Frame(FakePeer::InitBody("dora", "P")) +
+                      peer->Frame(FakePeer::Body(15)) + peer->Frame(FakePeer::Body(15)));
+        QVERIFY(peer->WaitForClose());
+        QCOMPARE(asked, 1);
+        disconnect(connection);
+    }
+
     void keepsLinkAtLengthLimit()
     {
         QSignalSpy asked(messenger, &PeerMessenger::UserInfoRequested);

@@ -10,6 +10,7 @@
 #include "FakePeer.h"
 #include "MessengerTestSetup.h"
 #include "PeerMessenger.h"
+#include "PeerSocket.h"
 #include "PeerTypes.h"
 #include "PortForwarder.h"
 #include "Server.h"
@@ -187,6 +188,31 @@ private slots:
         QVERIFY(peer.WaitForFrames(3));
         QCOMPARE(peer.frames.mid(1), (QList<QByteArray>{FakePeer::Body(15), FakePeer::Body(4)}));
         QCOMPARE(Count(unsentMessage), 0);
+    }
+
+    void expiredConnectBackTellsTheServer()
+    {
+        // A connect-back still dialling: its socket may never report, so the tick ends it.
+        ItemPtr request = d.GetType(peerConnectionRequest)->NewItem();
+        ServerStore::SetAttribute(request, peerConnectionRequestId, Value(55u));
+        ServerStore::SetAttribute(request, peerConnectionType, "P");
+        request.Connect(ServerStore::User("slow"));
+        auto* socket = new PeerSocket;
+        ItemPtr item = d.GetType(peerConnectionRequestSocket)->NewItem(Value(socket));
+        request.Connect(item);
+        const QDateTime since = QDateTime::currentDateTime();
+        ServerStore::SetAttribute(item, socketCreationTime, since.toString(Qt::TextDate));
+        central->ClearMessages();
+        messenger->EveryHalfMinuteAt(since.addSecs(61));
+        QCOMPARE(Count(peerConnectionRequest), 0);
+        QCOMPARE(Count(peerConnectionRequestSocket), 0);
+        QVERIFY(central->WaitForCode(1001));
+        MemStream fields = central->MessagesWithCode(1001).first().Fields();
+        quint32 token = 0;
+        QString user;
+        QVERIFY(fields.Read(token) && fields.Read(user));
+        QCOMPARE(token, 55u);
+        QCOMPARE(user, QString("slow"));
     }
 
     void expiresAtItsLimit_data()
