@@ -25,6 +25,7 @@
 #include "ItemPtr.h"
 #include "Log.h"
 #include "NewVersionDialog.h"
+#include "PeerMessenger.h"
 #include "PortForwarder.h"
 #include "Server.h"
 #include "ServerTypes.h"
@@ -136,6 +137,7 @@ MainWindow::~MainWindow()
     if (gp_server)
         gp_server->Disconnect();
     delete delayedInvoker;
+    delete peerMessenger;
     delete server;
     // Its destructor removes its store items and stops logging.
     delete diagnosticsForm;
@@ -193,6 +195,7 @@ void MainWindow::Init()
     connect(actionBar, &ActionSetToolBar::ActionTriggered, this,
             &MainWindow::OnToolBarActionTriggered);
 
+    new PeerMessenger;
     WindowTypes::DeclareWishListAndNotes();
     new DelayedInvoker;
     InitTrayIcon();

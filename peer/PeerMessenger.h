@@ -1,0 +1,187 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include "AttributeTranslationTable.h"
+#include "DataHandler.h"
+#include "DataLoadedEventHandler.h"
+#include "FileInfoMap.h"
+#include "ItemPtr.h"
+#include "MemStream.h"
+
+class Data;
+class SharesProvider;
+
+// Owns every direct link to other clients: listens on the plain and obfuscated ports, dials users
+// directly and through the server, frames and reads peer messages, and turns them into store items
+// and signals. File and distributed links are handed to their owners once their handshake is done.
+class PeerMessenger : public QObject, public DataHandler, public DataLoadedEventHandler
+{
+    Q_OBJECT
+
+public:
+    // The reading state of one socket.
+    struct SocketBufferInfo
+    {
+        bool m_lengthRead = false;
+        std::uint32_t m_frameLength = 0;
+        // The next 4 bytes are the raw request number of an incoming file link.
+        bool m_rawTokenNext = false;
+        // The frame just dispatched gave the link to another owner.
+        bool m_handedOff = false;
+        QString m_user;
+        // The body as received, still XORed on an obfuscated link.
+        MemStream m_buffer;
+        bool m_obfuscated = false;
+        // The key after the length field's rotation.
+        std::uint32_t m_key = 0;
+    };
+
+    // Limits of the half-minute housekeeping, in milliseconds of age.
+    static constexpr qint64 unsentMessageLimitMs = 300000;
+    static constexpr qint64 connectAttemptLimitMs = 60000;
+    static constexpr qint64 idleLinkLimitMs = 120000;
+    // An accepted socket must send its first frame within this time.
+    static constexpr qint64 firstFrameLimitMs = 60000;
+
+    PeerMessenger();
+    ~PeerMessenger() override;
+
+    // Declares the messenger's item types and relations in the store; the constructor does it
+    // for `d`, and tests of other parts that only need the types may call it alone.
+    static void DeclareTypes(Data& store);
+
+    void SetSharesProvider(SharesProvider* provider) { sharesProvider = provider; }
+    // The ports actually listened on, 0 when that server is not listening.
+    quint16 ListeningPort() const;
+    quint16 ObfuscatedListeningPort() const;
+
+    void DataLoaded() override;
+
+    // Links to users.
+    void ConnectToUser(const QString& user, const char* type);
+    void RequestFileConnectionToUser(const QString& user);
+    void RequestDNetConnection(const QString& user);
+    int GetUserPort(ItemPtr user, bool& obfuscated);
+    void InspectPeerConnectionRequest(ItemPtr request);
+
+    // Sending.
+    bool SendMessage(QTcpSocket* socket, MemStream& body, bool obfuscated);
+    void SendMessage(const QString& user, MemStream& message);
+    void SendUnsentMessages(const QString& user);
+
+    void GetUserSharedFiles(const QString& user);
+    void GetUserInfo(const QString& user);
+    unsigned int RequestUpload(const QString& user, const QString& file, long long size);
+    void AcceptTransferRequest(const QString& user, unsigned int request, bool sendSize,
+                               long long size);
+    void DenyTransferRequest(const QString& user, unsigned int request, const QString& reason);
+    void QueueDownload(const QString& user, const std::string& file);
+    void SendUploadPlaceInLine(const QString& user, const QString& file, int place);
+    void DenyUpload(const QString& user, const QString& file, const QString& reason);
+    void QueueUpload(const QString& user, const QString& file, long long size);
+    void SendMessageToUser(const QString& user, MemStream& message);
+
+    // Ending sockets and requests.
+    void DisposeOfSocket(QTcpSocket* socket);
+    void DisposeOfPeerConnectionRequest(ItemPtr request);
+
+    // The half-minute housekeeping as of the given moment.
+    void EveryHalfMinuteAt(const QDateTime& now);
+
+    // The activity clock of a messaging link's item, or null.
+    static QDateTime* ActivityClock(ItemPtr peerSocket);
+
+signals:
+    void SearchResults(ItemPtr results);
+    void FileConnectionRequested(QString user, QTcpSocket* socket, uint request);
+    void UserShare(QString user, FileInfoMap& folders, AttributeTranslationTable& attributeNames);
+    void FileTransferRequested(QString user, int direction, uint request, std::string file,
+                               qint64 size);
+    void QueueUploadRequested(QString user, QString file);
+    void FileConnectionAccepted(QString user, QTcpSocket* socket);
+    void FileTransferResponse(QString user, uint request, bool accepted, bool sizeReceived,
+                              qint64 size, QString reason);
+    void DNetConnectionRequested(QString user, QTcpSocket* socket);
+    void DNetConnectionAccepted(QString user, QTcpSocket* socket);
+    void UploadFailed(QString user, std::string file);
+    void UploadDenied(QString user, std::string file, QString reason);
+    void SharedFilesInFolderRequested(QString user, quint32 token, QString folder);
+    void DownloadPlaceInLine(QString user, std::string file, int place);
+    void ConnectionToUserFailed(QString user, QString type);
+    void UploadPlaceInLineRequested(QString user, QString file);
+    void QueueDownloadRequested(QString user, std::string file, qint64 size);
+    void UserInfoRequested(QString user);
+    void UserInfoReceived(QString user, QString description, bool hasPicture, char* picture,
+                          int pictureLength, int uploadSlots, int queuedUploads, bool freeSlot);
+
+public slots:
+    void OnNewConnection();
+    void OnNewObfuscatedConnection();
+    void OnConnectedToServer();
+    void OnSocketReadyToRead();
+    void OnSocketClosed();
+    void OnSocketError(QAbstractSocket::SocketError error);
+    void OnIndirectResponseSocketConnected();
+    void OnConnectToPeerSocketConnected();
+    void OnConnectToPeerSocketError(QAbstractSocket::SocketError error);
+    void OnIndirectPeerConnectionFailure(uint token);
+    void EveryHalfMinute();
+
+private:
+    // Store handlers.
+    void OnPeerSocketItemAdded(ItemPtr item);
+    void OnPeerSocketItemRemoved(ItemPtr item);
+    void OnPeerConnectionRequest(ItemPtr request);
+    void OnUserAddress(ItemPtr user);
+
+    void Accept(QTcpSocket* socket, bool obfuscated);
+    void StartListening(QTcpServer& server, quint16 port, const char* name);
+    void DialDirectly(ItemPtr request, ItemPtr user, ItemPtr type);
+    // Makes the peer_socket item of a messaging link that has come up and flushes the queue.
+    void OpenMessagingLink(QTcpSocket* socket, const QString& user, bool obfuscated);
+    // Cuts every connection from the socket to the messenger before another owner takes it.
+    void ReleaseSocket(QTcpSocket* socket);
+    void DisposeOfSocketInner(QTcpSocket* socket);
+    void SendInit(QTcpSocket* socket, const QString& type, bool obfuscated);
+
+    // Reading.
+    bool HandleMessage(QTcpSocket* socket, MemStream body);
+    bool HandleFirstFrame(QTcpSocket* socket, MemStream& body);
+    bool HandleRelayAnswer(QTcpSocket* socket, MemStream& body, bool obfuscated);
+
+    // The messaging stage: one handler per code; false drops the link.
+    bool OnSearchResults(const QString& user, MemStream& body);
+    bool OnSharedFileListRequest(const QString& user);
+    bool OnSharedFileList(const QString& user, MemStream& body);
+    bool OnFolderContentsRequest(const QString& user, MemStream& body);
+    bool OnUserInfoReply(const QString& user, MemStream& body);
+    bool OnTransferRequest(const QString& user, MemStream& body);
+    bool OnTransferResponse(const QString& user, MemStream& body);
+    bool OnQueueUpload(const QString& user, MemStream& body);
+    bool OnUploadPlaceInLine(const QString& user, MemStream& body);
+    bool OnUploadFailed(const QString& user, MemStream& body);
+    bool OnUploadDenied(const QString& user, MemStream& body);
+    bool OnUploadPlaceInLineRequest(const QString& user, MemStream& body);
+    bool OnQueueDownload(const QString& user, MemStream& body);
+
+    // Stores one search reply's records; false when the reply is malformed.
+    bool StoreSearchResults(const QString& linkUser, MemStream& inflated);
+
+    QTcpServer m_listeningServer;
+    QTcpServer m_obfuscatedListeningServer;
+    std::map<QTcpSocket*, SocketBufferInfo> m_socketBuffers;
+    int sendOrderCounter = 0;
+    SharesProvider* sharesProvider = nullptr;
+};
+
+extern PeerMessenger* peerMessenger;
+extern bool g_peerMessengerDeleted;
