@@ -17,7 +17,8 @@ bool g_peerMessengerDeleted = false;
 
 namespace {
 constexpr const char* logArea = "Peer Messenger";
-constexpr int defaultListeningPort = 2235;
+int defaultListeningPort = 2235;
+int defaultObfuscatedListeningPort = 2236;
 
 struct TypeRow
 {
@@ -223,6 +224,12 @@ quint16 PeerMessenger::ListeningPort() const
     return m_listeningServer.isListening() ? m_listeningServer.serverPort() : 0;
 }
 
+void PeerMessenger::SetDefaultListeningPortsForTesting(quint16 plain, quint16 obfuscated)
+{
+    defaultListeningPort = plain;
+    defaultObfuscatedListeningPort = obfuscated;
+}
+
 quint16 PeerMessenger::ObfuscatedListeningPort() const
 {
     return m_obfuscatedListeningServer.isListening() ? m_obfuscatedListeningServer.serverPort() : 0;
@@ -234,7 +241,7 @@ void PeerMessenger::DataLoaded()
     if (SettingAsInt(listeningPort) == 0)
     {
         Settings::Set(listeningPort, defaultListeningPort);
-        Settings::Set(obfuscatedListeningPort, defaultListeningPort + 1);
+        Settings::Set(obfuscatedListeningPort, defaultObfuscatedListeningPort);
     }
     if (SettingAsInt(obfuscatedListeningPort) == 0)
         Settings::Set(obfuscatedListeningPort, SettingAsInt(listeningPort) + 1);

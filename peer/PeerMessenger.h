@@ -58,6 +58,9 @@ public:
     // Declares the messenger's item types and relations in the store; the constructor does it
     // for `d`, and tests of other parts that only need the types may call it alone.
     static void DeclareTypes(Data& store);
+    // The ports a first run listens on; tests pass ports the OS found free, so that they never
+    // take the well-known ones.
+    static void SetDefaultListeningPortsForTesting(quint16 plain, quint16 obfuscated);
 
     void SetSharesProvider(SharesProvider* provider) { sharesProvider = provider; }
     // The ports actually listened on, 0 when that server is not listening.

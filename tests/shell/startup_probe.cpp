@@ -27,6 +27,7 @@
 
 #include "ChangeUsernamePasswordDialog.h"
 #include "MainWindow.h"
+#include "MessengerTestSetup.h"
 #include "NewVersionDialog.h"
 #include "RoomViews.h"
 #include "Server.h"
@@ -130,6 +131,7 @@ int main(int argc, char** argv)
     MainWindow::SetServerAddressForTesting("127.0.0.1", arguments[1].toUShort());
     MainWindow::SetVersionFileUrlForTesting(QUrl(arguments[3]));
     MainWindow::SetGatewayDescriptionForTesting(arguments[4]);
+    MessengerTestSetup::UseFreeListeningPorts();
     window->show();
     window->Init();
 

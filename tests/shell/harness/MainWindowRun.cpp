@@ -9,6 +9,7 @@
 
 #include "ChangeUsernamePasswordDialog.h"
 #include "MainWindow.h"
+#include "MessengerTestSetup.h"
 #include "Server.h"
 #include "ui_mainwindow.h"
 
@@ -23,6 +24,7 @@ MainWindowRun::MainWindowRun(const QString& username, const QString& password)
     MainWindow::SetServerAddressForTesting("127.0.0.1", fake.Port());
     MainWindow::SetVersionFileUrlForTesting(QUrl(closedBase + "/qtversion.txt"));
     MainWindow::SetGatewayDescriptionForTesting(closedBase + "/rootDesc.xml");
+    MessengerTestSetup::UseFreeListeningPorts();
     QObject::connect(&answering, &QTimer::timeout, [this] { AnswerModalBoxes(); });
     answering.start(20);
 }
