@@ -1,6 +1,17 @@
 #include "Item.h"
 
 #include "Data.h"
+#include "ItemPool.h"
+
+void* Item::operator new(std::size_t size)
+{
+    return ItemPool::Allocate(size);
+}
+
+void Item::operator delete(void* item) noexcept
+{
+    ItemPool::Free(item);
+}
 
 ItemPtr Item::HasItem(const char* typeName) const
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <list>
 #include <map>
 
@@ -11,12 +12,15 @@ using Path = std::list<Type*>;
 
 // One item of the store. Items are created by their type and freed only by
 // Remove (or by the store's renewal and destruction).
-class Item
+class Item final
 {
 public:
     Item(Type* type, Value value) : type(type), value(std::move(value)) {}
     Item(const Item&) = delete;
     Item& operator=(const Item&) = delete;
+
+    static void* operator new(std::size_t size);
+    static void operator delete(void* item) noexcept;
 
     ItemPtr HasItem(const char* typeName) const;
     ItemPtr HasItem(Type* partnerType) const;
