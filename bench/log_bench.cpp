@@ -16,6 +16,7 @@
 #include <QTextDocument>
 #include <QTextLayout>
 
+#include "BenchTiming.h"
 #include "Data.h"
 #include "DiagnosticsForm.h"
 #include "Log.h"
@@ -34,20 +35,6 @@ using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-template <class Work> double BestSeconds(Work work)
-{
-    double best = 0;
-    for (int run = 0; run < runs; ++run)
-    {
-        const auto start = Clock::now();
-        work();
-        const double elapsed = SecondsSince(start);
-        if (run == 0 || elapsed < best)
-            best = elapsed;
-    }
-    return best;
 }
 
 struct Flood
@@ -114,11 +101,11 @@ int main(int argc, char** argv)
     Settings::Set(LogSettings::showDiagnostics, "no");
     const QString area = "Peer Messenger";
     const QString text = "Sent a message of 123 bytes";
-    const double offQStrings = BestSeconds([&] {
+    const double offQStrings = BestSeconds(runs, [&] {
         for (int call = 0; call < offCalls; ++call)
             Log(area, 2, text);
     });
-    const double offLiterals = BestSeconds([&] {
+    const double offLiterals = BestSeconds(runs, [&] {
         for (int call = 0; call < offCalls; ++call)
             Log("Peer Messenger", 2, "Sent a message");
     });
@@ -139,7 +126,7 @@ int main(int argc, char** argv)
 
     Settings::Set(LogSettings::userLevelLogging, "yes");
     const ItemPtr user = d.GetType("user")->GetItem("user4711");
-    const double fileSeconds = BestSeconds([&] {
+    const double fileSeconds = BestSeconds(runs, [&] {
         for (int index = 0; index < fileLineCount; ++index)
             Log("Files", 1, text, user);
     });

@@ -10,6 +10,7 @@
 
 #include <zlib.h>
 
+#include "BenchTiming.h"
 #include "CompressedBody.h"
 #include "MemStream.h"
 #include "ShareListBody.h"
@@ -18,20 +19,6 @@ namespace {
 constexpr int fileCount = 100000;
 constexpr int filesPerFolder = 20;
 constexpr int runs = 3;
-
-template <class Work> double BestSeconds(Work work)
-{
-    double best = 0;
-    for (int run = 0; run < runs; ++run)
-    {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        if (run == 0 || elapsed.count() < best)
-            best = elapsed.count();
-    }
-    return best;
-}
 
 ShareListBody MakeShareList()
 {
@@ -59,7 +46,7 @@ int main()
 
     MemStream message;
     int bodyLength = 0;
-    const double encodeSeconds = BestSeconds([&] {
+    const double encodeSeconds = BestSeconds(runs, [&] {
         MemStream body;
         message = MemStream();
         if (!list.Write(body) || !CompressedBody::Compress(5, body, message))
@@ -71,7 +58,7 @@ int main()
 
     ShareListBody decoded;
     bool decodedWell = false;
-    const double decodeSeconds = BestSeconds([&] {
+    const double decodeSeconds = BestSeconds(runs, [&] {
         MemStream body;
         decodedWell = CompressedBody::Inflate(compressedData, compressedLength, body) &&
                       decoded.Read(body) && body.GetPendingReadLength() == 0;
@@ -81,7 +68,7 @@ int main()
     list.Write(body);
     std::vector<Bytef> compressed(compressBound(static_cast<uLong>(bodyLength)));
     uLongf zlibLength = 0;
-    const double zlibCompressSeconds = BestSeconds([&] {
+    const double zlibCompressSeconds = BestSeconds(runs, [&] {
         zlibLength = compressed.size();
         compress2(compressed.data(), &zlibLength,
                   reinterpret_cast<const Bytef*>(body.GetWrittenData()),
@@ -89,7 +76,7 @@ int main()
     });
     std::vector<Bytef> inflated(static_cast<size_t>(bodyLength));
     bool zlibInflatedWell = false;
-    const double zlibInflateSeconds = BestSeconds([&] {
+    const double zlibInflateSeconds = BestSeconds(runs, [&] {
         uLongf length = inflated.size();
         zlibInflatedWell =
             uncompress(inflated.data(), &length, compressed.data(), zlibLength) == Z_OK &&

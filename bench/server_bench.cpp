@@ -11,6 +11,7 @@
 #include <QBuffer>
 #include <QCoreApplication>
 
+#include "BenchTiming.h"
 #include "Data.h"
 #include "FakeCentralServer.h"
 #include "Server.h"
@@ -21,20 +22,6 @@ namespace {
 constexpr int messageCount = 1000000;
 constexpr int userCount = 10000;
 constexpr int runs = 3;
-
-template <class Work> double BestSeconds(Work work)
-{
-    double best = 0;
-    for (int run = 0; run < runs; ++run)
-    {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        if (run == 0 || elapsed.count() < best)
-            best = elapsed.count();
-    }
-    return best;
-}
 
 // Users go online, away and offline in turn, so most messages change the store.
 QByteArray StatusMessages()
@@ -64,7 +51,7 @@ int main(int argc, char** argv)
     }
 
     const QByteArray messages = StatusMessages();
-    const double dispatchSeconds = BestSeconds([&] {
+    const double dispatchSeconds = BestSeconds(runs, [&] {
         QBuffer source;
         source.setData(messages);
         source.open(QIODevice::ReadOnly);
@@ -73,7 +60,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "frames left unread\n");
     });
     std::vector<char> copy(messages.size());
-    const double copySeconds = BestSeconds([&] {
+    const double copySeconds = BestSeconds(runs, [&] {
         std::memcpy(copy.data(), messages.constData(), static_cast<size_t>(messages.size()));
     });
 

@@ -12,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include "BenchTiming.h"
 #include "MP3FrameScanner.h"
 
 namespace {
@@ -19,20 +20,6 @@ constexpr qint64 fileSize = 50 * 1000 * 1000;
 constexpr int runs = 5;
 
 using Clock = std::chrono::steady_clock;
-
-template <class Work> double BestSeconds(Work work)
-{
-    double best = 0;
-    for (int run = 0; run < runs; ++run)
-    {
-        const auto start = Clock::now();
-        work();
-        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        if (run == 0 || elapsed < best)
-            best = elapsed;
-    }
-    return best;
-}
 
 // MPEG-1 Layer III frames at 44.1 kHz, joint stereo, bit rates 128 to 320 kbit/s, with random
 // audio bytes, so that stray header-like patterns turn up as often as in real files.
@@ -88,14 +75,15 @@ int main(int argc, char** argv)
     const qint64 size = QFile(path).size();
 
     qint64 readBytes = 0;
-    const double readSeconds = BestSeconds([&] { readBytes = ReadPlain(path); });
+    const double readSeconds = BestSeconds(runs, [&] { readBytes = ReadPlain(path); });
 
     bool found = false;
     int version = 0, frequency = 0, bitrate = 0;
     bool vbr = false;
     QString mode;
-    const double scanSeconds = BestSeconds(
-        [&] { found = MP3FrameScanner::ScanMP3(path, version, mode, frequency, vbr, bitrate); });
+    const double scanSeconds = BestSeconds(runs, [&] {
+        found = MP3FrameScanner::ScanMP3(path, version, mode, frequency, vbr, bitrate);
+    });
 
     if (readBytes != size || !found || version != 1 || !vbr || bitrate < 200 || bitrate > 240)
     {

@@ -140,6 +140,8 @@ public slots:
     void EveryHalfMinute();
 
 private:
+    // Logs a direct or relayed attempt that failed, forgets it and looks at its request again.
+    void DropFailedAttempt(ItemPtr attempt, const char* kind);
     // Store handlers.
     void OnPeerSocketItemAdded(ItemPtr item);
     void OnPeerSocketItemRemoved(ItemPtr item);

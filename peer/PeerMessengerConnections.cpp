@@ -137,31 +137,26 @@ void PeerMessenger::OnConnectToPeerSocketError(QAbstractSocket::SocketError)
     QObject::disconnect(socket, nullptr, nullptr, nullptr);
     socket->close();
     socket->deleteLater();
-    if (item.IsNull())
-        return;
-    ItemPtr user = item[ServerTypes::user];
-    Log(logArea, 1,
-        QString("Direct connection of type %1 to user %2 failed")
-            .arg(TypeOf(item), user.AsString()),
-        user);
-    ItemPtr request = item[connectToPeerRequest];
-    item.Remove();
-    if (!request.IsNull())
-        InspectPeerConnectionRequest(request);
+    if (!item.IsNull())
+        DropFailedAttempt(item, "Direct");
 }
 
 void PeerMessenger::OnIndirectPeerConnectionFailure(uint token)
 {
     ItemPtr indirect = d.GetType(indirectConnectToPeerRequest)->HasItem(Value(token));
-    if (indirect.IsNull())
-        return;
-    ItemPtr user = indirect[ServerTypes::user];
+    if (!indirect.IsNull())
+        DropFailedAttempt(indirect, "Indirect");
+}
+
+void PeerMessenger::DropFailedAttempt(ItemPtr attempt, const char* kind)
+{
+    ItemPtr user = attempt[ServerTypes::user];
     Log(logArea, 1,
-        QString("Indirect connection of type %1 to user %2 failed")
-            .arg(TypeOf(indirect), user.AsString()),
+        QString("%1 connection of type %2 to user %3 failed")
+            .arg(kind, TypeOf(attempt), user.AsString()),
         user);
-    ItemPtr request = indirect[connectToPeerRequest];
-    indirect.Remove();
+    ItemPtr request = attempt[connectToPeerRequest];
+    attempt.Remove();
     if (!request.IsNull())
         InspectPeerConnectionRequest(request);
 }
