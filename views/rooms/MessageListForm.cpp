@@ -1,5 +1,6 @@
 #include "MessageListForm.h"
 
+#include <algorithm>
 #include <list>
 #include <unordered_set>
 #include <vector>
@@ -30,7 +31,10 @@ MessageListForm::MessageListForm(QWidget* parent) : QWidget(parent), ui(new Ui_M
     ui->setupUi(this);
     ui->messageList->setColumnCount(3);
     ui->messageList->setHeaderLabels({QString(), tr("User"), QString()});
-    ui->messageList->setColumnWidth(timeColumn, 150);
+    ui->horizontalLayout->setContentsMargins(0, 0, 0, 0);
+    // Wide enough for the longest time, whatever the font.
+    const int timeWidth = ui->messageList->fontMetrics().horizontalAdvance("Sep 30 12:59:59 pm");
+    ui->messageList->setColumnWidth(timeColumn, std::max(150, timeWidth + 24));
     ui->messageList->setColumnWidth(userColumn, 200);
     ui->messageList->header()->setStretchLastSection(true);
     ui->messageList->header()->setSectionsMovable(false);
