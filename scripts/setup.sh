@@ -18,4 +18,4 @@ install_packages() {
 
 # What building and running the client needs.
 client_packages=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools qtmultimedia5-dev libminiupnpc-dev
-    famfamfam-silk qt5-style-plugin-plastique zlib1g-dev)
+    famfamfam-silk famfamfam-flag-png qt5-style-plugin-plastique zlib1g-dev)

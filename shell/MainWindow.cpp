@@ -220,6 +220,7 @@ void MainWindow::Init()
     connect(ui->codePageBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &MainWindow::OnCodePageSelected);
 
+    InitPagesBeforeLoad();
     LoadData();
     ShowDiagnosticsTab(Settings::IsYes("show_diagnostics"));
     InitRoomsPage();

@@ -189,6 +189,7 @@ public slots:
 private:
     void CreateChatPages();
     void ConnectPrivateChat();
+    void InitPagesBeforeLoad();
     void InitRoomsPage();
     void InitChatsPage();
     void OpenPrivateChat(const QString& user);

@@ -15,6 +15,12 @@ void MainWindow::ConnectPrivateChat()
     connect(gp_server, &Server::PrivateChat, this, &MainWindow::OnPrivateChat);
 }
 
+void MainWindow::InitPagesBeforeLoad()
+{
+    if (ViewHooks::initBeforeLoad)
+        ViewHooks::initBeforeLoad();
+}
+
 void MainWindow::InitRoomsPage()
 {
     if (ViewHooks::initRooms)

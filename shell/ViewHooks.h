@@ -10,7 +10,9 @@ class QWidget;
 namespace ViewHooks {
 // Builds the pages of the Rooms and Chat tabs; called by the window's constructor.
 extern void (*createPages)(QWidget* roomsTab, QWidget* chatTab);
-// The pages' own start-up, at their places in the window's Init.
+// The pages' own start-up, at their places in the window's Init; the first runs just before the
+// saved store is loaded.
+extern void (*initBeforeLoad)();
 extern void (*initRooms)();
 extern void (*initChats)();
 // A private message arrived (user, text).
