@@ -1,5 +1,7 @@
 #include "RoomForm.h"
 
+#include <algorithm>
+
 #include <QDesktopServices>
 #include <QTimer>
 #include <QUrl>
@@ -76,6 +78,9 @@ RoomForm::RoomForm(const QString& room, QWidget* parent)
     ui->userList->setHeaderLabels(labels);
     for (const ColumnHeader& header : columnHeaders)
         ui->userList->setColumnWidth(header.column, header.width);
+    // Wide enough for a large share's file count in the font the desktop gives.
+    const int filesWidth = ui->userList->fontMetrics().horizontalAdvance("9,999,999") + 16;
+    ui->userList->setColumnWidth(filesColumn, std::max(filesWidth, 65));
     ui->userList->sortByColumn(nameColumn, Qt::AscendingOrder);
     ui->userList->header()->setStretchLastSection(true);
     ui->userList->headerItem()->setIcon(noteColumn, QIcon(":/icons/note_icon"));
