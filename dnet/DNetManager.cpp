@@ -66,9 +66,13 @@ DNetManager::DNetManager()
         connect(gp_server, &Server::DNetDeliveryReport, this, &DNetManager::OnDNetDeliveryReport);
         connect(gp_server, &Server::DNetReset, this, &DNetManager::OnDNetReset);
     }
-    d.NewType(attemptedDNetConnection, PrimacyLeaf, true, true);
-    d.GetType(ServerTypes::user)
-        ->RelateToType(d.GetType(attemptedDNetConnection), Many, One, false);
+    // A later manager of the same run finds its types declared already.
+    if (!d.HasType(attemptedDNetConnection))
+    {
+        d.NewType(attemptedDNetConnection, PrimacyLeaf, true, true);
+        d.GetType(ServerTypes::user)
+            ->RelateToType(d.GetType(attemptedDNetConnection), Many, One, false);
+    }
     if (peerMessenger)
     {
         connect(peerMessenger, &PeerMessenger::DNetConnectionAccepted, this,
@@ -107,6 +111,8 @@ DNetManager::~DNetManager()
 
 void DNetManager::DeclareTypes()
 {
+    if (d.HasType(dnetGlobal))
+        return;
     for (const TypeRow& row : typeRows)
         d.NewType(row.name, row.primacy, row.isNull, true);
     for (const RelationRow& row : relationRows)
@@ -221,7 +227,7 @@ void DNetManager::LinkEnded(QTcpSocket* link)
     if (!link)
         return;
     const Value handle(link);
-    if (DNetState::Get(DNetKeys::parentSocket).GetValue() == handle)
+    if (DNetState::Holds(DNetKeys::parentSocket, handle))
     {
         Log(logArea, 1, "Parent socket closed");
         for (const char* key :

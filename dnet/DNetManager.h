@@ -13,6 +13,7 @@
 #include "DataHandler.h"
 #include "ItemPtr.h"
 #include "MemStream.h"
+#include "PeerFrame.h"
 #include "TCPAddress.h"
 
 // The client's place in the distributed search tree: tries the parents the server names, adopts
@@ -24,8 +25,8 @@ class DNetManager : public QObject, public DataHandler
     Q_OBJECT
 
 public:
-    // A longer frame ends the link that announced it: nothing legitimate comes near it.
-    static constexpr std::uint32_t maxFrameLength = 10u * 1024 * 1024;
+    // A longer frame ends the link that announced it, as on messaging links.
+    static constexpr std::uint32_t maxFrameLength = PeerFrame::MaxBodyLength;
     // A parent that delivers no search for longer than this is dropped.
     static constexpr qint64 parentSilenceLimitSeconds = 60;
 

@@ -90,7 +90,7 @@ void DNetManager::HandleMessage(QTcpSocket* link, MemStream& message)
         const Value handle(link);
         bool known = false;
         if (DNetState::Has(DNetKeys::parentUser))
-            known = DNetState::Get(DNetKeys::parentSocket).GetValue() == handle;
+            known = DNetState::Holds(DNetKeys::parentSocket, handle);
         else
             known = candidate =
                 d.GetType(DNetTypes::dnetParentCandidate)->HasItem(handle) != nullptr;

@@ -16,6 +16,12 @@ bool Has(const char* key)
     return !Get(key).IsNull();
 }
 
+bool Holds(const char* key, const Value& value)
+{
+    ItemPtr item = Get(key);
+    return !item.IsNull() && item.GetValue() == value;
+}
+
 QString Text(const char* key)
 {
     return Get(key).AsString();

@@ -10,6 +10,8 @@ namespace DNetState {
 // The value item of the key, or null; never creates the key.
 ItemPtr Get(const char* key);
 bool Has(const char* key);
+// Whether the key holds exactly that value.
+bool Holds(const char* key, const Value& value);
 QString Text(const char* key);
 void Set(const char* key, const Value& value);
 void Clear(const char* key);
