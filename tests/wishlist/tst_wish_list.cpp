@@ -113,5 +113,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(WishListTest)
+QTEST_GUILESS_MAIN(WishListTest)
 #include "tst_wish_list.moc"
