@@ -13,6 +13,7 @@
 #include "ChangeListeningPortDialog.h"
 #include "ChangeUsernamePasswordDialog.h"
 #include "ConfigurationImporter.h"
+#include "DNetManager.h"
 #include "Data.h"
 #include "DataLoadFailure.h"
 #include "DataSaver.h"
@@ -35,6 +36,7 @@
 #include "TimerManager.h"
 #include "ViewHooks.h"
 #include "WindowTypes.h"
+#include "WishListSearcher.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -137,6 +139,7 @@ MainWindow::~MainWindow()
     if (gp_server)
         gp_server->Disconnect();
     delete delayedInvoker;
+    delete dnetManager;
     delete peerMessenger;
     delete server;
     // Its destructor removes its store items and stops logging.
@@ -198,11 +201,13 @@ void MainWindow::Init()
     new PeerMessenger;
     WindowTypes::DeclareWishListAndNotes();
     new DelayedInvoker;
+    new DNetManager;
     InitTrayIcon();
     WindowTypes::DeclareUserChatWidget();
     ConnectPrivateChat();
     new SizeManager(nullptr);
     CreateDiagnosticsForm();
+    new WishListSearcher(WindowTypes::wishListItem, WindowTypes::wishListItemEnabled, this);
     setContextMenuPolicy(Qt::NoContextMenu);
     CreateEventToolBar();
     WatchUsername();

@@ -1,0 +1,275 @@
+#include <memory>
+#include <vector>
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include "DNetBytes.h"
+#include "DNetManager.h"
+#include "DNetState.h"
+#include "DNetTypes.h"
+#include "FakeCentralServer.h"
+#include "FakePeer.h"
+#include "MessengerTestSetup.h"
+#include "PeerMessenger.h"
+#include "Server.h"
+#include "ServerTestSetup.h"
+#include "Settings.h"
+
+using namespace DNetBytes;
+using MessengerTestSetup::Count;
+
+class TreeTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    Server* server = nullptr;
+    PeerMessenger* messenger = nullptr;
+    DNetManager* manager = nullptr;
+    std::unique_ptr<FakeCentralServer> central;
+    std::vector<std::unique_ptr<FakePeer>> peers;
+    int nextName = 0;
+
+    QString NewName() { return QString("peer%1").arg(++nextName); }
+
+    FakePeer* NewPeer()
+    {
+        peers.push_back(std::make_unique<FakePeer>());
+        return peers.back().get();
+    }
+
+    // A listening fake as the server lists it among possible parents.
+    QByteArray ParentEntry(FakePeer* peer, const QString& name)
+    {
+        return ServerBytes::Fields(name, FakePeer::LoopbackAddress(), qint32(peer->Listen()));
+    }
+
+    // A fake parent, adopted with the level it announced (none when -1) and no group leader.
+    FakePeer* AdoptParent(qint32 level = -1)
+    {
+        FakePeer* parent = NewPeer();
+        central->SendRaw(ServerBytes::Message(102, ServerBytes::Fields(qint32(1)) +
+                                                       ParentEntry(parent, NewName())));
+        if (!QTest::qWaitFor([] { return Count(DNetTypes::dnetParentCandidate) == 1; }, 5000))
+            return nullptr;
+        if (level != -1)
+            parent->SendRaw(Frame(Level(level)));
+        parent->SendRaw(Frame(Search("asker", 1, "adopt me")));
+        return QTest::qWaitFor([] { return DNetState::Has(DNetKeys::parentUser); }, 5000) ? parent
+                                                                                          : nullptr;
+    }
+
+    // A fake child whose link the manager holds, with what adoption sent it already read.
+    FakePeer* NewChild()
+    {
+        FakePeer* child = NewPeer();
+        child->Dial(messenger->ListeningPort());
+        child->SendFrame(FakePeer::InitBody(NewName(), "D"));
+        const int expected = Count(DNetTypes::dnetChild) + 1;
+        if (!QTest::qWaitFor([&] { return Count(DNetTypes::dnetChild) == expected; }, 5000))
+            return nullptr;
+        return child;
+    }
+
+    // Messages to the server arrive in order: once this one is there, all before it are too.
+    bool ServerHasAllSentSoFar()
+    {
+        server->GetUserStats("barrier");
+        return central->WaitForCode(36);
+    }
+
+    QVariant LastField(qint32 code, bool asText)
+    {
+        const QList<ServerMessage> messages = central->MessagesWithCode(code);
+        if (messages.isEmpty())
+            return QVariant();
+        MemStream fields = messages.last().Fields();
+        if (asText)
+        {
+            QString text;
+            return fields.Read(text) ? QVariant(text) : QVariant();
+        }
+        if (messages.last().fields.size() == 1)
+            return int(messages.last().fields.at(0));
+        qint32 number = 0;
+        return fields.Read(number) ? QVariant(number) : QVariant();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        central = std::make_unique<FakeCentralServer>();
+        MessengerTestSetup::Build(server, messenger);
+        Settings::Set("password", "pw");
+        Settings::Set("availability_status", "available");
+        QVERIFY(ServerTestSetup::LogIn(*server, *central));
+        manager = new DNetManager;
+    }
+
+    void cleanup()
+    {
+        peers.clear();
+        QTRY_VERIFY(!DNetState::Has(DNetKeys::parentUser));
+        QTRY_COMPARE(Count(DNetTypes::dnetChild), 0);
+        central->ClearMessages();
+    }
+
+    void cleanupTestCase()
+    {
+        delete manager;
+        delete messenger;
+        delete server;
+    }
+
+    void adoptsTheFirstCandidateToSearchAndRelaysItsPlace()
+    {
+        FakePeer* child = NewChild();
+        QVERIFY(child);
+        QSignalSpy searches(manager, &DNetManager::DNetSearchRequest);
+        FakePeer* first = NewPeer();
+        FakePeer* second = NewPeer();
+        const QString firstName = NewName();
+        central->SendRaw(ServerBytes::Message(
+            102, ServerBytes::Fields(qint32(3)) + ParentEntry(first, firstName) +
+                     ParentEntry(second, NewName()) + ParentEntry(first, firstName)));
+        QTRY_COMPARE(Count(DNetTypes::dnetParentCandidate), 2);
+
+        second->SendRaw(Frame(Level(9)));
+        first->SendRaw(Frame(Level(5)) + Frame(Leader("abc")) + Frame(Search("ann", 77, "jazz")));
+        QVERIFY(second->WaitForClose());
+        const QByteArray expected = QByteArray::fromHex("050000000406000000") +
+                                    QByteArray::fromHex("08000000050300000061626"
+                                                        "3") +
+                                    Frame(Search("ann", 77, "jazz"));
+        QTRY_COMPARE(child->received, expected);
+        QCOMPARE(searches.size(), 1);
+        QCOMPARE(searches.at(0).at(0).toString(), QString("ann"));
+        QCOMPARE(searches.at(0).at(1).toUInt(), 77u);
+        QCOMPARE(searches.at(0).at(2).toString(), QString("jazz"));
+        QCOMPARE(DNetState::Text(DNetKeys::parentUser), firstName);
+        QCOMPARE(Count(DNetTypes::dnetParentCandidate), 0);
+
+        QVERIFY(ServerHasAllSentSoFar());
+        // One relayed link request per user tried: the repeated name was skipped.
+        QCOMPARE(central->MessagesWithCode(18).size(), 2);
+        QCOMPARE(LastField(126, false), QVariant(6));
+        QCOMPARE(LastField(127, true), QVariant("abc"));
+        // The server's flag says "still looking for a parent".
+        QCOMPARE(LastField(71, false), QVariant(0));
+    }
+
+    void relaysWhatComesDown_data()
+    {
+        QTest::addColumn<bool>("fromServer");
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<QByteArray>("relayed");
+        QTest::addColumn<bool>("answered");
+        const QByteArray search = Search("bob", 5, "blues");
+        const QByteArray other = Message(3, quint32(50)) + "tail";
+        QTest::newRow("search from the parent") << false << search << search << true;
+        QTest::newRow("search from the server") << true << search << search << true;
+        QTest::newRow("bytes after the query")
+            << false << search + "\x01\x02" << search + "\x01\x02" << true;
+        QTest::newRow("other inner code, relayed only") << false << other << other << false;
+        QTest::newRow("level 7 from the parent") << false << Level(7) << Level(8) << false;
+        QTest::newRow("level from the server, dropped")
+            << true << Level(7) << QByteArray() << false;
+        QTest::newRow("leader from the parent") << false << Leader("zed") << Leader("zed") << false;
+        QTest::newRow("unknown code, dropped")
+            << false << Message(9, qint32(1)) << QByteArray() << false;
+    }
+
+    void relaysWhatComesDown()
+    {
+        QFETCH(bool, fromServer);
+        QFETCH(QByteArray, message);
+        QFETCH(QByteArray, relayed);
+        QFETCH(bool, answered);
+        FakePeer* parent = AdoptParent();
+        QVERIFY(parent);
+        FakePeer* child = NewChild();
+        QVERIFY(child);
+        QVERIFY(child->WaitForFrames(1));
+        child->received.clear();
+        QSignalSpy searches(manager, &DNetManager::DNetSearchRequest);
+
+        if (fromServer)
+        {
+            central->SendRaw(ServerBytes::Message(93, message));
+            QVERIFY(ServerTestSetup::Settle(*server, *central));
+        }
+        else
+            parent->SendRaw(Frame(message));
+        const QByteArray marker = Message(3, quint32(50)) + "end";
+        parent->SendRaw(Frame(marker));
+        QTRY_VERIFY(child->received.endsWith(Frame(marker)));
+        QCOMPARE(child->received,
+                 (relayed.isEmpty() ? QByteArray() : Frame(relayed)) + Frame(marker));
+        QCOMPARE(searches.size(), answered ? 1 : 0);
+        QVERIFY(parent->IsConnected());
+    }
+
+    void losesTheParentOnABadFrame_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("frame over 10 MiB") << QByteArray::fromHex("0100a000") + "xx";
+        QTest::newRow("empty frame") << Frame(QByteArray());
+        QTest::newRow("query cut short") << Frame(Search("bob", 5, "blues").chopped(2));
+    }
+
+    void losesTheParentOnABadFrame()
+    {
+        QFETCH(QByteArray, bytes);
+        FakePeer* parent = AdoptParent(3);
+        QVERIFY(parent);
+        QCOMPARE(DNetState::Text(DNetKeys::level), QString("4"));
+        central->ClearMessages();
+        parent->SendRaw(bytes);
+        QVERIFY(parent->WaitForClose());
+        QTRY_VERIFY(!DNetState::Has(DNetKeys::parentUser));
+        QVERIFY(!DNetState::Has(DNetKeys::level));
+        QVERIFY(!DNetState::Has(DNetKeys::groupLeader));
+        QVERIFY(ServerHasAllSentSoFar());
+        QCOMPARE(LastField(71, false), QVariant(1));
+        QCOMPARE(LastField(126, false), QVariant(-1));
+        QCOMPARE(LastField(127, true), QVariant(""));
+    }
+
+    void dropsAParentSilentForOverAMinute_data()
+    {
+        QTest::addColumn<int>("silentSeconds");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("60 seconds") << 60 << true;
+        QTest::newRow("61 seconds") << 61 << false;
+    }
+
+    void dropsAParentSilentForOverAMinute()
+    {
+        QFETCH(int, silentSeconds);
+        QFETCH(bool, kept);
+        FakePeer* parent = AdoptParent();
+        QVERIFY(parent);
+        manager->CheckParentSilence(QDateTime::currentDateTime().addSecs(silentSeconds));
+        QTRY_COMPARE(DNetState::Has(DNetKeys::parentUser), kept);
+        if (kept)
+            parent->Close();
+        else
+            QVERIFY(parent->WaitForClose());
+    }
+
+    void reportsThePlaceAgainAtLogin()
+    {
+        QVERIFY(AdoptParent(1));
+        central->ClearMessages();
+        manager->OnConnected();
+        QVERIFY(ServerHasAllSentSoFar());
+        QCOMPARE(LastField(71, false), QVariant(0));
+        QCOMPARE(LastField(126, false), QVariant(2));
+        QCOMPARE(LastField(127, true), QVariant(""));
+        QCOMPARE(central->MessagesWithCode(129).size(), 0);
+    }
+};
+
+QTEST_MAIN(TreeTest)
+#include "tst_tree.moc"
