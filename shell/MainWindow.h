@@ -192,4 +192,9 @@ private:
     void InitRoomsPage();
     void InitChatsPage();
     void OpenPrivateChat(const QString& user);
+
+    // The Users page, reached through the view hooks
+    void CreateUsersPage();
+    void InitUserList();
+    void InitUserNotes();
 };
