@@ -16,6 +16,13 @@ AddUserDialog::AddUserDialog(QWidget* parent) : QDialog(parent), ui(new Ui_AddUs
         connect(gp_server, &Server::AddUserResponse, this, &AddUserDialog::OnAddUserResponse);
 }
 
+void AddUserDialog::ShowStatus(const QString& text)
+{
+    ui->statusEdit->setText(text);
+    // A message wider than the line shows from its start.
+    ui->statusEdit->setCursorPosition(0);
+}
+
 AddUserDialog::~AddUserDialog()
 {
     delete ui;
@@ -26,21 +33,21 @@ void AddUserDialog::OnAddUserClicked()
     const QString name = ui->userNameEdit->text().trimmed();
     if (name.isEmpty())
     {
-        ui->statusEdit->setText(tr("User name must not be empty."));
+        ShowStatus(tr("User name must not be empty."));
         return;
     }
     if (!gp_server || !gp_server->IsConnected())
     {
-        ui->statusEdit->setText(tr("Must be online to add a user to your list."));
+        ShowStatus(tr("Must be online to add a user to your list."));
         return;
     }
     ItemPtr existing = d.GetType(user)->HasItem(Value(name));
     if (!existing.IsNull() && existing.IsConnected(inUserList))
     {
-        ui->statusEdit->setText(tr("User already in list."));
+        ShowStatus(tr("User already in list."));
         return;
     }
-    ui->statusEdit->setText(tr("Adding user..."));
+    ShowStatus(tr("Adding user..."));
     ui->userNameEdit->setReadOnly(true);
     ui->addFriendButton->setEnabled(false);
     pendingAddUser = name;
@@ -56,11 +63,11 @@ void AddUserDialog::OnAddUserResponse(QString i_user, bool i_exists)
     pendingAddUser.clear();
     if (!i_exists)
     {
-        ui->statusEdit->setText(tr("User name does not exist."));
+        ShowStatus(tr("User name does not exist."));
         return;
     }
     ItemPtr userItem = d.GetType(user)->GetItem(Value(i_user));
     if (!userItem.IsConnected(inUserList))
         userItem.NewItem(inUserList);
-    ui->statusEdit->setText(tr("User added to list."));
+    ShowStatus(tr("User added to list."));
 }

@@ -20,6 +20,8 @@ public slots:
     void OnAddUserResponse(QString i_user, bool i_exists);
 
 private:
+    void ShowStatus(const QString& text);
+
     Ui_AddUserDialog* ui;
     QString pendingAddUser;
 };
