@@ -113,6 +113,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     mainWindow = this;
     ui->setupUi(this);
     CreateChatPages();
+    CreateUsersPage();
     SetApplicationIcon(":/icons/offline_icon");
     ui->sharedFoldersList->setColumnWidth(0, 400);
     ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});
@@ -226,6 +227,7 @@ void MainWindow::Init()
             &MainWindow::OnCodePageSelected);
 
     InitPagesBeforeLoad();
+    InitUserList();
     LoadData();
     ShowDiagnosticsTab(Settings::IsYes("show_diagnostics"));
     InitRoomsPage();
@@ -258,6 +260,7 @@ void MainWindow::Init()
     connect(&timerManager->fiveMinuteTimer, &QTimer::timeout, this, &MainWindow::EveryFiveMinutes);
     connect(&timerManager->hourTimer, &QTimer::timeout, this, &MainWindow::EveryHour);
     connect(&trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayIconActivated);
+    InitUserNotes();
     activateWindow();
     raise();
     RegisterWidgetForTabFocus(ui->usernameEdit, 1);

@@ -193,4 +193,9 @@ private:
     void InitRoomsPage();
     void InitChatsPage();
     void OpenPrivateChat(const QString& user);
+
+    // The Users page, reached through the view hooks
+    void CreateUsersPage();
+    void InitUserList();
+    void InitUserNotes();
 };

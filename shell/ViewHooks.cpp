@@ -7,4 +7,12 @@ void (*initRooms)() = nullptr;
 void (*initChats)() = nullptr;
 void (*privateChat)(const QString&, const QString&) = nullptr;
 void (*openChat)(const QString&) = nullptr;
+void (*createUsersPage)(QWidget*) = nullptr;
+void (*initUserList)() = nullptr;
+void (*initUserNotes)() = nullptr;
+QWidget* (*userInfo)(const QString&) = nullptr;
+void (*userGroups)(const QString&) = nullptr;
+void (*userNote)(const QString&) = nullptr;
+void (*browseUser)(const QString&) = nullptr;
+void (*uploadToUser)(const QString&) = nullptr;
 } // namespace ViewHooks

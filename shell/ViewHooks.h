@@ -19,4 +19,16 @@ extern void (*initChats)();
 extern void (*privateChat)(const QString& user, const QString& text);
 // Opens and focuses the private chat with the user.
 extern void (*openChat)(const QString& user);
+
+// The user views: the Users page, its start-up before and after the load, and the windows the
+// per-user menu opens. The returned widget is the user's information page.
+extern void (*createUsersPage)(QWidget* usersTab);
+extern void (*initUserList)();
+extern void (*initUserNotes)();
+extern QWidget* (*userInfo)(const QString& user);
+extern void (*userGroups)(const QString& user);
+extern void (*userNote)(const QString& user);
+// Browsing a user's files and pushing files to a user; the menu offers them once set.
+extern void (*browseUser)(const QString& user);
+extern void (*uploadToUser)(const QString& user);
 } // namespace ViewHooks

@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "MainWindow.h"
 #include "RoomViews.h"
+#include "UserViews.h"
 
 int main(int argc, char** argv)
 {
@@ -14,6 +15,7 @@ int main(int argc, char** argv)
         QApplication::setStyle(style);
 
     RoomViews::Install();
+    UserViews::Install();
     MainWindow window;
     // The desktop's session save at logout writes the store and closes nothing.
     QObject::connect(&application, &Application::SaveRequested, &window, &MainWindow::SaveData);

@@ -32,6 +32,7 @@
 #include "RoomViews.h"
 #include "Server.h"
 #include "Settings.h"
+#include "UserViews.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -127,6 +128,7 @@ int main(int argc, char** argv)
     answering.start(20);
 
     RoomViews::Install();
+    UserViews::Install();
     auto* window = new MainWindow;
     MainWindow::SetServerAddressForTesting("127.0.0.1", arguments[1].toUShort());
     MainWindow::SetVersionFileUrlForTesting(QUrl(arguments[3]));

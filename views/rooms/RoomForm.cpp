@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QDesktopServices>
+#include <QMenu>
 #include <QTimer>
 #include <QUrl>
 
@@ -18,7 +19,9 @@
 #include "ServerTypes.h"
 #include "SizeManager.h"
 #include "TabFocus.h"
+#include "UserMenuOptions.h"
 #include "ViewAddress.h"
+#include "ViewHooks.h"
 #include "WindowTypes.h"
 #include "ui_RoomForm.h"
 
@@ -133,6 +136,9 @@ RoomForm::RoomForm(const QString& room, QWidget* parent)
     connect(ui->chatView, &QTextBrowser::anchorClicked, this, &RoomForm::OnURLClicked);
     connect(ui->userList, &QTreeWidget::itemDoubleClicked, this,
             &RoomForm::OnUserItemDoubleClicked);
+    connect(ui->userList, &QTreeWidget::itemClicked, this, &RoomForm::OnUserItemClicked);
+    connect(ui->userList, &QTreeWidget::customContextMenuRequested, this,
+            &RoomForm::OnUserListContextMenuRequested);
 
     // Users already in the room (a page made again after the store knew them).
     for (ItemPtr member : roomItem.GetItems(user))
@@ -395,4 +401,24 @@ void RoomForm::OnUserItemDoubleClicked(QTreeWidgetItem* ip_item, int)
 {
     if (ip_item && chatsForm)
         chatsForm->OpenChatForm(ip_item->text(nameColumn));
+}
+
+void RoomForm::OnUserItemClicked(QTreeWidgetItem* ip_item, int i_column)
+{
+    if (!ip_item || i_column != noteColumn || !ViewHooks::userNote)
+        return;
+    const QString name = ip_item->text(nameColumn);
+    ItemPtr userItem = d.GetType(user)->HasItem(Value(name));
+    if (!userItem.IsNull() && userItem.IsConnected(WindowTypes::userNote))
+        ViewHooks::userNote(name);
+}
+
+void RoomForm::OnUserListContextMenuRequested(const QPoint& i_point)
+{
+    QTreeWidgetItem* row = ui->userList->itemAt(i_point);
+    if (!row)
+        return;
+    QMenu menu;
+    UserMenuOptions options(&menu, row->text(nameColumn));
+    menu.exec(ui->userList->viewport()->mapToGlobal(i_point));
 }

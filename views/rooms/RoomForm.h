@@ -57,6 +57,8 @@ public slots:
     void OnDisconnected();
     void OnURLClicked(const QUrl& i_url);
     void OnUserItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
+    void OnUserItemClicked(QTreeWidgetItem* ip_item, int i_column);
+    void OnUserListContextMenuRequested(const QPoint& i_point);
 
 private:
     ItemPtr RoomItem() const;
