@@ -30,6 +30,7 @@
 #include "Server.h"
 #include "ServerTypes.h"
 #include "Settings.h"
+#include "SharedFoldersManager.h"
 #include "SizeManager.h"
 #include "TabFocus.h"
 #include "TimerManager.h"
@@ -136,6 +137,8 @@ MainWindow::~MainWindow()
     g_showIsOver = true;
     if (gp_server)
         gp_server->Disconnect();
+    // Its destructor stops and waits for the scanner thread.
+    delete sharedFoldersManager;
     delete delayedInvoker;
     delete peerMessenger;
     delete server;
@@ -198,6 +201,7 @@ void MainWindow::Init()
     new PeerMessenger;
     WindowTypes::DeclareWishListAndNotes();
     new DelayedInvoker;
+    new SharedFoldersManager(this);
     InitTrayIcon();
     WindowTypes::DeclareUserChatWidget();
     ConnectPrivateChat();
@@ -254,6 +258,8 @@ void MainWindow::Init()
     connect(&trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayIconActivated);
     activateWindow();
     raise();
+    // The first walk of the shared folders, after the load brought the roots back.
+    sharedFoldersManager->Init();
     RegisterWidgetForTabFocus(ui->usernameEdit, 1);
     RegisterWidgetForTabFocus(ui->sharedFoldersList, 1);
     InitChatsPage();
@@ -376,9 +382,13 @@ void MainWindow::EveryHour()
 
 void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
 {
-    // "share_folder" and "rescan_shares" wait for the shared folders manager and its dialog;
-    // the "user" set's other commands wait for the user and browse views.
-    if (i_action == "set_download_folder")
+    // "share_folder" waits for its dialog; the "user" set's other commands wait for the user and
+    // browse views.
+    if (i_action == "rescan_shares")
+    {
+        sharedFoldersManager->RescanShares();
+    }
+    else if (i_action == "set_download_folder")
     {
         ChooseDownloadFolder();
     }
