@@ -178,6 +178,9 @@ SharedFoldersManager::~SharedFoldersManager()
 
 void SharedFoldersManager::DeclareTypes(Data& store)
 {
+    // A manager made again in the same store (a restart of the shares alone) finds them there.
+    if (store.HasType(sharedFolder))
+        return;
     for (const TypeRow& row : typeRows)
         store.NewType(row.name, row.primacy, row.isNull, true);
     for (const RelationRow& row : relationRows)
