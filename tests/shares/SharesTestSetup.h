@@ -38,7 +38,7 @@ inline bool WriteFile(const QString& path, const QByteArray& bytes)
 }
 
 // Every shared file as "folder/name size", sorted.
-inline QStringList Snapshot()
+inline QStringList SharedFiles()
 {
     using namespace SharesTypes;
     QStringList files;
