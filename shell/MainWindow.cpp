@@ -31,6 +31,7 @@
 #include "Server.h"
 #include "ServerTypes.h"
 #include "Settings.h"
+#include "SharedFoldersManager.h"
 #include "SizeManager.h"
 #include "TabFocus.h"
 #include "TimerManager.h"
@@ -139,6 +140,8 @@ MainWindow::~MainWindow()
     g_showIsOver = true;
     if (gp_server)
         gp_server->Disconnect();
+    // Its destructor stops and waits for the scanner thread.
+    delete sharedFoldersManager;
     delete delayedInvoker;
     delete dnetManager;
     delete peerMessenger;
@@ -203,6 +206,7 @@ void MainWindow::Init()
     WindowTypes::DeclareWishListAndNotes();
     new DelayedInvoker;
     new DNetManager;
+    new SharedFoldersManager(this);
     InitTrayIcon();
     WindowTypes::DeclareUserChatWidget();
     ConnectPrivateChat();
@@ -263,6 +267,8 @@ void MainWindow::Init()
     InitUserNotes();
     activateWindow();
     raise();
+    // The first walk of the shared folders, after the load brought the roots back.
+    sharedFoldersManager->Init();
     RegisterWidgetForTabFocus(ui->usernameEdit, 1);
     RegisterWidgetForTabFocus(ui->sharedFoldersList, 1);
     InitChatsPage();
@@ -385,9 +391,13 @@ void MainWindow::EveryHour()
 
 void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
 {
-    // "share_folder" and "rescan_shares" wait for the shared folders manager and its dialog;
-    // the "user" set's other commands wait for the user and browse views.
-    if (i_action == "set_download_folder")
+    // "share_folder" waits for its dialog; the "user" set's other commands wait for the user and
+    // browse views.
+    if (i_action == "rescan_shares")
+    {
+        sharedFoldersManager->RescanShares();
+    }
+    else if (i_action == "set_download_folder")
     {
         ChooseDownloadFolder();
     }

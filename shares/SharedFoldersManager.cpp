@@ -1,0 +1,319 @@
+#include "SharedFoldersManager.h"
+
+#include "DNetManager.h"
+#include "Data.h"
+#include "DataSaver.h"
+#include "GeneralFunctions.h"
+#include "Log.h"
+#include "PeerMessenger.h"
+#include "PeerTypes.h"
+#include "Server.h"
+#include "ServerTypes.h"
+#include "Settings.h"
+#include "SharesTypes.h"
+#include "UploadQueue.h"
+
+SharedFoldersManager* sharedFoldersManager = nullptr;
+
+namespace {
+using namespace SharesTypes;
+
+struct TypeRow
+{
+    const char* name;
+    Primacy primacy;
+    bool isNull;
+};
+
+struct RelationRow
+{
+    const char* a;
+    const char* b;
+    OneOrMany bPerA;
+    OneOrMany aPerB;
+    bool owner;
+};
+
+const TypeRow typeRows[] = {
+    {sharedFolder, PrimacyRoot, false},
+    {sharedFile, PrimacyIntermediate, true},
+    {sharedFileName, PrimacyIntermediate, false},
+    {sharedFileLowercaseName, PrimacyLeaf, false},
+    {sharedFileFolder, PrimacyIntermediate, false},
+    {sharedFileFolderLowercaseName, PrimacyLeaf, false},
+    {sharedFileSize, PrimacyLeaf, false},
+    {sharedPublic, PrimacyLeaf, true},
+    {sharedUserlist, PrimacyLeaf, true},
+    {isScanned, PrimacyLeaf, true},
+    {sharedFolderId, PrimacyLeaf, false},
+    {userShare, PrimacyRoot, true},
+    {userShareFolder, PrimacyIntermediate, true},
+    {userShareFolderParent, PrimacyIntermediate, true},
+    {userShareFolderChild, PrimacyIntermediate, true},
+    {userShareFolderName, PrimacyLeaf, false},
+    {userShareFile, PrimacyIntermediate, true},
+    {userShareFileName, PrimacyLeaf, false},
+    {searchToken, PrimacyLeaf, false},
+    {unshared, PrimacyLeaf, true},
+};
+
+const RelationRow relationRows[] = {
+    {sharedFolder, sharedFileFolder, Many, Many, false},
+    {sharedFileFolder, sharedFile, Many, One, true},
+    {sharedFileFolder, sharedFileFolderLowercaseName, One, Many, false},
+    {sharedFile, sharedFileName, One, Many, false},
+    {sharedFileName, sharedFileLowercaseName, One, Many, false},
+    {sharedFile, sharedFileSize, One, Many, false},
+    {sharedFolder, sharedPublic, One, Many, false},
+    {sharedFolder, sharedUserlist, One, Many, false},
+    {sharedFileFolder, isScanned, One, Many, false},
+    {sharedFile, isScanned, One, Many, false},
+    {sharedFolder, ServerTypes::userListGroup, Many, Many, false},
+    {sharedFolder, sharedFolderId, One, One, false},
+    {sharedFile, PeerTypes::mpegVersion, One, Many, false},
+    {sharedFile, PeerTypes::channelMode, One, Many, false},
+    {sharedFile, PeerTypes::audioFrequency, One, Many, false},
+    {sharedFile, PeerTypes::bitrateMode, One, Many, false},
+    {sharedFile, PeerTypes::bitrate, One, Many, false},
+    {userShare, ServerTypes::user, One, One, false},
+    {userShare, userShareFolder, Many, One, true},
+    {userShareFolder, userShareFolderName, One, Many, false},
+    {userShareFolder, userShareFile, Many, One, true},
+    {userShareFolder, userShareFolderParent, One, One, false},
+    {userShareFolder, userShareFolderChild, Many, One, false},
+    {userShareFolderParent, userShareFolderChild, One, One, false},
+    {userShareFile, userShareFileName, One, Many, false},
+    {userShareFile, PeerTypes::fileSize, One, Many, false},
+    {userShareFile, PeerTypes::bitrateMode, One, Many, false},
+    {userShareFile, PeerTypes::bitrate, One, Many, false},
+    {userShareFile, PeerTypes::lengthSeconds, One, Many, false},
+    {searchToken, sharedFile, Many, Many, false},
+    {ServerTypes::user, unshared, One, Many, false},
+};
+
+void RegisterSavedTypes()
+{
+    if (!dataSaver)
+        return;
+    dataSaver->AddSavedType(sharedFolder);
+    for (const char* type : {sharedPublic, sharedUserlist, sharedFolderId})
+        dataSaver->AddSavedByConnectionType(type, sharedFolder);
+    dataSaver->AddSavedType(isScanned);
+    dataSaver->AddSavedByConnectionType(sharedFile, sharedFileFolder);
+    dataSaver->AddSavedByConnectionType(sharedFileFolder, sharedFolder);
+    for (const char* type :
+         {sharedFileName, sharedFileSize, PeerTypes::mpegVersion, PeerTypes::channelMode,
+          PeerTypes::audioFrequency, PeerTypes::bitrateMode, PeerTypes::bitrate})
+        dataSaver->AddSavedByConnectionType(type, sharedFile);
+    dataSaver->AddSavedType(unshared);
+    dataSaver->AddSavedByConnectionType(ServerTypes::user, unshared);
+}
+
+ItemPtr Mark(const char* type)
+{
+    return d.GetType(type)->GetGlobalNullItem();
+}
+
+ItemPtr ExistingUser(const QString& name)
+{
+    return d.GetType(ServerTypes::user)->HasItem(Value(name));
+}
+
+// Separators read alike and doubled ones as one, case kept: how a path is compared exactly.
+QString PlainSeparators(QString path)
+{
+    path.replace('\\', '/');
+    QString folded;
+    folded.reserve(path.size());
+    for (QChar character : path)
+        if (character != '/' || !folded.endsWith('/'))
+            folded.append(character);
+    return folded;
+}
+} // namespace
+
+SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
+{
+    sharedFoldersManager = this;
+    DeclareTypes(d);
+    RegisterSavedTypes();
+    Listen(d.GetType(sharedFileName)->itemAdded, this,
+           &SharedFoldersManager::OnSharedFileNameAdded);
+    Listen(d.GetType(sharedFileFolder)->itemAdded, this,
+           &SharedFoldersManager::OnSharedFileFolderAdded);
+    Settings::Set(SharesSettings::sharedFolderCounter, "1");
+
+    scannerThread.start();
+    scanner.moveToThread(&scannerThread);
+    if (peerMessenger)
+    {
+        peerMessenger->SetSharesProvider(this);
+        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
+                &SharedFoldersManager::OnFilesInFoldersRequested);
+    }
+    connect(this, &SharedFoldersManager::MP3ScanRequired, &scanner,
+            &FileScanner::OnMP3ScanRequired);
+    connect(&scanner, &FileScanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
+    if (gp_server)
+    {
+        connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
+        connect(gp_server, &Server::ReceivedUserStats, this,
+                &SharedFoldersManager::OnReceivedUserStats);
+        connect(gp_server, &Server::DirectFileSearch, this,
+                &SharedFoldersManager::OnDirectFileSearch);
+    }
+    connect(&scanner, &FileScanner::FoldersScanned, this,
+            &SharedFoldersManager::OnFoldersRescanned);
+    // Direct, so that a search is answered here before the network relays it further down.
+    if (dnetManager)
+        connect(dnetManager, &DNetManager::DNetSearchRequest, this,
+                &SharedFoldersManager::OnDNetSearchRequest, Qt::DirectConnection);
+}
+
+SharedFoldersManager::~SharedFoldersManager()
+{
+    scanner.Quit();
+    scannerThread.exit(0);
+    scannerThread.wait();
+    if (peerMessenger)
+        peerMessenger->SetSharesProvider(nullptr);
+    if (sharedFoldersManager == this)
+        sharedFoldersManager = nullptr;
+}
+
+void SharedFoldersManager::DeclareTypes(Data& store)
+{
+    // A manager made again in the same store (a restart of the shares alone) finds them there.
+    if (store.HasType(sharedFolder))
+        return;
+    for (const TypeRow& row : typeRows)
+        store.NewType(row.name, row.primacy, row.isNull, true);
+    for (const RelationRow& row : relationRows)
+        store.GetType(row.a)->RelateToType(store.GetType(row.b), row.aPerB, row.bPerA, row.owner);
+}
+
+ItemSet SharedFoldersManager::GetUserSharedFolders(const QString& user)
+{
+    ItemPtr userItem = ExistingUser(user);
+    if (userItem.IsConnected(unshared))
+        return ItemSet();
+    ItemSet roots = Mark(sharedPublic).GetItems(sharedFolder);
+    ItemPtr listed = userItem[ServerTypes::inUserList];
+    if (listed.IsNull())
+        return roots;
+    roots.Add(Mark(sharedUserlist).GetItems(sharedFolder));
+    for (ItemPtr group : listed.GetItems(ServerTypes::userListGroup))
+        roots.Add(group.GetItems(sharedFolder));
+    return roots;
+}
+
+bool SharedFoldersManager::IsFileSharedWithUser(ItemPtr file, const QString& user)
+{
+    ItemPtr userItem = d.GetType(ServerTypes::user)->GetItem(Value(user));
+    if (userItem.IsConnected(unshared) || file.IsNull())
+        return false;
+    const ItemSet roots = file[sharedFileFolder].GetItems(sharedFolder);
+    if (!roots.Connected(sharedPublic).Empty())
+        return true;
+    ItemPtr listed = userItem[ServerTypes::inUserList];
+    if (listed.IsNull())
+        return false;
+    if (!roots.Connected(sharedUserlist).Empty())
+        return true;
+    for (ItemPtr group : listed.GetItems(ServerTypes::userListGroup))
+        if (!roots.Connected(group).Empty())
+            return true;
+    return false;
+}
+
+bool SharedFoldersManager::IsUserAddressUnshared(const QString& user)
+{
+    ItemPtr userItem = d.GetType(ServerTypes::user)->GetItem(Value(user));
+    ItemPtr address = userItem[PeerTypes::userAddress];
+    if (address.IsNull())
+        return false;
+    return !address.GetItems(ServerTypes::user).Connected(unshared).Empty();
+}
+
+void SharedFoldersManager::OnUserAddress(ItemPtr user)
+{
+    if (user.IsConnected(unshared) || !IsUserAddressUnshared(user.AsString()))
+        return;
+    if (uploadQueue)
+        uploadQueue->UnshareUser(user.AsString());
+    else
+        user.NewItem(unshared);
+}
+
+void SharedFoldersManager::RemoveUserShare(const QString& user)
+{
+    ItemPtr share = ExistingUser(user)[userShare];
+    if (share.IsNull())
+        return;
+    for (ItemPtr folder : share.GetItems(userShareFolder))
+        folder.GetItems(userShareFile).Remove();
+    share.GetItems(userShareFolder).Remove();
+    share.Remove();
+    d.RemoveDisconnectedItems();
+}
+
+QString SharedFoldersManager::GetAbsoluteFileName(QString path)
+{
+    return PlainSeparators(path.toLower());
+}
+
+ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path)
+{
+    const std::string lookup = GetAbsoluteFileName(path).toStdString();
+    ItemPtr name = d.GetType(sharedFileLowercaseName)->HasItem(Value(GetFileName(lookup)));
+    ItemPtr folder = d.GetType(sharedFileFolderLowercaseName)->HasItem(Value(GetFolder(lookup)));
+    if (name.IsNull() || folder.IsNull())
+        return ItemPtr();
+    const ItemSet folders = folder.GetItems(sharedFileFolder);
+    const QString exact = PlainSeparators(path);
+    ItemPtr found;
+    for (ItemPtr file : name.GetItems(sharedFileName).GetItems(sharedFile))
+    {
+        ItemPtr fileFolder = file[sharedFileFolder];
+        if (!folders.Contains(fileFolder))
+            continue;
+        // Names that differ only in case are different files: the exact spelling wins.
+        if (PlainSeparators(fileFolder.AsString() + "/" + file[sharedFileName].AsString()) == exact)
+            return file;
+        if (found.IsNull())
+            found = file;
+    }
+    return found;
+}
+
+QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr file)
+{
+    QString text;
+    ItemPtr bitrate = file[PeerTypes::bitrate];
+    if (!bitrate.IsNull())
+        text += QString::number(bitrate.AsInt());
+    const std::string mode = file[PeerTypes::bitrateMode].AsStdString();
+    if (mode == "vbr")
+        text += " VBR";
+    else if (mode == "cbr")
+        text += " CBR";
+    ItemPtr length = file[PeerTypes::lengthSeconds];
+    if (!length.IsNull())
+        text += ", " + FormatSeconds(length.AsInt());
+    return text;
+}
+
+void SharedFoldersManager::OnConnectedToServer()
+{
+    const int folders = static_cast<int>(d.GetType(sharedFileFolder)->ItemCount());
+    const int files = static_cast<int>(d.GetType(sharedFile)->ItemCount());
+    gp_server->SendFilesFolders(folders, files);
+    gp_server->GetUserStats(Settings::GetText(SharesSettings::username));
+}
+
+void SharedFoldersManager::OnReceivedUserStats(QString user, UserStats stats)
+{
+    if (user != Settings::GetText(SharesSettings::username))
+        return;
+    Settings::Set(SharesSettings::uploadSpeed, Value(int(stats.m_averageSpeed)));
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <unordered_map>
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include "AttributeTranslationTable.h"
+#include "DataHandler.h"
+#include "FileInfoMap.h"
+#include "FileScanner.h"
+#include "ItemPtr.h"
+#include "ItemSet.h"
+#include "MemStream.h"
+#include "SharesProvider.h"
+#include "UserStats.h"
+
+class Data;
+class UploadQueue;
+
+// Holds the user's own shares: the shared roots with their audiences, every folder and file found
+// under them, and the search index over their paths. It walks the disk (at start-up on its worker
+// thread, on request synchronously), answers searches from the server and the distributed network,
+// and builds the share lists and folder contents that peers ask for.
+class SharedFoldersManager : public QObject, public DataHandler, public SharesProvider
+{
+    Q_OBJECT
+
+public:
+    // A receiver refuses a result count above this.
+    static constexpr int maxSearchResults = 131072;
+
+    explicit SharedFoldersManager(QObject* parent = nullptr);
+    ~SharedFoldersManager() override;
+
+    // Declares the types and relations in the store; the constructor does it for `d`.
+    static void DeclareTypes(Data& store);
+    // Until a transfer engine is given, every search answer offers a free slot and no queue.
+    void SetUploadQueue(UploadQueue* queue) { uploadQueue = queue; }
+    FileScanner& Scanner() { return scanner; }
+
+    // Visibility.
+    ItemSet GetUserSharedFolders(const QString& user);
+    bool IsFileSharedWithUser(ItemPtr file, const QString& user);
+    bool IsUserAddressUnshared(const QString& user);
+    void RemoveUserShare(const QString& user);
+    static QString GetAbsoluteFileName(QString path);
+    ItemPtr GetSharedFileItem(const QString& path);
+    QString GetFileItemDisplayString(ItemPtr file);
+
+    // Scanning.
+    void Init();
+    ItemPtr AddSharedFolder(const QString& path);
+    void RescanShares();
+    void ScanSharedFolder(const QString& root, const QString& folder);
+
+    // The index.
+    static bool IsSearchTokenSeparator(QChar character);
+    void TokenizeSharedFile(ItemPtr file);
+
+    // Answering. ProcessSearch is the one entry for searches of both roads.
+    bool ProcessSearch(const QString& user, unsigned int token, const QString& query);
+    void GetSharedFilesAsUserShare(const QString& user, FileInfoMap& folders,
+                                   AttributeTranslationTable& table);
+    MemStream GetSharedFilesMessage(const QString& user) override;
+
+signals:
+    void MP3ScanRequired(QString path);
+    void SharedFilesRescanned(int added, int removed);
+    void SearchProcessed(QString query, bool answered);
+
+public slots:
+    void OnDNetSearchRequest(QString user, quint32 token, QString query);
+    void OnMP3Scanned(QString path, int mpegVersion, QString channelMode, int frequency, bool vbr,
+                      int bitrate);
+    void OnFilesInFoldersRequested(QString user, quint32 token, QString folder);
+    void OnConnectedToServer();
+    void OnReceivedUserStats(QString user, UserStats stats);
+    void OnDirectFileSearch(QString user, quint32 token, QString query);
+    void OnFoldersRescanned();
+
+private:
+    using FilesByName = std::unordered_map<std::string, ItemPtr>;
+
+    // Store handlers.
+    void OnUserAddress(ItemPtr user);
+    void OnSharedFileNameAdded(ItemPtr name);
+    void OnSharedFileFolderAdded(ItemPtr folder);
+
+    void AnswerSearch(const QString& user, quint32 token, const QString& query);
+    // Brings one listed file's item up to date; the file is found by its exact name among the
+    // folder's files, so names that differ only in case stay apart.
+    void UpdateFile(ItemPtr folder, FilesByName& unseen, const QString& name, qint64 size,
+                    const QString& path, bool countAdded);
+    static FilesByName FilesOf(ItemPtr folder);
+    bool IsFolderVisible(ItemPtr folder, const ItemSet& roots);
+    static FileInfo DescribeFile(ItemPtr file, const std::string& name, bool withAttributes);
+
+    QThread scannerThread;
+    FileScanner scanner;
+    int addedFileCount = 0;
+    int removedFileCount = 0;
+    std::set<QString> foldersBeingScanned;
+    // The roots given to the start-up walk while it runs; the merge leaves other roots alone.
+    QStringList startupRoots;
+    UploadQueue* uploadQueue = nullptr;
+};
+
+extern SharedFoldersManager* sharedFoldersManager;

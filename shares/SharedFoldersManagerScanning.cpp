@@ -1,0 +1,192 @@
+// Walking the shared folders and keeping their items up to date with the disk.
+#include "SharedFoldersManager.h"
+
+#include <QDir>
+
+#include "Data.h"
+#include "Log.h"
+#include "PeerTypes.h"
+#include "ServerTypes.h"
+#include "Settings.h"
+#include "SharesTypes.h"
+
+using namespace SharesTypes;
+
+namespace {
+QFileInfoList ListFolder(const QString& folder)
+{
+    return QDir(folder, QString(), QDir::Name | QDir::IgnoreCase,
+                QDir::Filters(FileScanner::listingFilter))
+        .entryInfoList();
+}
+
+ItemPtr ValuedItem(const char* type, const Value& value)
+{
+    return d.GetType(type)->GetItem(value);
+}
+} // namespace
+
+void SharedFoldersManager::Init()
+{
+    QStringList roots;
+    for (ItemPtr root : g(sharedFolder))
+        roots << root.AsString();
+    startupRoots = roots;
+    QMetaObject::invokeMethod(&scanner, [this, roots] { scanner.ScanFolders(roots); });
+
+    auto* user = new PathNode(&d, ServerTypes::user);
+    new PathNode(user, PeerTypes::userAddress, PathOnConnect);
+    d.AddPathHandler(user, this, &SharedFoldersManager::OnUserAddress);
+}
+
+SharedFoldersManager::FilesByName SharedFoldersManager::FilesOf(ItemPtr folder)
+{
+    FilesByName files;
+    for (ItemPtr file : folder.GetItems(sharedFile))
+        files.emplace(file[sharedFileName].AsStdString(), file);
+    return files;
+}
+
+void SharedFoldersManager::UpdateFile(ItemPtr folder, FilesByName& unseen, const QString& name,
+                                      qint64 size, const QString& path, bool countAdded)
+{
+    const Value sizeValue(static_cast<long long>(size));
+    ItemPtr file;
+    const auto known = unseen.find(name.toStdString());
+    if (known != unseen.end())
+    {
+        file = known->second;
+        unseen.erase(known);
+        if (file[sharedFileSize].AsInt64() != size)
+            file.Connect(ValuedItem(sharedFileSize, sizeValue));
+    }
+    else
+    {
+        file = folder.NewItem(sharedFile);
+        file.Connect(ValuedItem(sharedFileName, Value(name)));
+        file.Connect(ValuedItem(sharedFileSize, sizeValue));
+        if (countAdded)
+            ++addedFileCount;
+    }
+    if (FileScanner::IsMP3Name(name) && !file.IsConnected(isScanned))
+        emit MP3ScanRequired(path);
+    TokenizeSharedFile(file);
+}
+
+void SharedFoldersManager::OnFoldersRescanned()
+{
+    Log("Profiling", 1, "OnFoldersRescanned begin");
+    Type* roots = d.GetType(sharedFolder);
+    ItemPtr scannedMark = d.GetType(isScanned)->GetGlobalNullItem();
+    for (const auto& [root, folders] : scanner.Results())
+    {
+        ItemPtr rootItem = roots->HasItem(Value(root));
+        if (rootItem.IsNull())
+            continue;
+        for (const auto& [folder, files] : folders)
+        {
+            ItemPtr folderItem = ValuedItem(sharedFileFolder, Value(folder));
+            rootItem.Connect(folderItem);
+            folderItem.Connect(scannedMark);
+            FilesByName unseen = FilesOf(folderItem);
+            for (const auto& [name, info] : files)
+                UpdateFile(folderItem, unseen, name, info.size(), folder + "/" + name, false);
+            for (const auto& entry : unseen)
+                entry.second.Remove();
+        }
+    }
+    for (ItemPtr folder : g(sharedFileFolder))
+    {
+        if (folder.IsConnected(scannedMark))
+            continue;
+        // Roots shared while the walk ran were walked on their own; the walk knows nothing of them.
+        bool sharedSince = false;
+        for (ItemPtr root : folder.GetItems(sharedFolder))
+            sharedSince = sharedSince || !startupRoots.contains(root.AsString());
+        if (sharedSince)
+            continue;
+        folder.GetItems(sharedFile).Remove();
+        folder.Remove();
+    }
+    scanner.Results().clear();
+    scannedMark.Disconnect(sharedFileFolder);
+    startupRoots.clear();
+    Log("Profiling", 1, "OnFoldersRescanned end");
+}
+
+void SharedFoldersManager::ScanSharedFolder(const QString& root, const QString& folder)
+{
+    if (!FileScanner::IsUnderRoot(root, folder))
+        return;
+    if (!foldersBeingScanned.insert(folder).second)
+        return;
+    Log("Shared", 1, QString("Adding folder %1 as part of sharing %2").arg(folder, root));
+    ItemPtr folderItem = ValuedItem(sharedFileFolder, Value(folder));
+    ValuedItem(sharedFolder, Value(root)).Connect(folderItem);
+    FilesByName unseen = FilesOf(folderItem);
+    for (const QFileInfo& entry : ListFolder(folder))
+    {
+        if (entry.isFile())
+            UpdateFile(folderItem, unseen, entry.fileName(), entry.size(), entry.absoluteFilePath(),
+                       true);
+        else if (entry.isDir())
+            ScanSharedFolder(root, entry.absoluteFilePath());
+    }
+    for (const auto& entry : unseen)
+    {
+        entry.second.Remove();
+        ++removedFileCount;
+    }
+    foldersBeingScanned.erase(folder);
+}
+
+ItemPtr SharedFoldersManager::AddSharedFolder(const QString& path)
+{
+    ItemPtr existing = d.GetType(sharedFolder)->HasItem(Value(path));
+    if (!existing.IsNull())
+        return existing;
+    ItemPtr root = ValuedItem(sharedFolder, Value(path));
+    const int counter = Settings::GetText(SharesSettings::sharedFolderCounter).toInt();
+    Settings::Set(SharesSettings::sharedFolderCounter, Value(counter + 1));
+    root.Connect(ValuedItem(sharedFolderId,
+                            Value(QString("[%1]%2").arg(counter).arg(QDir(path).dirName()))));
+    ScanSharedFolder(path, path);
+    return root;
+}
+
+void SharedFoldersManager::RescanShares()
+{
+    addedFileCount = 0;
+    removedFileCount = 0;
+    for (ItemPtr root : g(sharedFolder))
+    {
+        root.Disconnect(sharedFileFolder);
+        ScanSharedFolder(root.AsString(), root.AsString());
+    }
+    for (ItemPtr folder : g(sharedFileFolder))
+    {
+        if (folder.IsConnected(sharedFolder))
+            continue;
+        const ItemSet files = folder.GetItems(sharedFile);
+        removedFileCount += static_cast<int>(files.Size());
+        files.Remove();
+        folder.Remove();
+    }
+    d.RemoveDisconnectedItems();
+    emit SharedFilesRescanned(addedFileCount, removedFileCount);
+}
+
+void SharedFoldersManager::OnMP3Scanned(QString path, int mpegVersion, QString channelMode,
+                                        int frequency, bool vbr, int bitrate)
+{
+    Log("MP3 Scanning", 1, QString("Scanned %1").arg(path));
+    ItemPtr file = GetSharedFileItem(path);
+    if (file.IsNull())
+        return;
+    file.Connect(ValuedItem(PeerTypes::mpegVersion, Value(mpegVersion)));
+    file.Connect(ValuedItem(PeerTypes::channelMode, Value(channelMode)));
+    file.Connect(ValuedItem(PeerTypes::audioFrequency, Value(frequency)));
+    file.Connect(ValuedItem(PeerTypes::bitrateMode, vbr ? "vbr" : "cbr"));
+    file.Connect(ValuedItem(PeerTypes::bitrate, Value(bitrate)));
+    file.NewItem(isScanned);
+}

@@ -1,0 +1,283 @@
+// The search index, search answers, and the share lists and folder contents for peers.
+#include "SharedFoldersManager.h"
+
+#include <functional>
+#include <map>
+#include <string>
+#include <unordered_map>
+
+#include "CompressedBody.h"
+#include "Data.h"
+#include "FolderContentsBody.h"
+#include "GeneralFunctions.h"
+#include "Log.h"
+#include "PeerFrame.h"
+#include "PeerMessageCode.h"
+#include "PeerMessenger.h"
+#include "PeerTypes.h"
+#include "SearchParser.h"
+#include "Settings.h"
+#include "ShareListBody.h"
+#include "SharesTypes.h"
+#include "UploadQueue.h"
+
+using namespace SharesTypes;
+
+namespace {
+// Room left in a frame for the compressed form of a body: deflate may add a little to data it
+// cannot shrink, and the code goes in front.
+constexpr int compressionHeadroom = 16384;
+
+bool IsPathSeparator(QChar character)
+{
+    return character == ' ' || character == '/' || character == '\\';
+}
+
+template <class IsSeparator>
+void ForEachWord(const QString& text, IsSeparator isSeparator,
+                 const std::function<void(const QString&)>& enter)
+{
+    int start = -1;
+    for (int at = 0; at < text.size(); ++at)
+    {
+        const bool separator = isSeparator(text[at]);
+        if (start < 0 && !separator)
+            start = at;
+        else if (start >= 0 && separator)
+        {
+            enter(text.mid(start, at - start));
+            start = -1;
+        }
+    }
+    if (start >= 0)
+        enter(text.mid(start));
+}
+
+std::string ListedName(std::string path)
+{
+    for (char& character : path)
+        if (character == '/')
+            character = '\\';
+    return path;
+}
+
+bool ContainsAny(const QString& text, const SearchParser::TokenSet& words)
+{
+    for (const QString& word : words)
+        if (text.contains(word))
+            return true;
+    return false;
+}
+
+bool ContainsAll(const QString& text, const SearchParser::TokenSet& words)
+{
+    for (const QString& word : words)
+        if (!text.contains(word))
+            return false;
+    return true;
+}
+} // namespace
+
+bool SharedFoldersManager::IsSearchTokenSeparator(QChar character)
+{
+    const ushort code = character.unicode();
+    if (code > 0xFF)
+        return true;
+    if (code >= 0x80)
+        return false;
+    const bool wordCharacter = (code >= '0' && code <= '9') || (code >= 'a' && code <= 'z') ||
+                               (code >= 'A' && code <= 'Z');
+    return !wordCharacter;
+}
+
+void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
+{
+    const QString text =
+        (file[sharedFileFolder].AsString() + "\\" + file[sharedFileName].AsString()).toLower();
+    Type* tokens = d.GetType(searchToken);
+    const auto enter = [&](const QString& word) { file.Connect(tokens->GetItem(Value(word))); };
+    ForEachWord(text, &SharedFoldersManager::IsSearchTokenSeparator, enter);
+    ForEachWord(text, IsPathSeparator, enter);
+}
+
+void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
+{
+    folder.Connect(d.GetType(sharedFileFolderLowercaseName)
+                       ->GetItem(Value(GetAbsoluteFileName(folder.AsString()))));
+}
+
+void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr name)
+{
+    name.Connect(
+        d.GetType(sharedFileLowercaseName)->GetItem(Value(GetAbsoluteFileName(name.AsString()))));
+}
+
+void SharedFoldersManager::OnDirectFileSearch(QString user, quint32 token, QString query)
+{
+    AnswerSearch(user, token, query);
+}
+
+void SharedFoldersManager::OnDNetSearchRequest(QString user, quint32 token, QString query)
+{
+    AnswerSearch(user, token, query);
+}
+
+void SharedFoldersManager::AnswerSearch(const QString& user, quint32 token, const QString& query)
+{
+    if (user == Settings::GetText(SharesSettings::username))
+        return;
+    emit SearchProcessed(query, ProcessSearch(user, token, query));
+}
+
+FileInfo SharedFoldersManager::DescribeFile(ItemPtr file, const std::string& name,
+                                            bool withAttributes)
+{
+    FileInfo info;
+    info.name = name;
+    info.size = file[sharedFileSize].AsInt64();
+    if (!withAttributes || GetFileExtension(name) != "mp3")
+        return info;
+    info.attributes.extension = "mp3";
+    ItemPtr bitrate = file[PeerTypes::bitrate];
+    if (!bitrate.IsNull())
+        info.attributes.pairs.emplace_back(AttributeMap::Bitrate, bitrate.AsInt());
+    ItemPtr mode = file[PeerTypes::bitrateMode];
+    if (!mode.IsNull())
+        info.attributes.pairs.emplace_back(AttributeMap::BitrateMode,
+                                           mode.AsStdString() == "vbr" ? 1 : 0);
+    return info;
+}
+
+bool SharedFoldersManager::IsFolderVisible(ItemPtr folder, const ItemSet& roots)
+{
+    for (ItemPtr root : folder.GetItems(sharedFolder))
+        if (roots.Contains(root))
+            return true;
+    return false;
+}
+
+bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token,
+                                         const QString& query)
+{
+    if (Settings::IsYes(SharesSettings::finishUploadsAndQuit, Settings::runtime))
+        return false;
+    SearchParser parser;
+    if (!parser.SetSearchText(query) || parser.GetIncludedTokenSet().empty())
+        return false;
+    Type* tokenType = d.GetType(searchToken);
+    ItemSet tokens;
+    bool longEnough = false;
+    for (const QString& word : parser.GetIncludedTokenSet())
+    {
+        ItemPtr tokenItem = tokenType->HasItem(Value(word));
+        if (tokenItem.IsNull())
+            return false;
+        tokens.Insert(tokenItem);
+        longEnough = longEnough || word.size() > 2;
+    }
+    if (!longEnough)
+        return false;
+    const ItemSet roots = GetUserSharedFolders(user);
+    if (roots.Empty())
+        return false;
+
+    std::map<std::string, FileInfo> records;
+    std::unordered_map<Item*, bool> visibleFolders;
+    d.GetItemSubset(tokens, sharedFile).ForEach([&](ItemPtr file) {
+        ItemPtr name = file[sharedFileName];
+        const QString lowerName = name.AsString().toLower();
+        if (ContainsAny(lowerName, parser.GetExcludedTokenSet()) ||
+            !ContainsAll(lowerName, parser.GetIncludedPartTokenSet()))
+            return;
+        ItemPtr folder = file[sharedFileFolder];
+        const auto cached = visibleFolders.find(folder.Get());
+        const bool visible = cached != visibleFolders.end()
+                                 ? cached->second
+                                 : (visibleFolders[folder.Get()] = IsFolderVisible(folder, roots));
+        if (!visible)
+            return;
+        const std::string path = ListedName(folder.AsStdString() + "/" + name.AsStdString());
+        records[path] = DescribeFile(file, path, true);
+    });
+    if (records.empty() || !peerMessenger)
+        return false;
+
+    // A receiver refuses more records than the limit, and a link drops a frame past its limit:
+    // an answer that large keeps its first records in path order instead of reaching nobody.
+    MemStream head;
+    head.Write(Settings::GetText(SharesSettings::username));
+    head.Write(std::uint32_t(token));
+    constexpr int trailerLength = 1 + 4 + 4 + 4;
+    const int budget = int(PeerFrame::MaxBodyLength) - compressionHeadroom - trailerLength - 4 -
+                       head.GetWrittenLength();
+    MemStream written;
+    std::uint32_t count = 0;
+    for (const auto& entry : records)
+    {
+        MemStream record;
+        entry.second.Write(record);
+        if (count == maxSearchResults ||
+            written.GetWrittenLength() + record.GetWrittenLength() > budget)
+            break;
+        written.WriteBuffer(record.GetWrittenData(), record.GetWrittenLength());
+        ++count;
+    }
+    MemStream body = head;
+    body.Write(count);
+    body.WriteBuffer(written.GetWrittenData(), written.GetWrittenLength());
+    body.Write(uploadQueue ? uploadQueue->IsFreeToUpload() : true);
+    body.Write(std::uint32_t(Settings::GetText(SharesSettings::uploadSpeed).toUInt()));
+    body.Write(std::uint32_t(uploadQueue ? uploadQueue->QueuedUploadCount() : 0));
+    body.Write(std::uint32_t(0));
+    MemStream message;
+    if (!CompressedBody::Compress(PeerMessageCode::PM_FILE_SEARCH_RESULT, body, message))
+        return false;
+    Log("Search", 1,
+        QString("Sending search results to user %1 for search string %2").arg(user, query));
+    peerMessenger->SendMessageToUser(user, message);
+    return true;
+}
+
+void SharedFoldersManager::GetSharedFilesAsUserShare(const QString& user, FileInfoMap& folders,
+                                                     AttributeTranslationTable&)
+{
+    for (ItemPtr folder : GetUserSharedFolders(user).GetItems(sharedFileFolder))
+    {
+        std::set<FileInfo>& files = folders[ListedName(folder.AsStdString())];
+        for (ItemPtr file : folder.GetItems(sharedFile))
+            files.insert(DescribeFile(file, file[sharedFileName].AsStdString(), true));
+    }
+}
+
+MemStream SharedFoldersManager::GetSharedFilesMessage(const QString& user)
+{
+    Log("Shared", 1, QString("Shared file list requested by user %1").arg(user));
+    ShareListBody list;
+    GetSharedFilesAsUserShare(user, list.folders, list.attributeNames);
+    MemStream body;
+    MemStream message;
+    list.Write(body);
+    CompressedBody::Compress(PeerMessageCode::PM_SHARED_FILE_LIST, body, message);
+    return message;
+}
+
+void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 token, QString folder)
+{
+    QString localPath = folder;
+    localPath.replace('\\', '/');
+    ItemPtr folderItem = d.GetType(sharedFileFolder)->HasItem(Value(localPath));
+    if (folderItem.IsNull() || !IsFolderVisible(folderItem, GetUserSharedFolders(user)) ||
+        !peerMessenger)
+        return;
+    FolderContentsBody contents;
+    contents.token = token;
+    contents.requestedFolder = folder;
+    std::set<FileInfo>& files = contents.folders[folder].files;
+    for (ItemPtr file : folderItem.GetItems(sharedFile))
+        files.insert(DescribeFile(file, file[sharedFileName].AsStdString(), false));
+    MemStream body;
+    MemStream message;
+    contents.Write(body);
+    if (CompressedBody::Compress(PeerMessageCode::PM_SHARED_FILES_IN_FOLDER, body, message))
+        peerMessenger->SendMessage(user, message);
+}
