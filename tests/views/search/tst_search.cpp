@@ -1,0 +1,313 @@
+#include <memory>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "Data.h"
+#include "MainWindowRun.h"
+#include "PeerMessenger.h"
+#include "PeerTypes.h"
+#include "RoomViews.h"
+#include "SearchForm.h"
+#include "SearchResultsForm.h"
+#include "SearchTypes.h"
+#include "SearchViews.h"
+#include "Settings.h"
+#include "UserViews.h"
+#include "ui_SearchForm.h"
+
+using namespace PeerTypes;
+
+namespace {
+struct File
+{
+    QString folder;
+    QString name;
+    qint64 size;
+    int bitrate;
+};
+
+void Attach(ItemPtr item, const char* type, const Value& value)
+{
+    item.Connect(d.GetType(type)->NewItem(value));
+}
+
+// One peer's answer as the messenger stores it, announced as the messenger does.
+ItemPtr Answer(unsigned int token, const QString& user, const QString& free, qint64 speed,
+               const QList<File>& files)
+{
+    ItemPtr answer = d.GetType(searchResults)->NewItem();
+    answer.Connect(d.GetType(searchRequest)->NewItem(Value(token)));
+    Attach(answer, ServerTypes::user, Value(user));
+    if (free == "Y")
+        Attach(answer, searchResultsUserAvailable, Value("yes"));
+    else
+        Attach(answer, searchResultsUploadsInQueue, Value(free));
+    Attach(answer, searchResultsUserSpeed, Value(speed));
+    for (const File& file : files)
+    {
+        ItemPtr result = answer.NewItem(searchResult);
+        Attach(result, searchResultFileFolder, Value(file.folder));
+        Attach(result, searchResultFileName, Value(file.name));
+        Attach(result, fileSize, Value(file.size));
+        if (file.bitrate)
+            Attach(result, bitrate, Value(file.bitrate));
+    }
+    emit peerMessenger->SearchResults(answer);
+    return answer;
+}
+
+QStringList Column(QTreeWidget* tree, int column, bool visibleOnly = false)
+{
+    QStringList texts;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+    {
+        bool visible = true;
+        for (QTreeWidgetItem* row = *it; row; row = row->parent())
+            visible = visible && !row->isHidden();
+        if (!(*it)->text(column).isEmpty() && (!visibleOnly || visible))
+            texts << (*it)->text(column);
+    }
+    return texts;
+}
+} // namespace
+
+class SearchTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<MainWindowRun> run;
+    unsigned int nextToken = 9000;
+
+    Ui_SearchForm* Form() { return searchForm->Form(); }
+
+    SearchResultsForm* Open(const QString& text)
+    {
+        return searchForm->CreateSearchForm(++nextToken, text, NetworkSearch);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        RoomViews::Install();
+        UserViews::Install();
+        SearchViews::Install();
+        run = std::make_unique<MainWindowRun>();
+        run->Start();
+        QVERIFY(run->WaitLoggedIn());
+        QVERIFY(searchForm);
+    }
+
+    void cleanupTestCase() { run.reset(); }
+
+    void sendsTrimmedSearchAndOpensTab()
+    {
+        run->Server().ClearMessages();
+        Form()->searchTargetBox->setCurrentIndex(0);
+        Form()->searchEdit->lineEdit()->setText("  foo bar  ");
+        QTest::keyClick(Form()->searchEdit->lineEdit(), Qt::Key_Return);
+        QVERIFY(run->Server().WaitForCode(153));
+        const QList<qint32> codes = run->Server().Codes();
+        QCOMPARE(codes.indexOf(26) < codes.indexOf(153), true);
+        quint32 token = 0;
+        QString sent;
+        MemStream fields = run->Server().MessagesWithCode(26).first().Fields();
+        fields.Read(token);
+        fields.Read(sent);
+        QCOMPARE(sent, QString("foo bar"));
+        QTabWidget* tabs = Form()->searchTabControl;
+        QCOMPARE(tabs->tabText(tabs->count() - 1), QString("foo bar"));
+        QVERIFY(!ItemPtr(d.GetType(SearchTypes::searchRecord)->HasItem(Value("foo bar"))).IsNull());
+        QCOMPARE(Form()->searchEdit->lineEdit()->text(), QString());
+        ItemPtr request(d.GetType(searchRequest)->HasItem(Value(token)));
+        QVERIFY(request.IsConnected(SearchTypes::resultsWidget));
+    }
+
+    void scopesSendTheirOwnCodes_data()
+    {
+        QTest::addColumn<QString>("room");
+        QTest::addColumn<qint32>("code");
+        QTest::newRow("user list") << QString() << 42;
+        QTest::newRow("room") << QString("jazz") << 120;
+    }
+
+    void scopesSendTheirOwnCodes()
+    {
+        QFETCH(QString, room);
+        QFETCH(qint32, code);
+        ItemPtr roomItem;
+        QString scope = "User List";
+        ItemPtr listed = d.GetType(ServerTypes::user)->NewItem(Value("listed"));
+        listed.NewItem(ServerTypes::inUserList);
+        listed.NewItem(ServerTypes::isOnline);
+        if (!room.isEmpty())
+        {
+            roomItem = d.GetType(ServerTypes::room)->NewItem(Value(room));
+            roomItem.NewItem(ServerTypes::inRoom);
+            scope = "Room: " + room;
+        }
+        const int index = Form()->searchTargetBox->findText(scope);
+        QVERIFY(index >= 1);
+        Form()->searchTargetBox->setCurrentIndex(index);
+        run->Server().ClearMessages();
+        Form()->searchEdit->lineEdit()->setText("scoped");
+        QTest::keyClick(Form()->searchEdit->lineEdit(), Qt::Key_Return);
+        QVERIFY(run->Server().WaitForCode(code));
+        QTabWidget* tabs = Form()->searchTabControl;
+        QCOMPARE(tabs->tabText(tabs->count() - 1), QString("scoped"));
+        if (!roomItem.IsNull())
+        {
+            roomItem.Disconnect(ServerTypes::inRoom);
+            QCOMPARE(Form()->searchTargetBox->findText(scope), -1);
+        }
+        Form()->searchTargetBox->setCurrentIndex(0);
+    }
+
+    void historyKeepsTwentyNewestFirst()
+    {
+        for (int n = 0; n < 22; ++n)
+        {
+            Form()->searchEdit->lineEdit()->setText(QString("history %1").arg(n));
+            QTest::keyClick(Form()->searchEdit->lineEdit(), Qt::Key_Return);
+        }
+        Form()->searchEdit->lineEdit()->setText("history 5");
+        QTest::keyClick(Form()->searchEdit->lineEdit(), Qt::Key_Return);
+        QCOMPARE(Form()->searchEdit->count(), 20);
+        QCOMPARE(Form()->searchEdit->itemText(0), QString("history 5"));
+        QCOMPARE(Form()->searchEdit->itemText(19), QString("history 2"));
+        QCOMPARE(int(g(SearchTypes::searchRecord).Size()), 20);
+        QVERIFY(
+            ItemPtr(d.GetType(SearchTypes::searchRecord)->HasItem(Value("history 1"))).IsNull());
+    }
+
+    void showsAnswerGroupedByUserAndFolder()
+    {
+        SearchResultsForm* form = Open("grouped");
+        Answer(nextToken, "bob", "3", 1536,
+               {{"music\\artist\\album", "b.mp3", 5000000000LL, 320},
+                {"music\\artist\\album", "a.mp3", 1000, 0}});
+        QTreeWidget* tree = form->searchResults();
+        QCOMPARE(tree->topLevelItemCount(), 1);
+        QTreeWidgetItem* userRow = tree->topLevelItem(0);
+        QCOMPARE(userRow->text(0), QString("bob"));
+        QCOMPARE(userRow->text(1), QString("3"));
+        QCOMPARE(userRow->text(2), QString("1.5"));
+        QCOMPARE(userRow->childCount(), 1);
+        QTreeWidgetItem* folderRow = userRow->child(0);
+        QCOMPARE(folderRow->text(3), QString("album/artist/music"));
+        QCOMPARE(folderRow->childCount(), 2);
+        QCOMPARE(folderRow->child(0)->text(5), QString("5,000,000,000"));
+        QCOMPARE(folderRow->child(0)->text(6), QString("320"));
+        // The deferred sort puts the names A to Z.
+        QTRY_COMPARE_WITH_TIMEOUT(folderRow->child(0)->text(4), QString("a.mp3"), 3000);
+    }
+
+    void ordersRowsByColumn_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("order");
+        QTest::addColumn<QStringList>("users");
+        QTest::newRow("free descending")
+            << 1 << int(Qt::DescendingOrder) << QStringList{"free", "q0", "qempty", "q3", "q12"};
+        QTest::newRow("speed descending")
+            << 2 << int(Qt::DescendingOrder) << QStringList{"q12", "q3", "free", "q0", "qempty"};
+        QTest::newRow("user ascending")
+            << 0 << int(Qt::AscendingOrder) << QStringList{"free", "q0", "q12", "q3", "qempty"};
+    }
+
+    void ordersRowsByColumn()
+    {
+        QFETCH(int, column);
+        QFETCH(int, order);
+        QFETCH(QStringList, users);
+        SearchResultsForm* form = Open("ordered");
+        Answer(nextToken, "q12", "12", 9000, {{"x", "1.mp3", 1, 0}});
+        Answer(nextToken, "q3", "3", 8000, {{"x", "2.mp3", 1, 0}});
+        Answer(nextToken, "free", "Y", 512, {{"x", "3.mp3", 1, 0}});
+        Answer(nextToken, "qempty", "", 0, {{"x", "4.mp3", 1, 0}});
+        Answer(nextToken, "q0", "0", 256, {{"x", "5.mp3", 1, 0}});
+        form->SetSortingParamters(column, Qt::SortOrder(order));
+        form->Sort();
+        QStringList sorted;
+        for (int row = 0; row < form->searchResults()->topLevelItemCount(); ++row)
+            sorted << form->searchResults()->topLevelItem(row)->text(0);
+        QCOMPARE(sorted, users);
+    }
+
+    void sortsFileRowsBySize()
+    {
+        SearchResultsForm* form = Open("sizes");
+        Answer(nextToken, "sizer", "Y", 1024,
+               {{"f", "small", 2000000000LL, 128},
+                {"f", "large", 3000000000LL, 320},
+                {"f", "mid", 2500000000LL, 192}});
+        form->SetSortingParamters(5, Qt::AscendingOrder);
+        form->Sort();
+        QCOMPARE(Column(form->searchResults(), 4), (QStringList{"large", "mid", "small"}));
+    }
+
+    void filterHidesRows_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QStringList>("shown");
+        const QStringList all{"alpha beta.mp3", "alpha live.mp3", "gamma.ogg", "deep.mp3"};
+        QTest::newRow("none") << QString() << all;
+        QTest::newRow("word in file") << "gamma" << QStringList{"gamma.ogg"};
+        QTest::newRow("word in folder")
+            << "rock" << QStringList{"alpha beta.mp3", "alpha live.mp3"};
+        QTest::newRow("folder and file") << "rock beta" << QStringList{"alpha beta.mp3"};
+        QTest::newRow("excluded file word") << "alpha -live" << QStringList{"alpha beta.mp3"};
+        QTest::newRow("excluded folder word") << "-rock" << QStringList{"gamma.ogg", "deep.mp3"};
+        QTest::newRow("bitrate") << "minbitrate:256" << QStringList{"alpha live.mp3"};
+        QTest::newRow("size") << "minfilesize:5" << QStringList{"gamma.ogg", "deep.mp3"};
+        QTest::newRow("files in folder")
+            << "minfilesinfolder:2" << QStringList{"alpha beta.mp3", "alpha live.mp3"};
+    }
+
+    void filterHidesRows()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QStringList, shown);
+        SearchResultsForm* form = Open("filtered");
+        Answer(nextToken, "carol", "Y", 1024,
+               {{"music\\rock", "alpha beta.mp3", 1000, 128},
+                {"music\\rock", "alpha live.mp3", 1000, 320}});
+        Answer(nextToken, "dave", "Y", 1024,
+               {{"misc", "gamma.ogg", 9000000, 0}, {"misc\\sub", "deep.mp3", 9000000, 0}});
+        form->filterEdit()->setText(filter);
+        QCOMPARE(Column(form->searchResults(), 4, true), shown);
+    }
+
+    void defaultFilterAppliesToNewTabs()
+    {
+        Settings::Set(SearchTypes::defaultSearchFilter, Value("-live"));
+        SearchResultsForm* form = Open("defaulted");
+        QCOMPARE(form->filterEdit()->text(), QString("-live"));
+        Answer(nextToken, "erin", "Y", 1024, {{"a", "live.mp3", 1, 0}, {"a", "studio.mp3", 1, 0}});
+        QCOMPARE(Column(form->searchResults(), 4, true), QStringList{"studio.mp3"});
+        Settings::Clear(SearchTypes::defaultSearchFilter);
+    }
+
+    void closingTabFreesItsStoreItems()
+    {
+        SearchResultsForm* form = Open("closing");
+        const unsigned int token = nextToken;
+        ItemPtr answer = Answer(token, "frank", "Y", 1024, {{"a", "b.mp3", 1, 0}});
+        QVERIFY(!answer.IsNull());
+        const size_t nodes = g(SearchTypes::resultNode).Size();
+        QTabWidget* tabs = Form()->searchTabControl;
+        tabs->tabCloseRequested(tabs->indexOf(form));
+        QCOMPARE(ItemPtr(d.GetType(searchRequest)->HasItem(Value(token))).IsNull(), true);
+        QCOMPARE(g(SearchTypes::resultNode).Size(), nodes - 1);
+        // A late answer finds no tab and leaves nothing behind.
+        const size_t answers = g(searchResults).Size();
+        Answer(token, "frank", "Y", 1024, {{"a", "c.mp3", 1, 0}});
+        QCOMPARE(g(searchResults).Size(), answers);
+    }
+};
+
+QTEST_MAIN(SearchTest)
+#include "tst_search.moc"
