@@ -83,6 +83,8 @@ SearchForm::SearchForm(QWidget* parent) : QWidget(parent), ui(new Ui_SearchForm)
     connect(ui->searchButton, &QPushButton::clicked, this, &SearchForm::OnSearchEntered);
     connect(ui->searchEdit->lineEdit(), &QLineEdit::returnPressed, this,
             &SearchForm::OnSearchEntered);
+    connect(ui->wishList, &QTreeWidget::customContextMenuRequested, this,
+            &SearchForm::OnWishListContextMenuRequested);
 }
 
 SearchForm::~SearchForm()
@@ -118,6 +120,8 @@ void SearchForm::Init()
         connect(peerMessenger, &PeerMessenger::SearchResults, this,
                 &SearchForm::OnUserSearchResults);
     DeclareTypes();
+    Listen(d.GetType(WindowTypes::wishListItem)->itemRemoved, this,
+           &SearchForm::OnWishListItemRemoved);
     connect(ui->searchTabControl, &QTabWidget::tabCloseRequested, this,
             &SearchForm::OnTabCloseRequested);
     connect(ui->wishListTabControl, &QTabWidget::tabCloseRequested, this,
@@ -129,6 +133,7 @@ void SearchForm::Init()
         for (const SearchAction& action : searchActions)
             actionBar->AddSetAction(action.set, action.key, tr(action.text), action.icon, false);
     }
+    InitWishList();
 
     // A download remembers the search it came from, once the transfers declare their entries.
     if (TypeExists(downloadEntry))
@@ -152,6 +157,7 @@ void SearchForm::Init()
     auto* left = new PathNode(&d, room);
     new PathNode(left, inRoom, PathAbsent);
     d.AddPathHandler(left, this, &SearchForm::OnLeftRoom);
+    connect(ui->wishList, &QTreeWidget::itemChanged, this, &SearchForm::OnWishListItemChanged);
     qRegisterMetaType<QTreeWidgetItem*>("QTreeWidgetItem*");
     Type* record = NewType(searchRecord, PrimacyRoot, false);
     record->RelateToType(NewType(searchTime, PrimacyLeaf, false), One, Many, false);
@@ -164,6 +170,8 @@ void SearchForm::Init()
 
 void SearchForm::DataLoaded()
 {
+    for (ItemPtr wish : g(WindowTypes::wishListItem))
+        OnWishListItemAdded(wish);
     if (sizeManager)
         sizeManager->RegisterSplitter("wish_list_splitter", ui->searchSplitter,
                                       {width() - 200, 200});
@@ -409,6 +417,11 @@ void SearchForm::OnActionBarTriggered(QWidget* ip_widget, QString i_action)
         }
         return;
     }
+    if (i_action == "enable_all_wish_list_items" || i_action == "disable_all_wish_list_items")
+    {
+        SetAllWishListItems(i_action == "enable_all_wish_list_items");
+        return;
+    }
     if (i_action == "order_by_available" || i_action == "order_by_fastest")
     {
         auto* form = qobject_cast<SearchResultsForm*>(ip_widget);
@@ -437,7 +450,11 @@ void SearchForm::OnActionBarTriggered(QWidget* ip_widget, QString i_action)
         if (!request.IsConnected(wishlistSearch))
         {
             if (ItemPtr(wishes->HasItem(Value(text))).IsNull())
-                ItemPtr(wishes->NewItem(Value(text))).NewItem(WindowTypes::wishListItemEnabled);
+            {
+                ItemPtr wish(wishes->NewItem(Value(text)));
+                wish.NewItem(WindowTypes::wishListItemEnabled);
+                OnWishListItemAdded(wish);
+            }
         }
         else if (ItemPtr wish(wishes->HasItem(Value(text))); !wish.IsNull())
         {

@@ -39,6 +39,11 @@ public slots:
     void OnActionBarTriggered(QWidget* ip_widget, QString i_action);
     void OnCorrelationClicked(QTreeWidgetItem* ip_row, int i_column);
     void OnCorrelationDoubleClicked(QTreeWidgetItem* ip_row, int i_column);
+    void OnWishListItemCheckStateChanged(int i_state);
+    void OnWishListItemChanged(QTreeWidgetItem* ip_row, int i_column);
+    void DeleteNode(QTreeWidgetItem* ip_row);
+    void OnWishListContextMenuRequested(QPoint i_point);
+    void OnRemoveWishListItemRequested();
 
 private:
     void RecordSearch(QString text);
@@ -46,8 +51,15 @@ private:
     void OnEnteredRoom(ItemPtr room);
     void OnLeftRoom(ItemPtr room);
     void DeclareTypes();
+    void InitWishList();
+    void OnWishListItemAdded(ItemPtr wish);
+    void OnWishListItemRemoved(ItemPtr wish);
+    void SetAllWishListItems(bool enabled);
+    void RequestDeleteNode(QTreeWidgetItem* row);
 
     Ui_SearchForm* ui;
+    // Set while a wish-list row is being built: its edits are not the user's.
+    bool adding = false;
 };
 
 extern SearchForm* searchForm;

@@ -1,5 +1,6 @@
 #include <memory>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,7 +18,9 @@
 #include "SearchViews.h"
 #include "Settings.h"
 #include "UserViews.h"
+#include "WindowTypes.h"
 #include "ui_SearchForm.h"
+#include "ui_mainwindow.h"
 
 using namespace PeerTypes;
 
@@ -73,6 +76,17 @@ QStringList Column(QTreeWidget* tree, int column, bool visibleOnly = false)
     }
     return texts;
 }
+
+ItemPtr Wish(const QString& text)
+{
+    return ItemPtr(d.GetType(WindowTypes::wishListItem)->HasItem(Value(text)));
+}
+
+QTreeWidgetItem* WishRow(QTreeWidget* list, const QString& text)
+{
+    const QList<QTreeWidgetItem*> rows = list->findItems(text, Qt::MatchExactly, 1);
+    return rows.isEmpty() ? nullptr : rows.first();
+}
 } // namespace
 
 class SearchTest : public QObject
@@ -86,7 +100,10 @@ class SearchTest : public QObject
 
     SearchResultsForm* Open(const QString& text)
     {
-        return searchForm->CreateSearchForm(++nextToken, text, NetworkSearch);
+        // As the server records a search it sends.
+        ItemPtr request = d.GetType(searchRequest)->NewItem(Value(++nextToken));
+        request.Connect(d.GetType(searchRequestText)->NewItem(Value(text)));
+        return searchForm->CreateSearchForm(nextToken, text, NetworkSearch);
     }
 
 private slots:
@@ -99,6 +116,7 @@ private slots:
         run->Start();
         QVERIFY(run->WaitLoggedIn());
         QVERIFY(searchForm);
+        run->Form()->tabControl->setCurrentWidget(run->Form()->searchTab);
     }
 
     void cleanupTestCase() { run.reset(); }
@@ -306,6 +324,81 @@ private slots:
         const size_t answers = g(searchResults).Size();
         Answer(token, "frank", "Y", 1024, {{"a", "c.mp3", 1, 0}});
         QCOMPARE(g(searchResults).Size(), answers);
+    }
+
+    void wishListRowsFollowTheStore_data()
+    {
+        QTest::addColumn<QString>("newText");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("rename keeps the check")
+            << "renamed" << QStringList{"other", "renamed"} << true;
+        QTest::newRow("blanks trimmed") << "  spaced  " << QStringList{"other", "spaced"} << true;
+        QTest::newRow("emptied") << "" << QStringList{"other"} << false;
+        QTest::newRow("duplicate") << "other" << QStringList{"other"} << false;
+    }
+
+    void wishListRowsFollowTheStore()
+    {
+        QFETCH(QString, newText);
+        QFETCH(QStringList, rows);
+        QFETCH(bool, enabled);
+        for (ItemPtr wish : g(WindowTypes::wishListItem))
+            wish.Remove();
+        QTreeWidget* list = Form()->wishList;
+        QCOMPARE(list->topLevelItemCount(), 0);
+        searchForm->OnActionBarTriggered(nullptr, "enable_all_wish_list_items");
+        // A manual tab's command adds its text, enabled, with a row.
+        for (const QString& text : {QString("wished"), QString("other")})
+        {
+            SearchResultsForm* form = Open(text);
+            Form()->searchTabControl->setCurrentWidget(form);
+            Form()->tabWidget->setCurrentIndex(0);
+            searchForm->OnActionBarTriggered(form, "add_remove_wishlist");
+        }
+        QVERIFY(Wish("wished").IsConnected(WindowTypes::wishListItemEnabled));
+        auto* box = qobject_cast<QCheckBox*>(list->itemWidget(WishRow(list, "wished"), 0));
+        QVERIFY(box);
+        box->setChecked(false);
+        QVERIFY(!Wish("wished").IsConnected(WindowTypes::wishListItemEnabled));
+        box->setChecked(true);
+        QCOMPARE(WishRow(list, "wished")->text(0), QString("Y"));
+
+        WishRow(list, "wished")->setText(1, newText);
+        // Emptied and duplicate rows go through a deferred deletion.
+        QTRY_COMPARE(list->topLevelItemCount(), rows.size());
+        QCOMPARE(Column(list, 1), rows);
+        QCOMPARE(int(g(WindowTypes::wishListItem).Size()), rows.size());
+        QCOMPARE(Wish("wished").IsNull(), true);
+        if (enabled)
+            QVERIFY(Wish(rows.last()).IsConnected(WindowTypes::wishListItemEnabled));
+        QCOMPARE(int(g(SearchTypes::wishListNode).Size()), rows.size());
+    }
+
+    void wishListAnswersGatherInOneBackgroundTab()
+    {
+        ItemPtr wish(d.GetType(WindowTypes::wishListItem)->NewItem(Value("wanted")));
+        wish.NewItem(WindowTypes::wishListItemEnabled);
+        wish.Connect(d.GetType(SearchTypes::wishListItemFilterText)->NewItem(Value("-bad")));
+        Settings::Set(SearchTypes::defaultSearchFilter, Value("-good"));
+        QTabWidget* tabs = Form()->wishListTabControl;
+        const int before = tabs->count();
+        for (int repeat = 0; repeat < 2; ++repeat)
+        {
+            ItemPtr request = d.GetType(searchRequest)->NewItem(Value(++nextToken));
+            request.NewItem(wishlistSearch);
+            request.Connect(d.GetType(searchRequestText)->NewItem(Value("wanted")));
+            Answer(nextToken, QString("wisher%1").arg(repeat), "Y", 1024,
+                   {{"a", "good.mp3", 1, 0}, {"a", "bad.mp3", 1, 0}});
+        }
+        QCOMPARE(tabs->count(), before + 1);
+        auto* form = qobject_cast<SearchResultsForm*>(tabs->widget(tabs->count() - 1));
+        QVERIFY(form);
+        QCOMPARE(form->filterEdit()->text(), QString("-bad"));
+        QCOMPARE(Column(form->searchResults(), 0), (QStringList{"wisher0", "wisher1"}));
+        QCOMPARE(Column(form->searchResults(), 4, true), (QStringList{"good.mp3", "good.mp3"}));
+        QVERIFY(form->WidgetItem().IsConnected(SearchTypes::resultsWidgetAlerted));
+        Settings::Clear(SearchTypes::defaultSearchFilter);
     }
 };
 
