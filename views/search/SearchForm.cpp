@@ -1,6 +1,7 @@
 #include "SearchForm.h"
 
 #include <QDateTime>
+#include <QLayout>
 #include <QLineEdit>
 #include <QTreeWidget>
 
@@ -11,6 +12,7 @@
 #include "PathNode.h"
 #include "PeerMessenger.h"
 #include "PeerTypes.h"
+#include "ReceivedSearchesForm.h"
 #include "SearchResultsForm.h"
 #include "Server.h"
 #include "Settings.h"
@@ -85,6 +87,8 @@ SearchForm::SearchForm(QWidget* parent) : QWidget(parent), ui(new Ui_SearchForm)
             &SearchForm::OnSearchEntered);
     connect(ui->wishList, &QTreeWidget::customContextMenuRequested, this,
             &SearchForm::OnWishListContextMenuRequested);
+    ui->receivedSearchesTab->layout()->addWidget(new ReceivedSearchesForm(ui->receivedSearchesTab));
+    ui->receivedSearchesTab->layout()->setContentsMargins(0, 0, 0, 0);
 }
 
 SearchForm::~SearchForm()
@@ -158,6 +162,8 @@ void SearchForm::Init()
     new PathNode(left, inRoom, PathAbsent);
     d.AddPathHandler(left, this, &SearchForm::OnLeftRoom);
     connect(ui->wishList, &QTreeWidget::itemChanged, this, &SearchForm::OnWishListItemChanged);
+    if (receivedSearchesForm)
+        receivedSearchesForm->Init();
     qRegisterMetaType<QTreeWidgetItem*>("QTreeWidgetItem*");
     Type* record = NewType(searchRecord, PrimacyRoot, false);
     record->RelateToType(NewType(searchTime, PrimacyLeaf, false), One, Many, false);

@@ -11,6 +11,7 @@
 #include "MainWindowRun.h"
 #include "PeerMessenger.h"
 #include "PeerTypes.h"
+#include "ReceivedSearchesForm.h"
 #include "RoomViews.h"
 #include "SearchForm.h"
 #include "SearchResultsForm.h"
@@ -19,6 +20,7 @@
 #include "Settings.h"
 #include "UserViews.h"
 #include "WindowTypes.h"
+#include "ui_ReceivedSearchesForm.h"
 #include "ui_SearchForm.h"
 #include "ui_mainwindow.h"
 
@@ -399,6 +401,48 @@ private slots:
         QCOMPARE(Column(form->searchResults(), 4, true), (QStringList{"good.mp3", "good.mp3"}));
         QVERIFY(form->WidgetItem().IsConnected(SearchTypes::resultsWidgetAlerted));
         Settings::Clear(SearchTypes::defaultSearchFilter);
+    }
+
+    void receivedSearchesListNewestFirst()
+    {
+        QTreeWidget* list = receivedSearchesForm->Form()->searchList;
+        list->clear();
+        run->Server().Send(26, QString("zed"), quint32(7), QString("relayed query"));
+        QTRY_COMPARE(list->topLevelItemCount(), 1);
+        QCOMPARE(list->topLevelItem(0)->text(0), QString("relayed query"));
+        QCOMPARE(list->topLevelItem(0)->text(1), QString());
+        receivedSearchesForm->OnSearchProcessed("shared song", true);
+        QCOMPARE(list->topLevelItem(0)->text(1), QString("Match"));
+        QCOMPARE(list->topLevelItem(0)->foreground(1).color(), QColor("#005500"));
+        for (int n = 0; n < 501; ++n)
+            receivedSearchesForm->OnSearchProcessed(QString("q%1").arg(n), false);
+        QCOMPARE(list->topLevelItemCount(), 500);
+        QCOMPARE(list->topLevelItem(0)->text(0), QString("q500"));
+        QCOMPARE(list->topLevelItem(499)->text(0), QString("q1"));
+    }
+
+    void pausedListsNothing_data()
+    {
+        QTest::addColumn<bool>("ownWidget");
+        QTest::addColumn<int>("listed");
+        QTest::newRow("paused") << true << 0;
+        QTest::newRow("other widget's action") << false << 3;
+    }
+
+    void pausedListsNothing()
+    {
+        QFETCH(bool, ownWidget);
+        QFETCH(int, listed);
+        QTreeWidget* list = receivedSearchesForm->Form()->searchList;
+        list->clear();
+        QWidget* widget = ownWidget ? static_cast<QWidget*>(receivedSearchesForm) : list;
+        receivedSearchesForm->OnActionTriggered(widget, "pause_unpause");
+        for (int n = 0; n < 3; ++n)
+            receivedSearchesForm->OnSearchProcessed(QString("p%1").arg(n), false);
+        receivedSearchesForm->OnActionTriggered(widget, "pause_unpause");
+        QCOMPARE(list->topLevelItemCount(), listed);
+        receivedSearchesForm->OnSearchProcessed("after", false);
+        QCOMPARE(list->topLevelItem(0)->text(0), QString("after"));
     }
 };
 
