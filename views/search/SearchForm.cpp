@@ -82,6 +82,9 @@ SearchForm::SearchForm(QWidget* parent) : QWidget(parent), ui(new Ui_SearchForm)
     searchForm = this;
     ui->setupUi(this);
     ui->verticalLayout->setContentsMargins(0, 0, 0, 0);
+    // The result tabs take the room the window gains; the wish list keeps its width.
+    ui->searchSplitter->setStretchFactor(0, 1);
+    ui->searchSplitter->setStretchFactor(1, 0);
     connect(ui->searchButton, &QPushButton::clicked, this, &SearchForm::OnSearchEntered);
     connect(ui->searchEdit->lineEdit(), &QLineEdit::returnPressed, this,
             &SearchForm::OnSearchEntered);
