@@ -115,6 +115,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     ui->setupUi(this);
     CreateChatPages();
     CreateUsersPage();
+    CreateSearchPage();
     SetApplicationIcon(":/icons/offline_icon");
     ui->sharedFoldersList->setColumnWidth(0, 400);
     ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});
@@ -230,6 +231,7 @@ void MainWindow::Init()
     connect(ui->codePageBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &MainWindow::OnCodePageSelected);
 
+    InitSearchPage();
     InitPagesBeforeLoad();
     InitUserList();
     LoadData();

@@ -195,6 +195,9 @@ private:
     void OpenPrivateChat(const QString& user);
 
     // The Users page, reached through the view hooks
+    // The Search page.
+    void CreateSearchPage();
+    void InitSearchPage();
     void CreateUsersPage();
     void InitUserList();
     void InitUserNotes();

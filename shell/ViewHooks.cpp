@@ -15,4 +15,6 @@ void (*userGroups)(const QString&) = nullptr;
 void (*userNote)(const QString&) = nullptr;
 void (*browseUser)(const QString&) = nullptr;
 void (*uploadToUser)(const QString&) = nullptr;
+void (*createSearchPage)(QWidget*) = nullptr;
+void (*initSearch)() = nullptr;
 } // namespace ViewHooks

@@ -31,4 +31,8 @@ extern void (*userNote)(const QString& user);
 // Browsing a user's files and pushing files to a user; the menu offers them once set.
 extern void (*browseUser)(const QString& user);
 extern void (*uploadToUser)(const QString& user);
+
+// The Search page: built by the window's constructor, set up before the saved store is loaded.
+extern void (*createSearchPage)(QWidget* searchTab);
+extern void (*initSearch)();
 } // namespace ViewHooks

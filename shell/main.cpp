@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "MainWindow.h"
 #include "RoomViews.h"
+#include "SearchViews.h"
 #include "UserViews.h"
 
 int main(int argc, char** argv)
@@ -16,6 +17,7 @@ int main(int argc, char** argv)
 
     RoomViews::Install();
     UserViews::Install();
+    SearchViews::Install();
     MainWindow window;
     // The desktop's session save at logout writes the store and closes nothing.
     QObject::connect(&application, &Application::SaveRequested, &window, &MainWindow::SaveData);

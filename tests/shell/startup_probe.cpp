@@ -30,6 +30,7 @@
 #include "MessengerTestSetup.h"
 #include "NewVersionDialog.h"
 #include "RoomViews.h"
+#include "SearchViews.h"
 #include "Server.h"
 #include "Settings.h"
 #include "UserViews.h"
@@ -129,6 +130,7 @@ int main(int argc, char** argv)
 
     RoomViews::Install();
     UserViews::Install();
+    SearchViews::Install();
     auto* window = new MainWindow;
     MainWindow::SetServerAddressForTesting("127.0.0.1", arguments[1].toUShort());
     MainWindow::SetVersionFileUrlForTesting(QUrl(arguments[3]));

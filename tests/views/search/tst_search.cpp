@@ -1,0 +1,450 @@
+#include <memory>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "Data.h"
+#include "MainWindowRun.h"
+#include "PeerMessenger.h"
+#include "PeerTypes.h"
+#include "ReceivedSearchesForm.h"
+#include "RoomViews.h"
+#include "SearchForm.h"
+#include "SearchResultsForm.h"
+#include "SearchTypes.h"
+#include "SearchViews.h"
+#include "Settings.h"
+#include "UserViews.h"
+#include "WindowTypes.h"
+#include "ui_ReceivedSearchesForm.h"
+#include "ui_SearchForm.h"
+#include "ui_mainwindow.h"
+
+using namespace PeerTypes;
+
+namespace {
+struct File
+{
+    QString folder;
+    QString name;
+    qint64 size;
+    int bitrate;
+};
+
+void Attach(ItemPtr item, const char* type, const Value& value)
+{
+    item.Connect(d.GetType(type)->NewItem(value));
+}
+
+// One peer's answer as the messenger stores it, announced as the messenger does.
+ItemPtr Answer(unsigned int token, const QString& user, const QString& free, qint64 speed,
+               const QList<File>& files)
+{
+    ItemPtr answer = d.GetType(searchResults)->NewItem();
+    answer.Connect(d.GetType(searchRequest)->NewItem(Value(token)));
+    Attach(answer, ServerTypes::user, Value(user));
+    if (free == "Y")
+        Attach(answer, searchResultsUserAvailable, Value("yes"));
+    else
+        Attach(answer, searchResultsUploadsInQueue, Value(free));
+    Attach(answer, searchResultsUserSpeed, Value(speed));
+    for (const File& file : files)
+    {
+        ItemPtr result = answer.NewItem(searchResult);
+        Attach(result, searchResultFileFolder, Value(file.folder));
+        Attach(result, searchResultFileName, Value(file.name));
+        Attach(result, fileSize, Value(file.size));
+        if (file.bitrate)
+            Attach(result, bitrate, Value(file.bitrate));
+    }
+    emit peerMessenger->SearchResults(answer);
+    return answer;
+}
+
+QStringList Column(QTreeWidget* tree, int column, bool visibleOnly = false)
+{
+    QStringList texts;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+    {
+        bool visible = true;
+        for (QTreeWidgetItem* row = *it; row; row = row->parent())
+            visible = visible && !row->isHidden();
+        if (!(*it)->text(column).isEmpty() && (!visibleOnly || visible))
+            texts << (*it)->text(column);
+    }
+    return texts;
+}
+
+ItemPtr Wish(const QString& text)
+{
+    return ItemPtr(d.GetType(WindowTypes::wishListItem)->HasItem(Value(text)));
+}
+
+QTreeWidgetItem* WishRow(QTreeWidget* list, const QString& text)
+{
+    const QList<QTreeWidgetItem*> rows = list->findItems(text, Qt::MatchExactly, 1);
+    return rows.isEmpty() ? nullptr : rows.first();
+}
+} // namespace
+
+class SearchTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<MainWindowRun> run;
+    unsigned int nextToken = 9000;
+
+    Ui_SearchForm* Form() { return searchForm->Form(); }
+
+    SearchResultsForm* Open(const QString& text)
+    {
+        // As the server records a search it sends.
+        ItemPtr request = d.GetType(searchRequest)->NewItem(Value(++nextToken));
+        request.Connect(d.GetType(searchRequestText)->NewItem(Value(text)));
+        return searchForm->CreateSearchForm(nextToken, text, NetworkSearch);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        RoomViews::Install();
+        UserViews::Install();
+        SearchViews::Install();
+        run = std::make_unique<MainWindowRun>();
+        run->Start();
+        QVERIFY(run->WaitLoggedIn());
+        QVERIFY(searchForm);
+        run->Form()->tabControl->setCurrentWidget(run->Form()->searchTab);
+    }
+
+    void cleanupTestCase() { run.reset(); }
+
+    void sendsTrimmedSearchAndOpensTab()
+    {
+        run->Server().ClearMessages();
+        Form()->searchTargetBox->setCurrentIndex(0);
+        Form()->searchEdit->lineEdit()->setText("  foo bar  ");
+        QTest::keyClick(Form()->searchEdit->lineEdit(), Qt::Key_Return);
+        QVERIFY(run->Server().WaitForCode(153));
+        const QList<qint32> codes = run->Server().Codes();
+        QCOMPARE(codes.indexOf(26) < codes.indexOf(153), true);
+        quint32 token = 0;
+        QString sent;
+        MemStream fields = run->Server().MessagesWithCode(26).first().Fields();
+        fields.Read(token);
+        fields.Read(sent);
+        QCOMPARE(sent, QString("foo bar"));
+        QTabWidget* tabs = Form()->searchTabControl;
+        QCOMPARE(tabs->tabText(tabs->count() - 1), QString("foo bar"));
+        QVERIFY(!ItemPtr(d.GetType(SearchTypes::searchRecord)->HasItem(Value("foo bar"))).IsNull());
+        QCOMPARE(Form()->searchEdit->lineEdit()->text(), QString());
+        ItemPtr request(d.GetType(searchRequest)->HasItem(Value(token)));
+        QVERIFY(request.IsConnected(SearchTypes::resultsWidget));
+    }
+
+    void scopesSendTheirOwnCodes_data()
+    {
+        QTest::addColumn<QString>("room");
+        QTest::addColumn<qint32>("code");
+        QTest::newRow("user list") << QString() << 42;
+        QTest::newRow("room") << QString("jazz") << 120;
+    }
+
+    void scopesSendTheirOwnCodes()
+    {
+        QFETCH(QString, room);
+        QFETCH(qint32, code);
+        ItemPtr roomItem;
+        QString scope = "User List";
+        ItemPtr listed = d.GetType(ServerTypes::user)->NewItem(Value("listed"));
+        listed.NewItem(ServerTypes::inUserList);
+        listed.NewItem(ServerTypes::isOnline);
+        if (!room.isEmpty())
+        {
+            roomItem = d.GetType(ServerTypes::room)->NewItem(Value(room));
+            roomItem.NewItem(ServerTypes::inRoom);
+            scope = "Room: " + room;
+        }
+        const int index = Form()->searchTargetBox->findText(scope);
+        QVERIFY(index >= 1);
+        Form()->searchTargetBox->setCurrentIndex(index);
+        run->Server().ClearMessages();
+        Form()->searchEdit->lineEdit()->setText("scoped");
+        QTest::keyClick(Form()->searchEdit->lineEdit(), Qt::Key_Return);
+        QVERIFY(run->Server().WaitForCode(code));
+        QTabWidget* tabs = Form()->searchTabControl;
+        QCOMPARE(tabs->tabText(tabs->count() - 1), QString("scoped"));
+        if (!roomItem.IsNull())
+        {
+            roomItem.Disconnect(ServerTypes::inRoom);
+            QCOMPARE(Form()->searchTargetBox->findText(scope), -1);
+        }
+        Form()->searchTargetBox->setCurrentIndex(0);
+    }
+
+    void historyKeepsTwentyNewestFirst()
+    {
+        for (int n = 0; n < 22; ++n)
+        {
+            Form()->searchEdit->lineEdit()->setText(QString("history %1").arg(n));
+            QTest::keyClick(Form()->searchEdit->lineEdit(), Qt::Key_Return);
+        }
+        Form()->searchEdit->lineEdit()->setText("history 5");
+        QTest::keyClick(Form()->searchEdit->lineEdit(), Qt::Key_Return);
+        QCOMPARE(Form()->searchEdit->count(), 20);
+        QCOMPARE(Form()->searchEdit->itemText(0), QString("history 5"));
+        QCOMPARE(Form()->searchEdit->itemText(19), QString("history 2"));
+        QCOMPARE(int(g(SearchTypes::searchRecord).Size()), 20);
+        QVERIFY(
+            ItemPtr(d.GetType(SearchTypes::searchRecord)->HasItem(Value("history 1"))).IsNull());
+    }
+
+    void showsAnswerGroupedByUserAndFolder()
+    {
+        SearchResultsForm* form = Open("grouped");
+        Answer(nextToken, "bob", "3", 1536,
+               {{"music\\artist\\album", "b.mp3", 5000000000LL, 320},
+                {"music\\artist\\album", "a.mp3", 1000, 0}});
+        QTreeWidget* tree = form->searchResults();
+        QCOMPARE(tree->topLevelItemCount(), 1);
+        QTreeWidgetItem* userRow = tree->topLevelItem(0);
+        QCOMPARE(userRow->text(0), QString("bob"));
+        QCOMPARE(userRow->text(1), QString("3"));
+        QCOMPARE(userRow->text(2), QString("1.5"));
+        QCOMPARE(userRow->childCount(), 1);
+        QTreeWidgetItem* folderRow = userRow->child(0);
+        QCOMPARE(folderRow->text(3), QString("album/artist/music"));
+        QCOMPARE(folderRow->childCount(), 2);
+        QCOMPARE(folderRow->child(0)->text(5), QString("5,000,000,000"));
+        QCOMPARE(folderRow->child(0)->text(6), QString("320"));
+        // The deferred sort puts the names A to Z.
+        QTRY_COMPARE_WITH_TIMEOUT(folderRow->child(0)->text(4), QString("a.mp3"), 3000);
+    }
+
+    void ordersRowsByColumn_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("order");
+        QTest::addColumn<QStringList>("users");
+        QTest::newRow("free descending")
+            << 1 << int(Qt::DescendingOrder) << QStringList{"free", "q0", "qempty", "q3", "q12"};
+        QTest::newRow("speed descending")
+            << 2 << int(Qt::DescendingOrder) << QStringList{"q12", "q3", "free", "q0", "qempty"};
+        QTest::newRow("user ascending")
+            << 0 << int(Qt::AscendingOrder) << QStringList{"free", "q0", "q12", "q3", "qempty"};
+    }
+
+    void ordersRowsByColumn()
+    {
+        QFETCH(int, column);
+        QFETCH(int, order);
+        QFETCH(QStringList, users);
+        SearchResultsForm* form = Open("ordered");
+        Answer(nextToken, "q12", "12", 9000, {{"x", "1.mp3", 1, 0}});
+        Answer(nextToken, "q3", "3", 8000, {{"x", "2.mp3", 1, 0}});
+        Answer(nextToken, "free", "Y", 512, {{"x", "3.mp3", 1, 0}});
+        Answer(nextToken, "qempty", "", 0, {{"x", "4.mp3", 1, 0}});
+        Answer(nextToken, "q0", "0", 256, {{"x", "5.mp3", 1, 0}});
+        form->SetSortingParamters(column, Qt::SortOrder(order));
+        form->Sort();
+        QStringList sorted;
+        for (int row = 0; row < form->searchResults()->topLevelItemCount(); ++row)
+            sorted << form->searchResults()->topLevelItem(row)->text(0);
+        QCOMPARE(sorted, users);
+    }
+
+    void sortsFileRowsBySize()
+    {
+        SearchResultsForm* form = Open("sizes");
+        Answer(nextToken, "sizer", "Y", 1024,
+               {{"f", "small", 2000000000LL, 128},
+                {"f", "large", 3000000000LL, 320},
+                {"f", "mid", 2500000000LL, 192}});
+        form->SetSortingParamters(5, Qt::AscendingOrder);
+        form->Sort();
+        QCOMPARE(Column(form->searchResults(), 4), (QStringList{"large", "mid", "small"}));
+    }
+
+    void filterHidesRows_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QStringList>("shown");
+        const QStringList all{"alpha beta.mp3", "alpha live.mp3", "gamma.ogg", "deep.mp3"};
+        QTest::newRow("none") << QString() << all;
+        QTest::newRow("word in file") << "gamma" << QStringList{"gamma.ogg"};
+        QTest::newRow("word in folder")
+            << "rock" << QStringList{"alpha beta.mp3", "alpha live.mp3"};
+        QTest::newRow("folder and file") << "rock beta" << QStringList{"alpha beta.mp3"};
+        QTest::newRow("excluded file word") << "alpha -live" << QStringList{"alpha beta.mp3"};
+        QTest::newRow("excluded folder word") << "-rock" << QStringList{"gamma.ogg", "deep.mp3"};
+        QTest::newRow("bitrate") << "minbitrate:256" << QStringList{"alpha live.mp3"};
+        QTest::newRow("size") << "minfilesize:5" << QStringList{"gamma.ogg", "deep.mp3"};
+        QTest::newRow("files in folder")
+            << "minfilesinfolder:2" << QStringList{"alpha beta.mp3", "alpha live.mp3"};
+    }
+
+    void filterHidesRows()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QStringList, shown);
+        SearchResultsForm* form = Open("filtered");
+        Answer(nextToken, "carol", "Y", 1024,
+               {{"music\\rock", "alpha beta.mp3", 1000, 128},
+                {"music\\rock", "alpha live.mp3", 1000, 320}});
+        Answer(nextToken, "dave", "Y", 1024,
+               {{"misc", "gamma.ogg", 9000000, 0}, {"misc\\sub", "deep.mp3", 9000000, 0}});
+        form->filterEdit()->setText(filter);
+        QCOMPARE(Column(form->searchResults(), 4, true), shown);
+    }
+
+    void defaultFilterAppliesToNewTabs()
+    {
+        Settings::Set(SearchTypes::defaultSearchFilter, Value("-live"));
+        SearchResultsForm* form = Open("defaulted");
+        QCOMPARE(form->filterEdit()->text(), QString("-live"));
+        Answer(nextToken, "erin", "Y", 1024, {{"a", "live.mp3", 1, 0}, {"a", "studio.mp3", 1, 0}});
+        QCOMPARE(Column(form->searchResults(), 4, true), QStringList{"studio.mp3"});
+        Settings::Clear(SearchTypes::defaultSearchFilter);
+    }
+
+    void closingTabFreesItsStoreItems()
+    {
+        SearchResultsForm* form = Open("closing");
+        const unsigned int token = nextToken;
+        ItemPtr answer = Answer(token, "frank", "Y", 1024, {{"a", "b.mp3", 1, 0}});
+        QVERIFY(!answer.IsNull());
+        const size_t nodes = g(SearchTypes::resultNode).Size();
+        QTabWidget* tabs = Form()->searchTabControl;
+        tabs->tabCloseRequested(tabs->indexOf(form));
+        QCOMPARE(ItemPtr(d.GetType(searchRequest)->HasItem(Value(token))).IsNull(), true);
+        QCOMPARE(g(SearchTypes::resultNode).Size(), nodes - 1);
+        // A late answer finds no tab and leaves nothing behind.
+        const size_t answers = g(searchResults).Size();
+        Answer(token, "frank", "Y", 1024, {{"a", "c.mp3", 1, 0}});
+        QCOMPARE(g(searchResults).Size(), answers);
+    }
+
+    void wishListRowsFollowTheStore_data()
+    {
+        QTest::addColumn<QString>("newText");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("rename keeps the check")
+            << "renamed" << QStringList{"other", "renamed"} << true;
+        QTest::newRow("blanks trimmed") << "  spaced  " << QStringList{"other", "spaced"} << true;
+        QTest::newRow("emptied") << "" << QStringList{"other"} << false;
+        QTest::newRow("duplicate") << "other" << QStringList{"other"} << false;
+    }
+
+    void wishListRowsFollowTheStore()
+    {
+        QFETCH(QString, newText);
+        QFETCH(QStringList, rows);
+        QFETCH(bool, enabled);
+        for (ItemPtr wish : g(WindowTypes::wishListItem))
+            wish.Remove();
+        QTreeWidget* list = Form()->wishList;
+        QCOMPARE(list->topLevelItemCount(), 0);
+        searchForm->OnActionBarTriggered(nullptr, "enable_all_wish_list_items");
+        // A manual tab's command adds its text, enabled, with a row.
+        for (const QString& text : {QString("wished"), QString("other")})
+        {
+            SearchResultsForm* form = Open(text);
+            Form()->searchTabControl->setCurrentWidget(form);
+            Form()->tabWidget->setCurrentIndex(0);
+            searchForm->OnActionBarTriggered(form, "add_remove_wishlist");
+        }
+        QVERIFY(Wish("wished").IsConnected(WindowTypes::wishListItemEnabled));
+        auto* box = qobject_cast<QCheckBox*>(list->itemWidget(WishRow(list, "wished"), 0));
+        QVERIFY(box);
+        box->setChecked(false);
+        QVERIFY(!Wish("wished").IsConnected(WindowTypes::wishListItemEnabled));
+        box->setChecked(true);
+        QCOMPARE(WishRow(list, "wished")->text(0), QString("Y"));
+
+        WishRow(list, "wished")->setText(1, newText);
+        // Emptied and duplicate rows go through a deferred deletion.
+        QTRY_COMPARE(list->topLevelItemCount(), rows.size());
+        QCOMPARE(Column(list, 1), rows);
+        QCOMPARE(int(g(WindowTypes::wishListItem).Size()), rows.size());
+        QCOMPARE(Wish("wished").IsNull(), true);
+        if (enabled)
+            QVERIFY(Wish(rows.last()).IsConnected(WindowTypes::wishListItemEnabled));
+        QCOMPARE(int(g(SearchTypes::wishListNode).Size()), rows.size());
+    }
+
+    void wishListAnswersGatherInOneBackgroundTab()
+    {
+        ItemPtr wish(d.GetType(WindowTypes::wishListItem)->NewItem(Value("wanted")));
+        wish.NewItem(WindowTypes::wishListItemEnabled);
+        wish.Connect(d.GetType(SearchTypes::wishListItemFilterText)->NewItem(Value("-bad")));
+        Settings::Set(SearchTypes::defaultSearchFilter, Value("-good"));
+        QTabWidget* tabs = Form()->wishListTabControl;
+        const int before = tabs->count();
+        for (int repeat = 0; repeat < 2; ++repeat)
+        {
+            ItemPtr request = d.GetType(searchRequest)->NewItem(Value(++nextToken));
+            request.NewItem(wishlistSearch);
+            request.Connect(d.GetType(searchRequestText)->NewItem(Value("wanted")));
+            Answer(nextToken, QString("wisher%1").arg(repeat), "Y", 1024,
+                   {{"a", "good.mp3", 1, 0}, {"a", "bad.mp3", 1, 0}});
+        }
+        QCOMPARE(tabs->count(), before + 1);
+        auto* form = qobject_cast<SearchResultsForm*>(tabs->widget(tabs->count() - 1));
+        QVERIFY(form);
+        QCOMPARE(form->filterEdit()->text(), QString("-bad"));
+        QCOMPARE(Column(form->searchResults(), 0), (QStringList{"wisher0", "wisher1"}));
+        QCOMPARE(Column(form->searchResults(), 4, true), (QStringList{"good.mp3", "good.mp3"}));
+        QVERIFY(form->WidgetItem().IsConnected(SearchTypes::resultsWidgetAlerted));
+        Settings::Clear(SearchTypes::defaultSearchFilter);
+    }
+
+    void receivedSearchesListNewestFirst()
+    {
+        QTreeWidget* list = receivedSearchesForm->Form()->searchList;
+        list->clear();
+        run->Server().Send(26, QString("zed"), quint32(7), QString("relayed query"));
+        QTRY_COMPARE(list->topLevelItemCount(), 1);
+        QCOMPARE(list->topLevelItem(0)->text(0), QString("relayed query"));
+        QCOMPARE(list->topLevelItem(0)->text(1), QString());
+        receivedSearchesForm->OnSearchProcessed("shared song", true);
+        QCOMPARE(list->topLevelItem(0)->text(1), QString("Match"));
+        QCOMPARE(list->topLevelItem(0)->foreground(1).color(), QColor("#005500"));
+        for (int n = 0; n < 501; ++n)
+            receivedSearchesForm->OnSearchProcessed(QString("q%1").arg(n), false);
+        QCOMPARE(list->topLevelItemCount(), 500);
+        QCOMPARE(list->topLevelItem(0)->text(0), QString("q500"));
+        QCOMPARE(list->topLevelItem(499)->text(0), QString("q1"));
+    }
+
+    void pausedListsNothing_data()
+    {
+        QTest::addColumn<bool>("ownWidget");
+        QTest::addColumn<int>("listed");
+        QTest::newRow("paused") << true << 0;
+        QTest::newRow("other widget's action") << false << 3;
+    }
+
+    void pausedListsNothing()
+    {
+        QFETCH(bool, ownWidget);
+        QFETCH(int, listed);
+        QTreeWidget* list = receivedSearchesForm->Form()->searchList;
+        list->clear();
+        QWidget* widget = ownWidget ? static_cast<QWidget*>(receivedSearchesForm) : list;
+        receivedSearchesForm->OnActionTriggered(widget, "pause_unpause");
+        for (int n = 0; n < 3; ++n)
+            receivedSearchesForm->OnSearchProcessed(QString("p%1").arg(n), false);
+        receivedSearchesForm->OnActionTriggered(widget, "pause_unpause");
+        QCOMPARE(list->topLevelItemCount(), listed);
+        receivedSearchesForm->OnSearchProcessed("after", false);
+        QCOMPARE(list->topLevelItem(0)->text(0), QString("after"));
+    }
+};
+
+QTEST_MAIN(SearchTest)
+#include "tst_search.moc"

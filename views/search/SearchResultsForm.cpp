@@ -1,0 +1,494 @@
+#include "SearchResultsForm.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+
+#include "ActionSetToolBar.h"
+#include "Data.h"
+#include "DelayedInvoker.h"
+#include "EventToolBar.h"
+#include "FilterParser.h"
+#include "GeneralFunctions.h"
+#include "Log.h"
+#include "PeerTypes.h"
+#include "SearchResultListItem.h"
+#include "SearchTypes.h"
+#include "Server.h"
+#include "Settings.h"
+#include "TabFocus.h"
+#include "UserMenuOptions.h"
+#include "ViewAddress.h"
+#include "WindowTypes.h"
+#include "ui_SearchResultsForm.h"
+
+using namespace PeerTypes;
+using namespace SearchTypes;
+
+namespace {
+// The folder and file name of a result as the peer sent them, joined as a path.
+QString FlatText(ItemPtr result)
+{
+    return result[searchResultFileFolder].AsString() + "\\" +
+           result[searchResultFileName].AsString();
+}
+} // namespace
+
+SearchResultsForm::SearchResultsForm(const QString& text, bool wishList, QWidget* parent)
+    : QWidget(parent), ui(new Ui_SearchResultsForm), text(text), wishList(wishList),
+      flat(Settings::IsYes(useOldStyleResults))
+{
+    ViewAddress::Enter(this);
+    ui->setupUi(this);
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    tree->setSortingEnabled(false);
+    ui->correlationsWidget->hide();
+    ui->correlationsWidget->setHeaderLabels({tr("related searches")});
+    if (!wishList)
+    {
+        PopulateCorrelations();
+        if (gp_server)
+            connect(gp_server, &Server::SearchCorrelations, this,
+                    &SearchResultsForm::OnSearchCorrelations);
+    }
+    if (flat)
+    {
+        if (actionBar)
+            actionBar->RegisterWidget(this, "search_results_old");
+        tree->header()->setSectionsClickable(true);
+        tree->header()->setSortIndicatorShown(true);
+        connect(tree->header(), &QHeaderView::sectionClicked, this,
+                &SearchResultsForm::OnSectionClicked);
+    }
+    else
+    {
+        if (actionBar)
+            actionBar->RegisterWidget(this, "search_results");
+        tree->header()->setSectionsClickable(false);
+    }
+    tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tree, &QTreeWidget::customContextMenuRequested, this,
+            &SearchResultsForm::OnContextMenuRequested);
+    connect(ui->pushButton_2, &QPushButton::clicked, this,
+            &SearchResultsForm::OnClearFilterClicked);
+    connect(ui->savedFiltersBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &SearchResultsForm::OnSavedFiltersBoxIndexChanged);
+    connect(ui->filterEdit, &QLineEdit::textChanged, this, &SearchResultsForm::OnFilterTextChanged);
+    connect(ui->saveFilterButton, &QPushButton::clicked, this,
+            &SearchResultsForm::OnSaveFilterClicked);
+    connect(ui->defaultFilterBox, &QCheckBox::clicked, this,
+            &SearchResultsForm::OnDefaultFilterBoxToggled);
+}
+
+SearchResultsForm::~SearchResultsForm()
+{
+    ViewAddress::Leave(this);
+    delete ui;
+}
+
+QTreeWidget* SearchResultsForm::searchResults() const
+{
+    return ui->searchResultsTreeWidget;
+}
+
+QLineEdit* SearchResultsForm::filterEdit() const
+{
+    return ui->filterEdit;
+}
+
+QTreeWidget* SearchResultsForm::CorrelationsWidget() const
+{
+    return ui->correlationsWidget;
+}
+
+ItemPtr SearchResultsForm::WidgetItem() const
+{
+    return d.GetType(resultsWidget)->HasItem(ViewAddress::Of(this));
+}
+
+ItemPtr SearchResultsForm::ResultOf(QTreeWidgetItem* row)
+{
+    if (!row)
+        return ItemPtr();
+    return ItemPtr(d.GetType(resultNode)->HasItem(Value(row)))[searchResult];
+}
+
+QString SearchResultsForm::SpeedText(long long bytesPerSecond)
+{
+    if (bytesPerSecond == 0)
+        return QString();
+    return QString::number(double(bytesPerSecond) / 1024.0, 'f', 1);
+}
+
+QString SearchResultsForm::AttributesText(ItemPtr file)
+{
+    QString attributes;
+    if (file.IsConnected(bitrate))
+        attributes += QString::number(file[bitrate].AsInt());
+    const QString mode = file[bitrateMode].AsString();
+    if (mode == "vbr")
+        attributes += " VBR";
+    else if (mode == "cbr")
+        attributes += " CBR";
+    if (file.IsConnected(lengthSeconds))
+        attributes += ", " + FormatSeconds(long(file[lengthSeconds].AsInt64()));
+    return attributes;
+}
+
+void SearchResultsForm::SetSortingParamters(int column, Qt::SortOrder order)
+{
+    sortColumn = column;
+    sortOrder = order;
+}
+
+void SearchResultsForm::Sort()
+{
+    ui->searchResultsTreeWidget->sortByColumn(sortColumn, sortOrder);
+}
+
+void SearchResultsForm::OnSectionClicked(int i_column)
+{
+    sortColumn = i_column;
+    sortOrder = ui->searchResultsTreeWidget->header()->sortIndicatorOrder();
+    Sort();
+}
+
+void SearchResultsForm::Init()
+{
+    RegisterWidgetForTabFocus(ui->searchResultsTreeWidget, 2);
+    for (ItemPtr filter : g(savedFilter))
+        ui->savedFiltersBox->addItem(filter.AsString());
+    Type* filters = d.GetType(savedFilter);
+    Listen(filters->itemAdded, this, &SearchResultsForm::OnSavedFilterAdded);
+    Listen(filters->itemRemoved, this, &SearchResultsForm::OnSavedFilterRemoved);
+}
+
+void SearchResultsForm::PopulateCorrelations()
+{
+    QTreeWidget* list = ui->correlationsWidget;
+    list->clear();
+    list->hide();
+    ItemPtr searchText = d.GetType(searchRequestText)->NewItem(Value(text));
+    const auto correlations =
+        searchText.GetItems(PeerTypes::searchCorrelation).SortNumericBy("correlation_rank", false);
+    if (correlations.empty())
+        return;
+    for (ItemPtr correlation : correlations)
+        new QTreeWidgetItem(list, {correlation["correlation_text"].AsString()});
+    list->show();
+    const QList<int> sizes{width() - 150, 150};
+    ui->splitter->setSizes(sizes);
+}
+
+void SearchResultsForm::OnSearchCorrelations(QString i_search)
+{
+    if (i_search == text)
+        PopulateCorrelations();
+}
+
+ItemPtr SearchResultsForm::NewNode(const char* type, QTreeWidgetItem* row)
+{
+    return d.GetType(type)->NewItem(Value(row));
+}
+
+void SearchResultsForm::AddUserSearchResults(ItemPtr results)
+{
+    const ItemSet files = results.GetItems(searchResult);
+    if (fileRows + int(files.Size()) > maxFileRows)
+    {
+        Log("search", 1,
+            QString("Dropped an answer of %1 files from %2 to the search \"%3\": the tab is full")
+                .arg(files.Size())
+                .arg(results[ServerTypes::user].AsString(), text));
+        return;
+    }
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    // One repaint for the whole answer, not one per row.
+    const bool updates = tree->updatesEnabled();
+    tree->setUpdatesEnabled(false);
+    QTreeWidgetItem* last = nullptr;
+    for (ItemPtr result : files)
+        last = AddSearchResult(result);
+    if (last)
+    {
+        FilterParser filter;
+        filter.Parse(ui->filterEdit->text());
+        ArrivalFilter(last, filter);
+    }
+    tree->setUpdatesEnabled(updates);
+
+    ItemPtr widget = WidgetItem();
+    ItemPtr wish = widget[WindowTypes::wishListItem];
+    if (!wish.IsNull() && !widget.IsConnected(resultsWidgetAlerted))
+    {
+        bool visible = false;
+        for (int index = 0; index < tree->topLevelItemCount() && !visible; ++index)
+            visible = !tree->topLevelItem(index)->isHidden();
+        if (visible)
+        {
+            if (eventToolBar)
+                eventToolBar->AddEvent(wish.AsString(), ":/icons/wishlist_icon", this, QString(),
+                                       "wishlist", false);
+            widget.Connect(d.GetType(resultsWidgetAlerted)->GetGlobalNullItem());
+        }
+    }
+    if (delayedInvoker)
+        delayedInvoker->Invoke(this, "1Sort()", 1000);
+}
+
+QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
+{
+    ItemPtr widget = WidgetItem();
+    ItemPtr answer = result[PeerTypes::searchResults];
+    ++fileRows;
+    if (flat)
+        return AddFlatResult(result, answer);
+    ItemPtr user = answer[ServerTypes::user];
+
+    QTreeWidgetItem* userRow = nullptr;
+    ItemPtr userNodeItem;
+    for (ItemPtr node : user.GetItems(userNode))
+    {
+        if (node.IsConnected(widget))
+        {
+            userRow = ViewAddress::Find<QTreeWidgetItem>(node);
+            userNodeItem = node;
+            break;
+        }
+    }
+    if (!userRow)
+    {
+        userRow = new SearchResultListItem(ui->searchResultsTreeWidget);
+        userRow->setText(0, user.AsString());
+        if (answer[searchResultsUserAvailable].AsString() == "yes")
+            userRow->setText(1, "Y");
+        else
+            userRow->setText(1, answer[searchResultsUploadsInQueue].AsString());
+        userRow->setTextAlignment(1, Qt::AlignHCenter);
+        userRow->setText(2, SpeedText(answer[searchResultsUserSpeed].AsInt64()));
+        userNodeItem = NewNode(userNode, userRow);
+        userNodeItem.Connect(widget);
+        userNodeItem.Connect(user);
+    }
+
+    ItemPtr folder = result[searchResultFileFolder];
+    QTreeWidgetItem* folderRow = nullptr;
+    ItemPtr folderNodeItem;
+    for (ItemPtr node : userNodeItem.GetItems(folderNode))
+    {
+        if (node.IsConnected(folder))
+        {
+            folderRow = ViewAddress::Find<QTreeWidgetItem>(node);
+            folderNodeItem = node;
+            break;
+        }
+    }
+    if (!folderRow)
+    {
+        folderRow = new SearchResultListItem(userRow);
+        folderRow->setText(3, ReversePathname(folder.AsString()));
+        folderNodeItem = NewNode(folderNode, folderRow);
+        folderNodeItem.Connect(userNodeItem);
+        folderNodeItem.Connect(folder);
+    }
+
+    auto* fileRow = new SearchResultListItem(folderRow);
+    fileRow->setText(4, result[searchResultFileName].AsString());
+    const long long size = result[fileSize].AsInt64();
+    fileRow->setText(5, CommafyNumber(size));
+    fileRow->setText(6, AttributesText(result));
+    fileRow->setData(0, SearchResultListItem::sizeRole, size);
+    fileRow->setData(0, SearchResultListItem::bitrateRole, result[bitrate].AsInt());
+    if (widget[expandUsers].AsString() == "yes")
+        userRow->setExpanded(true);
+    if (widget[expandFolders].AsString() == "yes")
+        folderRow->setExpanded(true);
+    ItemPtr node = NewNode(resultNode, fileRow);
+    node.Connect(result);
+    node.Connect(folderNodeItem);
+    return userRow;
+}
+
+QTreeWidgetItem* SearchResultsForm::AddFlatResult(ItemPtr result, ItemPtr answer)
+{
+    auto* row = new SearchResultListItem(ui->searchResultsTreeWidget);
+    row->setText(0, answer[ServerTypes::user].AsString());
+    row->setText(1, answer[searchResultsUserAvailable].AsString() == "yes"
+                        ? QString("Y")
+                        : answer[searchResultsUploadsInQueue].AsString());
+    row->setText(2, SpeedText(answer[searchResultsUserSpeed].AsInt64()));
+    row->setText(3, ReversePathname(result[searchResultFileFolder].AsString()));
+    row->setText(4, result[searchResultFileName].AsString());
+    const long long size = result[fileSize].AsInt64();
+    row->setText(5, CommafyNumber(size));
+    row->setText(6, AttributesText(result));
+    row->setData(0, SearchResultListItem::sizeRole, size);
+    row->setData(0, SearchResultListItem::bitrateRole, result[bitrate].AsInt());
+    NewNode(resultNode, row).Connect(result);
+    FilterParser filter;
+    filter.Parse(ui->filterEdit->text());
+    row->setHidden(filter.IsMatching(FlatText(result), nullptr, result) != 0);
+    return nullptr;
+}
+
+void SearchResultsForm::ArrivalFilter(QTreeWidgetItem* userRow, const FilterParser& filter)
+{
+    bool anyFolder = false;
+    for (int f = 0; f < userRow->childCount(); ++f)
+    {
+        QTreeWidgetItem* folderRow = userRow->child(f);
+        int shown = 0;
+        for (int r = 0; r < folderRow->childCount(); ++r)
+        {
+            QTreeWidgetItem* fileRow = folderRow->child(r);
+            const bool match = filter.IsMatching(folderRow->text(3) + fileRow->text(4), nullptr,
+                                                 ResultOf(fileRow)) == 0;
+            fileRow->setHidden(!match);
+            shown += match ? 1 : 0;
+        }
+        const bool hidden = shown == 0 || shown < filter.MinFilesInFolder();
+        folderRow->setHidden(hidden);
+        anyFolder = anyFolder || !hidden;
+    }
+    userRow->setHidden(!anyFolder);
+}
+
+QTreeWidgetItem* SearchResultsForm::GetNodeUserNode(QTreeWidgetItem* row)
+{
+    while (row && row->parent())
+        row = row->parent();
+    return row;
+}
+
+bool SearchResultsForm::CompareSearchResults(ItemPtr a, ItemPtr b)
+{
+    const QString folderA = a[searchResultFileFolder].AsString();
+    const QString folderB = b[searchResultFileFolder].AsString();
+    if (folderA != folderB)
+        return folderA < folderB;
+    return a[searchResultFileName].AsString() < b[searchResultFileName].AsString();
+}
+
+void SearchResultsForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (eventToolBar)
+        eventToolBar->RemoveEvents(this);
+}
+
+void SearchResultsForm::OnContextMenuRequested(QPoint i_point)
+{
+    QTreeWidgetItem* row = ui->searchResultsTreeWidget->itemAt(i_point);
+    if (!row)
+        return;
+    const QString user = flat ? row->text(0) : GetNodeUserNode(row)->text(0);
+    QMenu menu;
+    UserMenuOptions options(&menu, user);
+    menu.exec(ui->searchResultsTreeWidget->viewport()->mapToGlobal(i_point));
+}
+
+void SearchResultsForm::OnFilterTextChanged(QString i_text)
+{
+    ItemPtr wish = WidgetItem()[WindowTypes::wishListItem];
+    if (!wish.IsNull())
+        wish.Connect(d.GetType(wishListItemFilterText)->NewItem(Value(i_text)));
+    FilterParser filter;
+    filter.Parse(i_text);
+    FilterTree(filter);
+    const bool saved =
+        !ItemPtr(d.GetType(savedFilter)->HasItem(Value(i_text.simplified().toLower()))).IsNull();
+    ui->saveFilterButton->setText(saved ? tr("Remove Filter") : tr("Save Filter"));
+    ui->defaultFilterBox->setChecked(!i_text.isEmpty() &&
+                                     i_text == Settings::GetText(defaultSearchFilter));
+}
+
+void SearchResultsForm::FilterTree(const FilterParser& filter)
+{
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    const bool updates = tree->updatesEnabled();
+    tree->setUpdatesEnabled(false);
+    for (int u = 0; u < tree->topLevelItemCount(); ++u)
+    {
+        QTreeWidgetItem* top = tree->topLevelItem(u);
+        if (flat)
+        {
+            ItemPtr result = ResultOf(top);
+            top->setHidden(filter.IsMatching(FlatText(result), nullptr, result) != 0);
+            continue;
+        }
+        bool anyFolder = false;
+        for (int f = 0; f < top->childCount(); ++f)
+        {
+            QTreeWidgetItem* folderRow = top->child(f);
+            FilterParser remainder;
+            if (filter.IsMatching(folderRow->text(3), &remainder, ItemPtr()) == 2)
+            {
+                folderRow->setHidden(true);
+                continue;
+            }
+            int shown = 0;
+            for (int r = 0; r < folderRow->childCount(); ++r)
+            {
+                QTreeWidgetItem* fileRow = folderRow->child(r);
+                const ItemPtr item = remainder.HasAttributes() ? ResultOf(fileRow) : ItemPtr();
+                const bool match = remainder.IsMatching(fileRow->text(4), nullptr, item) == 0;
+                fileRow->setHidden(!match);
+                shown += match ? 1 : 0;
+            }
+            const bool hidden = shown == 0 || shown < remainder.MinFilesInFolder();
+            folderRow->setHidden(hidden);
+            anyFolder = anyFolder || !hidden;
+        }
+        top->setHidden(!anyFolder);
+    }
+    tree->setUpdatesEnabled(updates);
+}
+
+void SearchResultsForm::OnClearFilterClicked()
+{
+    ui->filterEdit->clear();
+}
+
+void SearchResultsForm::OnSavedFiltersBoxIndexChanged(int i_index)
+{
+    if (i_index <= 0)
+        return;
+    ui->filterEdit->setText(ui->savedFiltersBox->itemText(i_index));
+    ui->savedFiltersBox->setCurrentIndex(0);
+}
+
+void SearchResultsForm::OnSaveFilterClicked()
+{
+    const QString filter = ui->filterEdit->text().simplified().toLower();
+    ItemPtr saved(d.GetType(savedFilter)->HasItem(Value(filter)));
+    if (!saved.IsNull())
+        saved.Remove();
+    else if (!filter.isEmpty())
+        d.GetType(savedFilter)->NewItem(Value(filter));
+}
+
+void SearchResultsForm::OnDefaultFilterBoxToggled(bool i_checked)
+{
+    const QString filter = ui->filterEdit->text();
+    if (i_checked && filter.isEmpty())
+        ui->defaultFilterBox->setChecked(false);
+    else if (i_checked)
+        Settings::Set(defaultSearchFilter, Value(filter));
+    else
+        Settings::Clear(defaultSearchFilter);
+}
+
+void SearchResultsForm::OnSavedFilterAdded(ItemPtr filter)
+{
+    ui->savedFiltersBox->addItem(filter.AsString());
+    OnFilterTextChanged(ui->filterEdit->text());
+}
+
+void SearchResultsForm::OnSavedFilterRemoved(ItemPtr filter)
+{
+    const int index =
+        ui->savedFiltersBox->findText(filter.AsString(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index > 0)
+        ui->savedFiltersBox->removeItem(index);
+    OnFilterTextChanged(ui->filterEdit->text());
+}

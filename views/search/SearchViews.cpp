@@ -1,0 +1,27 @@
+#include "SearchViews.h"
+
+#include <QLayout>
+
+#include "SearchForm.h"
+#include "ViewHooks.h"
+
+namespace SearchViews {
+namespace {
+void CreateSearchPage(QWidget* searchTab)
+{
+    searchTab->layout()->addWidget(new SearchForm(searchTab));
+}
+
+void InitSearch()
+{
+    if (searchForm)
+        searchForm->Init();
+}
+} // namespace
+
+void Install()
+{
+    ViewHooks::createSearchPage = &CreateSearchPage;
+    ViewHooks::initSearch = &InitSearch;
+}
+} // namespace SearchViews
