@@ -2,6 +2,7 @@
 
 #include "ActionSetToolBar.h"
 #include "Server.h"
+#include "SharedFoldersManager.h"
 #include "ui_ReceivedSearchesForm.h"
 
 ReceivedSearchesForm* receivedSearchesForm = nullptr;
@@ -26,9 +27,12 @@ ReceivedSearchesForm::~ReceivedSearchesForm()
 
 void ReceivedSearchesForm::Init()
 {
-    // Until a share matcher reports which searches it answered, the searches the server relays
-    // are listed as they arrive, unanswered.
-    if (gp_server)
+    // The shares manager says of every search it was given whether it answered it; without one,
+    // the searches the server relays are listed as they arrive, unanswered.
+    if (sharedFoldersManager)
+        connect(sharedFoldersManager, &SharedFoldersManager::SearchProcessed, this,
+                &ReceivedSearchesForm::OnSearchProcessed);
+    else if (gp_server)
         connect(gp_server, &Server::DirectFileSearch, this,
                 [this](QString, quint32, QString i_search) { OnSearchProcessed(i_search, false); });
     if (!actionBar)
