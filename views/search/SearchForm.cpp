@@ -1,5 +1,7 @@
 #include "SearchForm.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 #include <QLayout>
 #include <QLineEdit>
@@ -279,6 +281,9 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int token, const QStrin
     const int widths[] = {100, 40, 40, 150, 170, 70};
     for (int column = 0; column < 6; ++column)
         tree->setColumnWidth(column, widths[column]);
+    // A size in the gigabytes must show whole in the font the desktop gives.
+    tree->setColumnWidth(
+        5, std::max(widths[5], tree->fontMetrics().horizontalAdvance("99,999,999,999") + 16));
     tree->header()->setSectionsMovable(false);
     tree->setHeaderLabels({tr("User"), tr("Free"), tr("K/s"), tr("Folder"), tr("File"), tr("Size"),
                            tr("Attributes")});
