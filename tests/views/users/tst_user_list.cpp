@@ -184,7 +184,6 @@ private slots:
                  QString("Alpha, alpha, beta"));
         User("gus").Connect(d.GetType(WindowTypes::userNote)->GetItem(Value("pays late")));
         QCOMPARE(Row(Ui()->userList, "gus")->text(UserListForm::noteColumn), QString("pays late"));
-        QCOMPARE(Row(Ui()->unsharedList, "gus")->text(1), QString("pays late"));
         QCOMPARE(Row(Ui()->ignoredList, "gus")->text(1), QString("pays late"));
         User("gus").Disconnect(WindowTypes::userNote);
         QCOMPARE(Row(Ui()->ignoredList, "gus")->text(1), QString());
