@@ -77,9 +77,8 @@ private slots:
     {
         children.clear();
         delete manager;
-        DNetState::Clear(DNetKeys::childDepth);
-        DNetState::Clear(DNetKeys::level);
-        DNetState::Clear(DNetKeys::groupLeader);
+        for (const char* key : {DNetKeys::childDepth, DNetKeys::level, DNetKeys::groupLeader})
+            DNetState::Clear(key);
     }
 
     void cleanupTestCase()
