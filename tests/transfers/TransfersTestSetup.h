@@ -60,34 +60,20 @@ struct TransfersTestSetup
         return user;
     }
 
-    // Codes of the messages waiting to be sent to the user, oldest first is not promised.
-    static QList<std::uint32_t> PendingCodes(const QString& user)
+    // The messages waiting to be sent to the user: by code, the bytes after the code.
+    static QMultiMap<std::uint32_t, QByteArray> Pending(const QString& user)
     {
-        QList<std::uint32_t> codes;
+        QMultiMap<std::uint32_t, QByteArray> messages;
         ItemPtr userItem = d.GetType(ServerTypes::user)->GetItem(Value(user));
         for (ItemPtr message : userItem.GetItems(PeerTypes::unsentMessage))
         {
             auto* body = message.AsPointer<MemStream>();
             std::uint32_t code = 0;
             std::memcpy(&code, body->GetWrittenData(), sizeof code);
-            codes << code;
+            messages.insert(code,
+                            QByteArray(body->GetWrittenData() + 4, body->GetWrittenLength() - 4));
         }
-        return codes;
-    }
-
-    // The text of the one message of that code waiting for the user, after its code.
-    static QByteArray PendingBody(const QString& user, std::uint32_t code)
-    {
-        ItemPtr userItem = d.GetType(ServerTypes::user)->GetItem(Value(user));
-        for (ItemPtr message : userItem.GetItems(PeerTypes::unsentMessage))
-        {
-            auto* body = message.AsPointer<MemStream>();
-            std::uint32_t found = 0;
-            std::memcpy(&found, body->GetWrittenData(), sizeof found);
-            if (found == code)
-                return QByteArray(body->GetWrittenData() + 4, int(body->GetWrittenLength()) - 4);
-        }
-        return QByteArray();
+        return messages;
     }
 
     static void ForgetMessages()

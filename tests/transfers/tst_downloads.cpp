@@ -23,7 +23,6 @@ class DownloadsTest : public QObject
 
 private:
     TransfersTestSetup setup;
-    QString defaultDownloadFolder;
     QMap<QString, QString> defaults;
 
     TransferQueueManager* Manager() { return setup.manager; }
@@ -71,18 +70,20 @@ private slots:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::newRow("slots") << "upload_slots"
-                               << "1";
-        QTest::newRow("queued per user") << "max_queued_uploads_per_user"
-                                         << "200";
-        QTest::newRow("order counter") << "transfer_order_counter"
-                                       << "1";
-        QTest::newRow("speed limit") << "upload_speed_limit"
-                                     << "0";
-        QTest::newRow("speed limit off") << "upload_speed_limit_enabled"
-                                         << "no";
-        QTest::newRow("download folder")
-            << "download_folder" << QDir::homePath() + "/Vandrell Downloads";
+        const QStringList rows = {"upload_slots",
+                                  "1",
+                                  "max_queued_uploads_per_user",
+                                  "200",
+                                  "transfer_order_counter",
+                                  "1",
+                                  "upload_speed_limit",
+                                  "0",
+                                  "upload_speed_limit_enabled",
+                                  "no",
+                                  "download_folder",
+                                  QDir::homePath() + "/Vandrell Downloads"};
+        for (int i = 0; i < rows.size(); i += 2)
+            QTest::newRow(qPrintable(rows[i])) << rows[i] << rows[i + 1];
     }
 
     void writesDefaultsBeforeTheLoad()
@@ -92,28 +93,17 @@ private slots:
         QCOMPARE(defaults.value(key), value);
     }
 
-    void firstRunExcludesIniFiles() { QVERIFY(Manager()->HasExcludedDownloadExtension("a.ini")); }
-
     void correctsSettingsAfterTheLoad_data()
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QString>("corrected");
-        QTest::newRow("no slots") << "upload_slots"
-                                  << "0"
-                                  << "1";
-        QTest::newRow("negative slots") << "upload_slots"
-                                        << "-3"
-                                        << "1";
-        QTest::newRow("four slots") << "upload_slots"
-                                    << "4"
-                                    << "4";
-        QTest::newRow("queue limit 9") << "max_queued_uploads_per_user"
-                                       << "9"
-                                       << "10";
-        QTest::newRow("queue limit 11") << "max_queued_uploads_per_user"
-                                        << "11"
-                                        << "11";
+        const QString slotKey = "upload_slots", queue = "max_queued_uploads_per_user";
+        QTest::newRow("no slots") << slotKey << QString("0") << QString("1");
+        QTest::newRow("negative slots") << slotKey << QString("-3") << QString("1");
+        QTest::newRow("four slots") << slotKey << QString("4") << QString("4");
+        QTest::newRow("queue limit 9") << queue << QString("9") << QString("10");
+        QTest::newRow("queue limit 11") << queue << QString("11") << QString("11");
     }
 
     void correctsSettingsAfterTheLoad()
@@ -156,7 +146,7 @@ private slots:
         QCOMPARE(Manager()->AddDownload("ann", "a.mp3", "music\\Album", 555, false, 0), entry);
         QCOMPARE(Status(entry), status);
         QCOMPARE(int(g(downloadEntry).Size()), 1);
-        QVERIFY(TransfersTestSetup::PendingCodes("ann").isEmpty());
+        QVERIFY(TransfersTestSetup::Pending("ann").isEmpty());
     }
 
     void asksOnlyOnlineUsersToQueue_data()
@@ -172,7 +162,7 @@ private slots:
         TransfersTestSetup::User("carl", online);
         ItemPtr entry = Add("carl", "a.mp3", "music\\Album");
         QCOMPARE(Status(entry), QString("queued"));
-        QCOMPARE(TransfersTestSetup::PendingCodes("carl").count(queueCode), online ? 1 : 0);
+        QCOMPARE(TransfersTestSetup::Pending("carl").count(queueCode), online ? 1 : 0);
         const QDateTime next = QDateTime::fromString(
             entry[ServerTypes::user][nextPlaceInLineRequestTime].AsString(), Qt::TextDate);
         QVERIFY(next > QDateTime::currentDateTime().addSecs(5));
@@ -183,7 +173,7 @@ private slots:
         TransfersTestSetup::User("dora", true);
         Add("dora", "..\\x\xc3\xa9.mp3", "a\\..\\..\\b");
         QByteArray expected("a\\..\\..\\b\\..\\x\xc3\xa9.mp3");
-        QByteArray field = TransfersTestSetup::PendingBody("dora", queueCode);
+        QByteArray field = TransfersTestSetup::Pending("dora").value(queueCode);
         QCOMPARE(field.mid(4), expected);
     }
 
@@ -196,45 +186,16 @@ private slots:
         file.close();
         ItemPtr entry = Add("ann", "a.mp3", "music\\Artist\\Album");
         QCOMPARE(Status(entry), QString("complete"));
-        QVERIFY(TransfersTestSetup::PendingCodes("ann").isEmpty());
-    }
-
-    void requeueAsksAgain_data()
-    {
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("after");
-        QTest::addColumn<int>("messages");
-        QTest::newRow("aborted") << "aborted"
-                                 << "queued" << 1;
-        QTest::newRow("denied") << "denied"
-                                << "queued" << 1;
-        QTest::newRow("downloading") << "downloading"
-                                     << "downloading" << 0;
-        QTest::newRow("complete") << "complete"
-                                  << "complete" << 0;
-    }
-
-    void requeueAsksAgain()
-    {
-        QFETCH(QString, status);
-        QFETCH(QString, after);
-        QFETCH(int, messages);
-        TransfersTestSetup::User("eve", false);
-        ItemPtr entry = Add("eve", "a.mp3", "music\\Album");
-        Manager()->SetDownloadEntryStatus(entry, status);
-        Manager()->RequeueDownload(entry);
-        QCOMPARE(Status(entry), after);
-        QCOMPARE(TransfersTestSetup::PendingCodes("eve").count(queueCode), messages);
+        QVERIFY(TransfersTestSetup::Pending("ann").isEmpty());
     }
 
     void excludesEndingsWithoutRegardToCase_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("excluded");
-        QTest::newRow("lower") << "setup.ini" << true;
-        QTest::newRow("upper") << "SETUP.INI" << true;
-        QTest::newRow("inside") << "a.ini.mp3" << false;
-        QTest::newRow("other") << "song.mp3" << false;
+        QTest::newRow("first run, lower") << "setup.ini" << true;
+        QTest::newRow("first run, upper") << "SETUP.INI" << true;
+        QTest::newRow("inside the name") << "a.ini.mp3" << false;
     }
 
     void excludesEndingsWithoutRegardToCase()
@@ -252,29 +213,19 @@ private slots:
         QTest::addColumn<QString>("setting");
         QTest::addColumn<QString>("complete");
         QTest::addColumn<QString>("partial");
-        QTest::newRow("level 0") << "music\\Artist\\Album" << 0 << false << ""
-                                 << "complete/Album/a.mp3"
-                                 << "downloading/Album/a.mp3";
-        QTest::newRow("level 1") << "music\\Artist\\Album" << 1 << false << ""
-                                 << "complete/Artist/Album/a.mp3"
-                                 << "downloading/Artist/Album/a.mp3";
-        QTest::newRow("level past the top") << "Album" << 3 << false << ""
-                                            << "complete/Album/a.mp3"
-                                            << "downloading/Album/a.mp3";
-        QTest::newRow("no folder") << "" << 0 << false << ""
-                                   << "complete/a.mp3"
-                                   << "downloading/a.mp3";
-        QTest::newRow("not split") << "music\\Album" << 0 << false << "dont_split_downloads"
-                                   << "Album/a.mp3"
-                                   << "Album/a.mp3";
-        QTest::newRow("single, flat")
-            << "music\\Album" << 0 << true << "dont_create_subfolders_for_single_downloads"
-            << "complete/a.mp3"
-            << "downloading/a.mp3";
-        QTest::newRow("folder part, flat")
-            << "music\\Album" << 0 << false << "dont_create_subfolders_for_single_downloads"
-            << "complete/Album/a.mp3"
-            << "downloading/Album/a.mp3";
+        auto row = [](const char* name, const char* folder, int level, bool single,
+                      const char* setting, const char* complete, const char* partial) {
+            QTest::newRow(name) << QString(folder) << level << single << QString(setting)
+                                << QString(complete) << QString(partial);
+        };
+        row("level 0", "music\\Artist\\Album", 0, false, "", "complete/Album/a.mp3",
+            "downloading/Album/a.mp3");
+        row("level 1", "music\\Artist\\Album", 1, false, "", "complete/Artist/Album/a.mp3",
+            "downloading/Artist/Album/a.mp3");
+        row("not split", "m\\Album", 0, false, "dont_split_downloads", "Album/a.mp3",
+            "Album/a.mp3");
+        row("single, flat", "m\\Album", 0, true, "dont_create_subfolders_for_single_downloads",
+            "complete/a.mp3", "downloading/a.mp3");
     }
 
     void placesFilesUnderTheDownloadFolder()
