@@ -77,16 +77,16 @@ ItemPtr TransferQueueManager::AddDownload(const QString& user, const string& fil
 ItemPtr TransferQueueManager::GetDownloadEntry(const QString& user, const string& fileNameBytes,
                                                const string& folder)
 {
-    ItemSet entries = UserItem(user).GetItems(downloadEntry);
-    if (entries.Empty())
+    // From the file name: a user may have many thousands of entries, a name few.
+    ItemPtr name = d.GetType(fileName)->HasItem(Value(fileNameBytes));
+    ItemPtr folderItem = d.GetType(remoteFolder)->HasItem(Value(folder));
+    ItemPtr userItem = d.GetType(ServerTypes::user)->HasItem(Value(user));
+    if (name.IsNull() || folderItem.IsNull() || userItem.IsNull())
         return ItemPtr();
-    ItemPtr name = d.GetType(fileName)->GetItem(Value(fileNameBytes));
-    ItemPtr folderItem = d.GetType(remoteFolder)->GetItem(Value(folder));
-    // Look from the smaller side: a user may have many thousands of entries.
-    ItemSet named = name.GetItems(downloadEntry);
-    ItemSet candidates =
-        named.Size() < entries.Size() ? named.Connected(UserItem(user)) : entries.Connected(name);
-    return candidates.Connected(folderItem);
+    for (ItemPtr entry : name.GetItems(downloadEntry))
+        if (entry.IsConnected(userItem) && entry.IsConnected(folderItem))
+            return entry;
+    return ItemPtr();
 }
 
 void TransferQueueManager::SetDownloadEntryStatus(ItemPtr entry, const QString& status)

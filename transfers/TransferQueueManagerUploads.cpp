@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <unordered_set>
 
 #include <QMutexLocker>
 
@@ -186,24 +187,23 @@ void TransferQueueManager::StartNewUploads()
     int free = Settings::Get(TransferSettings::uploadSlots).AsInt() - ActiveUploadCount();
     if (free < 1)
         return;
-    ItemSet queued = EntriesWithStatus(uploadEntryStatus, uploadEntry, TransferStatus::queued);
-    ItemSet waiting;
-    for (ItemPtr entry : queued)
-        if (entry[ServerTypes::user].IsConnected(ServerTypes::isOnline))
-            waiting.Insert(entry);
-    if (waiting.Empty())
-        return;
+    const ItemSet queued =
+        EntriesWithStatus(uploadEntryStatus, uploadEntry, TransferStatus::queued);
+    // Users with a running upload; the walk below adds those it starts, so each gets one.
+    std::unordered_set<Item*> busyUsers;
+    for (ItemPtr status : d.GetType(isActive)->GetItems().GetItems(uploadEntryStatus))
+        for (ItemPtr entry : status.GetItems(uploadEntry))
+            busyUsers.insert(entry[ServerTypes::user]);
     int counter = 0;
-    for (ItemPtr entry : waiting.SortNumericBy(effectiveUploadOrder, true))
+    for (ItemPtr entry : queued.SortNumericBy(effectiveUploadOrder, true))
     {
+        if (!entry[ServerTypes::user].IsConnected(ServerTypes::isOnline))
+            continue;
         entry.Connect(d.GetType(effectiveUploadOrder)->GetItem(Value(counter++)));
         if (free <= 0)
             continue;
         ItemPtr user = entry[ServerTypes::user];
-        bool userBusy = false;
-        for (ItemPtr other : user.GetItems(uploadEntry))
-            userBusy = userBusy || IsActiveStatus(other[uploadEntryStatus]);
-        if (userBusy)
+        if (!busyUsers.insert(user).second)
             continue;
         const unsigned int request =
             peerMessenger
