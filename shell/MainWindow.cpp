@@ -35,6 +35,7 @@
 #include "SizeManager.h"
 #include "TabFocus.h"
 #include "TimerManager.h"
+#include "TransferQueueManager.h"
 #include "ViewHooks.h"
 #include "WindowTypes.h"
 #include "WishListSearcher.h"
@@ -141,6 +142,8 @@ MainWindow::~MainWindow()
     g_showIsOver = true;
     if (gp_server)
         gp_server->Disconnect();
+    // First: its running transfers use the sockets and shares of the managers below.
+    delete transferQueueManager;
     // Its destructor stops and waits for the scanner thread.
     delete sharedFoldersManager;
     delete delayedInvoker;
@@ -213,6 +216,7 @@ void MainWindow::Init()
     ConnectPrivateChat();
     new SizeManager(nullptr);
     CreateDiagnosticsForm();
+    new TransferQueueManager;
     new WishListSearcher(WindowTypes::wishListItem, WindowTypes::wishListItemEnabled, this);
     setContextMenuPolicy(Qt::NoContextMenu);
     CreateEventToolBar();

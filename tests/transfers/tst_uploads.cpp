@@ -1,0 +1,303 @@
+#include <QtTest>
+
+#include "PeerMessageCode.h"
+#include "SharesTypes.h"
+#include "TransfersTestSetup.h"
+
+using namespace TransferTypes;
+
+namespace {
+QString Status(ItemPtr entry)
+{
+    return entry[uploadEntryStatus].AsString();
+}
+
+int Place(ItemPtr entry)
+{
+    return entry[effectiveUploadOrder].AsInt();
+}
+} // namespace
+
+class UploadsTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    TransfersTestSetup setup;
+
+    TransferQueueManager* Manager() { return setup.manager; }
+
+    // A public shared file "/shared/<name>", made without the disk.
+    void Share(const QString& name)
+    {
+        using namespace SharesTypes;
+        ItemPtr root = d.GetType(sharedFolder)->GetItem(Value("/shared"));
+        if (!root.IsConnected(sharedPublic))
+            root.NewItem(sharedPublic);
+        ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value("/shared"));
+        root.Connect(folder);
+        ItemPtr file = folder.NewItem(sharedFile);
+        file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
+        file.Connect(d.GetType(sharedFileSize)->GetItem(Value(1000)));
+    }
+
+    // Queues the file for the user and returns the entry.
+    ItemPtr Push(const QString& user, const QString& name)
+    {
+        Manager()->AddUpload(user, "/shared/" + name);
+        ItemPtr userItem = d.GetType(ServerTypes::user)->GetItem(Value(user));
+        return userItem.GetItems(uploadEntry)
+            .Connected(filenameAsRequested, Value("/shared/" + name));
+    }
+
+    void SetPriority(const QString& user, const QList<int>& priorities)
+    {
+        ItemPtr listed = TransfersTestSetup::User(user, false).NewItem(ServerTypes::inUserList);
+        for (int priority : priorities)
+        {
+            ItemPtr group = d.GetType(ServerTypes::userListGroup)
+                                ->GetItem(Value(user + QString::number(priority)));
+            listed.Connect(group);
+            group.Connect(d.GetType(ServerTypes::groupDownloadPriority)->GetItem(Value(priority)));
+        }
+    }
+
+    void Limit(int kib, bool enabled)
+    {
+        Settings::Set("upload_speed_limit", Value(kib));
+        Manager()->EnableUploadSpeedLimit(enabled);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        setup.Build();
+        for (const char* name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"})
+            Share(name);
+    }
+
+    void cleanupTestCase() { setup.Destroy(); }
+
+    void init()
+    {
+        for (ItemPtr entry : g(uploadEntry))
+            Manager()->RemoveUpload(entry);
+        TransfersTestSetup::ForgetMessages();
+        g(ServerTypes::inUserList).Remove();
+        g(ServerTypes::userListGroup).Remove();
+        for (ItemPtr user : g(ServerTypes::user))
+        {
+            user.Disconnect(ServerTypes::isOnline);
+            user.Disconnect(ServerTypes::isPrivileged);
+            user.Disconnect(SharesTypes::unshared);
+        }
+        Settings::Set("upload_slots", "1");
+        Limit(0, false);
+    }
+
+    void groupPriorityIsTheHighest_data()
+    {
+        QTest::addColumn<QList<int>>("groups");
+        QTest::addColumn<int>("priority");
+        QTest::newRow("2 and 7") << QList<int>{2, 7} << 7;
+        QTest::newRow("negative") << QList<int>{-3} << 0;
+        QTest::newRow("listed, no group") << QList<int>{} << 0;
+    }
+
+    void groupPriorityIsTheHighest()
+    {
+        QFETCH(QList<int>, groups);
+        QFETCH(int, priority);
+        SetPriority("ivy", groups);
+        QCOMPARE(Manager()->GetUserGroupDownloadPriority("ivy"), priority);
+    }
+
+    void ordersTheQueueByPriorityThenArrival_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("priority overtakes") << "priority" << QStringList{"cat", "ann", "bob"};
+        QTest::newRow("privilege overtakes") << "privilege" << QStringList{"cat", "ann", "bob"};
+        QTest::newRow("priority beats privilege") << "both" << QStringList{"bob", "cat", "ann"};
+    }
+
+    void ordersTheQueueByPriorityThenArrival()
+    {
+        QFETCH(QString, situation);
+        QFETCH(QStringList, expected);
+        if (situation == "priority")
+            SetPriority("cat", {5});
+        if (situation == "privilege" || situation == "both")
+            TransfersTestSetup::User("cat", false).NewItem(ServerTypes::isPrivileged);
+        if (situation == "both")
+            SetPriority("bob", {1});
+        QMap<int, QString> order;
+        for (const QString& user : QStringList{"ann", "bob", "cat"})
+        {
+            ItemPtr entry = Push(user, "a.mp3");
+            QCOMPARE(Status(entry), QString("queued"));
+        }
+        for (ItemPtr entry : g(uploadEntry))
+            order[Place(entry)] = entry[ServerTypes::user].AsString();
+        QCOMPARE(order.keys(), (QList<int>{1, 2, 3}));
+        QCOMPARE(order.values(), expected);
+    }
+
+    void startsOneUploadPerUserInOrder_data()
+    {
+        QTest::addColumn<int>("slotCount");
+        QTest::addColumn<QStringList>("pushes");
+        QTest::addColumn<QStringList>("statuses");
+        QTest::newRow("one slot, three users") << 1 << QStringList{"ann", "bob", "cat"}
+                                               << QStringList{"requesting", "queued", "queued"};
+        QTest::newRow("two slots, one user") << 2 << QStringList{"ann", "ann", "bob"}
+                                             << QStringList{"requesting", "queued", "requesting"};
+        QTest::newRow("three slots, one user") << 3 << QStringList{"ann", "ann", "ann"}
+                                               << QStringList{"requesting", "queued", "queued"};
+    }
+
+    void startsOneUploadPerUserInOrder()
+    {
+        QFETCH(int, slotCount);
+        QFETCH(QStringList, pushes);
+        QFETCH(QStringList, statuses);
+        const QStringList files = {"a.mp3", "b.mp3", "c.mp3"};
+        QList<ItemPtr> entries;
+        for (int i = 0; i < pushes.size(); ++i)
+            entries << Push(pushes[i], files[i]);
+        Settings::Set("upload_slots", Value(slotCount));
+        for (const QString& user : pushes)
+            TransfersTestSetup::User(user, true);
+        Manager()->StartNewUploads();
+        for (int i = 0; i < entries.size(); ++i)
+        {
+            QCOMPARE(Status(entries[i]), statuses[i]);
+            QCOMPARE(Place(entries[i]), i);
+        }
+        QCOMPARE(TransfersTestSetup::Pending("ann").count(PeerMessageCode::PM_TRANSFER_REQUEST), 1);
+    }
+
+    void freedSlotStartsTheNextUpload()
+    {
+        TransfersTestSetup::User("ann", true);
+        TransfersTestSetup::User("bob", true);
+        ItemPtr first = Push("ann", "a.mp3");
+        ItemPtr second = Push("bob", "a.mp3");
+        QCOMPARE(Status(first), QString("requesting"));
+        QCOMPARE(Status(second), QString("queued"));
+        QVERIFY(!Manager()->IsFreeToUpload());
+        Manager()->SetUploadEntryStatus(first, "complete");
+        Manager()->RemoveUpload(first);
+        QCOMPARE(Status(second), QString("requesting"));
+        QCOMPARE(Manager()->ActiveUploadCount(), 1);
+        QCOMPARE(Manager()->QueuedUploadCount(), 0);
+    }
+
+    void abortingARunningUploadTellsThePeer_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<int>("notices");
+        QTest::newRow("requesting") << true << 1;
+        QTest::newRow("queued") << false << 0;
+    }
+
+    void abortingARunningUploadTellsThePeer()
+    {
+        QFETCH(bool, running);
+        QFETCH(int, notices);
+        TransfersTestSetup::User("ann", running);
+        ItemPtr entry = Push("ann", "b.mp3");
+        Manager()->SetUploadEntryStatus(entry, "aborted");
+        const auto pending = TransfersTestSetup::Pending("ann");
+        QCOMPARE(pending.count(PeerMessageCode::PM_UPLOAD_FAILED), notices);
+        QCOMPARE(pending.value(PeerMessageCode::PM_UPLOAD_FAILED).mid(4),
+                 QByteArray(notices ? "/shared/b.mp3" : ""));
+    }
+
+    void sharesTheSpeedLimit_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<int>("running");
+        QTest::addColumn<int>("share");
+        QTest::newRow("100 over 3") << 100 << true << 3 << 33;
+        QTest::newRow("2 over 3") << 2 << true << 3 << 1;
+        QTest::newRow("100, none running") << 100 << true << 0 << 100;
+        QTest::newRow("disabled") << 50 << false << 2 << 0;
+        QTest::newRow("negative") << -5 << true << 2 << 0;
+    }
+
+    void sharesTheSpeedLimit()
+    {
+        QFETCH(int, limit);
+        QFETCH(bool, enabled);
+        QFETCH(int, running);
+        QFETCH(int, share);
+        const QStringList users = {"ann", "bob", "cat"};
+        for (int i = 0; i < running; ++i)
+            Manager()->SetUploadEntryStatus(Push(users[i], "c.mp3"), "uploading");
+        Limit(limit, enabled);
+        QCOMPARE(Manager()->GetPerUploadSpeedLimit(), share);
+        QCOMPARE(Manager()->GetUploadSpeed(), share ? limit : 0);
+    }
+
+    void removingAnUploadGivesItsShareToTheOthers()
+    {
+        ItemPtr first = Push("ann", "d.mp3");
+        ItemPtr second = Push("bob", "d.mp3");
+        Manager()->SetUploadEntryStatus(first, "uploading");
+        Manager()->SetUploadEntryStatus(second, "uploading");
+        Limit(100, true);
+        QCOMPARE(Manager()->GetPerUploadSpeedLimit(), 50);
+        Manager()->RemoveUpload(first);
+        QCOMPARE(Manager()->GetPerUploadSpeedLimit(), 100);
+    }
+
+    void earnedBytesDoNotOverflow_data()
+    {
+        QTest::addColumn<int>("kib");
+        QTest::addColumn<qint64>("ms");
+        QTest::addColumn<qint64>("bytes");
+        QTest::newRow("1 KiB/s, 1 s") << 1 << qint64(1000) << qint64(1024);
+        QTest::newRow("3 GiB/s, 1 s")
+            << 3 * 1024 * 1024 << qint64(1000) << qint64(3) * 1024 * 1024 * 1024;
+        QTest::newRow("max KiB/s, 1 h")
+            << INT_MAX << qint64(3600000) << qint64(INT_MAX) * 1024 * 3600;
+    }
+
+    void earnedBytesDoNotOverflow()
+    {
+        QFETCH(int, kib);
+        QFETCH(qint64, ms);
+        QFETCH(qint64, bytes);
+        QCOMPARE(TransferQueueManager::EarnedBytes(kib, ms), bytes);
+    }
+
+    void stalledHandshakesTimeOut_data()
+    {
+        QTest::addColumn<int>("age");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("requesting, 29 s") << 29 << QString("requesting") << QString("requesting");
+        QTest::newRow("requesting, 59 s") << 59 << QString("requesting") << QString("aborted");
+        QTest::newRow("connecting, 30 s") << 30 << QString("connecting") << QString("aborted");
+        QTest::newRow("uploading, 1 h") << 3600 << QString("uploading") << QString("uploading");
+    }
+
+    void stalledHandshakesTimeOut()
+    {
+        QFETCH(int, age);
+        QFETCH(QString, status);
+        QFETCH(QString, after);
+        ItemPtr entry = Push("ann", "a.mp3");
+        Manager()->SetUploadEntryStatus(entry, status);
+        const QDateTime now = QDateTime::currentDateTime();
+        entry.Connect(d.GetType(lastStatusChangeTime)
+                          ->GetItem(Value(now.addSecs(-age).toString(Qt::TextDate))));
+        Manager()->EveryHalfMinuteAt(now);
+        QCOMPARE(Status(entry), after);
+    }
+};
+
+QTEST_GUILESS_MAIN(UploadsTest)
+#include "tst_uploads.moc"

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+#include <QString>
+#include <QStringList>
+
+// Turns the names a peer gives its files and folders into parts of local paths. A peer's name is
+// never trusted: each component is made harmless on its own, and a finished path is checked to
+// stay inside the download folder.
+class DownloadPath
+{
+public:
+    // One component as a local name: separators and NUL become "_", and ".", ".." and an empty
+    // name become "_".
+    static QString SafeComponent(const QString& name);
+    // The last level + 1 non-empty components of a remote folder ("\" or "/" separated), each
+    // made safe, in their remote order; fewer when the folder has fewer.
+    static QStringList RelativeComponents(const std::string& remoteFolder, int level);
+    // Whether the local path lies strictly inside the root folder once both are cleaned.
+    static bool IsInside(const QString& localPath, const QString& root);
+};

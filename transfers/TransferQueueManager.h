@@ -1,0 +1,163 @@
+#pragma once
+
+#include <list>
+#include <string>
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include "AttributeTranslationTable.h"
+#include "DataHandler.h"
+#include "DataLoadedEventHandler.h"
+#include "FileInfoMap.h"
+#include "ItemPtr.h"
+#include "UploadQueue.h"
+
+class QTcpSocket;
+class QThread;
+
+// The download and upload queues, kept as store items, with the upload slots and the shared
+// upload speed limit. Made once at start-up, after the server connection, the peer messenger and
+// the shares manager, and before the load.
+class TransferQueueManager : public QObject,
+                             public DataHandler,
+                             public DataLoadedEventHandler,
+                             public UploadQueue
+{
+    Q_OBJECT
+
+public:
+    using string = std::string;
+
+    TransferQueueManager();
+    ~TransferQueueManager() override;
+
+    void DataLoaded() override;
+    void NoData() override;
+
+    // Downloads.
+    ItemPtr AddDownload(const QString& user, const string& fileName, const string& remoteFolder,
+                        qint64 size, bool singleFile, int level);
+    ItemPtr GetDownloadEntry(const QString& user, const string& fileName,
+                             const string& remoteFolder);
+    void SetDownloadEntryStatus(ItemPtr entry, const QString& status);
+    void RequeueDownload(ItemPtr entry);
+    void RemoveDownload(ItemPtr entry);
+    QString GetDownloadRelativeDownloadFolder(ItemPtr entry);
+    // Paths with "\" as the only separator; LocalPath turns them into file-system paths.
+    QString GetDownloadTargetFolder(ItemPtr entry, bool complete);
+    QString GetDownloadTargetPath(ItemPtr entry, bool complete);
+    static QString LocalPath(QString path);
+    // Whether the entry's paths stay inside the download folder.
+    bool IsDownloadPathSafe(ItemPtr entry);
+    void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr entry);
+    bool DoesDownloadItemCompleteFilenameExist(ItemPtr entry);
+    bool HasExcludedDownloadExtension(const QString& fileName);
+    static QString RemotePath(ItemPtr entry);
+
+    // Uploads.
+    void AddUpload(const QString& user, const QString& path);
+    void OrderNewUpload(ItemPtr entry);
+    bool UploadEntrySortCompare(ItemPtr a, ItemPtr b);
+    int GetUserGroupDownloadPriority(const QString& user);
+    void StartNewUploads();
+    void SetUploadEntryStatus(ItemPtr entry, const QString& status);
+    void RemoveUpload(ItemPtr entry);
+    void UnshareUser(const QString& user) override;
+    void ReshareUser(const QString& user);
+    void SetUploadSlots(int slotCount);
+    bool IsFreeToUpload() override;
+    int QueuedUploadCount() override;
+    int ActiveUploadCount();
+    int ActiveDownloadCount();
+    bool IsActivelyDownloadingFromUser(const QString& user);
+    bool AssertNoExtraUploads();
+
+    // The upload speed limit, in KiB/s.
+    void DetermineUploadSpeedLimit();
+    int GetUploadSpeed();
+    int GetPerUploadSpeedLimit();
+    qint64 GetUploadAllowance();
+    void SetUploadSpeedLimit(int limit);
+    void EnableUploadSpeedLimit(bool enable);
+    // What an upload thread does around each chunk: pays its debt from the shared allowance
+    // (what is left is returned), and gives back what it earned under its share and did not use.
+    qint64 PayFromAllowance(qint64 debt);
+    void AddEarnedToAllowance(int perUploadLimit, qint64 elapsedMs, qint64 debt);
+    // The bytes an upload may send in the milliseconds at the limit, without overflow.
+    static qint64 EarnedBytes(int limitKiB, qint64 elapsedMs);
+
+    // The half-minute run, with its notion of now given.
+    void EveryHalfMinuteAt(const QDateTime& now);
+    void StartTimerTest();
+
+signals:
+    void DownloadProgressed(ItemPtr i_download);
+    void UploadProgressed(ItemPtr i_upload);
+    void TransfersLoaded();
+    void CompleteDownloadAdded(ItemPtr i_download);
+
+public slots:
+    void OnFileTransferRequest(QString i_user, int i_direction, uint i_req, string i_file,
+                               qint64 i_fileSize);
+    void OnFileConnection(QString i_user, QTcpSocket* ip_socket, uint i_requestID);
+    void OnQueueUploadRequested(QString i_user, QString i_file);
+    void OnQueueDownloadRequested(QString i_user, string i_fileName, qint64 i_fileSize);
+    void OnFileConnectionAccepted(QString i_user, QTcpSocket* ip_socket);
+    void OnFileTransferResponse(QString i_user, uint i_req, bool i_accepted,
+                                bool i_receivedFileSize, qint64 i_fileSize, QString i_denialReason);
+    void OnUploadFailedNotification(QString i_user, string i_file);
+    void OnUploadDeniedNotification(QString i_user, string i_file, QString i_reason);
+    void PeriodicCheck();
+    void EveryHalfMinute();
+    void TimerTest();
+    void OnDownloadPlaceInLine(QString i_user, string i_file, int i_place);
+    void DetermineUploadsEffectiveOrder();
+    void OnUploadPlaceInLineRequested(QString i_user, QString i_fileName);
+    void OnUserShare(QString i_user, FileInfoMap& i_share,
+                     AttributeTranslationTable& i_translationTable);
+
+private:
+    void DeclareDownloadTypes();
+    void DeclareUploadTypes();
+    void DeclareLaterTypes();
+    void ConnectPeerMessenger();
+    void WriteDefaults();
+
+    // Negotiation with peers, not taken on yet: these do nothing.
+    void RequeueUserDownloads(ItemPtr user);
+    void RequestDownloadPlaceInLine(ItemPtr entry);
+    void OnUserOnline(ItemPtr user);
+
+    // Store handlers freeing the cells behind progress items.
+    void OnWritePositionRemoved(ItemPtr item);
+    void OnLastReceiptTimeRemoved(ItemPtr item);
+    void OnLastSpeedMeasurementTimeRemoved(ItemPtr item);
+    void OnBytesPerSecondRemoved(ItemPtr item);
+    void OnBytesSinceLastReceiptRemoved(ItemPtr item);
+    void OnBytesUploadedRemoved(ItemPtr item);
+
+    static bool IsActiveStatus(ItemPtr status);
+    static void StopThread(ItemPtr threadItem, bool askToExit);
+    static void DropSocket(ItemPtr socketItem, bool cutSignals);
+    static void DropFile(ItemPtr fileItem);
+    static void DropReadPosition(ItemPtr entry);
+    QString DownloadRoot();
+    QString SubfolderPart(ItemPtr entry);
+    std::list<ItemPtr> NumberedUploads();
+
+    QTimer timerTestTimer;
+    QElapsedTimer timerTestClock;
+    qint64 uploadAllowance = 0;
+    int uploadSpeedLimit = 0;
+    int perUploadSpeedLimit = 0;
+    QMutex speedMutex;
+    ItemPtr lastOrderedUpload;
+    QDateTime runStart;
+};
+
+extern TransferQueueManager* transferQueueManager;
