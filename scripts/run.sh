@@ -14,4 +14,4 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "    apt-get install -y xvfb && xvfb-run -a ./scripts/run.sh" >&2
     exit 1
 fi
-exec ./build-run/shell/vandrellqt "$@"
+exec ./build-run/vandrellqt "$@"
