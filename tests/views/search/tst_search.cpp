@@ -9,6 +9,7 @@
 
 #include "CompressedBody.h"
 #include "Data.h"
+#include "DataSaver.h"
 #include "FakePeer.h"
 #include "MainWindowRun.h"
 #include "PeerMessenger.h"
@@ -228,6 +229,42 @@ private slots:
         QCOMPARE(int(g(SearchTypes::searchRecord).Size()), 20);
         QVERIFY(
             ItemPtr(d.GetType(SearchTypes::searchRecord)->HasItem(Value("history 1"))).IsNull());
+    }
+
+    void historyOrderSurvivesARestart()
+    {
+        auto search = [this](const QString& text) {
+            Form()->searchEdit->lineEdit()->setText(text);
+            QTest::keyClick(Form()->searchEdit->lineEdit(), Qt::Key_Return);
+        };
+        for (int n = 0; n < 21; ++n)
+            search(QString("restart %1").arg(n));
+        search("restart 3");
+        search("restart 21");
+        QStringList expected{"restart 21", "restart 3"};
+        for (int n = 20; n >= 4; --n)
+            expected << QString("restart %1").arg(n);
+        expected << "restart 2";
+        QTemporaryDir folder;
+        const QString prefix = folder.path() + "/saved";
+        dataSaver->Save(prefix);
+
+        // A new run starts with no records and an empty box; the loader has no handlers.
+        g(SearchTypes::searchRecord).Remove();
+        Form()->searchEdit->clear();
+        for (ItemPtr wish : g(WindowTypes::wishListItem))
+            wish.Remove();
+        DataSaver* windowSaver = dataSaver;
+        {
+            DataSaver loader;
+            loader.Load(prefix);
+        }
+        dataSaver = windowSaver;
+        searchForm->DataLoaded();
+        QStringList history;
+        for (int row = 0; row < Form()->searchEdit->count(); ++row)
+            history << Form()->searchEdit->itemText(row);
+        QCOMPARE(history, expected);
     }
 
     void showsAnswerGroupedByUserAndFolder()
