@@ -171,7 +171,7 @@ void SearchForm::Init()
         receivedSearchesForm->Init();
     qRegisterMetaType<QTreeWidgetItem*>("QTreeWidgetItem*");
     Type* record = NewType(searchRecord, PrimacyRoot, false);
-    record->RelateToType(NewType(searchTime, PrimacyLeaf, false), One, Many, false);
+    record->RelateToType(NewType(searchTime, PrimacyLeaf, false), Many, One, false);
     if (dataSaver)
     {
         dataSaver->AddSavedType(searchRecord);
@@ -246,8 +246,13 @@ void SearchForm::RecordSearch(QString text)
         record = d.GetType(searchRecord)->NewItem(Value(text));
     }
     ui->searchEdit->insertItem(0, text);
-    const QString now = QString::number(QDateTime::currentMSecsSinceEpoch());
-    record.Connect(d.GetType(searchTime)->NewItem(Value(now)));
+    // Searches within one millisecond still get distinct times, so that the order read back
+    // after a restart, and the oldest one evicted, are the order they were made in.
+    qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (ItemPtr other : g(searchRecord))
+        if (other != record && other.IsConnected(searchTime))
+            now = std::max(now, other[searchTime].AsString().toLongLong() + 1);
+    record.Connect(d.GetType(searchTime)->GetItem(Value(QString::number(now))));
     auto records = g(searchRecord).SortNumericBy(searchTime, true);
     while (int(records.size()) > historySize)
     {

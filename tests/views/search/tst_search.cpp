@@ -7,13 +7,17 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include "CompressedBody.h"
 #include "Data.h"
+#include "DataSaver.h"
+#include "FakePeer.h"
 #include "MainWindowRun.h"
 #include "PeerMessenger.h"
 #include "PeerTypes.h"
 #include "ReceivedSearchesForm.h"
 #include "RoomViews.h"
 #include "SearchForm.h"
+#include "SearchResultBody.h"
 #include "SearchResultsForm.h"
 #include "SearchTypes.h"
 #include "SearchViews.h"
@@ -63,6 +67,30 @@ ItemPtr Answer(unsigned int token, const QString& user, const QString& free, qin
     }
     emit peerMessenger->SearchResults(answer);
     return answer;
+}
+
+// A code-9 reply as a peer sends it: the body compressed behind its code.
+QByteArray Reply(const QString& user, std::uint32_t token, const QList<File>& files)
+{
+    SearchResultBody reply;
+    reply.user = user;
+    reply.token = token;
+    for (const File& file : files)
+    {
+        FileInfo info;
+        info.name = (file.folder + "\\" + file.name).toStdString();
+        info.size = file.size;
+        if (file.bitrate)
+            info.attributes.pairs.push_back({AttributeMap::Bitrate, file.bitrate});
+        reply.results.push_back(info);
+    }
+    reply.freeSlot = true;
+    reply.uploadSpeed = 1536;
+    MemStream body;
+    MemStream message;
+    reply.Write(body);
+    CompressedBody::Compress(9, body, message);
+    return QByteArray(message.GetWrittenData(), message.GetWrittenLength());
 }
 
 QStringList Column(QTreeWidget* tree, int column, bool visibleOnly = false)
@@ -203,6 +231,42 @@ private slots:
             ItemPtr(d.GetType(SearchTypes::searchRecord)->HasItem(Value("history 1"))).IsNull());
     }
 
+    void historyOrderSurvivesARestart()
+    {
+        auto search = [this](const QString& text) {
+            Form()->searchEdit->lineEdit()->setText(text);
+            QTest::keyClick(Form()->searchEdit->lineEdit(), Qt::Key_Return);
+        };
+        for (int n = 0; n < 21; ++n)
+            search(QString("restart %1").arg(n));
+        search("restart 3");
+        search("restart 21");
+        QStringList expected{"restart 21", "restart 3"};
+        for (int n = 20; n >= 4; --n)
+            expected << QString("restart %1").arg(n);
+        expected << "restart 2";
+        QTemporaryDir folder;
+        const QString prefix = folder.path() + "/saved";
+        dataSaver->Save(prefix);
+
+        // A new run starts with no records and an empty box; the loader has no handlers.
+        g(SearchTypes::searchRecord).Remove();
+        Form()->searchEdit->clear();
+        for (ItemPtr wish : g(WindowTypes::wishListItem))
+            wish.Remove();
+        DataSaver* windowSaver = dataSaver;
+        {
+            DataSaver loader;
+            loader.Load(prefix);
+        }
+        dataSaver = windowSaver;
+        searchForm->DataLoaded();
+        QStringList history;
+        for (int row = 0; row < Form()->searchEdit->count(); ++row)
+            history << Form()->searchEdit->itemText(row);
+        QCOMPARE(history, expected);
+    }
+
     void showsAnswerGroupedByUserAndFolder()
     {
         SearchResultsForm* form = Open("grouped");
@@ -223,6 +287,42 @@ private slots:
         QCOMPARE(folderRow->child(0)->text(6), QString("320"));
         // The deferred sort puts the names A to Z.
         QTRY_COMPARE_WITH_TIMEOUT(folderRow->child(0)->text(4), QString("a.mp3"), 3000);
+    }
+
+    void peerAnswerOverLoopbackFillsTab()
+    {
+        run->Server().ClearMessages();
+        Form()->searchTargetBox->setCurrentIndex(0);
+        Form()->searchEdit->lineEdit()->setText("song");
+        QTest::keyClick(Form()->searchEdit->lineEdit(), Qt::Key_Return);
+        QVERIFY(run->Server().WaitForCode(26));
+        quint32 token = 0;
+        run->Server().MessagesWithCode(26).first().Fields().Read(token);
+        QTabWidget* tabs = Form()->searchTabControl;
+        auto* form = qobject_cast<SearchResultsForm*>(tabs->widget(tabs->count() - 1));
+        QVERIFY(form);
+
+        QVERIFY(peerMessenger->ListeningPort() != 0);
+        FakePeer peer;
+        peer.Dial(peerMessenger->ListeningPort());
+        peer.SendFrame(FakePeer::InitBody("looper", "P"));
+        peer.SendFrame(Reply("looper", token,
+                             {{"music\\artist\\album", "song b.mp3", 5000000000LL, 320},
+                              {"music\\artist\\album", "song a.mp3", 1000, 0},
+                              {"music\\artist\\album", "other.mp3", 1000, 0}}));
+        QTreeWidget* tree = form->searchResults();
+        QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 1, 5000);
+        QTreeWidgetItem* userRow = tree->topLevelItem(0);
+        QCOMPARE(userRow->text(0), QString("looper"));
+        QCOMPARE(userRow->text(1), QString("Y"));
+        QCOMPARE(userRow->text(2), QString("1.5"));
+        QCOMPARE(userRow->childCount(), 1);
+        QTreeWidgetItem* folderRow = userRow->child(0);
+        QCOMPARE(folderRow->text(3), QString("album/artist/music"));
+        // The name not matching the search is left out; the deferred sort orders the rest.
+        QTRY_COMPARE_WITH_TIMEOUT(Column(tree, 4), (QStringList{"song a.mp3", "song b.mp3"}), 3000);
+        QCOMPARE(Column(tree, 5), (QStringList{"1,000", "5,000,000,000"}));
+        QCOMPARE(Column(tree, 6), QStringList{"320"});
     }
 
     void ordersRowsByColumn_data()
