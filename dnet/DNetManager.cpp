@@ -10,6 +10,7 @@
 #include "Server.h"
 #include "Settings.h"
 #include "TimerManager.h"
+#include "TypeTable.h"
 
 DNetManager* dnetManager = nullptr;
 
@@ -18,21 +19,8 @@ constexpr const char* logArea = "Distributed Network";
 constexpr const char* uploadSpeed = "upload_speed";
 
 using namespace DNetTypes;
-
-struct TypeRow
-{
-    const char* name;
-    Primacy primacy;
-    bool isNull;
-};
-
-struct RelationRow
-{
-    const char* a;
-    const char* b;
-    OneOrMany aEnd;
-    OneOrMany bEnd;
-};
+using TypeTable::RelationRow;
+using TypeTable::TypeRow;
 
 // All of them live in memory only and are made on lookup.
 const TypeRow typeRows[] = {
@@ -42,14 +30,13 @@ const TypeRow typeRows[] = {
     {dnetCandidateLeader, PrimacyLeaf, false},
 };
 
-// In the argument order of Type::RelateToType: how many a-items one b-item holds, and the reverse.
 const RelationRow relationRows[] = {
-    {dnetGlobal, dnetValue, Many, One},
+    {dnetGlobal, dnetValue, One, Many},
     {dnetChild, ServerTypes::user, One, One},
-    {dnetChild, dnetChildDepth, Many, One},
-    {dnetParentCandidate, ServerTypes::user, Many, One},
-    {dnetParentCandidate, dnetCandidateLevel, Many, One},
-    {dnetParentCandidate, dnetCandidateLeader, Many, One},
+    {dnetChild, dnetChildDepth, One, Many},
+    {dnetParentCandidate, ServerTypes::user, One, Many},
+    {dnetParentCandidate, dnetCandidateLevel, One, Many},
+    {dnetParentCandidate, dnetCandidateLeader, One, Many},
 };
 } // namespace
 
@@ -113,10 +100,7 @@ void DNetManager::DeclareTypes()
 {
     if (d.HasType(dnetGlobal))
         return;
-    for (const TypeRow& row : typeRows)
-        d.NewType(row.name, row.primacy, row.isNull, true);
-    for (const RelationRow& row : relationRows)
-        d.GetType(row.a)->RelateToType(d.GetType(row.b), row.aEnd, row.bEnd, false);
+    TypeTable::Declare(d, typeRows, relationRows);
 }
 
 void DNetManager::OnDNetPossibleParents(std::list<std::pair<QString, TCPAddress>>& parents)

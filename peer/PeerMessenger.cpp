@@ -11,6 +11,7 @@
 #include "Server.h"
 #include "Settings.h"
 #include "TimerManager.h"
+#include "TypeTable.h"
 
 PeerMessenger* peerMessenger = nullptr;
 bool g_peerMessengerDeleted = false;
@@ -20,24 +21,9 @@ constexpr const char* logArea = "Peer Messenger";
 int defaultListeningPort = 2235;
 int defaultObfuscatedListeningPort = 2236;
 
-struct TypeRow
-{
-    const char* name;
-    Primacy primacy;
-    bool isNull;
-    bool autoCreate;
-};
-
-struct RelationRow
-{
-    const char* a;
-    const char* b;
-    OneOrMany bPerA;
-    OneOrMany aPerB;
-    bool owner;
-};
-
 using namespace PeerTypes;
+using TypeTable::RelationRow;
+using TypeTable::TypeRow;
 
 const TypeRow typeRows[] = {
     {uninitializedSocket, PrimacyRoot, false, false},
@@ -213,10 +199,7 @@ PeerMessenger::~PeerMessenger()
 
 void PeerMessenger::DeclareTypes(Data& store)
 {
-    for (const TypeRow& row : typeRows)
-        store.NewType(row.name, row.primacy, row.isNull, row.autoCreate);
-    for (const RelationRow& row : relationRows)
-        store.GetType(row.a)->RelateToType(store.GetType(row.b), row.aPerB, row.bPerA, row.owner);
+    TypeTable::Declare(store, typeRows, relationRows);
 }
 
 quint16 PeerMessenger::ListeningPort() const

@@ -11,28 +11,15 @@
 #include "ServerTypes.h"
 #include "Settings.h"
 #include "SharesTypes.h"
+#include "TypeTable.h"
 #include "UploadQueue.h"
 
 SharedFoldersManager* sharedFoldersManager = nullptr;
 
 namespace {
 using namespace SharesTypes;
-
-struct TypeRow
-{
-    const char* name;
-    Primacy primacy;
-    bool isNull;
-};
-
-struct RelationRow
-{
-    const char* a;
-    const char* b;
-    OneOrMany bPerA;
-    OneOrMany aPerB;
-    bool owner;
-};
+using TypeTable::RelationRow;
+using TypeTable::TypeRow;
 
 const TypeRow typeRows[] = {
     {sharedFolder, PrimacyRoot, false},
@@ -186,10 +173,7 @@ void SharedFoldersManager::DeclareTypes(Data& store)
     // A manager made again in the same store (a restart of the shares alone) finds them there.
     if (store.HasType(sharedFolder))
         return;
-    for (const TypeRow& row : typeRows)
-        store.NewType(row.name, row.primacy, row.isNull, true);
-    for (const RelationRow& row : relationRows)
-        store.GetType(row.a)->RelateToType(store.GetType(row.b), row.aPerB, row.bPerA, row.owner);
+    TypeTable::Declare(store, typeRows, relationRows);
 }
 
 ItemSet SharedFoldersManager::GetUserSharedFolders(const QString& user)

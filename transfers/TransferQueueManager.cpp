@@ -19,26 +19,14 @@
 #include "SharesTypes.h"
 #include "TimerManager.h"
 #include "TransferTypes.h"
+#include "TypeTable.h"
 
 TransferQueueManager* transferQueueManager = nullptr;
 
 namespace {
 using namespace TransferTypes;
-
-struct TypeRow
-{
-    const char* name;
-    Primacy primacy;
-    bool isNull;
-};
-
-struct RelationRow
-{
-    const char* a;
-    const char* b;
-    OneOrMany bPerA;
-    OneOrMany aPerB;
-};
+using TypeTable::RelationRow;
+using TypeTable::TypeRow;
 
 const TypeRow downloadTypes[] = {
     {downloadEntry, PrimacyRoot, true},
@@ -153,18 +141,6 @@ const RelationRow laterRelations[] = {
     {ServerTypes::user, sentEmptyShareWarningMessage, One, Many},
 };
 
-template <size_t n> void DeclareTypes(const TypeRow (&rows)[n])
-{
-    for (const TypeRow& row : rows)
-        d.NewType(row.name, row.primacy, row.isNull, true);
-}
-
-template <size_t n> void Relate(const RelationRow (&rows)[n])
-{
-    for (const RelationRow& row : rows)
-        d.GetType(row.a)->RelateToType(d.GetType(row.b), row.aPerB, row.bPerA, false);
-}
-
 // A default that a saved value replaces, written only when the key has none.
 void DefaultIfMissing(const char* key, const Value& value)
 {
@@ -228,8 +204,7 @@ TransferQueueManager::~TransferQueueManager()
 
 void TransferQueueManager::DeclareDownloadTypes()
 {
-    DeclareTypes(downloadTypes);
-    Relate(downloadRelations);
+    TypeTable::Declare(d, downloadTypes, downloadRelations);
     Listen(d.GetType(writePosition)->itemRemoved, this,
            &TransferQueueManager::OnWritePositionRemoved);
     Listen(d.GetType(lastReceiptTime)->itemRemoved, this,
@@ -251,10 +226,10 @@ void TransferQueueManager::DeclareDownloadTypes()
 
 void TransferQueueManager::DeclareUploadTypes()
 {
-    DeclareTypes(uploadTypes);
+    TypeTable::DeclareTypes(d, uploadTypes);
     Listen(d.GetType(bytesUploaded)->itemRemoved, this,
            &TransferQueueManager::OnBytesUploadedRemoved);
-    Relate(uploadRelations);
+    TypeTable::Relate(d, uploadRelations);
     auto* user = new PathNode(&d, ServerTypes::user);
     new PathNode(user, ServerTypes::isOnline, PathOnConnect);
     d.AddPathHandler(user, this, &TransferQueueManager::OnUserOnline);
@@ -264,8 +239,7 @@ void TransferQueueManager::DeclareUploadTypes()
 
 void TransferQueueManager::DeclareLaterTypes()
 {
-    DeclareTypes(laterTypes);
-    Relate(laterRelations);
+    TypeTable::Declare(d, laterTypes, laterRelations);
     if (dataSaver)
         dataSaver->AddSavedType(excludedDownloadExtension);
 }
