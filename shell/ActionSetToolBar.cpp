@@ -193,6 +193,11 @@ void ActionSetToolBar::AddSetAction(const QString& setName, const QString& id, c
         item += T(needsListSelection)->NewItem();
 }
 
+void ActionSetToolBar::AddSetAction(const SetAction& action)
+{
+    AddSetAction(action.set, action.id, tr(action.text), action.icon, action.needsSelection);
+}
+
 void ActionSetToolBar::RegisterWidget(QWidget* widget, const QString& setName)
 {
     if (!widget)

@@ -32,9 +32,20 @@ public:
     // is one.
     void Init();
 
+    // One command of a set, as the views list theirs in tables.
+    struct SetAction
+    {
+        const char* set;
+        const char* id;
+        const char* text; // translated when added
+        const char* icon;
+        bool needsSelection = false;
+    };
+
     // Appends a command to a set; the order of the calls, across all sets, is the order on the bar.
     void AddSetAction(const QString& setName, const QString& id, const QString& text,
                       const QString& iconPath, bool needsSelection);
+    void AddSetAction(const SetAction& action);
     // The widget, and everything inside it, shows the set; registering again changes the set.
     void RegisterWidget(QWidget* widget, const QString& setName);
     // A key whose value is fixed, applied whenever the widget gets the focus.

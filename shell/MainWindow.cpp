@@ -52,16 +52,7 @@ const char* const importTitle = "Importing user list from original Vandrell clie
 // The file in which the older client keeps its user list.
 const char* const userListFileName = "userlist.cfg";
 
-struct ToolBarAction
-{
-    const char* set;
-    const char* key;
-    const char* text;
-    const char* icon;
-    bool needsSelection;
-};
-
-const ToolBarAction toolBarActions[] = {
+const ActionSetToolBar::SetAction toolBarActions[] = {
     {"shared_folders", "set_download_folder", "Set Download Folder", ":/icons/browse_icon", false},
     {"shared_folders", "share_folder", "Share Folder", ":/icons/browse_icon", false},
     {"shared_folders", "rescan_shares", "Rescan Shares", ":/icons/browse_icon", false},
@@ -322,13 +313,12 @@ void MainWindow::ShowDiagnosticsTab(bool show)
 
 void MainWindow::DefineToolBarActions()
 {
-    for (const ToolBarAction& action : toolBarActions)
+    for (const ActionSetToolBar::SetAction& action : toolBarActions)
     {
-        actionBar->AddSetAction(action.set, action.key, tr(action.text), action.icon,
-                                action.needsSelection);
-        if (QString(action.key) == "rescan_shares")
+        actionBar->AddSetAction(action);
+        if (QString(action.id) == "rescan_shares")
             actionBar->RegisterWidget(ui->fileSharingOptionsTab, "shared_folders");
-        else if (QString(action.key) == "set_listening_port")
+        else if (QString(action.id) == "set_listening_port")
             actionBar->RegisterWidget(ui->loginOptionsTab, "login_options");
     }
 }

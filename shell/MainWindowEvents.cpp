@@ -5,16 +5,8 @@
 #include "WindowTypes.h"
 
 namespace {
-struct ChatToolBarAction
-{
-    const char* set;
-    const char* key;
-    const char* text;
-    const char* icon;
-};
-
 // Owned by the chat log view and the private chat view when they register.
-const ChatToolBarAction chatToolBarActions[] = {
+const ActionSetToolBar::SetAction chatToolBarActions[] = {
     {"chat_log", "clear_chat_log", "Clear Log", ":/icons/empty_note_icon"},
     {"chat_log", "open_log_folder", "Open Log Folder", ":/icons/browse_icon"},
     {"user_chat", "user_chat_log", "Chat Log", ":/icons/note_icon"},
@@ -35,6 +27,6 @@ void MainWindow::CreateEventToolBar()
 void MainWindow::DeclareChatLogFormAndSets()
 {
     WindowTypes::DeclareChatLogForm();
-    for (const ChatToolBarAction& action : chatToolBarActions)
-        actionBar->AddSetAction(action.set, action.key, tr(action.text), action.icon, false);
+    for (const ActionSetToolBar::SetAction& action : chatToolBarActions)
+        actionBar->AddSetAction(action);
 }

@@ -28,15 +28,7 @@ const char* const activityAlert = "room_activity_alert";
 const char* const privateRoomAdd = "enable_private_room_add";
 constexpr int listWidth = 220;
 
-struct RoomAction
-{
-    const char* set;
-    const char* key;
-    const char* text;
-    const char* icon;
-};
-
-const RoomAction roomActions[] = {
+const ActionSetToolBar::SetAction roomActions[] = {
     {"room_list", "create_room", "Create Room", ":/icons/room_icon"},
     {"room_list", "refresh_room_list", "Refresh Room List", ":/icons/room_icon"},
     {"room_list", privateRoomAdd, "Accept Private Room Invitations", ":/icons/room_icon"},
@@ -116,10 +108,10 @@ void RoomsForm::Init()
 
     if (actionBar)
     {
-        for (const RoomAction& action : roomActions)
+        for (const ActionSetToolBar::SetAction& action : roomActions)
         {
-            actionBar->AddSetAction(action.set, action.key, tr(action.text), action.icon, false);
-            if (QString(action.key) == privateRoomAdd)
+            actionBar->AddSetAction(action);
+            if (QString(action.id) == privateRoomAdd)
             {
                 actionBar->RegisterWidget(ui->roomList, "room_list");
                 actionBar->AddWidgetColumnKey(ui->roomList, "room", 0);

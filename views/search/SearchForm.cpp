@@ -31,15 +31,7 @@ using namespace ServerTypes;
 SearchForm* searchForm = nullptr;
 
 namespace {
-struct SearchAction
-{
-    const char* set;
-    const char* key;
-    const char* text;
-    const char* icon;
-};
-
-const SearchAction searchActions[] = {
+const ActionSetToolBar::SetAction searchActions[] = {
     {"search_results", "order_by_available", "Order by Available", ":/icons/search_icon"},
     {"search_results", "order_by_fastest", "Order by Fastest", ":/icons/search_icon"},
     {"search_results", "expand_folders", "Expand Folders", ":/icons/search_icon"},
@@ -139,8 +131,8 @@ void SearchForm::Init()
     {
         connect(actionBar, &ActionSetToolBar::ActionTriggered, this,
                 &SearchForm::OnActionBarTriggered);
-        for (const SearchAction& action : searchActions)
-            actionBar->AddSetAction(action.set, action.key, tr(action.text), action.icon, false);
+        for (const ActionSetToolBar::SetAction& action : searchActions)
+            actionBar->AddSetAction(action);
     }
     InitWishList();
 
