@@ -29,8 +29,6 @@ public:
     QLineEdit* filterEdit() const;
     QTreeWidget* CorrelationsWidget() const;
     QString Text() const { return text; }
-    bool IsWishList() const { return wishList; }
-    bool IsFlat() const { return flat; }
     int FileRowCount() const { return fileRows; }
 
     void SetSortingParamters(int column, Qt::SortOrder order);
