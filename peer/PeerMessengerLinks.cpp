@@ -136,15 +136,11 @@ void PeerMessenger::OnSocketReadyToRead()
         if (buffer.GetWrittenLength() < frameLength)
             continue;
 
-        MemStream body = buffer;
+        // Decoded in place: the buffer is emptied once the frame is handled.
         if (state.m_obfuscated)
-        {
-            body = MemStream();
-            body.EnsureBufferCapacity(frameLength);
-            std::copy_n(buffer.GetWrittenData(), frameLength, body.GetWriteBuffer());
-            ObfuscationCodec(state.m_key).Apply(body.GetWriteBuffer(), frameLength);
-            body.AdvanceWriteIndex(frameLength);
-        }
+            ObfuscationCodec(state.m_key)
+                .Apply(const_cast<char*>(buffer.GetWrittenData()), frameLength);
+        MemStream body = buffer;
         if (!HandleMessage(socket, body))
         {
             QObject::disconnect(socket, nullptr, nullptr, nullptr);
