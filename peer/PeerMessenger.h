@@ -47,6 +47,8 @@ public:
 
     // Limits of the half-minute housekeeping, in milliseconds of age.
     static constexpr qint64 unsentMessageLimitMs = 300000;
+    // Messages held for one user whose link is not up yet; later ones are dropped.
+    static constexpr unsigned unsentMessagesPerUser = 256;
     static constexpr qint64 connectAttemptLimitMs = 60000;
     static constexpr qint64 idleLinkLimitMs = 120000;
     // An accepted socket must send its first frame within this time.

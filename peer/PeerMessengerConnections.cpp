@@ -202,6 +202,12 @@ void PeerMessenger::SendMessage(const QString& user, MemStream& message)
 
     if (links.Empty())
     {
+        // Answers to distributed searches queue here, so a peer can make a user's queue grow.
+        if (userItem.GetItems(unsentMessage).Size() >= unsentMessagesPerUser)
+        {
+            Log(logArea, 1, "Too many messages waiting for user, dropping message", userItem);
+            return;
+        }
         Log(logArea, 2, "Did not find messaging connection to user, queueing unsent message",
             userItem);
         auto* stored = new MemStream(message);

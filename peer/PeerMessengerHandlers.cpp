@@ -1,6 +1,7 @@
 // The messaging stage: every frame on a messaging link after its first one.
 #include "PeerMessenger.h"
 
+#include <utility>
 #include <vector>
 
 #include "CompressedBody.h"
@@ -141,10 +142,15 @@ bool PeerMessenger::StoreSearchResults(const QString& linkUser, MemStream& infla
     std::int32_t count = 0;
     if (!inflated.Read(count) || count < 0 || count > maxResultCount)
         return false;
-    std::vector<FileInfo> records(static_cast<size_t>(count));
-    for (FileInfo& record : records)
+    // Grown as records arrive: the count alone must not size an allocation.
+    std::vector<FileInfo> records;
+    for (std::int32_t index = 0; index < count; ++index)
+    {
+        FileInfo record;
         if (!inflated.Read(record))
             return false;
+        records.push_back(std::move(record));
+    }
     unsigned char freeSlot = 0;
     std::int32_t uploadSpeed = 0;
     std::int32_t queuedUploads = 0;

@@ -119,15 +119,28 @@ void PeerMessenger::OnSocketReadyToRead()
         MemStream& buffer = state.m_buffer;
         const int held = buffer.GetWrittenLength();
         const int frameLength = static_cast<int>(state.m_frameLength);
-        if (held == 0)
-            buffer.EnsureBufferCapacity(frameLength);
         const qint64 wanted = std::min<qint64>(frameLength - held, available);
         if (wanted > 0)
         {
-            const qint64 read = socket->read(buffer.GetWriteBuffer(), wanted);
-            if (read <= 0)
-                return;
-            buffer.AdvanceWriteIndex(static_cast<int>(read));
+            qint64 read = 0;
+            if (held == 0 && wanted == frameLength)
+            {
+                buffer.EnsureBufferCapacity(frameLength);
+                read = socket->read(buffer.GetWriteBuffer(), wanted);
+                if (read <= 0)
+                    return;
+                buffer.AdvanceWriteIndex(static_cast<int>(read));
+            }
+            else
+            {
+                // A frame still arriving grows the buffer by what came, not by what its length
+                // claims: a peer cannot make each link hold the largest frame for a few bytes.
+                const QByteArray part = socket->read(wanted);
+                if (part.isEmpty())
+                    return;
+                buffer.WriteBuffer(part.constData(), static_cast<unsigned long>(part.size()));
+                read = part.size();
+            }
             available -= read;
             if (held / activityStep != (held + read) / activityStep)
                 if (QDateTime* clock = ActivityClock(SocketItem(peerSocket, socket)))
@@ -136,15 +149,11 @@ void PeerMessenger::OnSocketReadyToRead()
         if (buffer.GetWrittenLength() < frameLength)
             continue;
 
-        MemStream body = buffer;
+        // Decoded in place: the buffer is emptied once the frame is handled.
         if (state.m_obfuscated)
-        {
-            body = MemStream();
-            body.EnsureBufferCapacity(frameLength);
-            std::copy_n(buffer.GetWrittenData(), frameLength, body.GetWriteBuffer());
-            ObfuscationCodec(state.m_key).Apply(body.GetWriteBuffer(), frameLength);
-            body.AdvanceWriteIndex(frameLength);
-        }
+            ObfuscationCodec(state.m_key)
+                .Apply(const_cast<char*>(buffer.GetWrittenData()), frameLength);
+        MemStream body = buffer;
         if (!HandleMessage(socket, body))
         {
             QObject::disconnect(socket, nullptr, nullptr, nullptr);

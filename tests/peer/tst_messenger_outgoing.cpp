@@ -190,6 +190,19 @@ private slots:
         QCOMPARE(Count(unsentMessage), 0);
     }
 
+    void queueForOneUserIsBounded()
+    {
+        const QString user = NewUser();
+        for (unsigned sent = 0; sent <= PeerMessenger::unsentMessagesPerUser; ++sent)
+        {
+            MemStream message;
+            message.Write(std::uint32_t(15));
+            messenger->SendMessage(user, message);
+        }
+        QCOMPARE(ServerStore::User(user).GetItems(unsentMessage).Size(),
+                 size_t(PeerMessenger::unsentMessagesPerUser));
+    }
+
     void expiredConnectBackTellsTheServer()
     {
         // A connect-back still dialling: its socket may never report, so the tick ends it.
