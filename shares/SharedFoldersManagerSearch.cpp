@@ -53,12 +53,9 @@ void ForEachWord(const QString& text, IsSeparator isSeparator,
         enter(text.mid(start));
 }
 
-std::string ListedName(std::string path)
+std::string ListedName(const std::string& path)
 {
-    for (char& character : path)
-        if (character == '/')
-            character = '\\';
-    return path;
+    return StringReplace(path, "/", "\\");
 }
 
 bool ContainsAny(const QString& text, const SearchParser::TokenSet& words)

@@ -528,3 +528,13 @@ void TransferQueueManager::DropReadPosition(ItemPtr entry)
     FreeCell<qint64>(position);
     position.Remove();
 }
+
+void TransferQueueManager::RemoveCells(ItemPtr entry, std::initializer_list<const char*> cells)
+{
+    for (const char* cell : cells)
+    {
+        ItemPtr item = entry[cell];
+        if (!item.IsNull())
+            item.Remove();
+    }
+}

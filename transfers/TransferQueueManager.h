@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <list>
 #include <string>
 
@@ -146,6 +147,7 @@ private:
     static void DropSocket(ItemPtr socketItem, bool cutSignals);
     static void DropFile(ItemPtr fileItem);
     static void DropReadPosition(ItemPtr entry);
+    static void RemoveCells(ItemPtr entry, std::initializer_list<const char*> cells);
     QString DownloadRoot();
     QString SubfolderPart(ItemPtr entry);
     std::list<ItemPtr> NumberedUploads();

@@ -6,6 +6,7 @@
 
 #include "Data.h"
 #include "DownloadPath.h"
+#include "GeneralFunctions.h"
 #include "Log.h"
 #include "PeerMessenger.h"
 #include "PeerTypes.h"
@@ -20,11 +21,6 @@ namespace {
 ItemPtr UserItem(const QString& user)
 {
     return d.GetType(ServerTypes::user)->GetItem(Value(user));
-}
-
-QString NowText()
-{
-    return QDateTime::currentDateTime().toString(Qt::TextDate);
 }
 } // namespace
 
@@ -94,19 +90,15 @@ void TransferQueueManager::SetDownloadEntryStatus(ItemPtr entry, const QString& 
     const bool wasActive = IsActiveStatus(entry[downloadEntryStatus]);
     ItemPtr statusItem = d.GetType(downloadEntryStatus)->GetItem(Value(status));
     entry.Connect(statusItem);
-    entry.Connect(d.GetType(lastStatusChangeTime)->GetItem(Value(NowText())));
+    entry.Connect(d.GetType(lastStatusChangeTime)->GetItem(Value(CurrentLocalTimeText())));
     if (!wasActive || IsActiveStatus(statusItem))
         return;
     StopThread(entry[downloadThread], false);
     DropFile(entry[downloadFile]);
     DropSocket(entry[downloadSocket], false);
-    for (const char* cell : {writePosition, lastReceiptTime, bytesPerSecond})
-    {
-        ItemPtr item = entry[cell];
-        if (!item.IsNull())
-            item.Remove();
-    }
-    entry[ServerTypes::user].Connect(d.GetType(lastQueueRequestTime)->GetItem(Value(NowText())));
+    RemoveCells(entry, {writePosition, lastReceiptTime, bytesPerSecond});
+    entry[ServerTypes::user].Connect(
+        d.GetType(lastQueueRequestTime)->GetItem(Value(CurrentLocalTimeText())));
 }
 
 void TransferQueueManager::RequeueDownload(ItemPtr entry)
@@ -137,13 +129,7 @@ void TransferQueueManager::RemoveDownload(ItemPtr entry)
     StopThread(entry[downloadThread], true);
     DropSocket(entry[downloadSocket], true);
     DropFile(entry[downloadFile]);
-    for (const char* cell :
-         {writePosition, lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond})
-    {
-        ItemPtr item = entry[cell];
-        if (!item.IsNull())
-            item.Remove();
-    }
+    RemoveCells(entry, {writePosition, lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond});
     entry.Remove();
 }
 

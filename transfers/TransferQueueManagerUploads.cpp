@@ -7,6 +7,7 @@
 #include <QMutexLocker>
 
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "Log.h"
 #include "MemStream.h"
 #include "PeerMessageCode.h"
@@ -26,11 +27,6 @@ const char* const logArea = "Transfer Queue";
 ItemPtr UserItem(const QString& user)
 {
     return d.GetType(ServerTypes::user)->GetItem(Value(user));
-}
-
-QString NowText()
-{
-    return QDateTime::currentDateTime().toString(Qt::TextDate);
 }
 
 ItemSet EntriesWithStatus(const char* statusType, const char* entryType, const char* word)
@@ -223,19 +219,14 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr entry, const QString& st
     const bool wasActive = IsActiveStatus(entry[uploadEntryStatus]);
     ItemPtr statusItem = d.GetType(uploadEntryStatus)->GetItem(Value(status));
     entry.Connect(statusItem);
-    entry.Connect(d.GetType(lastStatusChangeTime)->GetItem(Value(NowText())));
+    entry.Connect(d.GetType(lastStatusChangeTime)->GetItem(Value(CurrentLocalTimeText())));
     if (wasActive && !IsActiveStatus(statusItem))
     {
         StopThread(entry[uploadThread], false);
         DropFile(entry[uploadFile]);
         DropSocket(entry[uploadSocket], false);
         DropReadPosition(entry);
-        for (const char* cell : {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond})
-        {
-            ItemPtr item = entry[cell];
-            if (!item.IsNull())
-                item.Remove();
-        }
+        RemoveCells(entry, {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond});
         if (status == TransferStatus::aborted)
         {
             ItemPtr user = entry[ServerTypes::user];
@@ -252,7 +243,8 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr entry, const QString& st
         }
         DetermineUploadSpeedLimit();
     }
-    Settings::Set(TransferSettings::lastUploadStateChange, Value(NowText()), Settings::runtime);
+    Settings::Set(TransferSettings::lastUploadStateChange, Value(CurrentLocalTimeText()),
+                  Settings::runtime);
 }
 
 void TransferQueueManager::RemoveUpload(ItemPtr entry)
@@ -262,12 +254,7 @@ void TransferQueueManager::RemoveUpload(ItemPtr entry)
     DropSocket(entry[uploadSocket], true);
     DropFile(entry[uploadFile]);
     DropReadPosition(entry);
-    for (const char* cell : {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond})
-    {
-        ItemPtr item = entry[cell];
-        if (!item.IsNull())
-            item.Remove();
-    }
+    RemoveCells(entry, {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond});
     if (entry == lastOrderedUpload)
         lastOrderedUpload = ItemPtr();
     entry.Remove();
