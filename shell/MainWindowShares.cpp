@@ -31,12 +31,13 @@ QString AudienceText(ItemPtr folder)
     return groups.join(", ");
 }
 
-// The shared folder of a list row, never made anew from a row that outlived its folder.
-ItemPtr FolderOfRow(QTreeWidgetItem* row)
+// The shared folder of the selected row, never made anew from a row that outlived its folder.
+ItemPtr SelectedFolder(QTreeWidget* list)
 {
-    if (!row)
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    if (selected.isEmpty())
         return ItemPtr();
-    return d.GetType(sharedFolder)->HasItem(Value(row->text(0)));
+    return d.GetType(sharedFolder)->HasItem(Value(selected.first()->text(0)));
 }
 } // namespace
 
@@ -100,14 +101,14 @@ void MainWindow::OnSharedFoldersListContextMenuRequested(QPoint i_point)
 
 void MainWindow::OnSetFolderPermissions()
 {
-    ItemPtr folder = FolderOfRow(ui->sharedFoldersList->currentItem());
+    ItemPtr folder = SelectedFolder(ui->sharedFoldersList);
     if (!folder.IsNull() && ViewHooks::shareFolder)
         ViewHooks::shareFolder(folder, this)->show();
 }
 
 void MainWindow::OnUnshareFolder()
 {
-    ItemPtr folder = FolderOfRow(ui->sharedFoldersList->currentItem());
+    ItemPtr folder = SelectedFolder(ui->sharedFoldersList);
     if (folder.IsNull())
         return;
     sharedFoldersManager->RemoveSharedFolder(folder);
