@@ -56,6 +56,8 @@ public:
     void Init();
     ItemPtr AddSharedFolder(const QString& path);
     void RescanShares();
+    // Stops sharing the root and forgets the folders and files only it held.
+    void RemoveSharedFolder(ItemPtr root);
     void ScanSharedFolder(const QString& root, const QString& folder);
 
     // The index.
@@ -97,6 +99,9 @@ private:
     void UpdateFile(ItemPtr folder, FilesByName& unseen, const QString& name, qint64 size,
                     const QString& path, bool countAdded);
     static FilesByName FilesOf(ItemPtr folder);
+    // Removes a scanned folder and its files when no shared root holds it; gives the files
+    // removed.
+    static int RemoveFolderIfUnshared(ItemPtr folder);
     bool IsFolderVisible(ItemPtr folder, const ItemSet& roots);
     static FileInfo DescribeFile(ItemPtr file, const std::string& name, bool withAttributes);
 

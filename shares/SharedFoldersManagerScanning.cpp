@@ -164,16 +164,32 @@ void SharedFoldersManager::RescanShares()
         ScanSharedFolder(root.AsString(), root.AsString());
     }
     for (ItemPtr folder : g(sharedFileFolder))
-    {
-        if (folder.IsConnected(sharedFolder))
-            continue;
-        const ItemSet files = folder.GetItems(sharedFile);
-        removedFileCount += static_cast<int>(files.Size());
-        files.Remove();
-        folder.Remove();
-    }
+        removedFileCount += RemoveFolderIfUnshared(folder);
     d.RemoveDisconnectedItems();
     emit SharedFilesRescanned(addedFileCount, removedFileCount);
+}
+
+void SharedFoldersManager::RemoveSharedFolder(ItemPtr root)
+{
+    const ItemSet folders = root.GetItems(sharedFileFolder);
+    root.Remove();
+    // Files are linked to each other through their shared names, so the store's clean-up alone
+    // would keep every file whose name another share also holds.
+    for (ItemPtr folder : folders)
+        RemoveFolderIfUnshared(folder);
+    d.RemoveDisconnectedItems();
+}
+
+int SharedFoldersManager::RemoveFolderIfUnshared(ItemPtr folder)
+{
+    // A folder under two shared roots stays while the other one holds it.
+    if (folder.IsConnected(sharedFolder))
+        return 0;
+    const ItemSet files = folder.GetItems(sharedFile);
+    const int count = static_cast<int>(files.Size());
+    files.Remove();
+    folder.Remove();
+    return count;
 }
 
 void SharedFoldersManager::OnMP3Scanned(QString path, int mpegVersion, QString channelMode,

@@ -202,6 +202,8 @@ void MainWindow::Init()
     new DelayedInvoker;
     new DNetManager;
     new SharedFoldersManager(this);
+    // Before the load, so that the saved folders fill the File Sharing page.
+    WatchSharedFolders();
     InitTrayIcon();
     WindowTypes::DeclareUserChatWidget();
     ConnectPrivateChat();
@@ -241,6 +243,7 @@ void MainWindow::Init()
         QPointer<ChangeUsernamePasswordDialog> account = new ChangeUsernamePasswordDialog(true);
         account->exec();
         delete account;
+        AskToShareFolder();
         ShowFutureSharingHint();
     }
     if (!Settings::Get(ServerSettings::username).IsNull())
@@ -266,6 +269,8 @@ void MainWindow::Init()
     raise();
     // The first walk of the shared folders, after the load brought the roots back.
     sharedFoldersManager->Init();
+    connect(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned, this,
+            &MainWindow::OnSharedFilesRescanned);
     RegisterWidgetForTabFocus(ui->usernameEdit, 1);
     RegisterWidgetForTabFocus(ui->sharedFoldersList, 1);
     InitChatsPage();
@@ -278,7 +283,7 @@ void MainWindow::Init()
     updateChecker.Init();
     connect(&updateChecker, &UpdateChecker::NewVersion, this, &MainWindow::OnNewVersion);
     FillMaxQueuedUploads();
-    ui->sharedFoldersList->setContextMenuPolicy(Qt::CustomContextMenu);
+    ConnectSharedFoldersPage();
     FillUserOptions();
     ConnectUserOptions();
     connect(gp_server, &Server::AdminMessage, this, &MainWindow::OnAdminMessage);
@@ -387,11 +392,14 @@ void MainWindow::EveryHour()
 
 void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
 {
-    // "share_folder" waits for its dialog; the "user" set's other commands wait for the user and
-    // browse views.
+    // The "user" set's other commands wait for the user and browse views.
     if (i_action == "rescan_shares")
     {
         sharedFoldersManager->RescanShares();
+    }
+    else if (i_action == "share_folder")
+    {
+        ShowShareFolderDialog();
     }
     else if (i_action == "set_download_folder")
     {

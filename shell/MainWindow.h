@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 
+#include "ConnectionInfo.h"
 #include "DataHandler.h"
 #include "ItemPtr.h"
 #include "ResizableWindow.h"
@@ -14,6 +15,7 @@
 
 class ExtendedAsciiTranslator;
 class QLineEdit;
+class QTreeWidgetItem;
 class Server;
 class Ui_MainWindow;
 
@@ -201,4 +203,22 @@ private:
     void CreateUsersPage();
     void InitUserList();
     void InitUserNotes();
+
+    // The File Sharing page's shared folders and the share dialogs
+public slots:
+    void OnSharedFoldersListContextMenuRequested(QPoint i_point);
+    void OnSetFolderPermissions();
+    void OnUnshareFolder();
+    void OnSharedFilesRescanned(int i_filesAdded, int i_filesRemoved);
+    void OnEditExcludedDownloadExtensionsClicked();
+
+private:
+    void WatchSharedFolders();
+    void ConnectSharedFoldersPage();
+    void ShowShareFolderDialog();
+    void AskToShareFolder();
+    QTreeWidgetItem* SharedFolderRow(ItemPtr folder) const;
+    void OnSharedFolderAdded(ItemPtr i_folder);
+    void OnSharedFolderRemoved(ItemPtr i_folder);
+    void OnSharedFolderChange(ConnectionInfo i_info);
 };

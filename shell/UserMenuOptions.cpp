@@ -40,6 +40,12 @@ QList<ItemPtr> RoomsMarked(const char* mark)
     return rooms;
 }
 
+// A room name as a menu title: a lone "&" would mark a shortcut and vanish from the text.
+QString MenuTitle(ItemPtr roomItem)
+{
+    return roomItem.AsString().replace('&', "&&");
+}
+
 // Whether the user is on the room's members or operators list; a room without one has nobody.
 bool OnRoomList(ItemPtr roomItem, const char* type, ItemPtr userItem)
 {
@@ -134,7 +140,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* menu, ItemPtr userItem)
     };
     for (ItemPtr roomItem : owned)
     {
-        QMenu* roomMenu = rooms->addMenu(QIcon(":/icons/chat_icon"), roomItem.AsString());
+        QMenu* roomMenu = rooms->addMenu(QIcon(":/icons/chat_icon"), MenuTitle(roomItem));
         QFont font = roomMenu->menuAction()->font();
         font.setWeight(75);
         font.setUnderline(true);
@@ -154,7 +160,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* menu, ItemPtr userItem)
     }
     for (ItemPtr roomItem : operated)
     {
-        QMenu* roomMenu = rooms->addMenu(roomItem.AsString());
+        QMenu* roomMenu = rooms->addMenu(MenuTitle(roomItem));
         addMembership(roomMenu, roomItem, OnRoomList(roomItem, roomMembers, userItem));
     }
 }

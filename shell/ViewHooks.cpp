@@ -17,4 +17,7 @@ void (*browseUser)(const QString&) = nullptr;
 void (*uploadToUser)(const QString&) = nullptr;
 void (*createSearchPage)(QWidget*) = nullptr;
 void (*initSearch)() = nullptr;
+QDialog* (*shareFolder)(ItemPtr, QWidget*) = nullptr;
+QDialog* (*editExcludedExtensions)(QWidget*) = nullptr;
+QDialog* (*reportRescan)(const QStringList&, QWidget*) = nullptr;
 } // namespace ViewHooks

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
+#include "ItemPtr.h"
+
+class QDialog;
 class QWidget;
 
 // The views of the rooms and the private chats live in a library built after the shell; they
@@ -35,4 +39,11 @@ extern void (*uploadToUser)(const QString& user);
 // The Search page: built by the window's constructor, set up before the saved store is loaded.
 extern void (*createSearchPage)(QWidget* searchTab);
 extern void (*initSearch)();
+
+// The share dialogs, made with the given parent and left for the window to show: adding a shared
+// folder (null item) or editing one's audience; the one editor of the excluded download endings
+// (the open one when there is one); the report of a rescan, one line per fact.
+extern QDialog* (*shareFolder)(ItemPtr folder, QWidget* parent);
+extern QDialog* (*editExcludedExtensions)(QWidget* parent);
+extern QDialog* (*reportRescan)(const QStringList& lines, QWidget* parent);
 } // namespace ViewHooks

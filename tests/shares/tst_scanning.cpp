@@ -96,6 +96,29 @@ private slots:
                  change == "delete");
     }
 
+    void unsharingRootForgetsOnlyWhatItAloneHeld()
+    {
+        QTemporaryDir outer;
+        QTemporaryDir other;
+        // The same file name in every share links the files to one another in the store.
+        QVERIFY(WriteFile(outer.path() + "/a.txt", "1"));
+        QVERIFY(WriteFile(outer.path() + "/inner/a.txt", "22"));
+        QVERIFY(WriteFile(outer.path() + "/only/a.txt", "333"));
+        QVERIFY(WriteFile(other.path() + "/a.txt", "4444"));
+        ItemPtr outerRoot = shares->AddSharedFolder(outer.path());
+        shares->AddSharedFolder(outer.path() + "/inner");
+        shares->AddSharedFolder(other.path());
+        shares->RemoveSharedFolder(outerRoot);
+        QStringList kept{outer.path() + "/inner/a.txt 2", other.path() + "/a.txt 4"};
+        kept.sort();
+        QCOMPARE(SharedFiles(), kept);
+        QVERIFY(d.GetType(sharedFolder)->HasItem(Value(outer.path())) == nullptr);
+        QVERIFY(d.GetType(sharedFileFolder)->HasItem(Value(outer.path() + "/only")) == nullptr);
+        QSignalSpy rescanned(shares, &SharedFoldersManager::SharedFilesRescanned);
+        shares->RescanShares();
+        QCOMPARE(rescanned.value(0), (QVariantList{0, 0}));
+    }
+
     void scansMp3FilesOfAnyCase()
     {
         QTemporaryDir root;

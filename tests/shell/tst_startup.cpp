@@ -109,7 +109,7 @@ void StartupTest::firstRunAsksAccountWritesDefaultsAndLogsIn()
                                               "optionsTab:Options"));
     QCOMPARE(report["logged_in"], QStringList{"yes"});
     QCOMPARE(report["new_version_dialog"], QStringList{"yes"});
-    QCOMPARE(report["box"], QStringList{"In the future"});
+    QCOMPARE(report["box"], (QStringList{"Share a folder?", "In the future"}));
 
     QVERIFY(!fake->MessagesWithCode(1).isEmpty());
     QString user;
@@ -139,7 +139,8 @@ void StartupTest::unreadableStoreIsAnnouncedAndStartsAfresh()
     garbage.close();
 
     const Report report = RunProbe("none");
-    QCOMPARE(report["box"], (QStringList{"Error loading configuration data", "In the future"}));
+    QCOMPARE(report["box"],
+             (QStringList{"Error loading configuration data", "Share a folder?", "In the future"}));
     QCOMPARE(report["asked_account"], QStringList{"yes"});
     // The defaults written before the load survive the failure.
     QCOMPARE(report["first_open_tab"], QStringList{"rooms"});

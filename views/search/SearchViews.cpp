@@ -3,6 +3,7 @@
 #include <QLayout>
 
 #include "SearchForm.h"
+#include "ShareDialogs.h"
 #include "ViewHooks.h"
 
 namespace SearchViews {
@@ -23,5 +24,6 @@ void Install()
 {
     ViewHooks::createSearchPage = &CreateSearchPage;
     ViewHooks::initSearch = &InitSearch;
+    ShareDialogs::Install();
 }
 } // namespace SearchViews
