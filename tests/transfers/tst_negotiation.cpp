@@ -245,6 +245,175 @@ private slots:
             QVERIFY(TransferQueueManager::LocalPath(target).startsWith(setup.Downloads() + "/"));
         }
     }
+
+    void requestNumberNamesOneEntryPerUser()
+    {
+        ItemPtr first = Download("bob", "a.bin");
+        ItemPtr second = Download("bob", "b.bin");
+        ItemPtr carls = Download("carl", "a.bin");
+        bob->Send(40, qint32(1), quint32(5), Bytes("x\\a.bin"), qint64(100));
+        bob->Send(40, qint32(1), quint32(5), Bytes("x\\b.bin"), qint64(100));
+        Manager()->OnFileTransferRequest("carl", 1, 5, "x\\a.bin", 100);
+        QCOMPARE(Received(), (QList<QByteArray>{Accepted(5), Accepted(5)}));
+        QVERIFY(!first.IsConnected(remoteTransferReq));
+        QCOMPARE(second[remoteTransferReq].AsString(), QString("5"));
+        QCOMPARE(carls[remoteTransferReq].AsString(), QString("5"));
+
+        // A new number replaces the old one, which nothing holds any more.
+        bob->Send(40, qint32(1), quint32(6), Bytes("x\\b.bin"), qint64(100));
+        QCOMPARE(Received(), QList<QByteArray>{Accepted(6)});
+        QCOMPARE(second[remoteTransferReq].AsString(), QString("6"));
+        QCOMPARE(
+            ItemPtr(d.GetType(remoteTransferReq)->HasItem(Value(5))).GetItems(downloadEntry).Size(),
+            size_t(1));
+    }
+
+    void directionZeroIsAQueueRequest_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("shared");
+        QTest::newRow("shared file") << "song.mp3" << true;
+        QTest::newRow("not shared") << "secret.mp3" << false;
+    }
+
+    void directionZeroIsAQueueRequest()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, shared);
+        bob->Send(40, qint32(0), quint32(3), PeerName(file).toStdString());
+        QList<QByteArray> expected{Refused(3, "Queued")};
+        if (!shared)
+            expected << FakePeer::Body(50, PeerName(file), QString("File not shared."));
+        QCOMPARE(Received(), expected);
+        QCOMPARE(UploadStatus(Upload("bob", file)), QString(shared ? "queued" : ""));
+    }
+
+    void uploaderNoticesChangeTheEntry_data()
+    {
+        QTest::addColumn<QByteArray>("notice");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QList<QByteArray>>("replies");
+        const QList<QByteArray> none;
+        const QString queued = "queued";
+        auto row = [](const char* name, const QByteArray& notice, const QString& status,
+                      const char* place, const char* reason, const QList<QByteArray>& replies) {
+            QTest::newRow(name) << notice << status << QString(place) << QString(reason) << replies;
+        };
+        row("place", FakePeer::Body(44, Bytes("x\\a.bin"), qint32(12)), queued, "12", "", none);
+        row("negative place", FakePeer::Body(44, Bytes("x\\a.bin"), qint32(-4)), queued, "-4", "",
+            none);
+        row("denied", FakePeer::Body(50, Bytes("x\\a.bin"), QString("Too many files")), "denied",
+            "", "Too many files", none);
+        row("denied, no words", FakePeer::Body(50, Bytes("x\\a.bin"), QString()), "denied", "", "",
+            none);
+        row("failed while online", FakePeer::Body(46, Bytes("x\\a.bin")), queued, "", "",
+            {FakePeer::Body(43, Bytes("x\\a.bin"))});
+        row("denied, other file", FakePeer::Body(50, Bytes("x\\b.bin"), QString("No")), queued, "",
+            "", none);
+        row("place, no folder", FakePeer::Body(44, Bytes("a.bin"), qint32(3)), queued, "", "",
+            none);
+        row("place, trailing separator", FakePeer::Body(44, Bytes("x\\a.bin\\"), qint32(3)), queued,
+            "3", "", none);
+        row("denied, carl's file", FakePeer::Body(50, Bytes("x\\c.bin"), QString("No")), queued, "",
+            "", none);
+    }
+
+    void uploaderNoticesChangeTheEntry()
+    {
+        QFETCH(QByteArray, notice);
+        QFETCH(QList<QByteArray>, replies);
+        TransfersTestSetup::User("bob", true);
+        ItemPtr entry = Download("bob", "a.bin");
+        ItemPtr carls = Download("carl", "c.bin");
+        Received();
+        bob->SendFrame(notice);
+        QCOMPARE(Received(), replies);
+        QTEST(Status(entry), "status");
+        QTEST(entry[placeInLine].AsString(), "place");
+        QTEST(entry[denialReason].AsString(), "reason");
+        QCOMPARE(Status(carls), QString("queued"));
+    }
+
+    void placeInLineIsReplaced()
+    {
+        ItemPtr entry = Download("bob", "a.bin");
+        bob->Send(44, Bytes("x\\a.bin"), qint32(12345));
+        bob->Send(44, Bytes("x\\a.bin"), qint32(2));
+        Received();
+        QCOMPARE(entry[placeInLine].AsString(), QString("2"));
+        QVERIFY(!d.GetType(placeInLine)->HasItem(Value(12345)));
+    }
+
+    void pushedOfferIsQueuedOnlyFromFriends_data()
+    {
+        QTest::addColumn<QString>("accept");
+        QTest::addColumn<bool>("queued");
+        QTest::newRow("listed, accepted") << "yes" << true;
+        QTest::newRow("listed, not accepted") << "no" << false;
+    }
+
+    void pushedOfferIsQueuedOnlyFromFriends()
+    {
+        QFETCH(QString, accept);
+        QFETCH(bool, queued);
+        TransfersTestSetup::User("bob", true);
+        bobItem.NewItem(ServerTypes::inUserList);
+        Settings::Set("accept_userlist_uploads", Value(accept));
+        bob->Send(60, Bytes("x\\gift.bin"), qint64(42));
+        QList<QByteArray> expected;
+        if (queued)
+            expected << FakePeer::Body(43, Bytes("x\\gift.bin"));
+        QCOMPARE(Received(), expected);
+        ItemPtr entry = Manager()->GetDownloadEntry("bob", "gift.bin", "x");
+        QCOMPARE(Status(entry), QString(queued ? "queued" : ""));
+        QCOMPARE(entry[PeerTypes::fileSize].AsInt64(), queued ? 42 : 0);
+    }
+
+    void emptyShareCheck_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<bool>("emptyShare");
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("empty") << "requested" << true << false << "share!"
+                               << "empty" << true;
+        QTest::newRow("not empty") << "requested" << false << false << "share!"
+                                   << "not_empty" << false;
+        QTest::newRow("empty, listed") << "requested" << true << true << "share!"
+                                       << "empty" << false;
+        QTest::newRow("empty, no message") << "requested" << true << false << ""
+                                           << "empty" << false;
+        QTest::newRow("browsing only") << "" << true << false << "share!"
+                                       << "" << false;
+        QTest::newRow("already checked") << "not_empty" << true << false << "share!"
+                                         << "not_empty" << false;
+    }
+
+    void emptyShareCheck()
+    {
+        QFETCH(QString, before);
+        QFETCH(bool, emptyShare);
+        QFETCH(bool, listed);
+        QFETCH(QString, message);
+        QFETCH(bool, warned);
+        Settings::Set("check_for_empty_shares", "yes");
+        Settings::Set("empty_share_message", Value(message));
+        if (!before.isEmpty())
+            bobItem.Connect(d.GetType(emptyShareCheckStatus)->GetItem(Value(before)));
+        if (listed)
+            bobItem.NewItem(ServerTypes::inUserList);
+        FileInfoMap share;
+        if (!emptyShare)
+            share["music"];
+        AttributeTranslationTable names;
+        Manager()->OnUserShare("bob", share, names);
+        QTEST(bobItem[emptyShareCheckStatus].AsString(), "after");
+        QCOMPARE(bobItem[sentEmptyShareWarningMessage].AsString(), warned ? message : QString());
+    }
 };
 
 QTEST_GUILESS_MAIN(NegotiationTest)
