@@ -1,6 +1,7 @@
 #include <memory>
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include "FakePeer.h"
@@ -36,6 +37,12 @@ QString UploadStatus(ItemPtr entry)
 ItemPtr UserItem(const QString& name)
 {
     return d.GetType(ServerTypes::user)->GetItem(Value(name));
+}
+
+// Stored times hold whole seconds.
+QDateTime WholeSeconds(const QDateTime& time)
+{
+    return time.addMSecs(-time.time().msec());
 }
 
 QDateTime Time(ItemPtr item)
@@ -413,6 +420,307 @@ private slots:
         Manager()->OnUserShare("bob", share, names);
         QTEST(bobItem[emptyShareCheckStatus].AsString(), "after");
         QCOMPARE(bobItem[sentEmptyShareWarningMessage].AsString(), warned ? message : QString());
+    }
+
+    void queueRequestsAreQueuedOrRefused_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("reason"); // empty: no answer
+        QTest::addColumn<QString>("status");
+        QTest::newRow("shared") << ""
+                                << "song.mp3"
+                                << ""
+                                << "queued";
+        QTest::newRow("not shared") << ""
+                                    << "secret.mp3"
+                                    << "File not shared."
+                                    << "";
+        QTest::newRow("user unshared") << "unshared"
+                                       << "song.mp3"
+                                       << "File not shared."
+                                       << "";
+        QTest::newRow("quitting") << "quitting"
+                                  << "song.mp3"
+                                  << "Pending shutdown."
+                                  << "";
+        QTest::newRow("quitting, not shared") << "quitting"
+                                              << "secret.mp3"
+                                              << "File not shared."
+                                              << "";
+        QTest::newRow("at the limit") << "limit"
+                                      << "song.mp3"
+                                      << "Too many files"
+                                      << "";
+        QTest::newRow("at the limit, already queued") << "limit"
+                                                      << "other.mp3"
+                                                      << ""
+                                                      << "queued";
+        QTest::newRow("at the limit, complete again") << "limit, complete"
+                                                      << "song.mp3"
+                                                      << ""
+                                                      << "queued";
+        QTest::newRow("uploading stays") << "uploading"
+                                         << "song.mp3"
+                                         << ""
+                                         << "uploading";
+    }
+
+    void queueRequestsAreQueuedOrRefused()
+    {
+        QFETCH(QString, situation);
+        QFETCH(QString, file);
+        QFETCH(QString, reason);
+        if (situation == "unshared")
+            bobItem.NewItem(SharesTypes::unshared);
+        if (situation == "quitting")
+            Settings::Set("finish_uploads_and_quit", "yes", Settings::runtime);
+        if (situation == "limit, complete" || situation == "uploading")
+        {
+            bob->Send(43, PeerName("song.mp3"));
+            Received();
+            Manager()->SetUploadEntryStatus(Upload("bob", "song.mp3"),
+                                            situation == "uploading" ? "uploading" : "complete");
+        }
+        if (situation.startsWith("limit"))
+        {
+            Settings::Set("max_queued_uploads_per_user", "1");
+            bob->Send(43, PeerName("other.mp3"));
+        }
+        Received();
+        bob->Send(43, PeerName(file));
+        QList<QByteArray> expected;
+        if (!reason.isEmpty())
+            expected << FakePeer::Body(50, PeerName(file), reason);
+        QCOMPARE(Received(), expected);
+        QTEST(UploadStatus(Upload("bob", file)), "status");
+    }
+
+    void queueRequestStartsTheEmptyShareCheckOnce()
+    {
+        Settings::Set("check_for_empty_shares", "yes");
+        bob->Send(43, PeerName("song.mp3"));
+        bob->Send(43, PeerName("other.mp3"));
+        QCOMPARE(Received(), QList<QByteArray>{FakePeer::Body(4)});
+        QCOMPARE(bobItem[emptyShareCheckStatus].AsString(), QString("requested"));
+    }
+
+    void placeQuestionIsAnsweredForTheExactName()
+    {
+        Manager()->OnQueueUploadRequested("carl", PeerName("other.mp3"));
+        bob->Send(43, PeerName("song.mp3"));
+        bob->Send(51, PeerName("song.mp3"));
+        bob->Send(51, QString(sharedFolder + "/song.mp3"));
+        bob->Send(51, PeerName("other.mp3"));
+        QCOMPARE(Received(),
+                 QList<QByteArray>{FakePeer::Body(44, PeerName("song.mp3"), qint32(2))});
+    }
+
+    void answerToOurTransferRequest_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<bool>("nextStarts");
+        const QList<QByteArray> none;
+        QTest::newRow("accepted") << "song.mp3"
+                                  << "accept"
+                                  << "connecting" << none << false;
+        QTest::newRow("refused") << "song.mp3"
+                                 << "refuse"
+                                 << "denied" << none << true;
+        QTest::newRow("file gone") << "gone.mp3"
+                                   << "accept"
+                                   << "local error"
+                                   << QList<QByteArray>{FakePeer::Body(50, PeerName("gone.mp3"),
+                                                                       QString("File read error."))}
+                                   << true;
+        QTest::newRow("from another user") << "song.mp3"
+                                           << "foreign"
+                                           << "requesting" << none << false;
+        QTest::newRow("unknown number") << "song.mp3"
+                                        << "unknown"
+                                        << "requesting" << none << false;
+        QTest::newRow("after the hand-shake ended")
+            << "song.mp3"
+            << "late"
+            << "aborted" << QList<QByteArray>{FakePeer::Body(46, PeerName("song.mp3"))} << false;
+    }
+
+    void answerToOurTransferRequest()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, answer);
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(bool, nextStarts);
+        FakePeer fileLink;
+        QSignalSpy fileLinks(peerMessenger, &PeerMessenger::FileConnectionAccepted);
+        MessengerTestSetup::SetUserAddress("bob", fileLink.Listen());
+        TransfersTestSetup::User("bob", true);
+        Received();
+        const quint32 request = Settings::Get("transfer_req_counter").AsUInt();
+        bob->Send(43, PeerName(file));
+        QCOMPARE(Received(), QList<QByteArray>{FakePeer::Body(40, qint32(1), request,
+                                                              PeerName(file), qint64(5))});
+        TransfersTestSetup::User("carl", true);
+        Manager()->OnQueueUploadRequested("carl", PeerName("other.mp3"));
+        ItemPtr entry = Upload("bob", file);
+        if (answer == "late")
+            Manager()->SetUploadEntryStatus(entry, "aborted");
+        if (answer == "accept" || answer == "late")
+            bob->Send(41, request, true);
+        if (answer == "refuse")
+            bob->Send(41, request, false, QString("Busy"));
+        if (answer == "unknown")
+            bob->Send(41, request + 100, true);
+        if (answer == "foreign")
+            Manager()->OnFileTransferResponse("carl", request, true, false, 0, QString());
+        QCOMPARE(Received(), replies);
+        QTEST(UploadStatus(entry), "status");
+        QCOMPARE(entry[denialReason].AsString(), QString(answer == "refuse" ? "Busy" : ""));
+        QCOMPARE(entry.IsConnected(uploadFile), answer == "accept" && file == "song.mp3");
+        QCOMPARE(UploadStatus(Upload("carl", "other.mp3")),
+                 QString(nextStarts ? "requesting" : "queued"));
+        // The link is handed over as a file link once it is up.
+        if (entry.IsConnected(uploadFile))
+            QVERIFY(fileLink.WaitForClient());
+        QTRY_COMPARE(fileLinks.size(), entry.IsConnected(uploadFile) ? 1 : 0);
+        if (!fileLinks.isEmpty())
+            QCOMPARE(fileLinks.first().first().toString(), QString("bob"));
+    }
+
+    void stalledHandshakeIsAbortedAndThePeerTold_data()
+    {
+        QTest::addColumn<QList<int>>("ages");
+        QTest::addColumn<int>("notices");
+        QTest::newRow("29 s") << QList<int>{29} << 0;
+        QTest::newRow("31 s") << QList<int>{31} << 1;
+        QTest::newRow("two at 31 s") << QList<int>{31, 31} << 2;
+        QTest::newRow("29 s and 31 s") << QList<int>{29, 31} << 1;
+    }
+
+    void stalledHandshakeIsAbortedAndThePeerTold()
+    {
+        QFETCH(QList<int>, ages);
+        QFETCH(int, notices);
+        const QDateTime now = QDateTime::currentDateTime();
+        const QStringList files = {"song.mp3", "other.mp3"};
+        QStringList expected;
+        for (int i = 0; i < ages.size(); ++i)
+        {
+            bob->Send(43, PeerName(files[i]));
+            Received();
+            ItemPtr entry = Upload("bob", files[i]);
+            Manager()->SetUploadEntryStatus(entry, i == 0 ? "requesting" : "connecting");
+            entry.Connect(d.GetType(lastStatusChangeTime)
+                              ->GetItem(Value(now.addSecs(-ages[i]).toString(Qt::TextDate))));
+            if (ages[i] > 30)
+                expected << QString::fromLatin1(FakePeer::Body(46, PeerName(files[i])).toHex());
+        }
+        Manager()->EveryHalfMinuteAt(now);
+        QStringList sent;
+        for (const QByteArray& frame : Received())
+            sent << QString::fromLatin1(frame.toHex());
+        sent.sort();
+        expected.sort();
+        QCOMPARE(sent, expected);
+        QCOMPARE(expected.size(), notices);
+    }
+
+    void queuedDownloadsAreAskedForAgain_data()
+    {
+        QTest::addColumn<int>("lastAsked"); // seconds ago; -1: never
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("never asked") << -1 << "" << true;
+        QTest::newRow("9 min ago") << 540 << "" << false;
+        QTest::newRow("10 min ago") << 600 << "" << true;
+        QTest::newRow("download running") << 600 << "running" << false;
+        QTest::newRow("offline") << 600 << "offline" << false;
+    }
+
+    void queuedDownloadsAreAskedForAgain()
+    {
+        QFETCH(int, lastAsked);
+        QFETCH(QString, situation);
+        QFETCH(bool, asked);
+        TransfersTestSetup::User("bob", true);
+        Download("bob", "a.bin");
+        if (situation == "running")
+            Download("bob", "b.bin", "downloading");
+        if (situation == "offline")
+            TransfersTestSetup::User("bob", false);
+        Received();
+        const QDateTime now = WholeSeconds(QDateTime::currentDateTime().addSecs(3600));
+        bobItem.Connect(d.GetType(nextPlaceInLineRequestTime)
+                            ->GetItem(Value(now.addDays(1).toString(Qt::TextDate))));
+        bobItem.Disconnect(lastQueueRequestTime);
+        if (lastAsked >= 0)
+            bobItem.Connect(d.GetType(lastQueueRequestTime)
+                                ->GetItem(Value(now.addSecs(-lastAsked).toString(Qt::TextDate))));
+        Manager()->EveryHalfMinuteAt(now);
+        QList<QByteArray> expected;
+        if (asked)
+            expected << FakePeer::Body(43, Bytes("x\\a.bin"));
+        QCOMPARE(Received(), expected);
+        QCOMPARE(Time(bobItem[lastQueueRequestTime]) == now, asked);
+        if (asked)
+            QCOMPARE(Time(bobItem[nextPlaceInLineRequestTime]), now.addSecs(30));
+    }
+
+    void placeQuestionsFollowTheirSchedule()
+    {
+        TransfersTestSetup::User("bob", true);
+        ItemPtr later = Download("bob", "a.bin");
+        Download("bob", "b.bin");
+        later.Connect(d.GetType(downloadOrder)->GetItem(Value(1000000)));
+        Received();
+        // Ten seconds after the last download was added.
+        const QDateTime due = Time(bobItem[nextPlaceInLineRequestTime]);
+        QVERIFY(due > QDateTime::currentDateTime().addSecs(8));
+        QVERIFY(due <= QDateTime::currentDateTime().addSecs(10));
+        Manager()->EveryHalfMinuteAt(due.addSecs(-1));
+        QCOMPARE(Received(), QList<QByteArray>{});
+        Manager()->EveryHalfMinuteAt(due);
+        QCOMPARE(Received(), (QList<QByteArray>{FakePeer::Body(51, QString("x\\b.bin")),
+                                                FakePeer::Body(51, QString("x\\a.bin"))}));
+        QCOMPARE(Time(bobItem[nextPlaceInLineRequestTime]), due.addSecs(600));
+        // Not yet due to be asked to queue again either.
+        bobItem.Connect(
+            d.GetType(lastQueueRequestTime)->GetItem(Value(due.toString(Qt::TextDate))));
+        Manager()->EveryHalfMinuteAt(due.addSecs(599));
+        QCOMPARE(Received(), QList<QByteArray>{});
+    }
+
+    void finishesUploadsThenQuits_data()
+    {
+        QTest::addColumn<int>("quietFor");
+        QTest::addColumn<bool>("queuedUpload");
+        QTest::addColumn<bool>("quits");
+        QTest::newRow("301 s") << 301 << false << true;
+        QTest::newRow("300 s") << 300 << false << false;
+        QTest::newRow("301 s, upload queued for someone offline") << 301 << true << false;
+    }
+
+    void finishesUploadsThenQuits()
+    {
+        QFETCH(int, quietFor);
+        QFETCH(bool, queuedUpload);
+        QFETCH(bool, quits);
+        if (queuedUpload)
+            Manager()->OnQueueUploadRequested("carl", PeerName("other.mp3"));
+        const QDateTime changed = QDateTime::currentDateTime();
+        Settings::Set("last_upload_state_change", Value(changed.toString(Qt::TextDate)),
+                      Settings::runtime);
+        Settings::Set("finish_uploads_and_quit", "yes", Settings::runtime);
+        // The run ends the event loop it is called from; a later event ends it otherwise.
+        QTimer::singleShot(0, [&] {
+            Manager()->EveryHalfMinuteAt(changed.addSecs(quietFor));
+            QMetaObject::invokeMethod(
+                qApp, [] { QCoreApplication::exit(7); }, Qt::QueuedConnection);
+        });
+        QCOMPARE(QCoreApplication::exec(), quits ? 0 : 7);
     }
 };
 
