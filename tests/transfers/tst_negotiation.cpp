@@ -309,20 +309,14 @@ private slots:
             QTest::newRow(name) << notice << status << QString(place) << QString(reason) << replies;
         };
         row("place", FakePeer::Body(44, Bytes("x\\a.bin"), qint32(12)), queued, "12", "", none);
-        row("negative place", FakePeer::Body(44, Bytes("x\\a.bin"), qint32(-4)), queued, "-4", "",
-            none);
         row("denied", FakePeer::Body(50, Bytes("x\\a.bin"), QString("Too many files")), "denied",
             "", "Too many files", none);
-        row("denied, no words", FakePeer::Body(50, Bytes("x\\a.bin"), QString()), "denied", "", "",
-            none);
         row("failed while online", FakePeer::Body(46, Bytes("x\\a.bin")), queued, "", "",
             {FakePeer::Body(43, Bytes("x\\a.bin"))});
         row("denied, other file", FakePeer::Body(50, Bytes("x\\b.bin"), QString("No")), queued, "",
             "", none);
         row("place, no folder", FakePeer::Body(44, Bytes("a.bin"), qint32(3)), queued, "", "",
             none);
-        row("place, trailing separator", FakePeer::Body(44, Bytes("x\\a.bin\\"), qint32(3)), queued,
-            "3", "", none);
         row("denied, carl's file", FakePeer::Body(50, Bytes("x\\c.bin"), QString("No")), queued, "",
             "", none);
     }
@@ -392,12 +386,8 @@ private slots:
                                    << "not_empty" << false;
         QTest::newRow("empty, listed") << "requested" << true << true << "share!"
                                        << "empty" << false;
-        QTest::newRow("empty, no message") << "requested" << true << false << ""
-                                           << "empty" << false;
         QTest::newRow("browsing only") << "" << true << false << "share!"
                                        << "" << false;
-        QTest::newRow("already checked") << "not_empty" << true << false << "share!"
-                                         << "not_empty" << false;
     }
 
     void emptyShareCheck()
@@ -460,10 +450,6 @@ private slots:
                                                       << "song.mp3"
                                                       << ""
                                                       << "queued";
-        QTest::newRow("uploading stays") << "uploading"
-                                         << "song.mp3"
-                                         << ""
-                                         << "uploading";
     }
 
     void queueRequestsAreQueuedOrRefused()
@@ -475,12 +461,11 @@ private slots:
             bobItem.NewItem(SharesTypes::unshared);
         if (situation == "quitting")
             Settings::Set("finish_uploads_and_quit", "yes", Settings::runtime);
-        if (situation == "limit, complete" || situation == "uploading")
+        if (situation == "limit, complete")
         {
             bob->Send(43, PeerName("song.mp3"));
             Received();
-            Manager()->SetUploadEntryStatus(Upload("bob", "song.mp3"),
-                                            situation == "uploading" ? "uploading" : "complete");
+            Manager()->SetUploadEntryStatus(Upload("bob", "song.mp3"), "complete");
         }
         if (situation.startsWith("limit"))
         {
@@ -595,7 +580,6 @@ private slots:
         QTest::addColumn<QList<int>>("ages");
         QTest::addColumn<int>("notices");
         QTest::newRow("29 s") << QList<int>{29} << 0;
-        QTest::newRow("31 s") << QList<int>{31} << 1;
         QTest::newRow("two at 31 s") << QList<int>{31, 31} << 2;
         QTest::newRow("29 s and 31 s") << QList<int>{29, 31} << 1;
     }
