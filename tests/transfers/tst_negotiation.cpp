@@ -422,6 +422,14 @@ private slots:
                                 << "song.mp3"
                                 << ""
                                 << "queued";
+        QTest::newRow("climbing out of the share") << ""
+                                                   << "x/../../../../etc/passwd"
+                                                   << "File not shared."
+                                                   << "";
+        QTest::newRow("name in other case") << ""
+                                            << "SONG.MP3"
+                                            << ""
+                                            << "queued";
         QTest::newRow("not shared") << ""
                                     << "secret.mp3"
                                     << "File not shared."
