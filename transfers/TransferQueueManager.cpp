@@ -1,6 +1,5 @@
 #include "TransferQueueManager.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTcpSocket>
@@ -8,7 +7,6 @@
 
 #include "Data.h"
 #include "DataSaver.h"
-#include "Log.h"
 #include "PathNode.h"
 #include "PeerMessenger.h"
 #include "PeerTypes.h"
