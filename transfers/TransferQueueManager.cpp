@@ -1,6 +1,5 @@
 #include "TransferQueueManager.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTcpSocket>
@@ -8,7 +7,6 @@
 
 #include "Data.h"
 #include "DataSaver.h"
-#include "Log.h"
 #include "PathNode.h"
 #include "PeerMessenger.h"
 #include "PeerTypes.h"
@@ -146,11 +144,6 @@ void DefaultIfMissing(const char* key, const Value& value)
 {
     if (Settings::Get(key).IsNull())
         Settings::Set(key, value);
-}
-
-template <class T> void FreeCell(ItemPtr item)
-{
-    delete item.AsPointer<T>();
 }
 } // namespace
 
@@ -311,157 +304,8 @@ void TransferQueueManager::NoData()
     d.GetType(excludedDownloadExtension)->GetItem(".ini");
 }
 
-void TransferQueueManager::PeriodicCheck()
-{}
-
-void TransferQueueManager::EveryHalfMinute()
-{
-    EveryHalfMinuteAt(QDateTime::currentDateTime());
-}
-
-namespace {
-QDateTime ReadTime(ItemPtr item)
-{
-    return QDateTime::fromString(item.AsString(), Qt::TextDate);
-}
-} // namespace
-
-void TransferQueueManager::EveryHalfMinuteAt(const QDateTime& now)
-{
-    // Hand-shakes that stalled.
-    ItemSet stalled;
-    for (const char* word :
-         {TransferStatus::requesting, TransferStatus::connecting, TransferStatus::waitingForOffset})
-        stalled.Add(ItemPtr(d.GetType(uploadEntryStatus)->GetItem(word)).GetItems(uploadEntry));
-    bool aborted = false;
-    for (ItemPtr entry : stalled)
-    {
-        const QDateTime changed = ReadTime(entry[lastStatusChangeTime]);
-        if (changed.isValid() && changed.msecsTo(now) < 30000)
-            continue;
-        Log("Transfer Queue", 1,
-            QString("Upload of %1 to %2 timed out in %3 phase, aborting")
-                .arg(entry[SharesTypes::sharedFile][SharesTypes::sharedFileName].AsString(),
-                     entry[ServerTypes::user].AsString(), entry[uploadEntryStatus].AsString()));
-        SetUploadEntryStatus(entry, TransferStatus::aborted);
-        aborted = true;
-    }
-    if (aborted)
-        StartNewUploads();
-
-    // Our queued downloads, asked for again and asked about.
-    ItemSet users = ItemPtr(d.GetType(downloadEntryStatus)->GetItem(TransferStatus::queued))
-                        .GetItems(downloadEntry)
-                        .GetItems(ServerTypes::user)
-                        .Connected(ServerTypes::isOnline);
-    for (ItemPtr user : users)
-    {
-        if (IsActivelyDownloadingFromUser(user.AsString()))
-            continue;
-        const QDateTime last = ReadTime(user[lastQueueRequestTime]);
-        if (!last.isValid() || last.msecsTo(QDateTime::currentDateTime()) >= 600000)
-            RequeueUserDownloads(user);
-    }
-    for (ItemPtr user : users)
-    {
-        if (IsActivelyDownloadingFromUser(user.AsString()))
-            continue;
-        const QDateTime next = ReadTime(user[nextPlaceInLineRequestTime]);
-        const QDateTime current = QDateTime::currentDateTime();
-        if (next.isValid() && current < next)
-            continue;
-        ItemSet queued = user.GetItems(downloadEntry)
-                             .Connected(downloadEntryStatus, Value(TransferStatus::queued));
-        for (ItemPtr entry : queued.SortNumericBy(downloadOrder, true))
-            RequestDownloadPlaceInLine(entry);
-        user.Connect(d.GetType(nextPlaceInLineRequestTime)
-                         ->GetItem(Value(current.addSecs(600).toString(Qt::TextDate))));
-    }
-
-    // Finishing the uploads before quitting.
-    if (!Settings::IsYes(TransferSettings::finishUploadsAndQuit, Settings::runtime))
-        return;
-    QDateTime lastChange =
-        ReadTime(Settings::Get(TransferSettings::lastUploadStateChange, Settings::runtime));
-    // No upload changed in this run: the quiet time counts from the start.
-    if (!lastChange.isValid())
-        lastChange = runStart;
-    if (lastChange.secsTo(now) > 300 && ActiveUploadCount() == 0 && QueuedUploadCount() == 0)
-        QCoreApplication::exit(0);
-}
-
-void TransferQueueManager::StartTimerTest()
-{
-    connect(&timerTestTimer, &QTimer::timeout, this, &TransferQueueManager::TimerTest);
-    timerTestTimer.setSingleShot(false);
-    timerTestTimer.start(1000);
-    timerTestClock.start();
-}
-
-void TransferQueueManager::TimerTest()
-{
-    Log("Timer Test", 1,
-        QString("Timeout: %1 milliseconds behind schedule").arg(timerTestClock.elapsed() - 1000));
-    timerTestClock.restart();
-}
-
-void TransferQueueManager::OnWritePositionRemoved(ItemPtr item)
-{
-    FreeCell<qint64>(item);
-}
-
-void TransferQueueManager::OnLastReceiptTimeRemoved(ItemPtr item)
-{
-    FreeCell<QDateTime>(item);
-}
-
-void TransferQueueManager::OnLastSpeedMeasurementTimeRemoved(ItemPtr item)
-{
-    FreeCell<QDateTime>(item);
-}
-
-void TransferQueueManager::OnBytesPerSecondRemoved(ItemPtr item)
-{
-    FreeCell<int>(item);
-}
-
-void TransferQueueManager::OnBytesSinceLastReceiptRemoved(ItemPtr item)
-{
-    FreeCell<qint64>(item);
-}
-
-void TransferQueueManager::OnBytesUploadedRemoved(ItemPtr item)
-{
-    FreeCell<qint64>(item);
-}
-
-// The negotiation with peers and the file connections are not taken on yet: these slots drop
-// what they are given, and the sockets handed over are closed so that none is left behind.
-void TransferQueueManager::OnFileTransferRequest(QString, int, uint, string, qint64)
-{}
-void TransferQueueManager::OnQueueUploadRequested(QString, QString)
-{}
-void TransferQueueManager::OnQueueDownloadRequested(QString, string, qint64)
-{}
-void TransferQueueManager::OnFileTransferResponse(QString, uint, bool, bool, qint64, QString)
-{}
-void TransferQueueManager::OnUploadFailedNotification(QString, string)
-{}
-void TransferQueueManager::OnUploadDeniedNotification(QString, string, QString)
-{}
-void TransferQueueManager::OnDownloadPlaceInLine(QString, string, int)
-{}
-void TransferQueueManager::OnUploadPlaceInLineRequested(QString, QString)
-{}
-void TransferQueueManager::OnUserShare(QString, FileInfoMap&, AttributeTranslationTable&)
-{}
-void TransferQueueManager::RequeueUserDownloads(ItemPtr)
-{}
-void TransferQueueManager::RequestDownloadPlaceInLine(ItemPtr)
-{}
-void TransferQueueManager::OnUserOnline(ItemPtr)
-{}
-
+// File connections are not taken on yet: the sockets handed over are closed so that none is
+// left behind.
 void TransferQueueManager::OnFileConnection(QString, QTcpSocket* ip_socket, uint)
 {
     ip_socket->close();
@@ -525,7 +369,7 @@ void TransferQueueManager::DropReadPosition(ItemPtr entry)
     ItemPtr position = entry[readPosition];
     if (position.IsNull())
         return;
-    FreeCell<qint64>(position);
+    delete position.AsPointer<qint64>();
     position.Remove();
 }
 

@@ -77,6 +77,7 @@ public:
     int ActiveDownloadCount();
     bool IsActivelyDownloadingFromUser(const QString& user);
     bool AssertNoExtraUploads();
+    bool CanAcceptUserInitiatedUploadsFrom(const QString& user);
 
     // The upload speed limit, in KiB/s.
     void DetermineUploadSpeedLimit();
@@ -129,10 +130,37 @@ private:
     void ConnectPeerMessenger();
     void WriteDefaults();
 
-    // Negotiation with peers, not taken on yet: these do nothing.
+    // Negotiation of our downloads with the peers that hold them.
+    void QueueDownloadIfUserOnline(ItemPtr entry);
     void RequeueUserDownloads(ItemPtr user);
+    void RequeueUserDownloadsAt(ItemPtr user, const QDateTime& now);
     void RequestDownloadPlaceInLine(ItemPtr entry);
     void OnUserOnline(ItemPtr user);
+    ItemPtr FindDownloadEntry(const QString& user, const string& file);
+    // Logs the peer's notice and finds the entry it names, logging when there is none.
+    ItemPtr FindNotifiedDownload(const QString& user, const string& file, const QString& logLine);
+    // A file the user offers with no entry of ours: a new queued entry, or null when the user
+    // may not push or the name is unusable.
+    ItemPtr AddPushedDownload(const QString& user, const string& file, qint64 size);
+    void RefuseTransfer(ItemPtr user, uint request, const char* reason);
+
+    // Requests from peers for our shared files.
+    void RefuseUpload(ItemPtr user, const QString& file, const char* logLine, const char* reason);
+    // True when the user already had an entry for the file; it is queued again if it ended.
+    bool RequeueExistingUpload(ItemPtr user, ItemPtr file);
+    ItemPtr QueueNewUpload(ItemPtr user, ItemPtr file, const QString& requested);
+    void OpenAcceptedUpload(ItemPtr entry);
+
+    // The steps of the half-minute run.
+    void AbortStalledHandshakes(const QDateTime& now);
+    void AskAboutQueuedDownloads(const QDateTime& now);
+    void QuitWhenUploadsAreDone(const QDateTime& now);
+
+    // The user item of the name, made when missing.
+    static ItemPtr UserItemOf(const QString& user);
+    // Connects the holder to the value's item of the type, dropping the item it held before
+    // when nothing else holds it.
+    static void ReplaceValue(ItemPtr holder, const char* type, const Value& value);
 
     // Store handlers freeing the cells behind progress items.
     void OnWritePositionRemoved(ItemPtr item);

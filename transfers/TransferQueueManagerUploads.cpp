@@ -61,33 +61,9 @@ void TransferQueueManager::AddUpload(const QString& user, const QString& path)
     if (peerMessenger)
         peerMessenger->QueueUpload(user, path, file[SharesTypes::sharedFileSize].AsInt64());
 
-    ItemPtr entry = userItem.GetItems(uploadEntry).Connected(file);
-    if (!entry.IsNull())
-    {
-        ItemPtr status = entry[uploadEntryStatus];
-        if (status.AsString() != TransferStatus::queued && !IsActiveStatus(status))
-        {
-            Log(logArea, 2, QString("%1, re-queueing").arg(status.AsString()), userItem);
-            SetUploadEntryStatus(entry, TransferStatus::queued);
-            StartNewUploads();
-        }
-        else
-            Log(logArea, 2, "Already queued", userItem);
+    if (RequeueExistingUpload(userItem, file))
         return;
-    }
-
-    entry = d.GetType(uploadEntry)->NewItem();
-    entry.Connect(userItem);
-    entry.Connect(file);
-    entry.Connect(d.GetType(filenameAsRequested)->GetItem(Value(path)));
-    SetUploadEntryStatus(entry, TransferStatus::queued);
-    const long long order = Settings::Get(TransferSettings::transferOrderCounter).AsInt64();
-    entry.Connect(d.GetType(uploadOrder)->GetItem(Value(order)));
-    Settings::Set(TransferSettings::transferOrderCounter, Value(order + 1));
-    OrderNewUpload(entry);
-    Log(logArea, 2, "Queued", userItem);
-    if (gp_server)
-        gp_server->TrackUser(user);
+    QueueNewUpload(userItem, file, path);
     StartNewUploads();
 }
 

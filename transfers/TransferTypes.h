@@ -76,6 +76,7 @@ constexpr const char* maxQueuedUploadsPerUser = "max_queued_uploads_per_user";
 constexpr const char* dontSplitDownloads = "dont_split_downloads";
 constexpr const char* dontCreateSubfoldersForSingleDownloads =
     "dont_create_subfolders_for_single_downloads";
+constexpr const char* acceptUserlistUploads = "accept_userlist_uploads";
 constexpr const char* finishUploadsAndQuit = "finish_uploads_and_quit";
 constexpr const char* lastUploadStateChange = "last_upload_state_change";
 } // namespace TransferSettings

@@ -162,12 +162,15 @@ private slots:
         QFETCH(QStringList, pushes);
         QFETCH(QStringList, statuses);
         const QStringList files = {"a.mp3", "b.mp3", "c.mp3"};
+        // No slot while the users come online (each arrival starts uploads), so that one start
+        // below sees the whole queue.
+        Settings::Set("upload_slots", "0");
+        for (const QString& user : pushes)
+            TransfersTestSetup::User(user, true);
         QList<ItemPtr> entries;
         for (int i = 0; i < pushes.size(); ++i)
             entries << Push(pushes[i], files[i]);
         Settings::Set("upload_slots", Value(slotCount));
-        for (const QString& user : pushes)
-            TransfersTestSetup::User(user, true);
         Manager()->StartNewUploads();
         for (int i = 0; i < entries.size(); ++i)
         {
