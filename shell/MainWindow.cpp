@@ -108,6 +108,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     CreateChatPages();
     CreateUsersPage();
     CreateSearchPage();
+    CreateBrowsePage();
     SetApplicationIcon(":/icons/offline_icon");
     ui->sharedFoldersList->setColumnWidth(0, 400);
     ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});
@@ -227,6 +228,7 @@ void MainWindow::Init()
             &MainWindow::OnCodePageSelected);
 
     InitSearchPage();
+    InitBrowsePage();
     InitPagesBeforeLoad();
     InitUserList();
     LoadData();
@@ -387,8 +389,7 @@ void MainWindow::EveryHour()
 
 void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
 {
-    // "share_folder" waits for its dialog; the "user" set's other commands wait for the user and
-    // browse views.
+    // "share_folder" waits for its dialog.
     if (i_action == "rescan_shares")
     {
         sharedFoldersManager->RescanShares();
@@ -420,6 +421,22 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
     {
         OpenPrivateChat(actionBar->GetKey("user"));
     }
+    else if (i_action == "browse_user")
+    {
+        BrowseUser(actionBar->GetKey("user"));
+    }
+}
+
+void MainWindow::BrowseUser(const QString& user)
+{
+    if (user.isEmpty())
+        return;
+    // Without the Browse page the list is still asked for, so that the answer reaches the
+    // transfers' empty-share check.
+    if (ViewHooks::browseUser)
+        ViewHooks::browseUser(user);
+    else if (peerMessenger)
+        peerMessenger->GetUserSharedFiles(user);
 }
 
 void MainWindow::OnCodePageSelected(int i_index)

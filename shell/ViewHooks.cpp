@@ -17,4 +17,6 @@ void (*browseUser)(const QString&) = nullptr;
 void (*uploadToUser)(const QString&) = nullptr;
 void (*createSearchPage)(QWidget*) = nullptr;
 void (*initSearch)() = nullptr;
+void (*createBrowsePage)(QWidget*) = nullptr;
+void (*initBrowse)() = nullptr;
 } // namespace ViewHooks

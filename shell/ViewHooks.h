@@ -35,4 +35,8 @@ extern void (*uploadToUser)(const QString& user);
 // The Search page: built by the window's constructor, set up before the saved store is loaded.
 extern void (*createSearchPage)(QWidget* searchTab);
 extern void (*initSearch)();
+
+// The Browse page: built by the window's constructor, set up before the saved store is loaded.
+extern void (*createBrowsePage)(QWidget* browseTab);
+extern void (*initBrowse)();
 } // namespace ViewHooks
