@@ -99,7 +99,8 @@ void ShareTreeForm::SetUpTrees(QTreeWidget* folders, QTreeWidget* files, QLineEd
     folderTree->setHeaderLabels({tr("Folder")});
     fileList->setHeaderLabels({tr("File"), tr("Size"), tr("Attributes")});
     fileList->setColumnWidth(FileNameColumn, 200);
-    fileList->setColumnWidth(FileSizeColumn, 70);
+    // Wide enough for a size of hundreds of megabytes written out.
+    fileList->setColumnWidth(FileSizeColumn, 110);
     fileList->header()->setStretchLastSection(true);
     if (actionBar)
         actionBar->RegisterWidget(folderTree, actionSet);
@@ -119,6 +120,8 @@ void ShareTreeForm::SetUpTrees(QTreeWidget* folders, QTreeWidget* files, QLineEd
 
 void ShareTreeForm::ShowTrees(bool shown)
 {
+    // The splitter goes too, so that a message alone has the whole tab.
+    folderTree->parentWidget()->setVisible(shown);
     folderTree->setVisible(shown);
     fileList->setVisible(shown);
     filterEdit->setVisible(shown);
