@@ -6,10 +6,12 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include "ActionSetToolBar.h"
 #include "BrowseTypes.h"
 #include "CompressedBody.h"
 #include "Data.h"
 #include "FakePeer.h"
+#include "MainWindow.h"
 #include "MainWindowRun.h"
 #include "MessengerTestSetup.h"
 #include "PeerMessenger.h"
@@ -25,10 +27,12 @@
 #include "ShareListBody.h"
 #include "SharesForm.h"
 #include "SharesTypes.h"
+#include "TabFocus.h"
 #include "TransferTypes.h"
 #include "UploadForm.h"
 #include "UserMenuOptions.h"
 #include "UserViews.h"
+#include "ViewAddress.h"
 #include "ViewHooks.h"
 #include "ui_ShareForm.h"
 #include "ui_SharesForm.h"
@@ -388,6 +392,25 @@ private slots:
         folders->setCurrentItem(Row(folders, "z"));
         form->OnFileDoubleClicked(files->topLevelItem(0), 0);
         QCOMPARE(Downloads("nester").last(), QString("x\\y\\z\\c.ini 0 single"));
+        Close(form);
+    }
+
+    void toolBarBrowseOpensTheUsersTab()
+    {
+        auto* field = new QLineEdit(sharesForm);
+        field->show();
+        actionBar->RegisterWidget(field, "user");
+        actionBar->AddWidgetKey(field, "user", "tool&bar");
+        FocusWidgetAndParents(field);
+        QTRY_COMPARE(actionBar->GetKey("user"), QString("tool&bar"));
+        run->Window()->OnToolBarActionTriggered(field, "browse_user");
+        auto* form = ViewAddress::Find<ShareForm>(User("tool&bar")[BrowseTypes::userShareTab]);
+        QVERIFY(form);
+        QTabWidget* tabs = sharesForm->Form()->tabControl;
+        QCOMPARE(tabs->currentWidget(), form);
+        // The name shows as it is, not as a shortcut.
+        QCOMPARE(tabs->tabText(tabs->indexOf(form)), QString("tool&&bar"));
+        delete field;
         Close(form);
     }
 
