@@ -594,7 +594,7 @@ private slots:
         auto sharer = NewSharer("deep");
         ShareForm* form = Browse(*sharer);
         QVERIFY(form);
-        const int depth = 3000;
+        const int depth = 1000;
         QList<SharedFile> files;
         std::string path = "d";
         for (int level = 0; level < depth; ++level)
