@@ -609,13 +609,20 @@ private slots:
         for (QTreeWidgetItemIterator it(folders); *it; ++it)
             ++rows;
         QCOMPARE(rows, depth);
-        // The deepest folder is still found, named from the deepest row shown.
+        // The deepest folder is still found, named by its path below the deepest row shown.
         form->BrowseToFolder(QString::fromStdString(files.last().folder));
+        QTreeWidgetItem* deepest = folders->currentItem();
+        QCOMPARE(deepest->text(0).count('\\'), depth - 1 - ShareTreeForm::maxRowDepth);
         QCOMPARE(Texts(form->FileList()), QStringList{QString("f%1").arg(depth - 1)});
         form->FilterEdit()->setText("-nothing");
         QCOMPARE(Texts(folders, 0, true).size(), depth);
-        form->OnFolderDoubleClicked(folders->topLevelItem(0), 0);
-        QCOMPARE(Downloads("deep").size(), depth);
+        // Rows below the shown depth are siblings, yet a folder takes its whole store subtree.
+        form->BrowseToFolder(QString::fromStdString(files.at(depth - 50).folder));
+        form->OnFolderDoubleClicked(folders->currentItem(), 0);
+        const QStringList queued = Downloads("deep");
+        QCOMPARE(queued.size(), 50);
+        QVERIFY(queued.first().endsWith(QString("f%1 0").arg(depth - 50)));
+        QVERIFY(queued.last().endsWith(QString("f%1 1").arg(depth - 1)));
         Close(form);
         QVERIFY(User("deep")[userShare].IsNull());
     }
