@@ -108,6 +108,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     CreateChatPages();
     CreateUsersPage();
     CreateSearchPage();
+    CreateBrowsePage();
     SetApplicationIcon(":/icons/offline_icon");
     ui->sharedFoldersList->setColumnWidth(0, 400);
     ui->sharedFoldersList->setHeaderLabels({tr("Shared folder"), tr("Accessible to")});
@@ -229,6 +230,7 @@ void MainWindow::Init()
             &MainWindow::OnCodePageSelected);
 
     InitSearchPage();
+    InitBrowsePage();
     InitPagesBeforeLoad();
     InitUserList();
     LoadData();
@@ -392,7 +394,6 @@ void MainWindow::EveryHour()
 
 void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
 {
-    // The "user" set's other commands wait for the user and browse views.
     if (i_action == "rescan_shares")
     {
         sharedFoldersManager->RescanShares();
@@ -428,6 +429,22 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
     {
         OpenPrivateChat(actionBar->GetKey("user"));
     }
+    else if (i_action == "browse_user")
+    {
+        BrowseUser(actionBar->GetKey("user"));
+    }
+}
+
+void MainWindow::BrowseUser(const QString& user)
+{
+    if (user.isEmpty())
+        return;
+    // Without the Browse page the list is still asked for, so that the answer reaches the
+    // transfers' empty-share check.
+    if (ViewHooks::browseUser)
+        ViewHooks::browseUser(user);
+    else if (peerMessenger)
+        peerMessenger->GetUserSharedFiles(user);
 }
 
 void MainWindow::OnCodePageSelected(int i_index)

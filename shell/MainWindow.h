@@ -200,6 +200,10 @@ private:
     // The Search page.
     void CreateSearchPage();
     void InitSearchPage();
+    // The Browse page.
+    void CreateBrowsePage();
+    void BrowseUser(const QString& user);
+    void InitBrowsePage();
     void CreateUsersPage();
     void InitUserList();
     void InitUserNotes();

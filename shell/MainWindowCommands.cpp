@@ -4,10 +4,10 @@
 #include <QDir>
 #include <QTreeWidget>
 #include <QUrl>
-#include <QUrlQuery>
 
 #include "ColorSelectionDialog.h"
 #include "FileChooser.h"
+#include "PortTestPage.h"
 #include "Server.h"
 #include "ServerTypes.h"
 #include "Settings.h"
@@ -15,18 +15,6 @@
 
 namespace {
 const char* const downloadFolderKey = "download_folder";
-const char* const portTestHost = "www.vandrell.net";
-const char* const portTestPath = "/porttest.php";
-
-QUrl PortTestPage(const QString& port)
-{
-    QUrl page;
-    page.setScheme("http");
-    page.setHost(portTestHost);
-    page.setPath(portTestPath);
-    page.setQuery(QUrlQuery{{"port", QString::number(port.toInt())}});
-    return page;
-}
 } // namespace
 
 void MainWindow::ToggleServerConnection()

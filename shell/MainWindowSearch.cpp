@@ -14,3 +14,15 @@ void MainWindow::InitSearchPage()
     if (ViewHooks::initSearch)
         ViewHooks::initSearch();
 }
+
+void MainWindow::CreateBrowsePage()
+{
+    if (ViewHooks::createBrowsePage)
+        ViewHooks::createBrowsePage(ui->sharesTab);
+}
+
+void MainWindow::InitBrowsePage()
+{
+    if (ViewHooks::initBrowse)
+        ViewHooks::initBrowse();
+}

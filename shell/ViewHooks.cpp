@@ -20,4 +20,6 @@ void (*initSearch)() = nullptr;
 QDialog* (*shareFolder)(ItemPtr, QWidget*) = nullptr;
 QDialog* (*editExcludedExtensions)(QWidget*) = nullptr;
 QDialog* (*reportRescan)(const QStringList&, QWidget*) = nullptr;
+void (*createBrowsePage)(QWidget*) = nullptr;
+void (*initBrowse)() = nullptr;
 } // namespace ViewHooks

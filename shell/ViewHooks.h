@@ -46,4 +46,7 @@ extern void (*initSearch)();
 extern QDialog* (*shareFolder)(ItemPtr folder, QWidget* parent);
 extern QDialog* (*editExcludedExtensions)(QWidget* parent);
 extern QDialog* (*reportRescan)(const QStringList& lines, QWidget* parent);
+// The Browse page: built by the window's constructor, set up before the saved store is loaded.
+extern void (*createBrowsePage)(QWidget* browseTab);
+extern void (*initBrowse)();
 } // namespace ViewHooks

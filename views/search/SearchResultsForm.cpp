@@ -13,6 +13,7 @@
 #include "Log.h"
 #include "PeerTypes.h"
 #include "SearchResultListItem.h"
+#include "SearchResultMenuOptions.h"
 #include "SearchTypes.h"
 #include "Server.h"
 #include "Settings.h"
@@ -69,6 +70,7 @@ SearchResultsForm::SearchResultsForm(const QString& text, bool wishList, QWidget
     tree->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(tree, &QTreeWidget::customContextMenuRequested, this,
             &SearchResultsForm::OnContextMenuRequested);
+    connect(tree, &QTreeWidget::itemDoubleClicked, this, &SearchResultsForm::OnResultDoubleClicked);
     connect(ui->pushButton_2, &QPushButton::clicked, this,
             &SearchResultsForm::OnClearFilterClicked);
     connect(ui->savedFiltersBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -381,8 +383,9 @@ void SearchResultsForm::OnContextMenuRequested(QPoint i_point)
     QTreeWidgetItem* row = ui->searchResultsTreeWidget->itemAt(i_point);
     if (!row)
         return;
-    const QString user = flat ? row->text(0) : GetNodeUserNode(row)->text(0);
     QMenu menu;
+    SearchResultMenuOptions results(&menu, row, nullptr);
+    const QString user = results.User().isEmpty() ? GetNodeUserNode(row)->text(0) : results.User();
     UserMenuOptions options(&menu, user);
     menu.exec(ui->searchResultsTreeWidget->viewport()->mapToGlobal(i_point));
 }

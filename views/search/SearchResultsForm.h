@@ -57,6 +57,7 @@ public slots:
     void OnSavedFiltersBoxIndexChanged(int i_index);
     void OnDefaultFilterBoxToggled(bool i_checked);
     void OnContextMenuRequested(QPoint i_point);
+    void OnResultDoubleClicked(QTreeWidgetItem* ip_row, int i_column);
 
 protected:
     void showEvent(QShowEvent* event) override;

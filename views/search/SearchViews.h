@@ -1,6 +1,6 @@
 #pragma once
 
-// Plugs the Search page into the main window; called once before the window is made.
+// Plugs the Search and Browse pages into the main window; called once before the window is made.
 namespace SearchViews {
 void Install();
 } // namespace SearchViews

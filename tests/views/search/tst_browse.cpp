@@ -1,0 +1,681 @@
+#include <memory>
+
+#include <QLineEdit>
+#include <QMenu>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "ActionSetToolBar.h"
+#include "BrowseTypes.h"
+#include "CompressedBody.h"
+#include "Data.h"
+#include "FakePeer.h"
+#include "MainWindow.h"
+#include "MainWindowRun.h"
+#include "MessengerTestSetup.h"
+#include "PeerMessenger.h"
+#include "PeerTypes.h"
+#include "RoomViews.h"
+#include "SearchForm.h"
+#include "SearchResultMenuOptions.h"
+#include "SearchResultsForm.h"
+#include "SearchViews.h"
+#include "ServerTypes.h"
+#include "Settings.h"
+#include "ShareForm.h"
+#include "ShareListBody.h"
+#include "SharesForm.h"
+#include "SharesTypes.h"
+#include "TabFocus.h"
+#include "TransferTypes.h"
+#include "UploadForm.h"
+#include "UserMenuOptions.h"
+#include "UserViews.h"
+#include "ViewAddress.h"
+#include "ViewHooks.h"
+#include "ui_ShareForm.h"
+#include "ui_SharesForm.h"
+#include "ui_mainwindow.h"
+
+using namespace SharesTypes;
+
+namespace {
+struct SharedFile
+{
+    std::string folder;
+    std::string name;
+    qint64 size;
+    QList<QPair<int, int>> attributes;
+};
+
+FileInfoMap ShareMap(const QList<SharedFile>& files, const QStringList& emptyFolders = {})
+{
+    FileInfoMap folders;
+    for (const QString& folder : emptyFolders)
+        folders[folder.toStdString()];
+    for (const SharedFile& file : files)
+    {
+        FileInfo info;
+        info.name = file.name;
+        info.size = file.size;
+        for (const auto& attribute : file.attributes)
+            info.attributes.pairs.push_back({attribute.first, attribute.second});
+        folders[file.folder].insert(info);
+    }
+    return folders;
+}
+
+// A code-5 answer as a peer sends it.
+QByteArray ShareListFrame(const FileInfoMap& folders)
+{
+    ShareListBody list;
+    list.folders = folders;
+    MemStream body;
+    MemStream message;
+    list.Write(body);
+    CompressedBody::Compress(5, body, message);
+    return QByteArray(message.GetWrittenData(), message.GetWrittenLength());
+}
+
+const QList<SharedFile> nestedShare = {
+    {"x", "a.mp3", 1234567, {{0, 192}, {1, 3725}, {2, 1}}},
+    {"x\\y", "b.txt", 10, {}},
+    {"x\\y\\z", "c.ini", 20, {}},
+};
+
+QStringList Texts(QTreeWidget* tree, int column = 0, bool visibleOnly = false)
+{
+    QStringList texts;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+    {
+        bool visible = true;
+        for (QTreeWidgetItem* row = *it; row; row = row->parent())
+            visible = visible && !row->isHidden();
+        if (!visibleOnly || visible)
+            texts << (*it)->text(column);
+    }
+    return texts;
+}
+
+QTreeWidgetItem* Row(QTreeWidget* tree, const QString& text)
+{
+    const QList<QTreeWidgetItem*> rows =
+        tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+    return rows.isEmpty() ? nullptr : rows.first();
+}
+
+ItemPtr User(const QString& name)
+{
+    return d.GetType(ServerTypes::user)->GetItem(Value(name));
+}
+
+// "folder\name level single" of each download of the user, in queue order.
+QStringList Downloads(const QString& user)
+{
+    QStringList texts;
+    const auto entries = User(user)
+                             .GetItems(TransferTypes::downloadEntry)
+                             .SortNumericBy(TransferTypes::downloadOrder, true);
+    for (ItemPtr entry : entries)
+        texts << QString("%1\\%2 %3%4")
+                     .arg(entry[TransferTypes::remoteFolder].AsString(),
+                          entry[TransferTypes::fileName].AsString(),
+                          entry[TransferTypes::subfolderSaveLevel].AsString(),
+                          entry.IsConnected(TransferTypes::singleDownload) ? " single" : "");
+    return texts;
+}
+
+QStringList MenuTexts(QMenu& menu)
+{
+    QStringList texts;
+    for (QAction* action : menu.actions())
+        texts << action->text();
+    return texts;
+}
+// One peer's answer to the search of the token, stored and announced as the messenger does.
+void AnswerSearch(unsigned int token, const QString& user, const QList<QStringList>& files)
+{
+    using namespace PeerTypes;
+    ItemPtr answer = d.GetType(searchResults)->NewItem();
+    answer.Connect(d.GetType(searchRequest)->GetItem(Value(token)));
+    answer.Connect(User(user));
+    for (const QStringList& file : files)
+    {
+        ItemPtr result = answer.NewItem(searchResult);
+        result.Connect(d.GetType(searchResultFileFolder)->GetItem(Value(file.at(0))));
+        result.Connect(d.GetType(searchResultFileName)->GetItem(Value(file.at(1))));
+        result.Connect(d.GetType(fileSize)->GetItem(Value(100)));
+    }
+    emit peerMessenger->SearchResults(answer);
+}
+
+QTreeWidgetItem* FileRow(QTreeWidget* tree, const QString& name)
+{
+    const QList<QTreeWidgetItem*> rows =
+        tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive, 4);
+    return rows.isEmpty() ? nullptr : rows.first();
+}
+
+// The search texts that the user's downloads are linked to.
+QStringList DownloadTexts(const QString& user)
+{
+    QStringList texts;
+    for (ItemPtr entry : User(user).GetItems(TransferTypes::downloadEntry))
+    {
+        const QString text = entry[PeerTypes::searchRequestText].AsString();
+        if (!text.isEmpty() && !texts.contains(text))
+            texts << text;
+    }
+    return texts;
+}
+} // namespace
+
+class BrowseTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<MainWindowRun> run;
+    unsigned int nextToken = 7000;
+
+    // A peer that the client reaches when it asks the user for anything.
+    struct Sharer
+    {
+        FakePeer peer;
+        QString name;
+    };
+
+    std::unique_ptr<Sharer> NewSharer(const QString& name)
+    {
+        auto sharer = std::make_unique<Sharer>();
+        sharer->name = name;
+        MessengerTestSetup::SetUserAddress(name, sharer->peer.Listen());
+        User(name).NewItem(ServerTypes::isOnline);
+        return sharer;
+    }
+
+    // Opens the tab; null unless the peer was asked for its list.
+    ShareForm* Browse(Sharer& sharer)
+    {
+        const int before = sharer.peer.frames.size();
+        ShareForm* form = sharesForm->OpenShareBrowse(sharer.name);
+        const bool asked = QTest::qWaitFor(
+            [&] { return sharer.peer.frames.mid(before).contains(FakePeer::Body(4u)); }, 5000);
+        return asked ? form : nullptr;
+    }
+
+    // Sends the list and waits until the tab shows it.
+    bool Answer(Sharer& sharer, ShareForm* form, const FileInfoMap& folders)
+    {
+        sharer.peer.SendFrame(ShareListFrame(folders));
+        return QTest::qWaitFor([form] { return !form->Share().IsNull(); }, 5000);
+    }
+
+    void Close(QWidget* page)
+    {
+        QTabWidget* tabs = sharesForm->Form()->tabControl;
+        sharesForm->OnTabCloseRequested(tabs->indexOf(page));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        RoomViews::Install();
+        UserViews::Install();
+        SearchViews::Install();
+        run = std::make_unique<MainWindowRun>();
+        run->Start();
+        QVERIFY(run->WaitLoggedIn());
+        QVERIFY(sharesForm);
+        run->Form()->tabControl->setCurrentWidget(run->Form()->sharesTab);
+    }
+
+    void cleanupTestCase() { run.reset(); }
+
+    SearchResultsForm* OpenResults(const QString& text)
+    {
+        ItemPtr request = d.GetType(PeerTypes::searchRequest)->NewItem(Value(++nextToken));
+        request.Connect(d.GetType(PeerTypes::searchRequestText)->GetItem(Value(text)));
+        return searchForm->CreateSearchForm(nextToken, text, NetworkSearch);
+    }
+
+    void doubleClickQueuesByRowKind()
+    {
+        SearchResultsForm* form = OpenResults("clicks");
+        AnswerSearch(nextToken, "clicker",
+                     {{"m\\b", "b.ini"}, {"m\\b", "a.mp3"}, {"m\\a", "z.mp3"}, {"m\\a", "c.mp3"}});
+        QTreeWidget* tree = form->searchResults();
+        // A file alone is queued whatever its ending, and marked.
+        QTreeWidgetItem* excluded = FileRow(tree, "b.ini");
+        form->OnResultDoubleClicked(excluded, 0);
+        QCOMPARE(Downloads("clicker"), QStringList{"m\\b\\b.ini 0 single"});
+        QVERIFY(!excluded->icon(4).isNull());
+        // Its folder passes it over.
+        form->OnResultDoubleClicked(excluded->parent(), 0);
+        QCOMPARE(Downloads("clicker").size(), 2);
+        QCOMPARE(Downloads("clicker").last(), QString("m\\b\\a.mp3 0"));
+        // The user row takes every folder, hidden rows too, folder then name.
+        form->filterEdit()->setText("nomatch");
+        form->OnResultDoubleClicked(tree->topLevelItem(0), 0);
+        QCOMPARE(Downloads("clicker").mid(2), (QStringList{"m\\a\\c.mp3 0", "m\\a\\z.mp3 0"}));
+        QCOMPARE(DownloadTexts("clicker"), QStringList{"clicks"});
+        form->OnResultDoubleClicked(nullptr, 0);
+        QCOMPARE(Downloads("clicker").size(), 4);
+    }
+
+    void folderMenuUsesItsOwnRowAndTab()
+    {
+        // The same folder answered to two searches, by users A, B, then A again.
+        SearchResultsForm* first = OpenResults("first");
+        const unsigned int firstToken = nextToken;
+        SearchResultsForm* second = OpenResults("second");
+        AnswerSearch(nextToken, "ownerA", {{"shared\\f", "a1.mp3"}});
+        AnswerSearch(firstToken, "ownerB", {{"shared\\f", "b1.mp3"}, {"shared\\f", "b0.ini"}});
+        AnswerSearch(firstToken, "ownerA", {{"shared\\f", "a2.mp3"}});
+
+        QTreeWidget* tree = first->searchResults();
+        QTreeWidgetItem* folderB = FileRow(tree, "b1.mp3")->parent();
+        QMenu menu;
+        SearchResultMenuOptions options(&menu, folderB, nullptr);
+        QCOMPARE(options.User(), QString("ownerB"));
+        QCOMPARE(options.SearchText(), QString("first"));
+        QCOMPARE(MenuTexts(menu), (QStringList{"Download Folder(s)", "Browse Folder"}));
+        tree->clearSelection();
+        folderB->setSelected(true);
+        options.OnDownloadFolder();
+        QCOMPARE(Downloads("ownerB"), QStringList{"shared\\f\\b1.mp3 0"});
+        QCOMPARE(DownloadTexts("ownerB"), QStringList{"first"});
+
+        QTreeWidgetItem* folderA = FileRow(second->searchResults(), "a1.mp3")->parent();
+        SearchResultMenuOptions secondOptions(&menu, folderA, nullptr);
+        QCOMPARE(secondOptions.User(), QString("ownerA"));
+        QCOMPARE(secondOptions.SearchText(), QString("second"));
+
+        QMenu userMenu;
+        SearchResultMenuOptions none(&userMenu, tree->topLevelItem(0), nullptr);
+        QVERIFY(userMenu.actions().isEmpty());
+        QMenu fileMenu;
+        SearchResultMenuOptions file(&fileMenu, FileRow(tree, "a2.mp3"), nullptr);
+        QCOMPARE(MenuTexts(fileMenu),
+                 (QStringList{"Download File(s)", "Download Folder(s)", "Browse Folder"}));
+        QCOMPARE(file.User(), QString("ownerA"));
+    }
+
+    void downloadCommandsTakeTheSelection()
+    {
+        SearchResultsForm* form = OpenResults("chosen");
+        AnswerSearch(
+            nextToken, "chooser",
+            {{"p\\one", "z.mp3"}, {"p\\one", "y.ini"}, {"p\\two", "c.mp3"}, {"p\\two", "a.mp3"}});
+        QTreeWidget* tree = form->searchResults();
+        tree->setSelectionMode(QAbstractItemView::MultiSelection);
+        QTreeWidgetItem* z = FileRow(tree, "z.mp3");
+        QMenu menu;
+        SearchResultMenuOptions options(&menu, z, nullptr);
+        // A folder row among the chosen rows does not stop the files after it.
+        z->parent()->setSelected(true);
+        z->setSelected(true);
+        FileRow(tree, "c.mp3")->setSelected(true);
+        options.OnDownloadFile();
+        QCOMPARE(Downloads("chooser"), (QStringList{"p\\one\\z.mp3 0", "p\\two\\c.mp3 0"}));
+        // One folder row and a file of the other: both folders, in one name order.
+        tree->clearSelection();
+        z->parent()->setSelected(true);
+        FileRow(tree, "a.mp3")->setSelected(true);
+        options.OnDownloadFolder();
+        QCOMPARE(Downloads("chooser").mid(2), QStringList{"p\\two\\a.mp3 0"});
+        tree->clearSelection();
+        FileRow(tree, "y.ini")->setSelected(true);
+        options.OnDownloadFile();
+        QCOMPARE(Downloads("chooser").last(), QString("p\\one\\y.ini 0 single"));
+    }
+
+    void browseFolderOpensTheUsersTab()
+    {
+        auto sharer = NewSharer("resultsharer");
+        SearchResultsForm* form = OpenResults("browsing");
+        AnswerSearch(nextToken, "resultsharer", {{"x\\y", "b.txt"}});
+        QMenu menu;
+        SearchResultMenuOptions options(&menu, FileRow(form->searchResults(), "b.txt"), nullptr);
+        options.OnBrowseFolder();
+        ItemPtr tab = User("resultsharer")[BrowseTypes::userShareTab];
+        QVERIFY(!tab.IsNull());
+        auto* browse = tab.AsPointer<ShareForm>();
+        QVERIFY(QTest::qWaitFor([&] { return sharer->peer.frames.contains(FakePeer::Body(4u)); },
+                                5000));
+        // The folder asked for before the list came is shown when it comes.
+        QVERIFY(Answer(*sharer, browse, ShareMap(nestedShare)));
+        QCOMPARE(browse->FolderTree()->currentItem()->text(0), QString("y"));
+        QCOMPARE(Texts(browse->FileList()), QStringList{"b.txt"});
+        browse->BrowseToFolder("not\\there");
+        QCOMPARE(browse->FolderTree()->currentItem()->text(0), QString("y"));
+        Close(browse);
+    }
+
+    void userMenuOffersBrowseAndUpload()
+    {
+        QMenu menu;
+        UserMenuOptions options(&menu, "menuuser");
+        QVERIFY(MenuTexts(menu).contains("Browse user's files"));
+        QVERIFY(MenuTexts(menu).contains("Upload to user"));
+    }
+
+    void browsedListBuildsTreeAndQueuesFolder()
+    {
+        auto sharer = NewSharer("nester");
+        ShareForm* form = Browse(*sharer);
+        QVERIFY(form);
+        QCOMPARE(form->Form()->messageBrowser->toPlainText(), QString("Requesting file list..."));
+        QVERIFY(!form->FolderTree()->isVisibleTo(form));
+        QVERIFY(Answer(*sharer, form, ShareMap(nestedShare)));
+
+        QTreeWidget* folders = form->FolderTree();
+        QVERIFY(folders->isVisibleTo(form));
+        QCOMPARE(Texts(folders), (QStringList{"x", "y", "z"}));
+        QTreeWidgetItem* x = Row(folders, "x");
+        QCOMPARE(Row(folders, "z")->parent(), Row(folders, "y"));
+        QVERIFY(x->isExpanded());
+        QCOMPARE(form->TreeDepth(), 2);
+
+        folders->setCurrentItem(x);
+        QTreeWidget* files = form->FileList();
+        QCOMPARE(files->topLevelItemCount(), 1);
+        QTreeWidgetItem* a = files->topLevelItem(0);
+        QCOMPARE(QStringList({a->text(0), a->text(1), a->text(2)}),
+                 (QStringList{"a.mp3", "1,234,567", "192 VBR, 1h2m5s"}));
+
+        // The excluded ending ".ini" is passed over by a folder download.
+        sharer->peer.frames.clear();
+        form->OnFolderDoubleClicked(x, 0);
+        QCOMPARE(Downloads("nester"), (QStringList{"x\\a.mp3 0", "x\\y\\b.txt 1"}));
+        QVERIFY(!a->icon(0).isNull());
+        QVERIFY(sharer->peer.WaitForFrames(2));
+        QCOMPARE(sharer->peer.frames.first(), FakePeer::Body(43u, std::string("x\\a.mp3")));
+
+        // A file chosen alone is queued whatever its ending.
+        folders->setCurrentItem(Row(folders, "z"));
+        form->OnFileDoubleClicked(files->topLevelItem(0), 0);
+        QCOMPARE(Downloads("nester").last(), QString("x\\y\\z\\c.ini 0 single"));
+        Close(form);
+    }
+
+    void toolBarBrowseOpensTheUsersTab()
+    {
+        auto* field = new QLineEdit(sharesForm);
+        field->show();
+        actionBar->RegisterWidget(field, "user");
+        actionBar->AddWidgetKey(field, "user", "tool&bar");
+        FocusWidgetAndParents(field);
+        QTRY_COMPARE(actionBar->GetKey("user"), QString("tool&bar"));
+        run->Window()->OnToolBarActionTriggered(field, "browse_user");
+        auto* form = ViewAddress::Find<ShareForm>(User("tool&bar")[BrowseTypes::userShareTab]);
+        QVERIFY(form);
+        QTabWidget* tabs = sharesForm->Form()->tabControl;
+        QCOMPARE(tabs->currentWidget(), form);
+        // The name shows as it is, not as a shortcut.
+        QCOMPARE(tabs->tabText(tabs->indexOf(form)), QString("tool&&bar"));
+        delete field;
+        Close(form);
+    }
+
+    void secondBrowseSendsNothingAndRepeatedListIsIgnored()
+    {
+        auto first = NewSharer("repeatA");
+        auto second = NewSharer("repeatB");
+        ShareForm* formA = Browse(*first);
+        ShareForm* formB = Browse(*second);
+        QVERIFY(formA && formB);
+        const QList<SharedFile> music = {{"Music", "song.mp3", 5, {}}};
+        // Answers come A, B, then A again with another list.
+        QVERIFY(Answer(*first, formA, ShareMap(music)));
+        QVERIFY(Answer(*second, formB,
+                       ShareMap(music + QList<SharedFile>{{"Music\\B", "b.mp3", 6, {}}})));
+        ItemPtr shareA = formA->Share();
+        int arrived = 0;
+        QObject counting;
+        connect(peerMessenger, &PeerMessenger::UserShare, &counting, [&arrived] { ++arrived; });
+        first->peer.SendFrame(ShareListFrame(ShareMap({{"Other", "o.mp3", 1, {}}})));
+        QTRY_COMPARE_WITH_TIMEOUT(arrived, 1, 5000);
+        first->peer.frames.clear();
+        QCOMPARE(sharesForm->OpenShareBrowse("repeatA"), formA);
+        // Frames of one link keep their order: no list request went before this one.
+        peerMessenger->GetUserInfo("repeatA");
+        QVERIFY(first->peer.WaitForFrames(1));
+        QCOMPARE(first->peer.frames.first(), FakePeer::Body(15u));
+
+        QCOMPARE(formA->Share(), shareA);
+        QCOMPARE(Texts(formA->FolderTree()), QStringList{"Music"});
+        QCOMPARE(Texts(formB->FolderTree()), (QStringList{"Music", "B"}));
+        ItemPtr name = d.GetType(userShareFolderName)->HasItem(Value("Music"));
+        QCOMPARE(int(name.GetItems(userShareFolder).Size()), 2);
+        // Each tab's folder leads to its own share.
+        formA->FolderTree()->setCurrentItem(Row(formA->FolderTree(), "Music"));
+        QCOMPARE(Texts(formA->FileList()), QStringList{"song.mp3"});
+        formB->OnFolderDoubleClicked(Row(formB->FolderTree(), "Music"), 0);
+        QCOMPARE(Downloads("repeatB"), (QStringList{"Music\\song.mp3 0", "Music\\B\\b.mp3 1"}));
+        QCOMPARE(Downloads("repeatA"), QStringList());
+        Close(formA);
+        Close(formB);
+    }
+
+    void listAfterCloseIsDropped()
+    {
+        auto sharer = NewSharer("closer");
+        ShareForm* form = Browse(*sharer);
+        QVERIFY(form);
+        QPointer<ShareForm> watched(form);
+        Close(form);
+        QVERIFY(User("closer")[BrowseTypes::userShareTab].IsNull());
+        QTRY_VERIFY(watched.isNull());
+        int arrived = 0;
+        QObject counting;
+        connect(peerMessenger, &PeerMessenger::UserShare, &counting, [&arrived] { ++arrived; });
+        sharer->peer.SendFrame(ShareListFrame(ShareMap(nestedShare)));
+        QTRY_COMPARE_WITH_TIMEOUT(arrived, 1, 5000);
+        QVERIFY(User("closer")[userShare].IsNull());
+        QVERIFY(sharesForm->Form()->tabControl->indexOf(watched) < 0);
+        // A later browse asks again.
+        ShareForm* again = Browse(*sharer);
+        QVERIFY(again);
+        Close(again);
+    }
+
+    void conversionKeepsPathsAndAttributes()
+    {
+        FileInfoMap map = ShareMap(
+            {{"x\\y", "f.mp3", -1, {{0, -5}, {7, 1}, {2, 0}}}, {"p\\q\\", "g", 1, {}}}, {"p"});
+        AttributeTranslationTable table;
+        ItemPtr share = SharesForm::CreateUserShareData(map, table);
+        ItemPtr xy = ItemPtr(d.GetType(userShareFolderName)->HasItem(Value("x\\y")))
+                         .GetItems(userShareFolder)
+                         .Connected(share);
+        // Its parent is not in the list: a top-level folder without a parent link.
+        QVERIFY(!xy.IsConnected(userShareFolderParent));
+        ItemPtr file = xy[userShareFile];
+        QCOMPARE(file[PeerTypes::bitrate].AsString(), QString("-5"));
+        QCOMPARE(file[PeerTypes::bitrateMode].AsString(), QString("cbr"));
+        QVERIFY(file[PeerTypes::lengthSeconds].IsNull());
+        QCOMPARE(file[PeerTypes::fileSize].AsString(), QString("-1"));
+        ItemPtr pq = ItemPtr(d.GetType(userShareFolderName)->HasItem(Value("p\\q\\")))
+                         .GetItems(userShareFolder)
+                         .Connected(share);
+        ItemPtr p = pq[userShareFolderParent][userShareFolderChild][userShareFolder];
+        QCOMPARE(p[userShareFolderName].AsString(), QString("p"));
+        for (ItemPtr folder : share.GetItems(userShareFolder))
+            folder.GetItems(userShareFile).Remove();
+        share.GetItems(userShareFolder).Remove();
+        share.Remove();
+    }
+
+    void emptyListAndFailedLinkAreReported()
+    {
+        auto empty = NewSharer("emptyone");
+        ShareForm* form = Browse(*empty);
+        QVERIFY(form);
+        // A failure of another user or of a file link is not this tab's.
+        emit peerMessenger->ConnectionToUserFailed("someone", "P");
+        emit peerMessenger->ConnectionToUserFailed("emptyone", "F");
+        QCOMPARE(form->Form()->messageBrowser->toPlainText(), QString("Requesting file list..."));
+        emit peerMessenger->ConnectionToUserFailed("emptyone", "P");
+        emit peerMessenger->ConnectionToUserFailed("emptyone", "P");
+        const QString html = form->Form()->messageBrowser->toHtml();
+        QCOMPARE(html.count("Check here"), 1);
+        QVERIFY(html.contains("porttest.php?port="));
+        // A list arriving after the failure is still shown.
+        QVERIFY(Answer(*empty, form, FileInfoMap()));
+        QVERIFY(form->Form()->messageBrowser->toPlainText().contains("No files returned."));
+        QVERIFY(!form->FolderTree()->isVisibleTo(form));
+        Close(form);
+    }
+
+    void filterKeepsFoldersNamedByTheWords()
+    {
+        auto sharer = NewSharer("filterer");
+        ShareForm* form = Browse(*sharer);
+        QVERIFY(form);
+        QVERIFY(Answer(*sharer, form,
+                       ShareMap({{"jazz", "one.mp3", 1, {}},
+                                 {"jazz\\live", "two.mp3", 1, {}},
+                                 {"jazz\\live\\bad", "three.mp3", 1, {}},
+                                 {"rock", "jazzy.mp3", 1, {}},
+                                 {"rock\\sub", "four.mp3", 1, {}}})));
+        QTreeWidget* folders = form->FolderTree();
+        folders->setCurrentItem(Row(folders, "live"));
+        form->FilterEdit()->setText("jazz");
+        // The word in a folder's name lets its files through; "rock" stays for its file's name.
+        QCOMPARE(Texts(folders, 0, true), (QStringList{"jazz", "live", "bad", "rock"}));
+        QCOMPARE(Texts(form->FileList()), QStringList{"two.mp3"});
+        form->FilterEdit()->setText("jazz -bad");
+        QCOMPARE(Texts(folders, 0, true), (QStringList{"jazz", "live", "rock"}));
+        form->FilterEdit()->setText("-live");
+        QCOMPARE(Texts(folders, 0, true), (QStringList{"jazz", "rock", "sub"}));
+        QCOMPARE(form->FileList()->topLevelItemCount(), 0);
+        form->FilterEdit()->clear();
+        QCOMPARE(Texts(form->FileList()), QStringList{"two.mp3"});
+        Close(form);
+    }
+
+    void expandLevelStopsAtTreeDepth()
+    {
+        auto sharer = NewSharer("expander");
+        Settings::Set(BrowseTypes::expandNewShares, "no");
+        ShareForm* form = Browse(*sharer);
+        QVERIFY(form);
+        QVERIFY(Answer(*sharer, form,
+                       ShareMap({{"a\\b\\c\\d", "f", 1, {}}}, {"a", "a\\b", "a\\b\\c"})));
+        Settings::Set(BrowseTypes::expandNewShares, "yes");
+        QTreeWidget* folders = form->FolderTree();
+        QCOMPARE(form->TreeDepth(), 3);
+        auto expanded = [folders] {
+            QStringList texts;
+            for (QTreeWidgetItemIterator it(folders); *it; ++it)
+                if ((*it)->isExpanded())
+                    texts << (*it)->text(0);
+            return texts;
+        };
+        QCOMPARE(expanded(), QStringList());
+        sharesForm->OnToolBarActionTriggered(nullptr, "expand_level");
+        QCOMPARE(expanded(), QStringList{"a"});
+        sharesForm->OnToolBarActionTriggered(nullptr, "expand_level");
+        sharesForm->OnToolBarActionTriggered(nullptr, "expand_level");
+        QCOMPARE(expanded(), (QStringList{"a", "b", "c"}));
+        sharesForm->OnToolBarActionTriggered(nullptr, "collapse_all");
+        sharesForm->OnToolBarActionTriggered(nullptr, "expand_level");
+        QCOMPARE(expanded(), QStringList{"a"});
+        sharesForm->OnToolBarActionTriggered(nullptr, "expand_all");
+        QVERIFY(Row(folders, "c")->isExpanded());
+        sharesForm->OnToolBarActionTriggered(nullptr, "collapse_all");
+        QCOMPARE(expanded(), QStringList());
+        Close(form);
+    }
+
+    void deeplyNestedShareStaysBounded()
+    {
+        auto sharer = NewSharer("deep");
+        ShareForm* form = Browse(*sharer);
+        QVERIFY(form);
+        const int depth = 1000;
+        QList<SharedFile> files;
+        std::string path = "d";
+        for (int level = 0; level < depth; ++level)
+        {
+            files.push_back({path, "f" + std::to_string(level), 1, {}});
+            path += "\\d";
+        }
+        QVERIFY(Answer(*sharer, form, ShareMap(files)));
+        QTreeWidget* folders = form->FolderTree();
+        QCOMPARE(form->TreeDepth(), ShareTreeForm::maxRowDepth);
+        int rows = 0;
+        for (QTreeWidgetItemIterator it(folders); *it; ++it)
+            ++rows;
+        QCOMPARE(rows, depth);
+        // The deepest folder is still found, named by its path below the deepest row shown.
+        form->BrowseToFolder(QString::fromStdString(files.last().folder));
+        QTreeWidgetItem* deepest = folders->currentItem();
+        QCOMPARE(deepest->text(0).count('\\'), depth - 1 - ShareTreeForm::maxRowDepth);
+        QCOMPARE(Texts(form->FileList()), QStringList{QString("f%1").arg(depth - 1)});
+        form->FilterEdit()->setText("-nothing");
+        QCOMPARE(Texts(folders, 0, true).size(), depth);
+        // Rows below the shown depth are siblings, yet a folder takes its whole store subtree.
+        form->BrowseToFolder(QString::fromStdString(files.at(depth - 50).folder));
+        form->OnFolderDoubleClicked(folders->currentItem(), 0);
+        const QStringList queued = Downloads("deep");
+        QCOMPARE(queued.size(), 50);
+        QVERIFY(queued.first().endsWith(QString("f%1 0").arg(depth - 50)));
+        QVERIFY(queued.last().endsWith(QString("f%1 1").arg(depth - 1)));
+        Close(form);
+        QVERIFY(User("deep")[userShare].IsNull());
+    }
+
+    void uploadTabPushesFilesAndSubtrees()
+    {
+        ItemPtr root = d.GetType(sharedFolder)->GetItem(Value("/pub"));
+        root.NewItem(sharedPublic);
+        auto share = [root](const QString& folderPath, const QString& name) {
+            ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(folderPath));
+            root.Connect(folder);
+            ItemPtr file = folder.NewItem(sharedFile);
+            file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
+            file.Connect(d.GetType(sharedFileSize)->GetItem(Value(100)));
+        };
+        share("/pub", "top.mp3");
+        share("/pub/Secret", "hidden.mp3");
+        share("/pub/Secret/inner", "deeper.mp3");
+        share("/pub/Open", "open.mp3");
+        User("friend").NewItem(ServerTypes::isOnline);
+
+        UploadForm* form = sharesForm->OpenUploadBrowse("friend");
+        QTabWidget* tabs = sharesForm->Form()->tabControl;
+        QCOMPARE(tabs->tabText(tabs->indexOf(form)), QString("Upload to friend"));
+        QCOMPARE(sharesForm->OpenUploadBrowse("friend"), form);
+        QTreeWidget* folders = form->FolderTree();
+        QCOMPARE(Texts(folders), (QStringList{"pub", "Open", "Secret", "inner"}));
+
+        form->FilterEdit()->setText("-secret");
+        QCOMPARE(Texts(folders, 0, true), (QStringList{"pub", "Open"}));
+        form->FilterEdit()->clear();
+
+        folders->setCurrentItem(Row(folders, "Secret"));
+        form->OnFolderDoubleClicked(Row(folders, "Secret"), 0);
+        QVERIFY(!form->FileList()->topLevelItem(0)->icon(0).isNull());
+        folders->setCurrentItem(Row(folders, "pub"));
+        QVERIFY(form->FileList()->topLevelItem(0)->icon(0).isNull());
+        form->FileList()->topLevelItem(0)->setSelected(true);
+        form->OnUploadFile();
+        QStringList requested;
+        for (ItemPtr entry : User("friend").GetItems(TransferTypes::uploadEntry))
+            requested << entry[TransferTypes::filenameAsRequested].AsString();
+        requested.sort();
+        QCOMPARE(requested, (QStringList{"\\pub\\Secret\\hidden.mp3",
+                                         "\\pub\\Secret\\inner\\deeper.mp3", "\\pub\\top.mp3"}));
+        QVERIFY(!form->FileList()->topLevelItem(0)->icon(0).isNull());
+
+        const size_t shares = d.GetType(userShare)->ItemCount();
+        Close(form);
+        QVERIFY(User("friend")[BrowseTypes::uploadShareTab].IsNull());
+        QCOMPARE(d.GetType(userShare)->ItemCount(), shares - 1);
+    }
+};
+
+QTEST_MAIN(BrowseTest)
+#include "tst_browse.moc"

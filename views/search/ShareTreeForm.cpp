@@ -1,0 +1,430 @@
+#include "ShareTreeForm.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+
+#include "ActionSetToolBar.h"
+#include "BrowseTypes.h"
+#include "Data.h"
+#include "ExtendedAsciiTranslator.h"
+#include "FilterParser.h"
+#include "GeneralFunctions.h"
+#include "PeerTypes.h"
+#include "Settings.h"
+#include "SharedFoldersManager.h"
+#include "SharesTypes.h"
+#include "TreeWidgetItem.h"
+#include "ViewAddress.h"
+
+using namespace SharesTypes;
+
+namespace {
+enum FileColumn
+{
+    FileNameColumn = 0,
+    FileSizeColumn = 1,
+    FileAttributesColumn = 2,
+};
+
+ItemPtr NodeOf(const char* type, QTreeWidgetItem* row)
+{
+    if (!row)
+        return ItemPtr();
+    return d.GetType(type)->HasItem(Value(row));
+}
+
+std::string Lowered(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return text;
+}
+
+struct PlacedRow
+{
+    QTreeWidgetItem* row;
+    int depth;
+    // Length of the path of the row this one hangs from.
+    std::size_t anchorLength;
+};
+} // namespace
+
+ShareTreeForm::ShareTreeForm(const QString& user, QWidget* parent) : QWidget(parent), user(user)
+{
+    ViewAddress::Enter(this);
+    sortingModel.SetColumnSortingNumeric(FileSizeColumn);
+    sortingModel.SetColumnSortingNumeric(FileAttributesColumn);
+}
+
+ShareTreeForm::~ShareTreeForm()
+{
+    ForgetRows();
+    ViewAddress::Leave(this);
+}
+
+void ShareTreeForm::ForgetRows()
+{
+    // The rows die with the form; no node item may outlive them and name a freed address.
+    if (!folderTree)
+        return;
+    ClearFileList();
+    for (QTreeWidgetItemIterator it(folderTree); *it; ++it)
+    {
+        ItemPtr node = NodeOf(BrowseTypes::folderNode, *it);
+        if (!node.IsNull())
+            node.Remove();
+    }
+}
+
+void ShareTreeForm::SetUpTrees(QTreeWidget* folders, QTreeWidget* files, QLineEdit* filter,
+                               QPushButton* filterHelp, const char* actionSet)
+{
+    folderTree = folders;
+    fileList = files;
+    filterEdit = filter;
+    filterHelpButton = filterHelp;
+    ShowTrees(false);
+    // The help window comes with the result filter's help; until then the button stays off.
+    filterHelpButton->setEnabled(false);
+    fileList->setSortingEnabled(true);
+    fileList->sortByColumn(FileNameColumn, Qt::AscendingOrder);
+    folderTree->setHeaderLabels({tr("Folder")});
+    fileList->setHeaderLabels({tr("File"), tr("Size"), tr("Attributes")});
+    fileList->setColumnWidth(FileNameColumn, 200);
+    // Wide enough for a size of hundreds of megabytes written out.
+    fileList->setColumnWidth(FileSizeColumn, 110);
+    fileList->header()->setStretchLastSection(true);
+    if (actionBar)
+        actionBar->RegisterWidget(folderTree, actionSet);
+    folderTree->setContextMenuPolicy(Qt::CustomContextMenu);
+    fileList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(folderTree, &QTreeWidget::customContextMenuRequested, this,
+            &ShareTreeForm::OnFolderContextMenuRequested);
+    connect(fileList, &QTreeWidget::customContextMenuRequested, this,
+            &ShareTreeForm::OnFileContextMenuRequested);
+    connect(folderTree, &QTreeWidget::currentItemChanged, this,
+            &ShareTreeForm::OnCurrentItemChanged);
+    connect(filterEdit, &QLineEdit::textChanged, this, &ShareTreeForm::OnFilterTextChanged);
+    connect(folderTree, &QTreeWidget::itemDoubleClicked, this,
+            &ShareTreeForm::OnFolderDoubleClicked);
+    connect(fileList, &QTreeWidget::itemDoubleClicked, this, &ShareTreeForm::OnFileDoubleClicked);
+}
+
+void ShareTreeForm::ShowTrees(bool shown)
+{
+    // The splitter goes too, so that a message alone has the whole tab.
+    folderTree->parentWidget()->setVisible(shown);
+    folderTree->setVisible(shown);
+    fileList->setVisible(shown);
+    filterEdit->setVisible(shown);
+    filterHelpButton->setVisible(shown);
+}
+
+void ShareTreeForm::FillFolderTree(ItemPtr shownShare, bool ignoreCase)
+{
+    struct Folder
+    {
+        std::string path;
+        std::string key;
+        ItemPtr item;
+    };
+    std::vector<Folder> folders;
+    for (ItemPtr folder : shownShare.GetItems(userShareFolder))
+    {
+        std::string path = folder[userShareFolderName].AsStdString();
+        std::string key = ignoreCase ? Lowered(path) : std::string();
+        folders.push_back({std::move(path), std::move(key), folder});
+    }
+    // A parent's path is a prefix of its children's, so it always sorts before them.
+    std::sort(folders.begin(), folders.end(), [ignoreCase](const Folder& a, const Folder& b) {
+        if (ignoreCase && a.key != b.key)
+            return a.key < b.key;
+        return a.path < b.path;
+    });
+
+    treeDepth = 0;
+    folderTree->setUpdatesEnabled(false);
+    // Rows of a share that was taken away meanwhile give way to the new one.
+    ForgetRows();
+    folderTree->clear();
+    std::unordered_map<std::string, PlacedRow> rows;
+    rows.reserve(folders.size());
+    for (const Folder& folder : folders)
+    {
+        const std::string parentPath = GetParentFolder(folder.path);
+        const auto parent = parentPath == folder.path ? rows.end() : rows.find(parentPath);
+        PlacedRow placed{nullptr, 0, 0};
+        if (parent == rows.end())
+        {
+            placed.row = new QTreeWidgetItem(folderTree);
+        }
+        else if (parent->second.depth < maxRowDepth)
+        {
+            placed = {new QTreeWidgetItem(parent->second.row), parent->second.depth + 1,
+                      parentPath.size()};
+        }
+        else
+        {
+            // Hung beside its parent, below the deepest row shown, and named from there on.
+            placed = parent->second;
+            placed.row = new QTreeWidgetItem(parent->second.row->parent());
+        }
+        const bool flattened = parent != rows.end() && parent->second.depth == maxRowDepth;
+        const std::string text = flattened && placed.anchorLength + 1 < folder.path.size()
+                                     ? folder.path.substr(placed.anchorLength + 1)
+                                     : GetFileName(folder.path);
+        placed.row->setText(0, ToQString(text));
+        treeDepth = std::max(treeDepth, placed.depth);
+        rows[folder.path] = placed;
+        ItemPtr(d.GetType(BrowseTypes::folderNode)->NewItem(Value(placed.row)))
+            .Connect(folder.item);
+    }
+    if (Settings::IsYes(BrowseTypes::expandNewShares))
+        folderTree->expandAll();
+    folderTree->setUpdatesEnabled(true);
+    expandLevel = 0;
+}
+
+ItemPtr ShareTreeForm::FolderOf(QTreeWidgetItem* row)
+{
+    return NodeOf(BrowseTypes::folderNode, row)[userShareFolder];
+}
+
+ItemPtr ShareTreeForm::FileOf(QTreeWidgetItem* row)
+{
+    return NodeOf(BrowseTypes::fileNode, row)[userShareFile];
+}
+
+std::vector<ItemPtr> ShareTreeForm::FolderAndSubfolders(ItemPtr folder)
+{
+    std::vector<ItemPtr> walked;
+    if (folder.IsNull())
+        return walked;
+    std::vector<ItemPtr> pending{folder};
+    while (!pending.empty())
+    {
+        ItemPtr next = pending.back();
+        pending.pop_back();
+        walked.push_back(next);
+        std::vector<ItemPtr> children;
+        for (ItemPtr link : next.GetItems(userShareFolderChild).GetItems(userShareFolderParent))
+            children.push_back(link[userShareFolder]);
+        // Reversed onto the list, so that the first child is walked first.
+        for (auto child = children.rbegin(); child != children.rend(); ++child)
+            if (!child->IsNull())
+                pending.push_back(*child);
+    }
+    return walked;
+}
+
+void ShareTreeForm::ClearFileList()
+{
+    for (int index = 0; index < fileList->topLevelItemCount(); ++index)
+    {
+        ItemPtr node = NodeOf(BrowseTypes::fileNode, fileList->topLevelItem(index));
+        if (!node.IsNull())
+            node.Remove();
+    }
+    fileList->clear();
+}
+
+void ShareTreeForm::OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidgetItem*)
+{
+    ClearFileList();
+    ItemPtr folder = FolderOf(ip_current);
+    if (folder.IsNull())
+        return;
+    // Words found in the names of the folder and its parents need not appear in its files.
+    FilterParser filter;
+    filter.Parse(filterEdit->text());
+    for (QTreeWidgetItem* row = ip_current; row; row = row->parent())
+    {
+        FilterParser remainder;
+        filter.IsMatching(row->text(0), &remainder, ItemPtr());
+        filter = remainder;
+    }
+    // Sorted once when the rows are in, not once per row.
+    fileList->setSortingEnabled(false);
+    Type* nodes = d.GetType(BrowseTypes::fileNode);
+    for (ItemPtr file : folder.GetItems(userShareFile))
+    {
+        const QString name = ToQString(file[userShareFileName].AsStdString());
+        if (filter.IsMatching(name, nullptr, file) != FilterParser::Matching)
+            continue;
+        auto* row = new TreeWidgetItem(fileList);
+        row->setText(FileNameColumn, name);
+        row->setText(FileSizeColumn, CommafyNumber(file[PeerTypes::fileSize].AsInt64()));
+        if (sharedFoldersManager)
+            row->setText(FileAttributesColumn,
+                         sharedFoldersManager->GetFileItemDisplayString(file));
+        row->SetSortingModel(&sortingModel);
+        ItemPtr(nodes->NewItem(Value(static_cast<QTreeWidgetItem*>(row)))).Connect(file);
+    }
+    fileList->setSortingEnabled(true);
+}
+
+void ShareTreeForm::OnFilterTextChanged(QString i_text)
+{
+    FilterParser filter;
+    filter.Parse(i_text);
+    folderTree->setUpdatesEnabled(false);
+    for (int index = 0; index < folderTree->topLevelItemCount(); ++index)
+        FilterFolderNode(folderTree->topLevelItem(index), filter);
+    folderTree->setUpdatesEnabled(true);
+    QTreeWidgetItem* current = folderTree->currentItem();
+    if (!current)
+        return;
+    for (QTreeWidgetItem* row = current; row; row = row->parent())
+    {
+        if (row->isHidden())
+        {
+            ClearFileList();
+            return;
+        }
+    }
+    OnCurrentItemChanged(current, current);
+}
+
+bool ShareTreeForm::FilterFolderNode(QTreeWidgetItem* row, FilterParser& filter)
+{
+    FilterParser remainder;
+    const int verdict = filter.IsMatching(row->text(0), &remainder, ItemPtr());
+    if (verdict == FilterParser::Rejected)
+    {
+        row->setHidden(true);
+        return false;
+    }
+    bool visible = verdict == FilterParser::Matching && !remainder.HasAttributes() &&
+                   remainder.MinFilesInFolder() == 0;
+    if (!visible)
+    {
+        const int wanted = std::max(1, remainder.MinFilesInFolder());
+        int matching = 0;
+        for (ItemPtr file : FolderOf(row).GetItems(userShareFile))
+        {
+            const QString name = ToQString(file[userShareFileName].AsStdString());
+            if (remainder.IsMatching(name, nullptr, file) == FilterParser::Matching &&
+                ++matching >= wanted)
+                break;
+        }
+        visible = matching >= wanted;
+    }
+    // Rows are at most maxRowDepth deep, so this recursion is bounded.
+    for (int index = 0; index < row->childCount(); ++index)
+        visible = FilterFolderNode(row->child(index), remainder) || visible;
+    row->setHidden(!visible);
+    return visible;
+}
+
+void ShareTreeForm::ExpandAll()
+{
+    folderTree->expandAll();
+    expandLevel = 0;
+    if (actionBar)
+        actionBar->SetWidgetActionText(folderTree, "expand_level", tr("Expand Level"));
+}
+
+void ShareTreeForm::CollapseAll()
+{
+    folderTree->collapseAll();
+    expandLevel = 0;
+    if (actionBar)
+        actionBar->SetWidgetActionText(folderTree, "expand_level", tr("Expand Level"));
+}
+
+void ShareTreeForm::ExpandLevel()
+{
+    if (expandLevel == treeDepth)
+        return;
+    folderTree->expandToDepth(expandLevel);
+    ++expandLevel;
+    if (actionBar)
+        actionBar->SetWidgetActionText(folderTree, "expand_level",
+                                       tr("Expand Level [%1]").arg(expandLevel));
+}
+
+QList<QTreeWidgetItem*> ShareTreeForm::SelectedFolders() const
+{
+    return folderTree->selectedItems();
+}
+
+QList<QTreeWidgetItem*> ShareTreeForm::SelectedFiles() const
+{
+    return fileList->selectedItems();
+}
+
+void ShareTreeForm::MarkFileRows(const std::vector<ItemPtr>& files, const char* icon)
+{
+    std::unordered_set<Item*> marked;
+    for (ItemPtr file : files)
+        marked.insert(file.Get());
+    const QIcon shown(icon);
+    for (int index = 0; index < fileList->topLevelItemCount(); ++index)
+    {
+        QTreeWidgetItem* row = fileList->topLevelItem(index);
+        if (marked.count(FileOf(row).Get()) != 0)
+            row->setIcon(FileNameColumn, shown);
+    }
+}
+
+void ShareTreeForm::ActOnFolders(const QList<QTreeWidgetItem*>& rows)
+{
+    for (QTreeWidgetItem* row : rows)
+    {
+        ItemPtr folder = FolderOf(row);
+        if (!folder.IsNull())
+            HandFolder(folder);
+    }
+}
+
+void ShareTreeForm::ActOnFiles(const QList<QTreeWidgetItem*>& rows)
+{
+    std::vector<ItemPtr> handed;
+    for (QTreeWidgetItem* row : rows)
+    {
+        ItemPtr file = FileOf(row);
+        if (file.IsNull())
+            continue;
+        HandFile(file);
+        handed.push_back(file);
+    }
+    MarkFileRows(handed, HandedIcon());
+}
+
+void ShareTreeForm::OnFolderDoubleClicked(QTreeWidgetItem* ip_row, int)
+{
+    if (ip_row)
+        ActOnFolders({ip_row});
+}
+
+void ShareTreeForm::OnFileDoubleClicked(QTreeWidgetItem* ip_row, int)
+{
+    if (ip_row)
+        ActOnFiles({ip_row});
+}
+
+void ShareTreeForm::OnFolderContextMenuRequested(QPoint i_position)
+{
+    if (!folderTree->itemAt(i_position))
+        return;
+    QMenu menu;
+    menu.addAction(QIcon(":/icons/transfer_icon"), FolderActionText(),
+                   [this] { ActOnFolders(SelectedFolders()); });
+    menu.exec(folderTree->viewport()->mapToGlobal(i_position));
+}
+
+void ShareTreeForm::OnFileContextMenuRequested(QPoint i_position)
+{
+    QMenu menu;
+    menu.addAction(QIcon(":/icons/transfer_icon"), FileActionText(),
+                   [this] { ActOnFiles(SelectedFiles()); });
+    menu.exec(fileList->viewport()->mapToGlobal(i_position));
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <vector>
+
+#include <QList>
+#include <QWidget>
+
+#include "ColumnSortingModel.h"
+#include "DataHandler.h"
+#include "ItemPtr.h"
+
+class FilterParser;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// What a browse tab and an upload tab share: a share's folders as a tree, the files of the
+// chosen folder as a list, the filter line and the tree's expand commands. Rows lead to their
+// store items through node items keyed by the row's address.
+class ShareTreeForm : public QWidget, public DataHandler
+{
+    Q_OBJECT
+
+public:
+    // Folders nested deeper than this are shown at this depth, named by their path below the
+    // row they hang from: a hostile list of very deep paths would otherwise make rows whose
+    // layout, painting and deletion recurse once per level.
+    static constexpr int maxRowDepth = 100;
+
+    ~ShareTreeForm() override;
+
+    QString User() const { return user; }
+    ItemPtr Share() const { return share; }
+    QTreeWidget* FolderTree() const { return folderTree; }
+    QTreeWidget* FileList() const { return fileList; }
+    QLineEdit* FilterEdit() const { return filterEdit; }
+    int TreeDepth() const { return treeDepth; }
+
+    void ExpandAll();
+    void CollapseAll();
+    void ExpandLevel();
+    bool FilterFolderNode(QTreeWidgetItem* row, FilterParser& filter);
+
+    static ItemPtr FolderOf(QTreeWidgetItem* row);
+    static ItemPtr FileOf(QTreeWidgetItem* row);
+    // The folder and every folder below it, each once, the folder first, then depth first in
+    // store order. Walked with a list of its own, never the call stack.
+    static std::vector<ItemPtr> FolderAndSubfolders(ItemPtr folder);
+
+public slots:
+    void OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidgetItem* ip_previous);
+    void OnFilterTextChanged(QString i_text);
+    void OnFolderDoubleClicked(QTreeWidgetItem* ip_row, int i_column);
+    void OnFileDoubleClicked(QTreeWidgetItem* ip_row, int i_column);
+    void OnFolderContextMenuRequested(QPoint i_position);
+    void OnFileContextMenuRequested(QPoint i_position);
+
+protected:
+    ShareTreeForm(const QString& user, QWidget* parent);
+
+    // Sets the widgets up as both tabs want them; the tree joins the tool-bar set given.
+    void SetUpTrees(QTreeWidget* folders, QTreeWidget* files, QLineEdit* filter,
+                    QPushButton* filterHelp, const char* actionSet);
+    // Builds the folder rows of the share; siblings in byte order of their paths, or without
+    // regard to case.
+    void FillFolderTree(ItemPtr shownShare, bool ignoreCase);
+    void ShowTrees(bool shown);
+    void ClearFileList();
+    // Puts the icon on the shown rows of the given files.
+    void MarkFileRows(const std::vector<ItemPtr>& files, const char* icon);
+    QList<QTreeWidgetItem*> SelectedFolders() const;
+    QList<QTreeWidgetItem*> SelectedFiles() const;
+
+    // Hands the folders or files of the rows on; rows without an item are passed over.
+    void ActOnFolders(const QList<QTreeWidgetItem*>& rows);
+    void ActOnFiles(const QList<QTreeWidgetItem*>& rows);
+
+    // What a folder or a file is for: queueing a download or an upload. A folder marks the rows
+    // of the files it handed on itself.
+    virtual void HandFolder(ItemPtr folder) = 0;
+    virtual void HandFile(ItemPtr file) = 0;
+    virtual const char* HandedIcon() const = 0;
+    virtual QString FolderActionText() const = 0;
+    virtual QString FileActionText() const = 0;
+
+    QString user;
+    ItemPtr share;
+    int treeDepth = 0;
+    int expandLevel = 0;
+
+private:
+    void ForgetRows();
+
+    QTreeWidget* folderTree = nullptr;
+    QTreeWidget* fileList = nullptr;
+    QLineEdit* filterEdit = nullptr;
+    QPushButton* filterHelpButton = nullptr;
+    ColumnSortingModel sortingModel;
+};
