@@ -1,5 +1,7 @@
 #include "SearchResultsForm.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -8,6 +10,7 @@
 #include "Data.h"
 #include "DelayedInvoker.h"
 #include "EventToolBar.h"
+#include "FilterHelpDialog.h"
 #include "FilterParser.h"
 #include "GeneralFunctions.h"
 #include "Log.h"
@@ -16,6 +19,7 @@
 #include "SearchTypes.h"
 #include "Server.h"
 #include "Settings.h"
+#include "SizeManager.h"
 #include "TabFocus.h"
 #include "UserMenuOptions.h"
 #include "ViewAddress.h"
@@ -69,6 +73,7 @@ SearchResultsForm::SearchResultsForm(const QString& text, bool wishList, QWidget
     tree->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(tree, &QTreeWidget::customContextMenuRequested, this,
             &SearchResultsForm::OnContextMenuRequested);
+    connect(ui->pushButton, &QPushButton::clicked, this, &SearchResultsForm::OnFilterHelpClicked);
     connect(ui->pushButton_2, &QPushButton::clicked, this,
             &SearchResultsForm::OnClearFilterClicked);
     connect(ui->savedFiltersBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -115,7 +120,8 @@ ItemPtr SearchResultsForm::ResultOf(QTreeWidgetItem* row)
 
 QString SearchResultsForm::SpeedText(long long bytesPerSecond)
 {
-    if (bytesPerSecond == 0)
+    // A negative speed means nothing: it shows as none.
+    if (bytesPerSecond <= 0)
         return QString();
     return QString::number(double(bytesPerSecond) / 1024.0, 'f', 1);
 }
@@ -178,6 +184,9 @@ void SearchResultsForm::PopulateCorrelations()
     list->show();
     const QList<int> sizes{width() - 150, 150};
     ui->splitter->setSizes(sizes);
+    // A division the user dragged before wins over these defaults.
+    if (sizeManager)
+        sizeManager->RegisterSplitter("correlations_splitter", ui->splitter, sizes);
 }
 
 void SearchResultsForm::OnSearchCorrelations(QString i_search)
@@ -196,32 +205,47 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr results)
     const ItemSet files = results.GetItems(searchResult);
     if (fileRows + int(files.Size()) > maxFileRows)
     {
-        Log("search", 1,
+        Log("Search", 1,
             QString("Dropped an answer of %1 files from %2 to the search \"%3\": the tab is full")
                 .arg(files.Size())
                 .arg(results[ServerTypes::user].AsString(), text));
+        // Nothing will show these results: keep none of them until the tab closes.
+        files.Remove();
+        results.Remove();
         return;
     }
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     // One repaint for the whole answer, not one per row.
     const bool updates = tree->updatesEnabled();
     tree->setUpdatesEnabled(false);
-    QTreeWidgetItem* last = nullptr;
+    FilterParser filter;
+    filter.Parse(ui->filterEdit->text());
+    QTreeWidgetItem* userRow = nullptr;
+    bool newUser = false;
+    bool anyShown = false;
     for (ItemPtr result : files)
-        last = AddSearchResult(result);
-    if (last)
     {
-        FilterParser filter;
-        filter.Parse(ui->filterEdit->text());
-        ArrivalFilter(last, filter);
+        QTreeWidgetItem* fileRow = AddFileRow(result, newUser, filter);
+        if (flat)
+            continue;
+        QTreeWidgetItem* folderRow = fileRow->parent();
+        userRow = folderRow->parent();
+        anyShown = ArrivalFilter(folderRow, fileRow, result, filter) || anyShown;
     }
+    // Only the new rows are tested: every earlier row was filtered with the present text
+    // already, and a folder only gains files, so a shown folder or user row stays shown. A
+    // peer's long run of small answers then costs each row once.
+    if (userRow && anyShown && userRow->isHidden())
+        userRow->setHidden(false);
+    else if (userRow && !anyShown && newUser)
+        userRow->setHidden(true);
     tree->setUpdatesEnabled(updates);
 
     ItemPtr widget = WidgetItem();
     ItemPtr wish = widget[WindowTypes::wishListItem];
     if (!wish.IsNull() && !widget.IsConnected(resultsWidgetAlerted))
     {
-        bool visible = false;
+        bool visible = userRow && !userRow->isHidden();
         for (int index = 0; index < tree->topLevelItemCount() && !visible; ++index)
             visible = !tree->topLevelItem(index)->isHidden();
         if (visible)
@@ -238,32 +262,33 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr results)
 
 QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
 {
+    bool newUser = false;
+    FilterParser filter;
+    filter.Parse(ui->filterEdit->text());
+    QTreeWidgetItem* row = AddFileRow(result, newUser, filter);
+    return flat ? nullptr : GetNodeUserNode(row);
+}
+
+QTreeWidgetItem* SearchResultsForm::AddFileRow(ItemPtr result, bool& newUser,
+                                               const FilterParser& filter)
+{
     ItemPtr widget = WidgetItem();
     ItemPtr answer = result[PeerTypes::searchResults];
     ++fileRows;
     if (flat)
-        return AddFlatResult(result, answer);
+        return AddFlatResult(result, answer, filter);
     ItemPtr user = answer[ServerTypes::user];
 
-    QTreeWidgetItem* userRow = nullptr;
-    ItemPtr userNodeItem;
-    for (ItemPtr node : user.GetItems(userNode))
-    {
-        if (node.IsConnected(widget))
-        {
-            userRow = ViewAddress::Find<QTreeWidgetItem>(node);
-            userNodeItem = node;
-            break;
-        }
-    }
+    // Found through the store's keyed lookups, which walk the smaller side: a user may have
+    // answered in many tabs, and a user row may hold thousands of folders.
+    ItemPtr userNodeItem = user.IsNull() ? ItemPtr() : d.GetItem(widget, user, userNode);
+    QTreeWidgetItem* userRow = ViewAddress::Find<QTreeWidgetItem>(userNodeItem);
     if (!userRow)
     {
+        newUser = true;
         userRow = new SearchResultListItem(ui->searchResultsTreeWidget);
         userRow->setText(0, user.AsString());
-        if (answer[searchResultsUserAvailable].AsString() == "yes")
-            userRow->setText(1, "Y");
-        else
-            userRow->setText(1, answer[searchResultsUploadsInQueue].AsString());
+        userRow->setText(1, FreeText(answer));
         userRow->setTextAlignment(1, Qt::AlignHCenter);
         userRow->setText(2, SpeedText(answer[searchResultsUserSpeed].AsInt64()));
         userNodeItem = NewNode(userNode, userRow);
@@ -272,17 +297,8 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     }
 
     ItemPtr folder = result[searchResultFileFolder];
-    QTreeWidgetItem* folderRow = nullptr;
-    ItemPtr folderNodeItem;
-    for (ItemPtr node : userNodeItem.GetItems(folderNode))
-    {
-        if (node.IsConnected(folder))
-        {
-            folderRow = ViewAddress::Find<QTreeWidgetItem>(node);
-            folderNodeItem = node;
-            break;
-        }
-    }
+    ItemPtr folderNodeItem = d.GetItem(userNodeItem, folder, folderNode);
+    QTreeWidgetItem* folderRow = ViewAddress::Find<QTreeWidgetItem>(folderNodeItem);
     if (!folderRow)
     {
         folderRow = new SearchResultListItem(userRow);
@@ -293,12 +309,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     }
 
     auto* fileRow = new SearchResultListItem(folderRow);
-    fileRow->setText(4, result[searchResultFileName].AsString());
-    const long long size = result[fileSize].AsInt64();
-    fileRow->setText(5, CommafyNumber(size));
-    fileRow->setText(6, AttributesText(result));
-    fileRow->setData(0, SearchResultListItem::sizeRole, size);
-    fileRow->setData(0, SearchResultListItem::bitrateRole, result[bitrate].AsInt());
+    SetFileColumns(fileRow, result);
     if (widget[expandUsers].AsString() == "yes")
         userRow->setExpanded(true);
     if (widget[expandFolders].AsString() == "yes")
@@ -306,51 +317,57 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
     ItemPtr node = NewNode(resultNode, fileRow);
     node.Connect(result);
     node.Connect(folderNodeItem);
-    return userRow;
+    return fileRow;
 }
 
-QTreeWidgetItem* SearchResultsForm::AddFlatResult(ItemPtr result, ItemPtr answer)
+QTreeWidgetItem* SearchResultsForm::AddFlatResult(ItemPtr result, ItemPtr answer,
+                                                  const FilterParser& filter)
 {
     auto* row = new SearchResultListItem(ui->searchResultsTreeWidget);
     row->setText(0, answer[ServerTypes::user].AsString());
-    row->setText(1, answer[searchResultsUserAvailable].AsString() == "yes"
-                        ? QString("Y")
-                        : answer[searchResultsUploadsInQueue].AsString());
+    row->setText(1, FreeText(answer));
     row->setText(2, SpeedText(answer[searchResultsUserSpeed].AsInt64()));
     row->setText(3, ReversePathname(result[searchResultFileFolder].AsString()));
+    SetFileColumns(row, result);
+    NewNode(resultNode, row).Connect(result);
+    if (filter.IsMatching(FlatText(result), nullptr, result) != 0)
+        row->setHidden(true);
+    return row;
+}
+
+void SearchResultsForm::SetFileColumns(QTreeWidgetItem* row, ItemPtr result)
+{
     row->setText(4, result[searchResultFileName].AsString());
-    const long long size = result[fileSize].AsInt64();
-    row->setText(5, CommafyNumber(size));
+    // A peer's negative size means nothing: it shows, and sorts, as 0.
+    const long long size = std::max(0LL, result[fileSize].AsInt64());
+    row->setText(5, size == 0 ? QString("0") : CommafyNumber(size));
     row->setText(6, AttributesText(result));
     row->setData(0, SearchResultListItem::sizeRole, size);
     row->setData(0, SearchResultListItem::bitrateRole, result[bitrate].AsInt());
-    NewNode(resultNode, row).Connect(result);
-    FilterParser filter;
-    filter.Parse(ui->filterEdit->text());
-    row->setHidden(filter.IsMatching(FlatText(result), nullptr, result) != 0);
-    return nullptr;
 }
 
-void SearchResultsForm::ArrivalFilter(QTreeWidgetItem* userRow, const FilterParser& filter)
+QString SearchResultsForm::FreeText(ItemPtr answer)
 {
-    bool anyFolder = false;
-    for (int f = 0; f < userRow->childCount(); ++f)
-    {
-        QTreeWidgetItem* folderRow = userRow->child(f);
-        int shown = 0;
-        for (int r = 0; r < folderRow->childCount(); ++r)
-        {
-            QTreeWidgetItem* fileRow = folderRow->child(r);
-            const bool match = filter.IsMatching(folderRow->text(3) + fileRow->text(4), nullptr,
-                                                 ResultOf(fileRow)) == 0;
-            fileRow->setHidden(!match);
-            shown += match ? 1 : 0;
-        }
-        const bool hidden = shown == 0 || shown < filter.MinFilesInFolder();
+    if (answer[searchResultsUserAvailable].AsString() == "yes")
+        return "Y";
+    const QString queue = answer[searchResultsUploadsInQueue].AsString();
+    // A negative queue would sort above every honest one.
+    return queue.toLongLong() < 0 ? QString("0") : queue;
+}
+
+bool SearchResultsForm::ArrivalFilter(QTreeWidgetItem* folderRow, QTreeWidgetItem* fileRow,
+                                      ItemPtr result, const FilterParser& filter)
+{
+    const bool match =
+        filter.IsMatching(folderRow->text(3) + fileRow->text(4), nullptr, result) == 0;
+    if (!match)
+        fileRow->setHidden(true);
+    const int shown = folderRow->data(0, SearchResultListItem::shownFilesRole).toInt() + match;
+    folderRow->setData(0, SearchResultListItem::shownFilesRole, shown);
+    const bool hidden = shown == 0 || shown < filter.MinFilesInFolder();
+    if (folderRow->isHidden() != hidden)
         folderRow->setHidden(hidden);
-        anyFolder = anyFolder || !hidden;
-    }
-    userRow->setHidden(!anyFolder);
+    return !hidden;
 }
 
 QTreeWidgetItem* SearchResultsForm::GetNodeUserNode(QTreeWidgetItem* row)
@@ -424,6 +441,7 @@ void SearchResultsForm::FilterTree(const FilterParser& filter)
             if (filter.IsMatching(folderRow->text(3), &remainder, ItemPtr()) == 2)
             {
                 folderRow->setHidden(true);
+                folderRow->setData(0, SearchResultListItem::shownFilesRole, 0);
                 continue;
             }
             int shown = 0;
@@ -437,11 +455,17 @@ void SearchResultsForm::FilterTree(const FilterParser& filter)
             }
             const bool hidden = shown == 0 || shown < remainder.MinFilesInFolder();
             folderRow->setHidden(hidden);
+            folderRow->setData(0, SearchResultListItem::shownFilesRole, shown);
             anyFolder = anyFolder || !hidden;
         }
         top->setHidden(!anyFolder);
     }
     tree->setUpdatesEnabled(updates);
+}
+
+void SearchResultsForm::OnFilterHelpClicked()
+{
+    FilterHelpDialog::Open(this);
 }
 
 void SearchResultsForm::OnClearFilterClicked()

@@ -53,6 +53,7 @@ public slots:
     void OnSearchCorrelations(QString i_search);
     void OnFilterTextChanged(QString i_text);
     void OnClearFilterClicked();
+    void OnFilterHelpClicked();
     void OnSaveFilterClicked();
     void OnSavedFiltersBoxIndexChanged(int i_index);
     void OnDefaultFilterBoxToggled(bool i_checked);
@@ -62,11 +63,19 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void ArrivalFilter(QTreeWidgetItem* userRow, const FilterParser& filter);
+    // Adds the result's file row, and its user and folder rows when missing; sets newUser when
+    // it made the user row.
+    QTreeWidgetItem* AddFileRow(ItemPtr result, bool& newUser, const FilterParser& filter);
+    void SetFileColumns(QTreeWidgetItem* row, ItemPtr result);
+    static QString FreeText(ItemPtr answer);
+    // Filters a new file row, joined to its folder's text, and updates the folder row; true when
+    // the folder is shown.
+    static bool ArrivalFilter(QTreeWidgetItem* folderRow, QTreeWidgetItem* fileRow, ItemPtr result,
+                              const FilterParser& filter);
     void FilterTree(const FilterParser& filter);
     void OnSavedFilterAdded(ItemPtr filter);
     void OnSavedFilterRemoved(ItemPtr filter);
-    QTreeWidgetItem* AddFlatResult(ItemPtr result, ItemPtr answer);
+    QTreeWidgetItem* AddFlatResult(ItemPtr result, ItemPtr answer, const FilterParser& filter);
     ItemPtr NewNode(const char* type, QTreeWidgetItem* row);
 
     Ui_SearchResultsForm* ui;
