@@ -25,6 +25,8 @@ public:
     // Data role of a folder row: how many of its file rows the filter shows.
     static constexpr int shownFilesRole = Qt::UserRole + 3;
 
+    // A row not yet in a tree.
+    SearchResultListItem();
     explicit SearchResultListItem(QTreeWidgetItem* parent);
     explicit SearchResultListItem(QTreeWidget* tree);
     ~SearchResultListItem() override;

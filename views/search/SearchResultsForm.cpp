@@ -13,6 +13,7 @@
 #include "FilterHelpDialog.h"
 #include "FilterParser.h"
 #include "GeneralFunctions.h"
+#include "Item.h"
 #include "Log.h"
 #include "PeerTypes.h"
 #include "SearchResultListItem.h"
@@ -200,6 +201,14 @@ ItemPtr SearchResultsForm::NewNode(const char* type, QTreeWidgetItem* row)
     return d.GetType(type)->NewItem(Value(row));
 }
 
+SearchResultsForm::AnswerRows::AnswerRows(ItemPtr widgetItem, ItemPtr answerItem)
+    : widget(widgetItem), answer(answerItem), folderType(d.GetType(searchResultFileFolder)),
+      nameType(d.GetType(searchResultFileName)), sizeType(d.GetType(fileSize)),
+      bitrateType(d.GetType(bitrate)), resultNodeType(d.GetType(resultNode)),
+      expandUsers(widget[SearchTypes::expandUsers].AsString() == "yes"),
+      expandFolders(widget[SearchTypes::expandFolders].AsString() == "yes")
+{}
+
 void SearchResultsForm::AddUserSearchResults(ItemPtr results)
 {
     const ItemSet files = results.GetItems(searchResult);
@@ -220,28 +229,25 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr results)
     tree->setUpdatesEnabled(false);
     FilterParser filter;
     filter.Parse(ui->filterEdit->text());
-    QTreeWidgetItem* userRow = nullptr;
-    bool newUser = false;
+    AnswerRows rows(WidgetItem(), results);
     bool anyShown = false;
     for (ItemPtr result : files)
     {
-        QTreeWidgetItem* fileRow = AddFileRow(result, newUser, filter);
-        if (flat)
-            continue;
-        QTreeWidgetItem* folderRow = fileRow->parent();
-        userRow = folderRow->parent();
-        anyShown = ArrivalFilter(folderRow, fileRow, result, filter) || anyShown;
+        QTreeWidgetItem* fileRow = AddFileRow(result, rows, filter);
+        if (!flat)
+            anyShown = ArrivalFilter(fileRow->parent(), fileRow, result, filter) || anyShown;
     }
     // Only the new rows are tested: every earlier row was filtered with the present text
     // already, and a folder only gains files, so a shown folder or user row stays shown. A
     // peer's long run of small answers then costs each row once.
+    QTreeWidgetItem* userRow = rows.userRow;
     if (userRow && anyShown && userRow->isHidden())
         userRow->setHidden(false);
-    else if (userRow && !anyShown && newUser)
+    else if (userRow && !anyShown && rows.newUser)
         userRow->setHidden(true);
     tree->setUpdatesEnabled(updates);
 
-    ItemPtr widget = WidgetItem();
+    ItemPtr widget = rows.widget;
     ItemPtr wish = widget[WindowTypes::wishListItem];
     if (!wish.IsNull() && !widget.IsConnected(resultsWidgetAlerted))
     {
@@ -262,88 +268,106 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr results)
 
 QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
 {
-    bool newUser = false;
     FilterParser filter;
     filter.Parse(ui->filterEdit->text());
-    QTreeWidgetItem* row = AddFileRow(result, newUser, filter);
-    return flat ? nullptr : GetNodeUserNode(row);
+    AnswerRows rows(WidgetItem(), result[PeerTypes::searchResults]);
+    AddFileRow(result, rows, filter);
+    return flat ? nullptr : rows.userRow;
 }
 
-QTreeWidgetItem* SearchResultsForm::AddFileRow(ItemPtr result, bool& newUser,
+QTreeWidgetItem* SearchResultsForm::AddFileRow(ItemPtr result, AnswerRows& rows,
                                                const FilterParser& filter)
 {
-    ItemPtr widget = WidgetItem();
-    ItemPtr answer = result[PeerTypes::searchResults];
     ++fileRows;
     if (flat)
-        return AddFlatResult(result, answer, filter);
-    ItemPtr user = answer[ServerTypes::user];
+        return AddFlatResult(result, rows, filter);
+    if (!rows.userRow)
+        FindUserRow(rows);
 
-    // Found through the store's keyed lookups, which walk the smaller side: a user may have
-    // answered in many tabs, and a user row may hold thousands of folders.
-    ItemPtr userNodeItem = user.IsNull() ? ItemPtr() : d.GetItem(widget, user, userNode);
-    QTreeWidgetItem* userRow = ViewAddress::Find<QTreeWidgetItem>(userNodeItem);
-    if (!userRow)
+    // Found through the store's keyed lookup, which walks the smaller side: a user row may
+    // hold thousands of folders.
+    ItemPtr folder = result->HasItem(rows.folderType);
+    auto known = rows.folders.find(folder.Get());
+    if (known == rows.folders.end())
     {
-        newUser = true;
-        userRow = new SearchResultListItem(ui->searchResultsTreeWidget);
-        userRow->setText(0, user.AsString());
-        userRow->setText(1, FreeText(answer));
-        userRow->setTextAlignment(1, Qt::AlignHCenter);
-        userRow->setText(2, SpeedText(answer[searchResultsUserSpeed].AsInt64()));
-        userNodeItem = NewNode(userNode, userRow);
-        userNodeItem.Connect(widget);
-        userNodeItem.Connect(user);
+        ItemPtr node = d.GetItem(rows.userNode, folder, folderNode);
+        auto* folderRow = ViewAddress::Find<QTreeWidgetItem>(node);
+        if (!folderRow)
+        {
+            folderRow = new SearchResultListItem;
+            folderRow->setText(3, ReversePathname(folder.AsString()));
+            rows.userRow->addChild(folderRow);
+            node = NewNode(folderNode, folderRow);
+            node.Connect(rows.userNode);
+            node.Connect(folder);
+        }
+        // A row collapsed by hand opens again when a result arrives under it.
+        if (rows.expandFolders)
+            folderRow->setExpanded(true);
+        known = rows.folders.insert(folder.Get(), {node, folderRow});
     }
 
-    ItemPtr folder = result[searchResultFileFolder];
-    ItemPtr folderNodeItem = d.GetItem(userNodeItem, folder, folderNode);
-    QTreeWidgetItem* folderRow = ViewAddress::Find<QTreeWidgetItem>(folderNodeItem);
-    if (!folderRow)
-    {
-        folderRow = new SearchResultListItem(userRow);
-        folderRow->setText(3, ReversePathname(folder.AsString()));
-        folderNodeItem = NewNode(folderNode, folderRow);
-        folderNodeItem.Connect(userNodeItem);
-        folderNodeItem.Connect(folder);
-    }
-
-    auto* fileRow = new SearchResultListItem(folderRow);
-    SetFileColumns(fileRow, result);
-    if (widget[expandUsers].AsString() == "yes")
-        userRow->setExpanded(true);
-    if (widget[expandFolders].AsString() == "yes")
-        folderRow->setExpanded(true);
-    ItemPtr node = NewNode(resultNode, fileRow);
+    auto* fileRow = new SearchResultListItem;
+    SetFileColumns(fileRow, result, rows);
+    known->row->addChild(fileRow);
+    ItemPtr node = rows.resultNodeType->NewItem(Value(fileRow));
     node.Connect(result);
-    node.Connect(folderNodeItem);
+    node.Connect(known->node);
     return fileRow;
 }
 
-QTreeWidgetItem* SearchResultsForm::AddFlatResult(ItemPtr result, ItemPtr answer,
+void SearchResultsForm::FindUserRow(AnswerRows& rows)
+{
+    ItemPtr user = rows.answer[ServerTypes::user];
+    ItemPtr node = user.IsNull() ? ItemPtr() : d.GetItem(rows.widget, user, userNode);
+    rows.userRow = ViewAddress::Find<QTreeWidgetItem>(node);
+    if (!rows.userRow)
+    {
+        rows.newUser = true;
+        // Rows are filled before they join the tree, so that each column set is not a change
+        // the view must hear of.
+        rows.userRow = new SearchResultListItem;
+        rows.userRow->setText(0, user.AsString());
+        rows.userRow->setText(1, FreeText(rows.answer));
+        rows.userRow->setTextAlignment(1, Qt::AlignHCenter);
+        rows.userRow->setText(2, SpeedText(rows.answer[searchResultsUserSpeed].AsInt64()));
+        ui->searchResultsTreeWidget->addTopLevelItem(rows.userRow);
+        node = NewNode(userNode, rows.userRow);
+        node.Connect(rows.widget);
+        node.Connect(user);
+    }
+    rows.userNode = node;
+    if (rows.expandUsers)
+        rows.userRow->setExpanded(true);
+}
+
+QTreeWidgetItem* SearchResultsForm::AddFlatResult(ItemPtr result, AnswerRows& rows,
                                                   const FilterParser& filter)
 {
-    auto* row = new SearchResultListItem(ui->searchResultsTreeWidget);
-    row->setText(0, answer[ServerTypes::user].AsString());
-    row->setText(1, FreeText(answer));
-    row->setText(2, SpeedText(answer[searchResultsUserSpeed].AsInt64()));
-    row->setText(3, ReversePathname(result[searchResultFileFolder].AsString()));
-    SetFileColumns(row, result);
-    NewNode(resultNode, row).Connect(result);
+    auto* row = new SearchResultListItem;
+    row->setText(0, rows.answer[ServerTypes::user].AsString());
+    row->setText(1, FreeText(rows.answer));
+    row->setText(2, SpeedText(rows.answer[searchResultsUserSpeed].AsInt64()));
+    row->setText(3, ReversePathname(result->HasItem(rows.folderType).AsString()));
+    SetFileColumns(row, result, rows);
+    ui->searchResultsTreeWidget->addTopLevelItem(row);
+    ItemPtr(rows.resultNodeType->NewItem(Value(row))).Connect(result);
     if (filter.IsMatching(FlatText(result), nullptr, result) != 0)
         row->setHidden(true);
     return row;
 }
 
-void SearchResultsForm::SetFileColumns(QTreeWidgetItem* row, ItemPtr result)
+void SearchResultsForm::SetFileColumns(QTreeWidgetItem* row, ItemPtr result, const AnswerRows& rows)
 {
-    row->setText(4, result[searchResultFileName].AsString());
+    // Spares the view asking a file row for children each time it lays out the tree.
+    row->setFlags(row->flags() | Qt::ItemNeverHasChildren);
+    row->setText(4, result->HasItem(rows.nameType).AsString());
     // A peer's negative size means nothing: it shows, and sorts, as 0.
-    const long long size = std::max(0LL, result[fileSize].AsInt64());
+    const long long size = std::max(0LL, result->HasItem(rows.sizeType).AsInt64());
     row->setText(5, size == 0 ? QString("0") : CommafyNumber(size));
     row->setText(6, AttributesText(result));
     row->setData(0, SearchResultListItem::sizeRole, size);
-    row->setData(0, SearchResultListItem::bitrateRole, result[bitrate].AsInt());
+    row->setData(0, SearchResultListItem::bitrateRole, result->HasItem(rows.bitrateType).AsInt());
 }
 
 QString SearchResultsForm::FreeText(ItemPtr answer)

@@ -1,15 +1,18 @@
 #pragma once
 
+#include <QHash>
 #include <QWidget>
 
 #include "DataHandler.h"
 #include "ItemPtr.h"
 
 class FilterParser;
+class Item;
 class QLineEdit;
 class QShowEvent;
 class QTreeWidget;
 class QTreeWidgetItem;
+class Type;
 class Ui_SearchResultsForm;
 
 // One result tab: the answers to one search, as user, folder and file rows (or one flat row per
@@ -63,10 +66,37 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // Adds the result's file row, and its user and folder rows when missing; sets newUser when
-    // it made the user row.
-    QTreeWidgetItem* AddFileRow(ItemPtr result, bool& newUser, const FilterParser& filter);
-    void SetFileColumns(QTreeWidgetItem* row, ItemPtr result);
+    // What the rows of one answer share, found once per answer.
+    struct FolderRow
+    {
+        ItemPtr node;
+        QTreeWidgetItem* row;
+    };
+    struct AnswerRows
+    {
+        AnswerRows(ItemPtr widgetItem, ItemPtr answerItem);
+
+        ItemPtr widget;
+        ItemPtr answer;
+        Type* folderType;
+        Type* nameType;
+        Type* sizeType;
+        Type* bitrateType;
+        Type* resultNodeType;
+        bool expandUsers;
+        bool expandFolders;
+        ItemPtr userNode;
+        QTreeWidgetItem* userRow = nullptr;
+        bool newUser = false;
+        // The answer's folders met so far, by their folder item.
+        QHash<Item*, FolderRow> folders;
+    };
+
+    // Adds the result's file row, and its user and folder rows when missing.
+    QTreeWidgetItem* AddFileRow(ItemPtr result, AnswerRows& rows, const FilterParser& filter);
+    // Finds or makes the answer's user row.
+    void FindUserRow(AnswerRows& rows);
+    void SetFileColumns(QTreeWidgetItem* row, ItemPtr result, const AnswerRows& rows);
     static QString FreeText(ItemPtr answer);
     // Filters a new file row, joined to its folder's text, and updates the folder row; true when
     // the folder is shown.
@@ -75,7 +105,7 @@ private:
     void FilterTree(const FilterParser& filter);
     void OnSavedFilterAdded(ItemPtr filter);
     void OnSavedFilterRemoved(ItemPtr filter);
-    QTreeWidgetItem* AddFlatResult(ItemPtr result, ItemPtr answer, const FilterParser& filter);
+    QTreeWidgetItem* AddFlatResult(ItemPtr result, AnswerRows& rows, const FilterParser& filter);
     ItemPtr NewNode(const char* type, QTreeWidgetItem* row);
 
     Ui_SearchResultsForm* ui;
