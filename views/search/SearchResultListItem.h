@@ -22,8 +22,6 @@ public:
     // Data roles of a file row: the numbers the size and attribute orders read.
     static constexpr int sizeRole = Qt::UserRole + 1;
     static constexpr int bitrateRole = Qt::UserRole + 2;
-    // Data role of a folder row: how many of its file rows the filter shows.
-    static constexpr int shownFilesRole = Qt::UserRole + 3;
 
     // A row not yet in a tree.
     SearchResultListItem();

@@ -1,6 +1,7 @@
 #include "SearchResultsForm.h"
 
 #include <algorithm>
+#include <vector>
 
 #include <QHeaderView>
 #include <QLineEdit>
@@ -386,9 +387,24 @@ bool SearchResultsForm::ArrivalFilter(QTreeWidgetItem* folderRow, QTreeWidgetIte
         filter.IsMatching(folderRow->text(3) + fileRow->text(4), nullptr, result) == 0;
     if (!match)
         fileRow->setHidden(true);
-    const int shown = folderRow->data(0, SearchResultListItem::shownFilesRole).toInt() + match;
-    folderRow->setData(0, SearchResultListItem::shownFilesRole, shown);
-    const bool hidden = shown == 0 || shown < filter.MinFilesInFolder();
+    int& shown = shownFiles[folderRow];
+    shown += match ? 1 : 0;
+    bool hidden = shown == 0 || shown < filter.MinFilesInFolder();
+    // A folder the whole-tree filter hid left its earlier file rows unset: set them now.
+    if (!hidden && staleFolders.remove(folderRow))
+    {
+        shown = 0;
+        for (int r = 0; r < folderRow->childCount(); ++r)
+        {
+            QTreeWidgetItem* earlier = folderRow->child(r);
+            const bool shows =
+                earlier == fileRow || filter.IsMatching(folderRow->text(3) + earlier->text(4),
+                                                        nullptr, ResultOf(earlier)) == 0;
+            earlier->setHidden(!shows);
+            shown += shows ? 1 : 0;
+        }
+        hidden = shown < filter.MinFilesInFolder();
+    }
     if (folderRow->isHidden() != hidden)
         folderRow->setHidden(hidden);
     return !hidden;
@@ -446,45 +462,66 @@ void SearchResultsForm::OnFilterTextChanged(QString i_text)
 void SearchResultsForm::FilterTree(const FilterParser& filter)
 {
     QTreeWidget* tree = ui->searchResultsTreeWidget;
+    const QAbstractItemModel* model = tree->model();
     const bool updates = tree->updatesEnabled();
     tree->setUpdatesEnabled(false);
+    // Rows are hidden through the view by row number under a parent index found once, which
+    // spares the view finding each row's place again.
     for (int u = 0; u < tree->topLevelItemCount(); ++u)
     {
         QTreeWidgetItem* top = tree->topLevelItem(u);
+        bool hidden = false;
         if (flat)
         {
             ItemPtr result = ResultOf(top);
-            top->setHidden(filter.IsMatching(FlatText(result), nullptr, result) != 0);
-            continue;
+            hidden = filter.IsMatching(FlatText(result), nullptr, result) != 0;
         }
-        bool anyFolder = false;
-        for (int f = 0; f < top->childCount(); ++f)
+        else
         {
-            QTreeWidgetItem* folderRow = top->child(f);
-            FilterParser remainder;
-            if (filter.IsMatching(folderRow->text(3), &remainder, ItemPtr()) == 2)
-            {
-                folderRow->setHidden(true);
-                folderRow->setData(0, SearchResultListItem::shownFilesRole, 0);
-                continue;
-            }
-            int shown = 0;
-            for (int r = 0; r < folderRow->childCount(); ++r)
-            {
-                QTreeWidgetItem* fileRow = folderRow->child(r);
-                const ItemPtr item = remainder.HasAttributes() ? ResultOf(fileRow) : ItemPtr();
-                const bool match = remainder.IsMatching(fileRow->text(4), nullptr, item) == 0;
-                fileRow->setHidden(!match);
-                shown += match ? 1 : 0;
-            }
-            const bool hidden = shown == 0 || shown < remainder.MinFilesInFolder();
-            folderRow->setHidden(hidden);
-            folderRow->setData(0, SearchResultListItem::shownFilesRole, shown);
-            anyFolder = anyFolder || !hidden;
+            const QModelIndex userIndex = model->index(u, 0);
+            bool anyFolder = false;
+            for (int f = 0; f < top->childCount(); ++f)
+                anyFolder =
+                    FilterFolder(top->child(f), model->index(f, 0, userIndex), filter) || anyFolder;
+            hidden = !anyFolder;
         }
-        top->setHidden(!anyFolder);
+        tree->setRowHidden(u, QModelIndex(), hidden);
     }
     tree->setUpdatesEnabled(updates);
+}
+
+bool SearchResultsForm::FilterFolder(QTreeWidgetItem* folderRow, const QModelIndex& folderIndex,
+                                     const FilterParser& filter)
+{
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    FilterParser remainder;
+    std::vector<bool> matches;
+    int shown = 0;
+    bool hidden = true;
+    if (filter.IsMatching(folderRow->text(3), &remainder, ItemPtr()) != 2)
+    {
+        matches.reserve(folderRow->childCount());
+        for (int r = 0; r < folderRow->childCount(); ++r)
+        {
+            QTreeWidgetItem* fileRow = folderRow->child(r);
+            const ItemPtr item = remainder.HasAttributes() ? ResultOf(fileRow) : ItemPtr();
+            matches.push_back(remainder.IsMatching(fileRow->text(4), nullptr, item) == 0);
+            shown += matches.back() ? 1 : 0;
+        }
+        hidden = shown == 0 || shown < remainder.MinFilesInFolder();
+    }
+    tree->setRowHidden(folderIndex.row(), folderIndex.parent(), hidden);
+    shownFiles[folderRow] = shown;
+    // The file rows of a hidden folder cannot be seen: they are set when the folder shows.
+    if (hidden)
+    {
+        staleFolders.insert(folderRow);
+        return false;
+    }
+    staleFolders.remove(folderRow);
+    for (int r = 0; r < int(matches.size()); ++r)
+        tree->setRowHidden(r, folderIndex, !matches[r]);
+    return true;
 }
 
 void SearchResultsForm::OnFilterHelpClicked()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QWidget>
 
 #include "DataHandler.h"
@@ -9,6 +10,7 @@
 class FilterParser;
 class Item;
 class QLineEdit;
+class QModelIndex;
 class QShowEvent;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -100,8 +102,11 @@ private:
     static QString FreeText(ItemPtr answer);
     // Filters a new file row, joined to its folder's text, and updates the folder row; true when
     // the folder is shown.
-    static bool ArrivalFilter(QTreeWidgetItem* folderRow, QTreeWidgetItem* fileRow, ItemPtr result,
-                              const FilterParser& filter);
+    bool ArrivalFilter(QTreeWidgetItem* folderRow, QTreeWidgetItem* fileRow, ItemPtr result,
+                       const FilterParser& filter);
+    // Applies the whole-tree filter to a folder row and its files; true when the folder shows.
+    bool FilterFolder(QTreeWidgetItem* folderRow, const QModelIndex& folderIndex,
+                      const FilterParser& filter);
     void FilterTree(const FilterParser& filter);
     void OnSavedFilterAdded(ItemPtr filter);
     void OnSavedFilterRemoved(ItemPtr filter);
@@ -115,4 +120,8 @@ private:
     int sortColumn = 1;
     Qt::SortOrder sortOrder = Qt::DescendingOrder;
     int fileRows = 0;
+    // How many file rows of each folder row the filter shows.
+    QHash<const QTreeWidgetItem*, int> shownFiles;
+    // Hidden folder rows whose file rows were not set by the last whole-tree filter.
+    QSet<const QTreeWidgetItem*> staleFolders;
 };
