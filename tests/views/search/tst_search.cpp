@@ -625,6 +625,15 @@ private slots:
         Answer(nextToken, "C", "Y", 1024, {{"other", "wanted 2.mp3", 10, 0}});
         QVERIFY(!tree->topLevelItem(2)->isHidden());
         QCOMPARE(Column(tree, 4, true), (QStringList{"wanted 1.mp3", "wanted 2.mp3"}));
+
+        // A folder the whole-tree filter hid shows its right files once new ones lift it.
+        form->filterEdit()->clear();
+        Answer(nextToken, "E", "Y", 1024, {{"ee", "x1.mp3", 10, 0}, {"ee", "y1.mp3", 10, 0}});
+        form->filterEdit()->setText("x mfif:2");
+        QVERIFY(tree->topLevelItem(3)->isHidden());
+        Answer(nextToken, "E", "Y", 1024, {{"ee", "x2.mp3", 10, 0}});
+        QVERIFY(!tree->topLevelItem(3)->isHidden());
+        QCOMPARE(Column(tree, 4, true), (QStringList{"x1.mp3", "x2.mp3"}));
         Form()->searchTabControl->tabCloseRequested(Form()->searchTabControl->indexOf(form));
     }
 
