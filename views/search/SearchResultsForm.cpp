@@ -48,6 +48,8 @@ SearchResultsForm::SearchResultsForm(const QString& text, bool wishList, QWidget
     ui->setupUi(this);
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     tree->setSortingEnabled(false);
+    // Every row is one line of text: the view need not measure each row it lays out.
+    tree->setUniformRowHeights(true);
     ui->correlationsWidget->hide();
     ui->correlationsWidget->setHeaderLabels({tr("related searches")});
     if (!wishList)
