@@ -12,6 +12,7 @@
 #include "DataSaver.h"
 #include "FakePeer.h"
 #include "FilterHelpDialog.h"
+#include "Log.h"
 #include "MainWindowRun.h"
 #include "PeerMessenger.h"
 #include "PeerTypes.h"
@@ -729,7 +730,16 @@ private slots:
         QList<File> files;
         for (int n = 0; n <= SearchResultsForm::maxFileRows; ++n)
             files.append({"big", "same.mp3", 1, 0});
+        QStringList areas;
+        SetLogSink([&areas](const QString& area, int, const QString& text, ItemPtr) {
+            if (text.startsWith("Dropped"))
+                areas << area;
+        });
+        Settings::Set(LogSettings::showDiagnostics, Value("yes"));
         Answer(nextToken, "flooder", "Y", 1024, files);
+        SetLogSink({});
+        Settings::Clear(LogSettings::showDiagnostics);
+        QCOMPARE(areas, QStringList{"Search"});
         QCOMPARE(form->searchResults()->topLevelItemCount(), 0);
         QCOMPARE(Count(searchResult), results);
         QCOMPARE(Count(searchResults), answers);
