@@ -9,6 +9,7 @@
 #include "ExtendedAsciiTranslator.h"
 #include "FileInfo.h"
 #include "GeneralFunctions.h"
+#include "Item.h"
 #include "Log.h"
 #include "PeerMessageCode.h"
 #include "PeerTypes.h"
@@ -161,21 +162,34 @@ bool PeerMessenger::StoreSearchResults(const QString& linkUser, MemStream& infla
     userItem = User(resultUser);
     const bool wishList = request.IsConnected(wishlistSearch);
     ItemPtr results = d.GetType(searchResults)->NewItem();
+    Type* resultType = d.GetType(searchResult);
     bool stored = false;
     for (const FileInfo& record : records)
     {
         if (!parser.IsMatch(ToQString(record.name)))
         {
-            Log("Search", 1,
-                QString("Filtered out search result %1 from user %2")
-                    .arg(ToQString(record.name), resultUser));
+            if (LogEnabled())
+                Log("Search", 1,
+                    QString("Filtered out search result %1 from user %2")
+                        .arg(ToQString(record.name), resultUser));
             continue;
         }
         ItemPtr name = Attribute(searchResultFileName, GetFileName(record.name));
         ItemPtr folder = Attribute(searchResultFileFolder, GetFolder(record.name));
         bool duplicate = false;
-        for (ItemPtr earlier : d.GetItems(name, folder, searchResult))
+        // Walks the smaller of the two sets in place and probes the other: both grow with the
+        // results already stored, so neither is copied.
+        const ItemSet* byName = name->connections.ItemsOf(resultType);
+        const ItemSet* byFolder = folder->connections.ItemsOf(resultType);
+        if (!byName || !byFolder)
+            byName = byFolder = nullptr;
+        else if (byFolder->Size() < byName->Size())
+            std::swap(byName, byFolder);
+        static const ItemSet none;
+        for (ItemPtr earlier : byName ? *byName : none)
         {
+            if (!byFolder->Contains(earlier))
+                continue;
             ItemPtr reply = earlier[searchResults];
             if (reply.IsNull() || !reply.IsConnected(userItem))
                 continue;

@@ -95,7 +95,8 @@ void Server::OnSearchCorrelations(MemStream& body)
             return stream.Read(correlation.first) && stream.Read(correlation.second);
         });
 
-    ItemPtr searchText = d.GetType(PeerTypes::searchRequestText)->GetItem(Value(text));
+    // Only a text some search asked about is kept: the server may name any text.
+    ItemPtr searchText = d.GetType(PeerTypes::searchRequestText)->HasItem(Value(text));
     if (!searchText.IsNull())
     {
         // The answer replaces the terms of any earlier one, also when it lists none.

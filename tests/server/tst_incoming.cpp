@@ -288,6 +288,9 @@ private slots:
 
     void searchCorrelationsReplaceEarlierOnes()
     {
+        // As searches for these texts leave them.
+        for (const char* text : {"rock", "jazz"})
+            d.GetType(PeerTypes::searchRequestText)->GetItem(Value(text));
         QSignalSpy spy(server.get(), &Server::SearchCorrelations);
         auto answer = [&](const QString& text, const QByteArray& list) {
             spy.clear();
@@ -305,6 +308,12 @@ private slots:
 
         QVERIFY(answer("rock", Fields(qint32(0))));
         QVERIFY(Correlations("rock").isEmpty());
+
+        // A text nobody searched for is announced but not kept.
+        QVERIFY(answer("unasked", Fields(qint32(1), QString("noise"), qint32(1))));
+        QVERIFY(
+            ItemPtr(d.GetType(PeerTypes::searchRequestText)->HasItem(Value("unasked"))).IsNull());
+        QCOMPARE(d.GetType(PeerTypes::searchCorrelation)->ItemCount(), size_t(1));
     }
 
     void statsAndCutOrUnknownMessages()

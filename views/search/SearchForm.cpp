@@ -1,6 +1,7 @@
 #include "SearchForm.h"
 
 #include <algorithm>
+#include <vector>
 
 #include <QDateTime>
 #include <QLayout>
@@ -11,6 +12,7 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "FocusWidget.h"
+#include "Item.h"
 #include "PathNode.h"
 #include "PeerMessenger.h"
 #include "PeerTypes.h"
@@ -20,6 +22,7 @@
 #include "Settings.h"
 #include "SizeManager.h"
 #include "TabFocus.h"
+#include "TypeTable.h"
 #include "ViewAddress.h"
 #include "WindowTypes.h"
 #include "ui_SearchForm.h"
@@ -27,6 +30,8 @@
 using namespace SearchTypes;
 using namespace PeerTypes;
 using namespace ServerTypes;
+using TypeTable::RelationRow;
+using TypeTable::TypeRow;
 
 SearchForm* searchForm = nullptr;
 
@@ -46,10 +51,39 @@ const ActionSetToolBar::SetAction searchActions[] = {
 
 const QString roomScope = "Room: ";
 
-Type* NewType(const char* name, Primacy primacy, bool valueless)
-{
-    return d.NewType(name, primacy, valueless, true);
-}
+const TypeRow typeRows[] = {
+    {resultsWidget, PrimacyRoot, false},        {resultsWidgetAlerted, PrimacyLeaf, true},
+    {expandFolders, PrimacyLeaf, false},        {expandUsers, PrimacyLeaf, false},
+    {userNode, PrimacyIntermediate, false},     {folderNode, PrimacyIntermediate, false},
+    {resultNode, PrimacyIntermediate, false},   {wishListNode, PrimacyRoot, false},
+    {wishListNodeCheckbox, PrimacyRoot, false}, {wishListItemFilterText, PrimacyLeaf, false},
+    {savedFilter, PrimacyRoot, false},          {searchRecord, PrimacyRoot, false},
+    {searchTime, PrimacyLeaf, false},
+};
+
+// An `a` holds `bPerA` b-items; a `b` belongs to `aPerB` a-items.
+const RelationRow relationRows[] = {
+    {resultsWidget, PeerTypes::searchRequest, Many, One},
+    {resultsWidget, WindowTypes::wishListItem, One, One},
+    {resultsWidget, resultsWidgetAlerted, One, Many},
+    {resultsWidget, expandFolders, One, Many},
+    {resultsWidget, expandUsers, One, Many},
+    {resultsWidget, userNode, Many, One, true},
+    {userNode, ServerTypes::user, One, Many},
+    {userNode, folderNode, Many, One, true},
+    {folderNode, PeerTypes::searchResultFileFolder, One, Many},
+    {resultNode, PeerTypes::searchResult, One, One},
+    {resultNode, folderNode, One, Many},
+    {WindowTypes::wishListItem, wishListNode, One, One},
+    {wishListNode, wishListNodeCheckbox, One, One},
+    {WindowTypes::wishListItem, wishListItemFilterText, One, Many},
+    {searchRecord, searchTime, One, Many},
+};
+
+// Declared only once the transfers have declared their entries.
+const RelationRow downloadRelationRows[] = {
+    {searchRequestText, downloadEntry, Many, One},
+};
 
 bool TypeExists(const char* name)
 {
@@ -62,6 +96,20 @@ bool TypeExists(const char* name)
     {
         return false;
     }
+}
+
+// Removes the item, then those of its valued leaf partners (file names, sizes, speeds) that
+// nothing else holds any more.
+void RemoveWithBareLeaves(ItemPtr item)
+{
+    std::vector<ItemPtr> leaves;
+    for (const TypeItemsMap::Entry& entry : item->connections)
+        if (entry.type->primacy == PrimacyLeaf && !entry.type->isNull)
+            entry.items.ForEach([&leaves](ItemPtr leaf) { leaves.push_back(leaf); });
+    item.Remove();
+    for (ItemPtr leaf : leaves)
+        if (d.IsAlive(leaf) && leaf.IsDisconnectedFromAll())
+            leaf.Remove();
 }
 
 // The live result tab whose address the item holds, or null.
@@ -97,22 +145,7 @@ SearchForm::~SearchForm()
 
 void SearchForm::DeclareTypes()
 {
-    Type* widget = NewType(resultsWidget, PrimacyRoot, false);
-    Type* alerted = NewType(resultsWidgetAlerted, PrimacyLeaf, true);
-    widget->RelateToType(d.GetType(PeerTypes::searchRequest), Many, One, false);
-    widget->RelateToType(d.GetType(WindowTypes::wishListItem), One, One, false);
-    widget->RelateToType(alerted, One, Many, false);
-    widget->RelateToType(NewType(expandFolders, PrimacyLeaf, false), One, Many, false);
-    widget->RelateToType(NewType(expandUsers, PrimacyLeaf, false), One, Many, false);
-    Type* users = NewType(userNode, PrimacyIntermediate, false);
-    Type* folders = NewType(folderNode, PrimacyIntermediate, false);
-    Type* results = NewType(resultNode, PrimacyIntermediate, false);
-    widget->RelateToType(users, Many, One, true);
-    users->RelateToType(d.GetType(user), One, Many, false);
-    users->RelateToType(folders, Many, One, true);
-    folders->RelateToType(d.GetType(PeerTypes::searchResultFileFolder), One, Many, false);
-    results->RelateToType(d.GetType(PeerTypes::searchResult), One, One, false);
-    results->RelateToType(folders, One, Many, false);
+    TypeTable::Declare(d, typeRows, relationRows);
 }
 
 void SearchForm::Init()
@@ -139,7 +172,7 @@ void SearchForm::Init()
     // A download remembers the search it came from, once the transfers declare their entries.
     if (TypeExists(downloadEntry))
     {
-        d.GetType(searchRequestText)->RelateToType(d.GetType(downloadEntry), Many, One, false);
+        TypeTable::Relate(d, downloadRelationRows);
         if (dataSaver)
             dataSaver->AddSavedByConnectionType(searchRequestText, downloadEntry);
     }
@@ -147,7 +180,6 @@ void SearchForm::Init()
         dataSaver->AddDataLoadedEventHandler(this);
     RegisterWidgetForTabFocus(ui->searchEdit, 1);
     RegisterWidgetForTabFocus(ui->wishList, 1);
-    NewType(savedFilter, PrimacyRoot, false);
     if (dataSaver)
         dataSaver->AddSavedType(savedFilter);
     ui->searchTargetBox->addItem(tr("All"));
@@ -162,8 +194,6 @@ void SearchForm::Init()
     if (receivedSearchesForm)
         receivedSearchesForm->Init();
     qRegisterMetaType<QTreeWidgetItem*>("QTreeWidgetItem*");
-    Type* record = NewType(searchRecord, PrimacyRoot, false);
-    record->RelateToType(NewType(searchTime, PrimacyLeaf, false), Many, One, false);
     if (dataSaver)
     {
         dataSaver->AddSavedType(searchRecord);
@@ -390,15 +420,30 @@ void SearchForm::CloseTab(QTabWidget* tabs, int index)
     if (widget.IsNull())
         return;
     const ItemSet requests = widget.GetItems(PeerTypes::searchRequest);
-    widget.Remove();
+    const ItemSet users = widget.GetItems(userNode);
+    RemoveWithBareLeaves(widget);
     tabs->removeTab(index);
     delete form;
+    // The tab's own items are removed one by one rather than by a collection of the whole store,
+    // so that closing costs what the tab held, whatever other tabs hold.
+    for (ItemPtr user : users)
+    {
+        user.GetItems(folderNode).Remove();
+        user.Remove();
+    }
     for (ItemPtr request : requests)
     {
-        request.GetItems(PeerTypes::searchResults).Remove();
+        for (ItemPtr answer : request.GetItems(PeerTypes::searchResults))
+        {
+            for (ItemPtr result : answer.GetItems(PeerTypes::searchResult))
+            {
+                result.GetItems(resultNode).Remove();
+                RemoveWithBareLeaves(result);
+            }
+            RemoveWithBareLeaves(answer);
+        }
         request.Remove();
     }
-    d.RemoveDisconnectedItems();
 }
 
 void SearchForm::OnActionBarTriggered(QWidget* ip_widget, QString i_action)

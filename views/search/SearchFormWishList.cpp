@@ -40,13 +40,6 @@ void SearchForm::InitWishList()
     list->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
                           QAbstractItemView::EditKeyPressed);
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    Type* wishes = d.GetType(wishListItem);
-    Type* nodes = d.NewType(wishListNode, PrimacyRoot, false, true);
-    Type* boxes = d.NewType(wishListNodeCheckbox, PrimacyRoot, false, true);
-    Type* filters = d.NewType(wishListItemFilterText, PrimacyLeaf, false, true);
-    wishes->RelateToType(nodes, One, One, false);
-    nodes->RelateToType(boxes, One, One, false);
-    wishes->RelateToType(filters, One, Many, false);
     if (dataSaver)
         dataSaver->AddSavedType(wishListItemFilterText);
     if (actionBar)

@@ -6,6 +6,11 @@
 
 #include "ViewAddress.h"
 
+SearchResultListItem::SearchResultListItem()
+{
+    ViewAddress::Enter(this);
+}
+
 SearchResultListItem::SearchResultListItem(QTreeWidgetItem* parent) : QTreeWidgetItem(parent)
 {
     ViewAddress::Enter(this);

@@ -23,6 +23,8 @@ public:
     static constexpr int sizeRole = Qt::UserRole + 1;
     static constexpr int bitrateRole = Qt::UserRole + 2;
 
+    // A row not yet in a tree.
+    SearchResultListItem();
     explicit SearchResultListItem(QTreeWidgetItem* parent);
     explicit SearchResultListItem(QTreeWidget* tree);
     ~SearchResultListItem() override;

@@ -1,5 +1,8 @@
 #include "SearchResultsForm.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -8,8 +11,10 @@
 #include "Data.h"
 #include "DelayedInvoker.h"
 #include "EventToolBar.h"
+#include "FilterHelpDialog.h"
 #include "FilterParser.h"
 #include "GeneralFunctions.h"
+#include "Item.h"
 #include "Log.h"
 #include "PeerTypes.h"
 #include "SearchResultListItem.h"
@@ -17,6 +22,7 @@
 #include "SearchTypes.h"
 #include "Server.h"
 #include "Settings.h"
+#include "SizeManager.h"
 #include "TabFocus.h"
 #include "UserMenuOptions.h"
 #include "ViewAddress.h"
@@ -43,6 +49,8 @@ SearchResultsForm::SearchResultsForm(const QString& text, bool wishList, QWidget
     ui->setupUi(this);
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     tree->setSortingEnabled(false);
+    // Every row is one line of text: the view need not measure each row it lays out.
+    tree->setUniformRowHeights(true);
     ui->correlationsWidget->hide();
     ui->correlationsWidget->setHeaderLabels({tr("related searches")});
     if (!wishList)
@@ -71,6 +79,7 @@ SearchResultsForm::SearchResultsForm(const QString& text, bool wishList, QWidget
     connect(tree, &QTreeWidget::customContextMenuRequested, this,
             &SearchResultsForm::OnContextMenuRequested);
     connect(tree, &QTreeWidget::itemDoubleClicked, this, &SearchResultsForm::OnResultDoubleClicked);
+    connect(ui->pushButton, &QPushButton::clicked, this, &SearchResultsForm::OnFilterHelpClicked);
     connect(ui->pushButton_2, &QPushButton::clicked, this,
             &SearchResultsForm::OnClearFilterClicked);
     connect(ui->savedFiltersBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -117,7 +126,8 @@ ItemPtr SearchResultsForm::ResultOf(QTreeWidgetItem* row)
 
 QString SearchResultsForm::SpeedText(long long bytesPerSecond)
 {
-    if (bytesPerSecond == 0)
+    // A negative speed means nothing: it shows as none.
+    if (bytesPerSecond <= 0)
         return QString();
     return QString::number(double(bytesPerSecond) / 1024.0, 'f', 1);
 }
@@ -180,6 +190,9 @@ void SearchResultsForm::PopulateCorrelations()
     list->show();
     const QList<int> sizes{width() - 150, 150};
     ui->splitter->setSizes(sizes);
+    // A division the user dragged before wins over these defaults.
+    if (sizeManager)
+        sizeManager->RegisterSplitter("correlations_splitter", ui->splitter, sizes);
 }
 
 void SearchResultsForm::OnSearchCorrelations(QString i_search)
@@ -193,37 +206,57 @@ ItemPtr SearchResultsForm::NewNode(const char* type, QTreeWidgetItem* row)
     return d.GetType(type)->NewItem(Value(row));
 }
 
+SearchResultsForm::AnswerRows::AnswerRows(ItemPtr widgetItem, ItemPtr answerItem)
+    : widget(widgetItem), answer(answerItem), folderType(d.GetType(searchResultFileFolder)),
+      nameType(d.GetType(searchResultFileName)), sizeType(d.GetType(fileSize)),
+      bitrateType(d.GetType(bitrate)), resultNodeType(d.GetType(resultNode)),
+      expandUsers(widget[SearchTypes::expandUsers].AsString() == "yes"),
+      expandFolders(widget[SearchTypes::expandFolders].AsString() == "yes")
+{}
+
 void SearchResultsForm::AddUserSearchResults(ItemPtr results)
 {
     const ItemSet files = results.GetItems(searchResult);
     if (fileRows + int(files.Size()) > maxFileRows)
     {
-        Log("search", 1,
+        Log("Search", 1,
             QString("Dropped an answer of %1 files from %2 to the search \"%3\": the tab is full")
                 .arg(files.Size())
                 .arg(results[ServerTypes::user].AsString(), text));
+        // Nothing will show these results: keep none of them until the tab closes.
+        files.Remove();
+        results.Remove();
         return;
     }
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     // One repaint for the whole answer, not one per row.
     const bool updates = tree->updatesEnabled();
     tree->setUpdatesEnabled(false);
-    QTreeWidgetItem* last = nullptr;
+    FilterParser filter;
+    filter.Parse(ui->filterEdit->text());
+    AnswerRows rows(WidgetItem(), results);
+    bool anyShown = false;
     for (ItemPtr result : files)
-        last = AddSearchResult(result);
-    if (last)
     {
-        FilterParser filter;
-        filter.Parse(ui->filterEdit->text());
-        ArrivalFilter(last, filter);
+        QTreeWidgetItem* fileRow = AddFileRow(result, rows, filter);
+        if (!flat)
+            anyShown = ArrivalFilter(fileRow->parent(), fileRow, result, filter) || anyShown;
     }
+    // Only the new rows are tested: every earlier row was filtered with the present text
+    // already, and a folder only gains files, so a shown folder or user row stays shown. A
+    // peer's long run of small answers then costs each row once.
+    QTreeWidgetItem* userRow = rows.userRow;
+    if (userRow && anyShown && userRow->isHidden())
+        userRow->setHidden(false);
+    else if (userRow && !anyShown && rows.newUser)
+        userRow->setHidden(true);
     tree->setUpdatesEnabled(updates);
 
-    ItemPtr widget = WidgetItem();
+    ItemPtr widget = rows.widget;
     ItemPtr wish = widget[WindowTypes::wishListItem];
     if (!wish.IsNull() && !widget.IsConnected(resultsWidgetAlerted))
     {
-        bool visible = false;
+        bool visible = userRow && !userRow->isHidden();
         for (int index = 0; index < tree->topLevelItemCount() && !visible; ++index)
             visible = !tree->topLevelItem(index)->isHidden();
         if (visible)
@@ -240,119 +273,145 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr results)
 
 QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr result)
 {
-    ItemPtr widget = WidgetItem();
-    ItemPtr answer = result[PeerTypes::searchResults];
-    ++fileRows;
-    if (flat)
-        return AddFlatResult(result, answer);
-    ItemPtr user = answer[ServerTypes::user];
-
-    QTreeWidgetItem* userRow = nullptr;
-    ItemPtr userNodeItem;
-    for (ItemPtr node : user.GetItems(userNode))
-    {
-        if (node.IsConnected(widget))
-        {
-            userRow = ViewAddress::Find<QTreeWidgetItem>(node);
-            userNodeItem = node;
-            break;
-        }
-    }
-    if (!userRow)
-    {
-        userRow = new SearchResultListItem(ui->searchResultsTreeWidget);
-        userRow->setText(0, user.AsString());
-        if (answer[searchResultsUserAvailable].AsString() == "yes")
-            userRow->setText(1, "Y");
-        else
-            userRow->setText(1, answer[searchResultsUploadsInQueue].AsString());
-        userRow->setTextAlignment(1, Qt::AlignHCenter);
-        userRow->setText(2, SpeedText(answer[searchResultsUserSpeed].AsInt64()));
-        userNodeItem = NewNode(userNode, userRow);
-        userNodeItem.Connect(widget);
-        userNodeItem.Connect(user);
-    }
-
-    ItemPtr folder = result[searchResultFileFolder];
-    QTreeWidgetItem* folderRow = nullptr;
-    ItemPtr folderNodeItem;
-    for (ItemPtr node : userNodeItem.GetItems(folderNode))
-    {
-        if (node.IsConnected(folder))
-        {
-            folderRow = ViewAddress::Find<QTreeWidgetItem>(node);
-            folderNodeItem = node;
-            break;
-        }
-    }
-    if (!folderRow)
-    {
-        folderRow = new SearchResultListItem(userRow);
-        folderRow->setText(3, ReversePathname(folder.AsString()));
-        folderNodeItem = NewNode(folderNode, folderRow);
-        folderNodeItem.Connect(userNodeItem);
-        folderNodeItem.Connect(folder);
-    }
-
-    auto* fileRow = new SearchResultListItem(folderRow);
-    fileRow->setText(4, result[searchResultFileName].AsString());
-    const long long size = result[fileSize].AsInt64();
-    fileRow->setText(5, CommafyNumber(size));
-    fileRow->setText(6, AttributesText(result));
-    fileRow->setData(0, SearchResultListItem::sizeRole, size);
-    fileRow->setData(0, SearchResultListItem::bitrateRole, result[bitrate].AsInt());
-    if (widget[expandUsers].AsString() == "yes")
-        userRow->setExpanded(true);
-    if (widget[expandFolders].AsString() == "yes")
-        folderRow->setExpanded(true);
-    ItemPtr node = NewNode(resultNode, fileRow);
-    node.Connect(result);
-    node.Connect(folderNodeItem);
-    return userRow;
-}
-
-QTreeWidgetItem* SearchResultsForm::AddFlatResult(ItemPtr result, ItemPtr answer)
-{
-    auto* row = new SearchResultListItem(ui->searchResultsTreeWidget);
-    row->setText(0, answer[ServerTypes::user].AsString());
-    row->setText(1, answer[searchResultsUserAvailable].AsString() == "yes"
-                        ? QString("Y")
-                        : answer[searchResultsUploadsInQueue].AsString());
-    row->setText(2, SpeedText(answer[searchResultsUserSpeed].AsInt64()));
-    row->setText(3, ReversePathname(result[searchResultFileFolder].AsString()));
-    row->setText(4, result[searchResultFileName].AsString());
-    const long long size = result[fileSize].AsInt64();
-    row->setText(5, CommafyNumber(size));
-    row->setText(6, AttributesText(result));
-    row->setData(0, SearchResultListItem::sizeRole, size);
-    row->setData(0, SearchResultListItem::bitrateRole, result[bitrate].AsInt());
-    NewNode(resultNode, row).Connect(result);
     FilterParser filter;
     filter.Parse(ui->filterEdit->text());
-    row->setHidden(filter.IsMatching(FlatText(result), nullptr, result) != 0);
-    return nullptr;
+    AnswerRows rows(WidgetItem(), result[PeerTypes::searchResults]);
+    AddFileRow(result, rows, filter);
+    return flat ? nullptr : rows.userRow;
 }
 
-void SearchResultsForm::ArrivalFilter(QTreeWidgetItem* userRow, const FilterParser& filter)
+QTreeWidgetItem* SearchResultsForm::AddFileRow(ItemPtr result, AnswerRows& rows,
+                                               const FilterParser& filter)
 {
-    bool anyFolder = false;
-    for (int f = 0; f < userRow->childCount(); ++f)
+    ++fileRows;
+    if (flat)
+        return AddFlatResult(result, rows, filter);
+    if (!rows.userRow)
+        FindUserRow(rows);
+
+    // Found through the store's keyed lookup, which walks the smaller side: a user row may
+    // hold thousands of folders.
+    ItemPtr folder = result->HasItem(rows.folderType);
+    auto known = rows.folders.find(folder.Get());
+    if (known == rows.folders.end())
     {
-        QTreeWidgetItem* folderRow = userRow->child(f);
-        int shown = 0;
+        ItemPtr node = d.GetItem(rows.userNode, folder, folderNode);
+        auto* folderRow = ViewAddress::Find<QTreeWidgetItem>(node);
+        if (!folderRow)
+        {
+            folderRow = new SearchResultListItem;
+            folderRow->setText(3, ReversePathname(folder.AsString()));
+            rows.userRow->addChild(folderRow);
+            node = NewNode(folderNode, folderRow);
+            node.Connect(rows.userNode);
+            node.Connect(folder);
+        }
+        // A row collapsed by hand opens again when a result arrives under it.
+        if (rows.expandFolders)
+            folderRow->setExpanded(true);
+        known = rows.folders.insert(folder.Get(), {node, folderRow});
+    }
+
+    auto* fileRow = new SearchResultListItem;
+    SetFileColumns(fileRow, result, rows);
+    known->row->addChild(fileRow);
+    ItemPtr node = rows.resultNodeType->NewItem(Value(fileRow));
+    node.Connect(result);
+    node.Connect(known->node);
+    return fileRow;
+}
+
+void SearchResultsForm::FindUserRow(AnswerRows& rows)
+{
+    ItemPtr user = rows.answer[ServerTypes::user];
+    ItemPtr node = user.IsNull() ? ItemPtr() : d.GetItem(rows.widget, user, userNode);
+    rows.userRow = ViewAddress::Find<QTreeWidgetItem>(node);
+    if (!rows.userRow)
+    {
+        rows.newUser = true;
+        // Rows are filled before they join the tree, so that each column set is not a change
+        // the view must hear of.
+        rows.userRow = new SearchResultListItem;
+        rows.userRow->setText(0, user.AsString());
+        rows.userRow->setText(1, FreeText(rows.answer));
+        rows.userRow->setTextAlignment(1, Qt::AlignHCenter);
+        rows.userRow->setText(2, SpeedText(rows.answer[searchResultsUserSpeed].AsInt64()));
+        ui->searchResultsTreeWidget->addTopLevelItem(rows.userRow);
+        node = NewNode(userNode, rows.userRow);
+        node.Connect(rows.widget);
+        node.Connect(user);
+    }
+    rows.userNode = node;
+    if (rows.expandUsers)
+        rows.userRow->setExpanded(true);
+}
+
+QTreeWidgetItem* SearchResultsForm::AddFlatResult(ItemPtr result, AnswerRows& rows,
+                                                  const FilterParser& filter)
+{
+    auto* row = new SearchResultListItem;
+    row->setText(0, rows.answer[ServerTypes::user].AsString());
+    row->setText(1, FreeText(rows.answer));
+    row->setText(2, SpeedText(rows.answer[searchResultsUserSpeed].AsInt64()));
+    row->setText(3, ReversePathname(result->HasItem(rows.folderType).AsString()));
+    SetFileColumns(row, result, rows);
+    ui->searchResultsTreeWidget->addTopLevelItem(row);
+    ItemPtr(rows.resultNodeType->NewItem(Value(row))).Connect(result);
+    if (filter.IsMatching(FlatText(result), nullptr, result) != 0)
+        row->setHidden(true);
+    return row;
+}
+
+void SearchResultsForm::SetFileColumns(QTreeWidgetItem* row, ItemPtr result, const AnswerRows& rows)
+{
+    // Spares the view asking a file row for children each time it lays out the tree.
+    row->setFlags(row->flags() | Qt::ItemNeverHasChildren);
+    row->setText(4, result->HasItem(rows.nameType).AsString());
+    // A peer's negative size means nothing: it shows, and sorts, as 0.
+    const long long size = std::max(0LL, result->HasItem(rows.sizeType).AsInt64());
+    row->setText(5, size == 0 ? QString("0") : CommafyNumber(size));
+    row->setText(6, AttributesText(result));
+    row->setData(0, SearchResultListItem::sizeRole, size);
+    row->setData(0, SearchResultListItem::bitrateRole, result->HasItem(rows.bitrateType).AsInt());
+}
+
+QString SearchResultsForm::FreeText(ItemPtr answer)
+{
+    if (answer[searchResultsUserAvailable].AsString() == "yes")
+        return "Y";
+    const QString queue = answer[searchResultsUploadsInQueue].AsString();
+    // A negative queue would sort above every honest one.
+    return queue.toLongLong() < 0 ? QString("0") : queue;
+}
+
+bool SearchResultsForm::ArrivalFilter(QTreeWidgetItem* folderRow, QTreeWidgetItem* fileRow,
+                                      ItemPtr result, const FilterParser& filter)
+{
+    const bool match =
+        filter.IsMatching(folderRow->text(3) + fileRow->text(4), nullptr, result) == 0;
+    if (!match)
+        fileRow->setHidden(true);
+    int& shown = shownFiles[folderRow];
+    shown += match ? 1 : 0;
+    bool hidden = shown == 0 || shown < filter.MinFilesInFolder();
+    // A folder the whole-tree filter hid left its earlier file rows unset: set them now.
+    if (!hidden && staleFolders.remove(folderRow))
+    {
+        shown = 0;
         for (int r = 0; r < folderRow->childCount(); ++r)
         {
-            QTreeWidgetItem* fileRow = folderRow->child(r);
-            const bool match = filter.IsMatching(folderRow->text(3) + fileRow->text(4), nullptr,
-                                                 ResultOf(fileRow)) == 0;
-            fileRow->setHidden(!match);
-            shown += match ? 1 : 0;
+            QTreeWidgetItem* earlier = folderRow->child(r);
+            const bool shows =
+                earlier == fileRow || filter.IsMatching(folderRow->text(3) + earlier->text(4),
+                                                        nullptr, ResultOf(earlier)) == 0;
+            earlier->setHidden(!shows);
+            shown += shows ? 1 : 0;
         }
-        const bool hidden = shown == 0 || shown < filter.MinFilesInFolder();
-        folderRow->setHidden(hidden);
-        anyFolder = anyFolder || !hidden;
+        hidden = shown < filter.MinFilesInFolder();
     }
-    userRow->setHidden(!anyFolder);
+    if (folderRow->isHidden() != hidden)
+        folderRow->setHidden(hidden);
+    return !hidden;
 }
 
 QTreeWidgetItem* SearchResultsForm::GetNodeUserNode(QTreeWidgetItem* row)
@@ -408,43 +467,71 @@ void SearchResultsForm::OnFilterTextChanged(QString i_text)
 void SearchResultsForm::FilterTree(const FilterParser& filter)
 {
     QTreeWidget* tree = ui->searchResultsTreeWidget;
+    const QAbstractItemModel* model = tree->model();
     const bool updates = tree->updatesEnabled();
     tree->setUpdatesEnabled(false);
+    // Rows are hidden through the view by row number under a parent index found once, which
+    // spares the view finding each row's place again.
     for (int u = 0; u < tree->topLevelItemCount(); ++u)
     {
         QTreeWidgetItem* top = tree->topLevelItem(u);
+        bool hidden = false;
         if (flat)
         {
             ItemPtr result = ResultOf(top);
-            top->setHidden(filter.IsMatching(FlatText(result), nullptr, result) != 0);
-            continue;
+            hidden = filter.IsMatching(FlatText(result), nullptr, result) != 0;
         }
-        bool anyFolder = false;
-        for (int f = 0; f < top->childCount(); ++f)
+        else
         {
-            QTreeWidgetItem* folderRow = top->child(f);
-            FilterParser remainder;
-            if (filter.IsMatching(folderRow->text(3), &remainder, ItemPtr()) == 2)
-            {
-                folderRow->setHidden(true);
-                continue;
-            }
-            int shown = 0;
-            for (int r = 0; r < folderRow->childCount(); ++r)
-            {
-                QTreeWidgetItem* fileRow = folderRow->child(r);
-                const ItemPtr item = remainder.HasAttributes() ? ResultOf(fileRow) : ItemPtr();
-                const bool match = remainder.IsMatching(fileRow->text(4), nullptr, item) == 0;
-                fileRow->setHidden(!match);
-                shown += match ? 1 : 0;
-            }
-            const bool hidden = shown == 0 || shown < remainder.MinFilesInFolder();
-            folderRow->setHidden(hidden);
-            anyFolder = anyFolder || !hidden;
+            const QModelIndex userIndex = model->index(u, 0);
+            bool anyFolder = false;
+            for (int f = 0; f < top->childCount(); ++f)
+                anyFolder =
+                    FilterFolder(top->child(f), model->index(f, 0, userIndex), filter) || anyFolder;
+            hidden = !anyFolder;
         }
-        top->setHidden(!anyFolder);
+        tree->setRowHidden(u, QModelIndex(), hidden);
     }
     tree->setUpdatesEnabled(updates);
+}
+
+bool SearchResultsForm::FilterFolder(QTreeWidgetItem* folderRow, const QModelIndex& folderIndex,
+                                     const FilterParser& filter)
+{
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    FilterParser remainder;
+    std::vector<bool> matches;
+    int shown = 0;
+    bool hidden = true;
+    if (filter.IsMatching(folderRow->text(3), &remainder, ItemPtr()) != 2)
+    {
+        matches.reserve(folderRow->childCount());
+        for (int r = 0; r < folderRow->childCount(); ++r)
+        {
+            QTreeWidgetItem* fileRow = folderRow->child(r);
+            const ItemPtr item = remainder.HasAttributes() ? ResultOf(fileRow) : ItemPtr();
+            matches.push_back(remainder.IsMatching(fileRow->text(4), nullptr, item) == 0);
+            shown += matches.back() ? 1 : 0;
+        }
+        hidden = shown == 0 || shown < remainder.MinFilesInFolder();
+    }
+    tree->setRowHidden(folderIndex.row(), folderIndex.parent(), hidden);
+    shownFiles[folderRow] = shown;
+    // The file rows of a hidden folder cannot be seen: they are set when the folder shows.
+    if (hidden)
+    {
+        staleFolders.insert(folderRow);
+        return false;
+    }
+    staleFolders.remove(folderRow);
+    for (int r = 0; r < int(matches.size()); ++r)
+        tree->setRowHidden(r, folderIndex, !matches[r]);
+    return true;
+}
+
+void SearchResultsForm::OnFilterHelpClicked()
+{
+    FilterHelpDialog::Open(this);
 }
 
 void SearchResultsForm::OnClearFilterClicked()

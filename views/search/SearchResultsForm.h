@@ -1,15 +1,20 @@
 #pragma once
 
+#include <QHash>
+#include <QSet>
 #include <QWidget>
 
 #include "DataHandler.h"
 #include "ItemPtr.h"
 
 class FilterParser;
+class Item;
 class QLineEdit;
+class QModelIndex;
 class QShowEvent;
 class QTreeWidget;
 class QTreeWidgetItem;
+class Type;
 class Ui_SearchResultsForm;
 
 // One result tab: the answers to one search, as user, folder and file rows (or one flat row per
@@ -53,6 +58,7 @@ public slots:
     void OnSearchCorrelations(QString i_search);
     void OnFilterTextChanged(QString i_text);
     void OnClearFilterClicked();
+    void OnFilterHelpClicked();
     void OnSaveFilterClicked();
     void OnSavedFiltersBoxIndexChanged(int i_index);
     void OnDefaultFilterBoxToggled(bool i_checked);
@@ -63,11 +69,49 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void ArrivalFilter(QTreeWidgetItem* userRow, const FilterParser& filter);
+    // What the rows of one answer share, found once per answer.
+    struct FolderRow
+    {
+        ItemPtr node;
+        QTreeWidgetItem* row;
+    };
+    struct AnswerRows
+    {
+        AnswerRows(ItemPtr widgetItem, ItemPtr answerItem);
+
+        ItemPtr widget;
+        ItemPtr answer;
+        Type* folderType;
+        Type* nameType;
+        Type* sizeType;
+        Type* bitrateType;
+        Type* resultNodeType;
+        bool expandUsers;
+        bool expandFolders;
+        ItemPtr userNode;
+        QTreeWidgetItem* userRow = nullptr;
+        bool newUser = false;
+        // The answer's folders met so far, by their folder item.
+        QHash<Item*, FolderRow> folders;
+    };
+
+    // Adds the result's file row, and its user and folder rows when missing.
+    QTreeWidgetItem* AddFileRow(ItemPtr result, AnswerRows& rows, const FilterParser& filter);
+    // Finds or makes the answer's user row.
+    void FindUserRow(AnswerRows& rows);
+    void SetFileColumns(QTreeWidgetItem* row, ItemPtr result, const AnswerRows& rows);
+    static QString FreeText(ItemPtr answer);
+    // Filters a new file row, joined to its folder's text, and updates the folder row; true when
+    // the folder is shown.
+    bool ArrivalFilter(QTreeWidgetItem* folderRow, QTreeWidgetItem* fileRow, ItemPtr result,
+                       const FilterParser& filter);
+    // Applies the whole-tree filter to a folder row and its files; true when the folder shows.
+    bool FilterFolder(QTreeWidgetItem* folderRow, const QModelIndex& folderIndex,
+                      const FilterParser& filter);
     void FilterTree(const FilterParser& filter);
     void OnSavedFilterAdded(ItemPtr filter);
     void OnSavedFilterRemoved(ItemPtr filter);
-    QTreeWidgetItem* AddFlatResult(ItemPtr result, ItemPtr answer);
+    QTreeWidgetItem* AddFlatResult(ItemPtr result, AnswerRows& rows, const FilterParser& filter);
     ItemPtr NewNode(const char* type, QTreeWidgetItem* row);
 
     Ui_SearchResultsForm* ui;
@@ -77,4 +121,8 @@ private:
     int sortColumn = 1;
     Qt::SortOrder sortOrder = Qt::DescendingOrder;
     int fileRows = 0;
+    // How many file rows of each folder row the filter shows.
+    QHash<const QTreeWidgetItem*, int> shownFiles;
+    // Hidden folder rows whose file rows were not set by the last whole-tree filter.
+    QSet<const QTreeWidgetItem*> staleFolders;
 };

@@ -15,6 +15,7 @@
 #include "BrowseTypes.h"
 #include "Data.h"
 #include "ExtendedAsciiTranslator.h"
+#include "FilterHelpDialog.h"
 #include "FilterParser.h"
 #include "GeneralFunctions.h"
 #include "PeerTypes.h"
@@ -92,8 +93,8 @@ void ShareTreeForm::SetUpTrees(QTreeWidget* folders, QTreeWidget* files, QLineEd
     filterEdit = filter;
     filterHelpButton = filterHelp;
     ShowTrees(false);
-    // The help window comes with the result filter's help; until then the button stays off.
-    filterHelpButton->setEnabled(false);
+    connect(filterHelpButton, &QPushButton::clicked, this,
+            [this] { FilterHelpDialog::Open(this); });
     fileList->setSortingEnabled(true);
     fileList->sortByColumn(FileNameColumn, Qt::AscendingOrder);
     folderTree->setHeaderLabels({tr("Folder")});

@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QTextBrowser>
 #include <QTreeWidget>
 #include <QtTest>
@@ -11,6 +12,7 @@
 #include "CompressedBody.h"
 #include "Data.h"
 #include "FakePeer.h"
+#include "FilterHelpDialog.h"
 #include "MainWindow.h"
 #include "MainWindowRun.h"
 #include "MessengerTestSetup.h"
@@ -552,6 +554,17 @@ private slots:
         QCOMPARE(form->FileList()->topLevelItemCount(), 0);
         form->FilterEdit()->clear();
         QCOMPARE(Texts(form->FileList()), QStringList{"two.mp3"});
+
+        // The help is the result tabs' one window, however often it is asked for.
+        auto* help = form->findChild<QPushButton*>("filterHelpButton");
+        QVERIFY(help && help->isEnabled());
+        help->click();
+        help->click();
+        QVERIFY(filterHelpDialog && filterHelpDialog->isVisible());
+        int open = 0;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            open += qobject_cast<FilterHelpDialog*>(window) ? 1 : 0;
+        QCOMPARE(open, 1);
         Close(form);
     }
 

@@ -11,6 +11,8 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "FakePeer.h"
+#include "FilterHelpDialog.h"
+#include "Log.h"
 #include "MainWindowRun.h"
 #include "PeerMessenger.h"
 #include "PeerTypes.h"
@@ -116,6 +118,37 @@ QTreeWidgetItem* WishRow(QTreeWidget* list, const QString& text)
 {
     const QList<QTreeWidgetItem*> rows = list->findItems(text, Qt::MatchExactly, 1);
     return rows.isEmpty() ? nullptr : rows.first();
+}
+
+// A tab's rows as text: each user with its folders and their files, the files in name order
+// (the deferred sort may have run); a collapsed row is marked with "+".
+QString Outline(QTreeWidget* tree)
+{
+    QStringList users;
+    for (int u = 0; u < tree->topLevelItemCount(); ++u)
+    {
+        QTreeWidgetItem* userRow = tree->topLevelItem(u);
+        QStringList folders;
+        for (int f = 0; f < userRow->childCount(); ++f)
+        {
+            QTreeWidgetItem* folderRow = userRow->child(f);
+            QStringList files;
+            for (int r = 0; r < folderRow->childCount(); ++r)
+                files << folderRow->child(r)->text(4);
+            files.sort();
+            folders << folderRow->text(3) + (folderRow->isExpanded() ? "" : "+") + "{" +
+                           files.join(' ') + "}";
+        }
+        users << userRow->text(0) + (userRow->isExpanded() ? "" : "+") + "[" + folders.join(' ') +
+                     "]";
+    }
+    return users.join(' ');
+}
+
+// Items of a type in the store.
+int Count(const char* type)
+{
+    return int(d.GetType(type)->ItemCount());
 }
 } // namespace
 
@@ -330,12 +363,15 @@ private slots:
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("order");
         QTest::addColumn<QStringList>("users");
+        // A negative queue or speed reads as 0: it does not sort above honest ones.
         QTest::newRow("free descending")
-            << 1 << int(Qt::DescendingOrder) << QStringList{"free", "q0", "qempty", "q3", "q12"};
+            << 1 << int(Qt::DescendingOrder)
+            << QStringList{"free", "q0", "qempty", "qneg", "q3", "q12"};
         QTest::newRow("speed descending")
-            << 2 << int(Qt::DescendingOrder) << QStringList{"q12", "q3", "free", "q0", "qempty"};
-        QTest::newRow("user ascending")
-            << 0 << int(Qt::AscendingOrder) << QStringList{"free", "q0", "q12", "q3", "qempty"};
+            << 2 << int(Qt::DescendingOrder)
+            << QStringList{"q12", "q3", "free", "q0", "qempty", "qneg"};
+        QTest::newRow("user ascending") << 0 << int(Qt::AscendingOrder)
+                                        << QStringList{"free", "q0", "q12", "q3", "qempty", "qneg"};
     }
 
     void ordersRowsByColumn()
@@ -349,6 +385,10 @@ private slots:
         Answer(nextToken, "free", "Y", 512, {{"x", "3.mp3", 1, 0}});
         Answer(nextToken, "qempty", "", 0, {{"x", "4.mp3", 1, 0}});
         Answer(nextToken, "q0", "0", 256, {{"x", "5.mp3", 1, 0}});
+        Answer(nextToken, "qneg", "-7", -4096, {{"x", "6.mp3", 1, 0}});
+        QTreeWidgetItem* negative = form->searchResults()->topLevelItem(5);
+        QCOMPARE(negative->text(1), QString("0"));
+        QCOMPARE(negative->text(2), QString());
         form->SetSortingParamters(column, Qt::SortOrder(order));
         form->Sort();
         QStringList sorted;
@@ -363,10 +403,16 @@ private slots:
         Answer(nextToken, "sizer", "Y", 1024,
                {{"f", "small", 2000000000LL, 128},
                 {"f", "large", 3000000000LL, 320},
-                {"f", "mid", 2500000000LL, 192}});
+                {"f", "mid", 2500000000LL, 192},
+                {"f", "empty", 0, 0},
+                {"f", "negative", -5, 0}});
         form->SetSortingParamters(5, Qt::AscendingOrder);
         form->Sort();
-        QCOMPARE(Column(form->searchResults(), 4), (QStringList{"large", "mid", "small"}));
+        // The two empty files tie; their order is the order they arrived in.
+        QCOMPARE(Column(form->searchResults(), 4).mid(0, 3),
+                 (QStringList{"large", "mid", "small"}));
+        QCOMPARE(Column(form->searchResults(), 5),
+                 (QStringList{"3,000,000,000", "2,500,000,000", "2,000,000,000", "0", "0"}));
     }
 
     void filterHidesRows_data()
@@ -501,6 +547,231 @@ private slots:
         QCOMPARE(Column(form->searchResults(), 4, true), (QStringList{"good.mp3", "good.mp3"}));
         QVERIFY(form->WidgetItem().IsConnected(SearchTypes::resultsWidgetAlerted));
         Settings::Clear(SearchTypes::defaultSearchFilter);
+    }
+
+    void groupsAnswersInEveryArrivalOrder_data()
+    {
+        // Each step is "tab:user:folder:file"; tab 2 opens when first named.
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::newRow("users A, B, A")
+            << QStringList{"1:A:x:a1", "1:B:y:b1", "1:A:z:a2", "1:A:x:a3"}
+            << "A[x{a1 a3} z{a2}] B[y{b1}]"
+            << "";
+        QTest::newRow("folders f1, f2, f1")
+            << QStringList{"1:A:f1:a", "1:A:f2:b", "1:A:f1:c"} << "A[f1{a c} f2{b}]"
+            << "";
+        QTest::newRow("one user in two tabs")
+            << QStringList{"1:A:x:a", "2:A:x:b", "1:A:x:c"} << "A[x{a c}]"
+            << "A[x{b}]";
+        QTest::newRow("older tab after a second opens")
+            << QStringList{"1:A:x:a", "2:B:y:b", "1:C:z:c", "1:A:w:d"} << "A[x{a} w{d}] C[z{c}]"
+            << "B[y{b}]";
+        QTest::newRow("interleaved tabs and users")
+            << QStringList{"1:A:x:a", "2:B:x:b", "1:B:x:c", "2:A:x:d", "1:A:x:e", "2:B:y:f"}
+            << "A[x{a e}] B[x{c}]"
+            << "B[x{b} y{f}] A[x{d}]";
+    }
+
+    void groupsAnswersInEveryArrivalOrder()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        SearchResultsForm* tabs[2] = {Open("arrival one"), nullptr};
+        unsigned int tokens[2] = {nextToken, 0};
+        for (const QString& step : steps)
+        {
+            const QStringList parts = step.split(':');
+            const int tab = parts[0].toInt() - 1;
+            if (!tabs[tab])
+            {
+                tabs[tab] = Open("arrival two");
+                tokens[tab] = nextToken;
+            }
+            Answer(tokens[tab], parts[1], "Y", 1024, {{parts[2], parts[3], 10, 0}});
+        }
+        QCOMPARE(Outline(tabs[0]->searchResults()), first);
+        if (tabs[1])
+            QCOMPARE(Outline(tabs[1]->searchResults()), second);
+        for (SearchResultsForm* form : tabs)
+            if (form)
+                Form()->searchTabControl->tabCloseRequested(
+                    Form()->searchTabControl->indexOf(form));
+    }
+
+    void arrivalFilterKeepsEarlierFoldersRight()
+    {
+        SearchResultsForm* form = Open("arrival filter");
+        QTreeWidget* tree = form->searchResults();
+        form->filterEdit()->setText("wanted");
+        Answer(nextToken, "A", "Y", 1024, {{"wanted", "a.mp3", 10, 0}});
+        Answer(nextToken, "A", "Y", 1024, {{"other", "b.mp3", 10, 0}});
+        QVERIFY(!tree->topLevelItem(0)->isHidden());
+        Answer(nextToken, "B", "Y", 1024, {{"other", "c.mp3", 10, 0}});
+        QVERIFY(tree->topLevelItem(1)->isHidden());
+        // A later file makes a hidden folder show, and its user row with it.
+        Answer(nextToken, "B", "Y", 1024, {{"other", "wanted.mp3", 10, 0}});
+        QVERIFY(!tree->topLevelItem(1)->isHidden());
+        QCOMPARE(Column(tree, 4, true), (QStringList{"a.mp3", "wanted.mp3"}));
+
+        // A folder that must hold two shown files shows with the second, in a later answer.
+        form->filterEdit()->setText("wanted mfif:2");
+        QCOMPARE(Column(tree, 4, true), QStringList());
+        Answer(nextToken, "C", "Y", 1024, {{"other", "wanted 1.mp3", 10, 0}});
+        QVERIFY(tree->topLevelItem(2)->isHidden());
+        Answer(nextToken, "C", "Y", 1024, {{"else", "x.mp3", 10, 0}});
+        QVERIFY(tree->topLevelItem(2)->isHidden());
+        Answer(nextToken, "C", "Y", 1024, {{"other", "wanted 2.mp3", 10, 0}});
+        QVERIFY(!tree->topLevelItem(2)->isHidden());
+        QCOMPARE(Column(tree, 4, true), (QStringList{"wanted 1.mp3", "wanted 2.mp3"}));
+
+        // A folder the whole-tree filter hid shows its right files once new ones lift it.
+        form->filterEdit()->clear();
+        Answer(nextToken, "E", "Y", 1024, {{"ee", "x1.mp3", 10, 0}, {"ee", "y1.mp3", 10, 0}});
+        form->filterEdit()->setText("x mfif:2");
+        QVERIFY(tree->topLevelItem(3)->isHidden());
+        Answer(nextToken, "E", "Y", 1024, {{"ee", "x2.mp3", 10, 0}});
+        QVERIFY(!tree->topLevelItem(3)->isHidden());
+        QCOMPARE(Column(tree, 4, true), (QStringList{"x1.mp3", "x2.mp3"}));
+        Form()->searchTabControl->tabCloseRequested(Form()->searchTabControl->indexOf(form));
+    }
+
+    void closingAWishTabForgetsEveryRepeat()
+    {
+        ItemPtr wish(d.GetType(WindowTypes::wishListItem)->NewItem(Value("repeated")));
+        wish.NewItem(WindowTypes::wishListItemEnabled);
+        QTabWidget* tabs = Form()->wishListTabControl;
+        const int before = tabs->count();
+        const int requests = Count(searchRequest);
+        const int answers = Count(searchResults);
+        QList<unsigned int> tokens;
+        for (int repeat = 0; repeat < 3; ++repeat)
+        {
+            ItemPtr request = d.GetType(searchRequest)->NewItem(Value(++nextToken));
+            request.NewItem(wishlistSearch);
+            request.Connect(d.GetType(searchRequestText)->NewItem(Value("repeated")));
+            tokens << nextToken;
+            Answer(nextToken, QString("repeater%1").arg(repeat), "Y", 1024, {{"r", "x.mp3", 1, 0}});
+        }
+        QCOMPARE(tabs->count(), before + 1);
+        searchForm->OnWishTabCloseRequested(tabs->count() - 1);
+        QCOMPARE(tabs->count(), before);
+        QCOMPARE(Count(searchRequest), requests);
+        QCOMPARE(Count(searchResults), answers);
+        for (unsigned int token : tokens)
+            QVERIFY(ItemPtr(d.GetType(searchRequest)->HasItem(Value(token))).IsNull());
+
+        // Late replies from a peer to any of them open nothing; a reply to a live search sent
+        // after them shows that they were read.
+        SearchResultsForm* live = Open("late marker");
+        FakePeer peer;
+        peer.Dial(peerMessenger->ListeningPort());
+        peer.SendFrame(FakePeer::InitBody("latecomer", "P"));
+        for (unsigned int token : tokens)
+            peer.SendFrame(Reply("latecomer", token, {{"r", "repeated.mp3", 1, 0}}));
+        peer.SendFrame(Reply("latecomer", nextToken, {{"r", "late marker.mp3", 1, 0}}));
+        QTRY_COMPARE_WITH_TIMEOUT(live->searchResults()->topLevelItemCount(), 1, 5000);
+        QCOMPARE(tabs->count(), before);
+        Form()->searchTabControl->tabCloseRequested(Form()->searchTabControl->indexOf(live));
+        wish.Remove();
+    }
+
+    void wishTabsAlertOnceEachAndKeepTheLatestFilter()
+    {
+        QTabWidget* tabs = Form()->wishListTabControl;
+        QList<SearchResultsForm*> forms;
+        for (const QString& text : {QString("alert one"), QString("alert two")})
+        {
+            ItemPtr wish(d.GetType(WindowTypes::wishListItem)->NewItem(Value(text)));
+            wish.NewItem(WindowTypes::wishListItemEnabled);
+            ItemPtr request = d.GetType(searchRequest)->NewItem(Value(++nextToken));
+            request.NewItem(wishlistSearch);
+            request.Connect(d.GetType(searchRequestText)->NewItem(Value(text)));
+            Answer(nextToken, "alerter", "Y", 1024, {{"a", "1.mp3", 1, 0}});
+            forms << qobject_cast<SearchResultsForm*>(tabs->widget(tabs->count() - 1));
+            Answer(nextToken, "alerter", "Y", 1024, {{"a", "2.mp3", 1, 0}});
+        }
+        // Each tab keeps its own mark, so a later answer to the first raises nothing again.
+        for (SearchResultsForm* form : forms)
+            QVERIFY(form->WidgetItem().IsConnected(SearchTypes::resultsWidgetAlerted));
+
+        for (const char* typed : {"zz", "zzy", "a", "ab"})
+            forms[0]->filterEdit()->setText(typed);
+        ItemPtr wish = Wish("alert one");
+        QCOMPARE(wish.GetItems(SearchTypes::wishListItemFilterText).Size(), size_t(1));
+        QCOMPARE(wish[SearchTypes::wishListItemFilterText].AsString(), QString("ab"));
+
+        QTemporaryDir folder;
+        const QString prefix = folder.path() + "/saved";
+        dataSaver->Save(prefix);
+        for (SearchResultsForm* form : forms)
+            searchForm->OnWishTabCloseRequested(tabs->indexOf(form));
+        for (ItemPtr item : g(WindowTypes::wishListItem))
+            item.Remove();
+        g(SearchTypes::wishListItemFilterText).Remove();
+        DataSaver* windowSaver = dataSaver;
+        {
+            DataSaver loader;
+            loader.Load(prefix);
+        }
+        dataSaver = windowSaver;
+        QCOMPARE(Wish("alert one")[SearchTypes::wishListItemFilterText].AsString(), QString("ab"));
+        for (ItemPtr item : g(WindowTypes::wishListItem))
+            item.Remove();
+    }
+
+    void droppedAnswerLeavesNoItems()
+    {
+        SearchResultsForm* form = Open("overfull");
+        const int results = Count(searchResult);
+        const int answers = Count(searchResults);
+        QList<File> files;
+        for (int n = 0; n <= SearchResultsForm::maxFileRows; ++n)
+            files.append({"big", "same.mp3", 1, 0});
+        QStringList areas;
+        SetLogSink([&areas](const QString& area, int, const QString& text, ItemPtr) {
+            if (text.startsWith("Dropped"))
+                areas << area;
+        });
+        Settings::Set(LogSettings::showDiagnostics, Value("yes"));
+        Answer(nextToken, "flooder", "Y", 1024, files);
+        SetLogSink({});
+        Settings::Clear(LogSettings::showDiagnostics);
+        QCOMPARE(areas, QStringList{"Search"});
+        QCOMPARE(form->searchResults()->topLevelItemCount(), 0);
+        QCOMPARE(Count(searchResult), results);
+        QCOMPARE(Count(searchResults), answers);
+        Answer(nextToken, "modest", "Y", 1024, {{"small", "one.mp3", 1, 0}});
+        QCOMPARE(form->FileRowCount(), 1);
+        Form()->searchTabControl->tabCloseRequested(Form()->searchTabControl->indexOf(form));
+    }
+
+    void filterHelpOpensOnce()
+    {
+        SearchResultsForm* form = Open("helped");
+        auto* button = form->findChild<QPushButton*>("pushButton");
+        QVERIFY(button);
+        QCOMPARE(button->text(), QString("Filter Help"));
+        for (int press = 0; press < 3; ++press)
+            button->click();
+        QVERIFY(filterHelpDialog);
+        QVERIFY(filterHelpDialog->isVisible());
+        QVERIFY(!filterHelpDialog->isModal());
+        int open = 0;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            open += qobject_cast<FilterHelpDialog*>(window) ? 1 : 0;
+        QCOMPARE(open, 1);
+        QCOMPARE(filterHelpDialog->windowTitle(), QString("Filter Help"));
+        QPointer<FilterHelpDialog> dialog = filterHelpDialog;
+        dialog->findChild<QPushButton*>("pushButton")->click();
+        QTRY_VERIFY(dialog.isNull());
+        QVERIFY(!filterHelpDialog);
+        button->click();
+        QVERIFY(filterHelpDialog);
+        Form()->searchTabControl->tabCloseRequested(Form()->searchTabControl->indexOf(form));
+        QVERIFY(!filterHelpDialog);
     }
 
     void receivedSearchesListNewestFirst()
