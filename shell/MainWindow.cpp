@@ -105,6 +105,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
 {
     mainWindow = this;
     ui->setupUi(this);
+    CreateTransfersPage();
     CreateChatPages();
     CreateUsersPage();
     CreateSearchPage();
@@ -228,6 +229,7 @@ void MainWindow::Init()
 
     InitSearchPage();
     InitPagesBeforeLoad();
+    InitTransfersPage();
     InitUserList();
     LoadData();
     ShowDiagnosticsTab(Settings::IsYes("show_diagnostics"));

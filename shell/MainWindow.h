@@ -197,6 +197,9 @@ private:
     // The Users page, reached through the view hooks
     // The Search page.
     void CreateSearchPage();
+    // The Transfers page.
+    void CreateTransfersPage();
+    void InitTransfersPage();
     void InitSearchPage();
     void CreateUsersPage();
     void InitUserList();

@@ -17,4 +17,7 @@ void (*browseUser)(const QString&) = nullptr;
 void (*uploadToUser)(const QString&) = nullptr;
 void (*createSearchPage)(QWidget*) = nullptr;
 void (*initSearch)() = nullptr;
+void (*createTransfersPage)(QWidget*) = nullptr;
+void (*initTransfers)() = nullptr;
+void (*recolorTransfers)() = nullptr;
 } // namespace ViewHooks

@@ -35,4 +35,10 @@ extern void (*uploadToUser)(const QString& user);
 // The Search page: built by the window's constructor, set up before the saved store is loaded.
 extern void (*createSearchPage)(QWidget* searchTab);
 extern void (*initSearch)();
+
+// The Transfers page: built by the window's constructor, set up after the transfer engine and
+// the tool bar exist and before the saved store is loaded; recoloured when the colours change.
+extern void (*createTransfersPage)(QWidget* transfersTab);
+extern void (*initTransfers)();
+extern void (*recolorTransfers)();
 } // namespace ViewHooks
