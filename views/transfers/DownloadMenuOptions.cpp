@@ -6,6 +6,7 @@
 #include "Data.h"
 #include "EntryList.h"
 #include "LocalPath.h"
+#include "PeerTypes.h"
 #include "SearchForm.h"
 #include "SearchTypes.h"
 #include "Server.h"
@@ -15,6 +16,7 @@
 #include "TransferTypes.h"
 #include "TransfersForm.h"
 #include "TransfersViewTypes.h"
+#include "Type.h"
 
 using namespace TransferTypes;
 using TransfersViewTypes::completeDownloadAlert;
@@ -28,6 +30,16 @@ bool IsComplete(ItemPtr entry)
 bool HasUnfinished(const ItemSet& entries)
 {
     return !entries.NotConnected(downloadEntryStatus, Value(TransferStatus::complete)).Empty();
+}
+
+// The search a download came from; the search views relate the two types, and without them
+// there is none.
+ItemPtr SearchTextOf(ItemPtr entry)
+{
+    Type* texts = d.HasType(PeerTypes::searchRequestText);
+    if (!texts || !entry.GetType()->FindRelation(texts))
+        return ItemPtr();
+    return entry[PeerTypes::searchRequestText];
 }
 
 QString Plural(size_t count, const char* one, const char* many)
@@ -61,7 +73,7 @@ DownloadMenuOptions::DownloadMenuOptions(QMenu* menu, ItemSet chosen, QObject* p
                     &DownloadMenuOptions::OnRemoveDownloads);
     FindSingles();
     AddAlertMenu(menu);
-    ItemPtr search = First()["search_request_text"];
+    ItemPtr search = SearchTextOf(First());
     if (!search.IsNull())
     {
         searchText = search.AsString();

@@ -438,6 +438,9 @@ void TransfersForm::RemoveEntryRow(const Tree& tree, ItemPtr entry)
 void TransfersForm::OnDownloadEntryRemoved(ItemPtr entry)
 {
     pendingCompletions.erase(entry.Get());
+    // A file alert watches this entry alone; it would otherwise outlive it in the store.
+    if (ItemPtr alert = entry[completeDownloadAlert]; !alert.IsNull())
+        alert.Remove();
     RemoveEntryRow(downloads, entry);
     QMetaObject::invokeMethod(this, &TransfersForm::UpdateActiveTransferCounts,
                               Qt::QueuedConnection);
