@@ -203,6 +203,9 @@ void TransfersForm::Init()
 
 void TransfersForm::DeclareTypes()
 {
+    // A form made again in the same run (tests, benchmarks) finds its types declared.
+    if (d.HasType(downloadListUserNode))
+        return;
     TypeTable::Declare(d, downloadNodeTypes, downloadNodeRelations);
     TypeTable::Declare(d, uploadNodeTypes, uploadNodeRelations);
     TypeTable::Declare(d, alertTypes, alertRelations);
@@ -442,15 +445,13 @@ void TransfersForm::OnDownloadEntryRemoved(ItemPtr entry)
     if (ItemPtr alert = entry[completeDownloadAlert]; !alert.IsNull())
         alert.Remove();
     RemoveEntryRow(downloads, entry);
-    QMetaObject::invokeMethod(this, &TransfersForm::UpdateActiveTransferCounts,
-                              Qt::QueuedConnection);
+    ScheduleRefresh();
 }
 
 void TransfersForm::OnUploadEntryRemoved(ItemPtr entry)
 {
     RemoveEntryRow(uploads, entry);
-    QMetaObject::invokeMethod(this, &TransfersForm::UpdateActiveTransferCounts,
-                              Qt::QueuedConnection);
+    ScheduleRefresh();
 }
 
 bool TransfersForm::IsGroupRow(const Tree& tree, QTreeWidgetItem* row) const

@@ -161,6 +161,8 @@ private:
     void DropProgressBar(QTreeWidgetItem* row);
     void ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr status);
     void ShowGroupStatus(const Tree& tree, QTreeWidgetItem* row);
+    void ScheduleRefresh();
+    void Refresh();
     void ProgressStats(const Tree& tree, ItemSet& entries, long long& done, long long& remaining,
                        long long& total);
     QString AggregateStatus(const Tree& tree, ItemSet& entries);
@@ -180,6 +182,10 @@ private:
 
     Ui_TransfersForm* ui;
     bool transfersLoaded = false;
+    // Group rows whose combined status is due, with their trees; taken up once per pass of the
+    // event loop, so that thousands of status changes stay linear.
+    std::vector<std::pair<QTreeWidgetItem*, const Tree*>> staleGroups;
+    bool refreshScheduled = false;
     bool expandDownloadFolders = true;
     bool expandDownloadUsers = true;
     bool expandUploadFolders = true;

@@ -15,6 +15,7 @@
 #include "TransferText.h"
 #include "TransferTypes.h"
 #include "TransfersViewTypes.h"
+#include "ViewAddress.h"
 
 using namespace TransfersViewTypes;
 
@@ -257,8 +258,32 @@ void TransfersForm::ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr st
     row->setText(StatusColumn, word == TransferStatus::denied
                                    ? entry[TransferTypes::denialReason].AsString().toLower()
                                    : word.toLower());
-    ShowGroupStatus(tree, row->parent());
-    ShowGroupStatus(tree, row->parent()->parent());
+    staleGroups.emplace_back(row->parent(), &tree);
+    staleGroups.emplace_back(row->parent()->parent(), &tree);
+    ScheduleRefresh();
+}
+
+// A group's combined status walks all its entries, and the title's counts walk every entry:
+// both are taken up once after the events of a pass, not once per status change, so that
+// loading, completing or clearing thousands of entries stays linear.
+void TransfersForm::ScheduleRefresh()
+{
+    if (refreshScheduled)
+        return;
+    refreshScheduled = true;
+    QMetaObject::invokeMethod(this, &TransfersForm::Refresh, Qt::QueuedConnection);
+}
+
+void TransfersForm::Refresh()
+{
+    refreshScheduled = false;
+    std::vector<std::pair<QTreeWidgetItem*, const Tree*>> groups;
+    groups.swap(staleGroups);
+    std::unordered_set<QTreeWidgetItem*> done;
+    for (const auto& [row, tree] : groups)
+        // A row removed meanwhile has left the live set.
+        if (ViewAddress::IsLive(row) && done.insert(row).second)
+            ShowGroupStatus(*tree, row);
     UpdateActiveTransferCounts();
 }
 

@@ -208,7 +208,7 @@ private slots:
         // The one file decides its folder's colour too; words the combined status does not
         // know give the folder the "other" colour.
         const bool known = status != "requesting" && status != "local error";
-        QCOMPARE(row->parent()->foreground(0).color(), known ? expected : QColor("#7f7f7f"));
+        QTRY_COMPARE(row->parent()->foreground(0).color(), known ? expected : QColor("#7f7f7f"));
     }
 
     void recoloursRowsFromChangedSettings()
