@@ -148,6 +148,9 @@ TransfersForm::TransfersForm(QWidget* parent) : QWidget(parent), ui(new Ui_Trans
     connect(ui->uploadsList, &TreeWidget::KeyPressed, this,
             &TransfersForm::OnKeyPressedInUploadList);
     layout()->setContentsMargins(0, 0, 0, 0);
+    // Seen through, so that the controls sit on the page like the downloads' row.
+    ui->uploadControlsArea->viewport()->setAutoFillBackground(false);
+    ui->uploadControls->setAutoFillBackground(false);
     ui->uploadControlsArea->installEventFilter(this);
     FitUploadControls();
 }
@@ -222,6 +225,10 @@ void TransfersForm::RegisterHandlers()
                            &TransfersForm::OnDownloadEntryStatusChange);
     d.AddConnectionHandler(d.GetType(uploadEntry), d.GetType(uploadEntryStatus), this,
                            &TransfersForm::OnUploadEntryStatusChange);
+    d.AddConnectionHandler(d.GetType(downloadEntry), d.GetType(denialReason), this,
+                           &TransfersForm::OnDownloadDenialReason);
+    d.AddConnectionHandler(d.GetType(uploadEntry), d.GetType(denialReason), this,
+                           &TransfersForm::OnUploadDenialReason);
     connect(transferQueueManager, &TransferQueueManager::DownloadProgressed, this,
             &TransfersForm::OnDownloadProgress);
     connect(transferQueueManager, &TransferQueueManager::UploadProgressed, this,

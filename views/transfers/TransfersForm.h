@@ -74,6 +74,8 @@ public:
     void OnDownloadPlaceInLine(ItemPtr entry);
     void OnDownloadEntryStatusChange(ConnectionInfo& info);
     void OnUploadEntryStatusChange(ConnectionInfo& info);
+    void OnDownloadDenialReason(ConnectionInfo& info);
+    void OnUploadDenialReason(ConnectionInfo& info);
 
     // Row lookups: the user row of any row, and the entries a row stands for.
     QTreeWidgetItem* GetDownloadNodeUserNode(QTreeWidgetItem* row);
@@ -161,6 +163,7 @@ private:
     void DropProgressBar(QTreeWidgetItem* row);
     void ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr status);
     void ShowGroupStatus(const Tree& tree, QTreeWidgetItem* row);
+    void ShowDenialReason(const Tree& tree, ItemPtr entry);
     void ScheduleRefresh();
     void Refresh();
     void ProgressStats(const Tree& tree, ItemSet& entries, long long& done, long long& remaining,

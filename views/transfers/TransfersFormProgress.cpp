@@ -86,6 +86,12 @@ void TransfersForm::SetProgress(QTreeWidgetItem* row, long long done, double per
         bar = new QProgressBar;
         bar->setRange(0, 100);
         bar->setMaximumHeight(14);
+        // The text goes over the bar, in a size that fits its height: the list's own font
+        // would be cut at the top, and wrapped out of sight where the column is narrow.
+        bar->setAlignment(Qt::AlignCenter);
+        QFont font = bar->font();
+        font.setPixelSize(10);
+        bar->setFont(font);
         tree->setItemWidget(row, ProgressColumn, bar);
     }
     bar->setFormat(TransferText::Progress(done, percent));
@@ -235,6 +241,24 @@ void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& info)
 void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& info)
 {
     ShowStatusChange(uploads, info.from, info.to);
+}
+
+void TransfersForm::OnDownloadDenialReason(ConnectionInfo& info)
+{
+    ShowDenialReason(downloads, info.from);
+}
+
+void TransfersForm::OnUploadDenialReason(ConnectionInfo& info)
+{
+    ShowDenialReason(uploads, info.from);
+}
+
+// The reason may come after the status word: a refused entry's status cell shows it either way.
+void TransfersForm::ShowDenialReason(const Tree& tree, ItemPtr entry)
+{
+    QTreeWidgetItem* row = EntryRow(tree, entry);
+    if (row && entry[tree.status].AsString() == TransferStatus::denied)
+        row->setText(StatusColumn, entry[TransferTypes::denialReason].AsString().toLower());
 }
 
 void TransfersForm::ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr status)

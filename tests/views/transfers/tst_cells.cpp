@@ -198,8 +198,9 @@ private slots:
         QFETCH(QString, setting);
         QFETCH(QString, text);
         ItemPtr entry = setup.Download("ann", "a.mp3", "x");
-        entry.Connect(d.GetType(denialReason)->GetItem(Value("File Not Shared")));
         setup.SetStatus(entry, status.toUtf8().constData());
+        // The reason may come after the word.
+        entry.Connect(d.GetType(denialReason)->GetItem(Value("File Not Shared")));
         QTreeWidgetItem* row = setup.Row(entry);
         QCOMPARE(row->text(Column::StatusColumn), text);
         const QColor expected(TransfersViewSetup::ColourOf(setting));
