@@ -282,6 +282,8 @@ void TransfersForm::AnnounceCompletion(ItemPtr entry)
         alert.Remove();
     }
 
+    if (user.IsNull() || folder.IsNull())
+        return;
     ItemPtr folderAlert = d.GetItem(user, folder, completeDownloadAlert);
     if (!folderAlert.IsNull() && Unfinished(folder.GetItems(downloadEntry).Connected(user)).Empty())
     {

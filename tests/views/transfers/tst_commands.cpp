@@ -317,14 +317,6 @@ private slots:
         QCOMPARE(!Exists(entry), removed);
     }
 
-    void finishUploadsAndQuitToggles()
-    {
-        Form()->OnActionBarTriggered(nullptr, "finish_uploads_and_quit");
-        QCOMPARE(Settings::GetText("finish_uploads_and_quit", Settings::runtime), QString("yes"));
-        Form()->OnActionBarTriggered(nullptr, "finish_uploads_and_quit");
-        QCOMPARE(Settings::GetText("finish_uploads_and_quit", Settings::runtime), QString("no"));
-    }
-
     void addsSelectedUsersToTheList()
     {
         ItemPtr entry = setup.Download("lisa", "a.mp3", "x");
