@@ -227,9 +227,9 @@ void MainWindow::Init()
     connect(ui->codePageBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &MainWindow::OnCodePageSelected);
 
+    InitTransfersPage();
     InitSearchPage();
     InitPagesBeforeLoad();
-    InitTransfersPage();
     InitUserList();
     LoadData();
     ShowDiagnosticsTab(Settings::IsYes("show_diagnostics"));
