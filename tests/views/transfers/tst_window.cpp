@@ -1,8 +1,10 @@
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QtTest>
 
 #include "ActionSetToolBar.h"
+#include "ColorSelectionDialog.h"
 #include "CompleteDownloadsForm.h"
 #include "Data.h"
 #include "MainWindow.h"
@@ -122,6 +124,21 @@ private slots:
         QTRY_VERIFY(Offered().contains("Finish Uploads and Quit [on]"));
         Trigger("Finish Uploads and Quit [on]");
         QCOMPARE(Settings::GetText("finish_uploads_and_quit", Settings::runtime), QString("no"));
+    }
+
+    void savedColoursRecolourTheRows()
+    {
+        ItemPtr entry = Download("ray", "a.mp3", "x", 100, TransferStatus::queued);
+        ColorSelectionDialog dialog;
+        auto* swatch = dialog.findChild<QLineEdit*>("transferQueuedColor");
+        QPalette palette = swatch->palette();
+        palette.setColor(QPalette::Base, QColor("#123456"));
+        swatch->setPalette(palette);
+        dialog.OnSaveColors();
+        QTreeWidgetItem* row = transfersForm->EntryRow(TransfersForm::downloads, entry);
+        QCOMPARE(row->foreground(TransfersForm::FileColumn).color(), QColor("#123456"));
+        QCOMPARE(row->parent()->parent()->foreground(0).color(), QColor("#123456"));
+        transferQueueManager->RemoveDownload(entry);
     }
 
     void searchAgainOpensAResultTab()
