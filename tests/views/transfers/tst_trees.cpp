@@ -98,6 +98,26 @@ private slots:
         QCOMPARE(Count(TransfersViewTypes::downloadListNode), size_t(0));
     }
 
+    void removedAndAddedAgainTakesTheFreedPlaceOnce()
+    {
+        ItemPtr kept = setup.Download("ann", "a.mp3", "rock");
+        ItemPtr gone = setup.Download("ann", "b.mp3", "rock");
+        setup.engine.manager->RemoveDownload(gone);
+        setup.Download("ann", "b.mp3", "rock");
+        ItemPtr alone = setup.Download("ben", "c.mp3", "jazz");
+        setup.engine.manager->RemoveDownload(alone);
+        setup.Download("ben", "c.mp3", "jazz");
+
+        QCOMPARE(TopTexts(setup.Downloads()), (QStringList{"ann", "ben"}));
+        QTreeWidgetItem* annFolder = setup.Downloads()->topLevelItem(0)->child(0);
+        QCOMPARE(Texts(annFolder, Column::FileColumn), (QStringList{"a.mp3", "b.mp3"}));
+        QCOMPARE(setup.Downloads()->topLevelItem(1)->childCount(), 1);
+        QCOMPARE(Count(TransfersViewTypes::downloadListUserNode), size_t(2));
+        QCOMPARE(Count(TransfersViewTypes::downloadListFolderNode), size_t(2));
+        QCOMPARE(Count(TransfersViewTypes::downloadListNode), size_t(3));
+        QCOMPARE(setup.Row(kept), annFolder->child(0));
+    }
+
     void removalLeavingOneFolderDropsUserRowProgress()
     {
         ItemPtr a = setup.Download("ann", "a.mp3", "x", 2000);
