@@ -399,8 +399,11 @@ void TransfersForm::OnUploadEntryAdded(ItemPtr entry)
 {
     using namespace SharesTypes;
     ItemPtr file = entry[sharedFile];
-    QTreeWidgetItem* row =
-        PlaceEntryRow(uploads, entry, entry[ServerTypes::user], file[sharedFileFolder]);
+    ItemPtr folder = file[sharedFileFolder];
+    // A shared file not yet in a folder has no place in the tree until it is.
+    if (folder.IsNull())
+        return;
+    QTreeWidgetItem* row = PlaceEntryRow(uploads, entry, entry[ServerTypes::user], folder);
     row->setText(FileColumn, ToQString(GetFileName(file[sharedFileName].AsStdString())));
     row->setText(SizeColumn, CommafyNumber(file[sharedFileSize].AsInt64()));
     ItemPtr status = entry[uploads.status];
