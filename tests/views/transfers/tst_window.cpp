@@ -7,6 +7,7 @@
 #include "ColorSelectionDialog.h"
 #include "CompleteDownloadsForm.h"
 #include "Data.h"
+#include "EntryList.h"
 #include "MainWindow.h"
 #include "MainWindowRun.h"
 #include "PeerTypes.h"
@@ -224,6 +225,12 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(completeDownloadsForm->Form()->downloadList->topLevelItemCount(), 1);
         Save(run->Window(), "transfers_complete");
+
+        // The engine frees the live cells with their entries.
+        for (ItemPtr entry : EntryList(g(downloadEntry)))
+            transferQueueManager->RemoveDownload(entry);
+        for (ItemPtr entry : EntryList(g(uploadEntry)))
+            transferQueueManager->RemoveUpload(entry);
     }
 };
 
