@@ -1,8 +1,6 @@
 #include "TransfersForm.h"
 
-#include <QDesktopServices>
 #include <QKeyEvent>
-#include <QUrl>
 
 #include "ActionSetToolBar.h"
 #include "CompleteDownloadsForm.h"
@@ -11,6 +9,7 @@
 #include "EventToolBar.h"
 #include "ExtendedAsciiTranslator.h"
 #include "GeneralFunctions.h"
+#include "LocalPath.h"
 #include "ServerTypes.h"
 #include "Settings.h"
 #include "TransferQueueManager.h"
@@ -252,8 +251,7 @@ void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* row, int)
     ItemPtr entry = TransferRow::NodeOf(row, downloads.fileNode)[TransferTypes::downloadEntry];
     if (entry.IsNull() || !transferQueueManager)
         return;
-    QString path = transferQueueManager->GetDownloadTargetPath(entry, true);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path.replace('\\', '/')));
+    OpenLocalPath(transferQueueManager->GetDownloadTargetPath(entry, true));
 }
 
 void TransfersForm::OnDownloadComplete(ItemPtr entry)
