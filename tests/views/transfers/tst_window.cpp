@@ -102,13 +102,6 @@ private slots:
 
     void cleanupTestCase() { run.reset(); }
 
-    void pageSitsInTheTransfersTabWithItsCounts()
-    {
-        QVERIFY(transfersForm);
-        QCOMPARE(transfersForm->parentWidget(), run->Form()->transfersTab);
-        QCOMPARE(run->Form()->tabControl->tabText(0), QString("Transfers [0/0]"));
-    }
-
     void toolBarCommandsFollowTheFocusedTree()
     {
         FocusWidgetAndParents(Ui()->downloadsList);
