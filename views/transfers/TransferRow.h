@@ -16,6 +16,8 @@ public:
 
     // The value a node item keeps for the row.
     static Value Address(const QTreeWidgetItem* row);
+    // Whether a row lives at the address now.
+    static bool IsLive(const QTreeWidgetItem* row);
     // The live row whose address the node holds, or null.
     static QTreeWidgetItem* Of(ItemPtr node);
     // The node of the given type that holds the row's address, or null; never creates.

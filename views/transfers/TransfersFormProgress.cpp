@@ -15,7 +15,6 @@
 #include "TransferText.h"
 #include "TransferTypes.h"
 #include "TransfersViewTypes.h"
-#include "ViewAddress.h"
 
 using namespace TransfersViewTypes;
 
@@ -305,9 +304,15 @@ void TransfersForm::Refresh()
     groups.swap(staleGroups);
     std::unordered_set<QTreeWidgetItem*> done;
     for (const auto& [row, tree] : groups)
-        // A row removed meanwhile has left the live set.
-        if (ViewAddress::IsLive(row) && done.insert(row).second)
+    {
+        // A row removed meanwhile has left the live set; its address may since have gone to
+        // a row of another kind or tree.
+        if (!TransferRow::IsLive(row) || row->treeWidget() != TreeOf(*tree) ||
+            !IsGroupRow(*tree, row))
+            continue;
+        if (done.insert(row).second)
             ShowGroupStatus(*tree, row);
+    }
     UpdateActiveTransferCounts();
 }
 
