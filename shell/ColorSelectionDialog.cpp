@@ -6,6 +6,7 @@
 #include "DefaultSettings.h"
 #include "Settings.h"
 #include "ShellGlobals.h"
+#include "ViewHooks.h"
 #include "ui_ColorSelectionDialog.h"
 
 namespace {
@@ -106,7 +107,8 @@ void ColorSelectionDialog::OnSaveColors()
         Settings::Set(colour.key.toUtf8().constData(), SwatchColour(Swatch(colour.key)).name());
     // The same path as a start with these settings: every colour group gets the six colours.
     QApplication::setPalette(DefaultSettings::SavedPalette(QApplication::palette()));
-    // The transfers view, which recolours its rows from these settings, does not exist yet.
+    if (ViewHooks::recolorTransfers)
+        ViewHooks::recolorTransfers();
     accept();
 }
 

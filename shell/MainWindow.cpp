@@ -105,6 +105,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
 {
     mainWindow = this;
     ui->setupUi(this);
+    CreateTransfersPage();
     CreateChatPages();
     CreateUsersPage();
     CreateSearchPage();
@@ -229,6 +230,7 @@ void MainWindow::Init()
     connect(ui->codePageBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &MainWindow::OnCodePageSelected);
 
+    InitTransfersPage();
     InitSearchPage();
     InitBrowsePage();
     InitPagesBeforeLoad();

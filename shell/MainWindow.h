@@ -199,6 +199,9 @@ private:
     // The Users page, reached through the view hooks
     // The Search page.
     void CreateSearchPage();
+    // The Transfers page.
+    void CreateTransfersPage();
+    void InitTransfersPage();
     void InitSearchPage();
     // The Browse page.
     void CreateBrowsePage();

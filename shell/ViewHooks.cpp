@@ -22,4 +22,7 @@ QDialog* (*editExcludedExtensions)(QWidget*) = nullptr;
 QDialog* (*reportRescan)(const QStringList&, QWidget*) = nullptr;
 void (*createBrowsePage)(QWidget*) = nullptr;
 void (*initBrowse)() = nullptr;
+void (*createTransfersPage)(QWidget*) = nullptr;
+void (*initTransfers)() = nullptr;
+void (*recolorTransfers)() = nullptr;
 } // namespace ViewHooks

@@ -49,4 +49,9 @@ extern QDialog* (*reportRescan)(const QStringList& lines, QWidget* parent);
 // The Browse page: built by the window's constructor, set up before the saved store is loaded.
 extern void (*createBrowsePage)(QWidget* browseTab);
 extern void (*initBrowse)();
+// The Transfers page: built by the window's constructor, set up after the transfer engine and
+// the tool bar exist and before the saved store is loaded; recoloured when the colours change.
+extern void (*createTransfersPage)(QWidget* transfersTab);
+extern void (*initTransfers)();
+extern void (*recolorTransfers)();
 } // namespace ViewHooks

@@ -4,6 +4,7 @@
 #include "MainWindow.h"
 #include "RoomViews.h"
 #include "SearchViews.h"
+#include "TransfersViews.h"
 #include "UserViews.h"
 
 int main(int argc, char** argv)
@@ -18,6 +19,7 @@ int main(int argc, char** argv)
     RoomViews::Install();
     UserViews::Install();
     SearchViews::Install();
+    TransfersViews::Install();
     MainWindow window;
     // The desktop's session save at logout writes the store and closes nothing.
     QObject::connect(&application, &Application::SaveRequested, &window, &MainWindow::SaveData);

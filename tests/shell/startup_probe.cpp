@@ -33,6 +33,7 @@
 #include "SearchViews.h"
 #include "Server.h"
 #include "Settings.h"
+#include "TransfersViews.h"
 #include "UserViews.h"
 #include "ui_mainwindow.h"
 
@@ -131,6 +132,7 @@ int main(int argc, char** argv)
     RoomViews::Install();
     UserViews::Install();
     SearchViews::Install();
+    TransfersViews::Install();
     auto* window = new MainWindow;
     MainWindow::SetServerAddressForTesting("127.0.0.1", arguments[1].toUShort());
     MainWindow::SetVersionFileUrlForTesting(QUrl(arguments[3]));

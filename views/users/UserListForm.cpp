@@ -1,11 +1,11 @@
 #include "UserListForm.h"
 
-#include <QHash>
 #include <QMenu>
 #include <QTimer>
 
 #include "ActionSetToolBar.h"
 #include "AddUserDialog.h"
+#include "CachedIcon.h"
 #include "ChatsForm.h"
 #include "Data.h"
 #include "DataSaver.h"
@@ -74,17 +74,6 @@ void SetUpTree(QTreeWidget* tree, const QList<QPair<const char*, int>>& columns)
             tree->setColumnWidth(index, columns[index].second);
     tree->setSortingEnabled(false);
     RegisterWidgetForTabFocus(tree, 1);
-}
-
-// Made once: building an icon from its path looks the file up each time, which thousands of
-// rows would feel.
-const QIcon& Icon(const char* path)
-{
-    static QHash<const char*, QIcon> icons;
-    auto found = icons.find(path);
-    if (found == icons.end())
-        found = icons.insert(path, QIcon(path));
-    return *found;
 }
 
 int CountUploads(bool active)
@@ -245,14 +234,14 @@ void UserListForm::AddUserListRow(ItemPtr userItem)
     const QString name = userItem.AsString();
     auto* row = new UserListItemWidget(ui->userList);
     row->setText(userColumn, name);
-    row->setIcon(userColumn, Icon(":/icons/offline_icon"));
+    row->setIcon(userColumn, CachedIcon(":/icons/offline_icon"));
     ItemPtr(d.GetType(userListNode)->GetItem(Value(static_cast<QTreeWidgetItem*>(row))))
         .Connect(userItem);
     UpdateUserGroupsDisplay(name);
     ItemPtr note = userItem[WindowTypes::userNote];
     if (!note.IsNull())
     {
-        row->setIcon(noteColumn, Icon(":/icons/note_icon"));
+        row->setIcon(noteColumn, CachedIcon(":/icons/note_icon"));
         row->setText(noteColumn, note.AsString());
     }
 }
@@ -264,7 +253,7 @@ void UserListForm::AddNotedRow(QTreeWidget* tree, const char* nodeType, ItemPtr 
     ItemPtr note = userItem[WindowTypes::userNote];
     if (!note.IsNull())
     {
-        row->setIcon(1, Icon(":/icons/note_icon"));
+        row->setIcon(1, CachedIcon(":/icons/note_icon"));
         row->setText(1, note.AsString());
     }
     ItemPtr(d.GetType(nodeType)->GetItem(Value(row))).Connect(userItem);
@@ -274,8 +263,8 @@ void UserListForm::AddOnlineAlertRow(ItemPtr userItem)
 {
     auto* row = new QTreeWidgetItem(ui->onlineAlertList, 0);
     row->setText(0, userItem.AsString());
-    row->setIcon(
-        0, Icon(userItem.IsConnected(isOnline) ? ":/icons/online_icon" : ":/icons/offline_icon"));
+    row->setIcon(0, CachedIcon(userItem.IsConnected(isOnline) ? ":/icons/online_icon"
+                                                              : ":/icons/offline_icon"));
     ItemPtr(d.GetType(onlineAlertListNode)->GetItem(Value(row))).Connect(userItem);
 }
 
@@ -306,7 +295,7 @@ void UserListForm::OnUserOnline(ItemPtr i_user)
 {
     if (auto* row = RowOf<UserListItemWidget>(i_user, userListNode))
     {
-        row->setIcon(userColumn, Icon(":/icons/online_icon"));
+        row->setIcon(userColumn, CachedIcon(":/icons/online_icon"));
         row->SetOnline(true);
         ScheduleSort();
     }
@@ -315,19 +304,19 @@ void UserListForm::OnUserOnline(ItemPtr i_user)
         eventToolBar->AddEvent(name + " online", ":/icons/online_icon", ui->onlineAlertList,
                                name + " is online", "user_online", true);
     if (QTreeWidgetItem* alertRow = RowOf(i_user, onlineAlertListNode))
-        alertRow->setIcon(0, Icon(":/icons/online_icon"));
+        alertRow->setIcon(0, CachedIcon(":/icons/online_icon"));
 }
 
 void UserListForm::OnUserOffline(ItemPtr i_user)
 {
     if (auto* row = RowOf<UserListItemWidget>(i_user, userListNode))
     {
-        row->setIcon(userColumn, Icon(":/icons/offline_icon"));
+        row->setIcon(userColumn, CachedIcon(":/icons/offline_icon"));
         row->SetOnline(false);
         ScheduleSort();
     }
     if (QTreeWidgetItem* alertRow = RowOf(i_user, onlineAlertListNode))
-        alertRow->setIcon(0, Icon(":/icons/offline_icon"));
+        alertRow->setIcon(0, CachedIcon(":/icons/offline_icon"));
 }
 
 void UserListForm::OnUserAddedToList(ItemPtr i_user)
@@ -376,7 +365,7 @@ void UserListForm::OnUserUnignored(ItemPtr i_user)
 
 void UserListForm::SetNote(ItemPtr userItem, const QString& note, bool hasNote)
 {
-    const QIcon icon = hasNote ? Icon(":/icons/note_icon") : QIcon();
+    const QIcon icon = hasNote ? CachedIcon(":/icons/note_icon") : QIcon();
     if (QTreeWidgetItem* row = RowOf(userItem, userListNode))
     {
         row->setText(noteColumn, note);
@@ -527,7 +516,7 @@ UserInfoForm* UserListForm::GetUserInfoForm(QString i_user)
         return open;
     auto* form = new UserInfoForm(this);
     form->Init(i_user);
-    ui->userInfoTabs->addTab(form, Icon(":/icons/info_icon"), i_user);
+    ui->userInfoTabs->addTab(form, CachedIcon(":/icons/info_icon"), i_user);
     ItemPtr(d.GetType(userInfoFormType)->GetItem(ViewAddress::Of(form))).Connect(userItem);
     return form;
 }

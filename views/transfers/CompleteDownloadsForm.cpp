@@ -1,0 +1,90 @@
+#include "CompleteDownloadsForm.h"
+
+#include <QDateTime>
+#include <QHeaderView>
+
+#include "Data.h"
+#include "DataSaver.h"
+#include "ServerTypes.h"
+#include "TransferQueueManager.h"
+#include "TransferRow.h"
+#include "TransferTypes.h"
+#include "TransfersViewTypes.h"
+#include "TypeTable.h"
+#include "ui_CompleteDownloadsForm.h"
+
+using namespace TransferTypes;
+using TransfersViewTypes::completeDownloadNode;
+
+CompleteDownloadsForm* completeDownloadsForm = nullptr;
+
+namespace {
+const TypeTable::TypeRow nodeTypes[] = {{completeDownloadNode, PrimacyRoot, false}};
+const TypeTable::RelationRow nodeRelations[] = {{completeDownloadNode, completeDownload, One, One}};
+
+// The completion time, kept once per row as its sort key.
+constexpr int timeRole = Qt::UserRole;
+} // namespace
+
+bool CompleteDownloadItem::operator<(const QTreeWidgetItem& other) const
+{
+    return data(0, timeRole).toLongLong() < other.data(0, timeRole).toLongLong();
+}
+
+CompleteDownloadsForm::CompleteDownloadsForm(QWidget* parent)
+    : QWidget(parent), ui(new Ui_CompleteDownloadsForm)
+{
+    completeDownloadsForm = this;
+    ui->setupUi(this);
+    QTreeWidget* list = ui->downloadList;
+    list->setColumnCount(5);
+    list->header()->setStretchLastSection(false);
+    const int widths[] = {250, 250, 100, 100, 150};
+    for (int column = 0; column < 5; ++column)
+        list->setColumnWidth(column, widths[column]);
+    list->header()->setSectionsMovable(false);
+    list->setHeaderLabels(
+        {tr("File"), tr("Folder"), tr("User"), tr("Size"), tr("Completion time")});
+}
+
+CompleteDownloadsForm::~CompleteDownloadsForm()
+{
+    delete ui;
+    if (completeDownloadsForm == this)
+        completeDownloadsForm = nullptr;
+}
+
+void CompleteDownloadsForm::Init()
+{
+    if (!d.HasType(completeDownloadNode))
+        TypeTable::Declare(d, nodeTypes, nodeRelations);
+    if (transferQueueManager)
+        connect(transferQueueManager, &TransferQueueManager::CompleteDownloadAdded, this,
+                &CompleteDownloadsForm::OnCompleteDownloadAdded);
+    if (dataSaver)
+        dataSaver->AddDataLoadedEventHandler(this);
+    // The store was loaded long before the tab is first asked for: show what finished since.
+    DataLoaded();
+}
+
+void CompleteDownloadsForm::DataLoaded()
+{
+    for (ItemPtr download : g(completeDownload))
+        OnCompleteDownloadAdded(download);
+}
+
+void CompleteDownloadsForm::OnCompleteDownloadAdded(ItemPtr download)
+{
+    if (download.IsNull() || download.IsConnected(completeDownloadNode))
+        return;
+    auto* row = new CompleteDownloadItem(ui->downloadList);
+    row->setText(FileColumn, download[completeDownloadFilename].AsString());
+    row->setText(FolderColumn, download[completeDownloadRelativeFolder].AsString());
+    row->setText(UserColumn, download[ServerTypes::user].AsString());
+    row->setText(SizeColumn, download[completeDownloadFileSize].AsString());
+    const QString time = download[completeDownloadCompletionTime].AsString();
+    row->setText(CompletionTimeColumn, time);
+    row->setData(0, timeRole, QDateTime::fromString(time, Qt::TextDate).toMSecsSinceEpoch());
+    download.Connect(d.GetType(completeDownloadNode)->GetItem(TransferRow::Address(row)));
+    ui->downloadList->sortItems(FileColumn, Qt::DescendingOrder);
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// The texts of the progress, time-left and speed cells of the transfer trees.
+namespace TransferText {
+// "   1h:2m:5s": hours and minutes only when there are any, no zero padding, three leading
+// blanks; a negative count gives only its seconds part.
+QString TimeLeft(long long seconds);
+// The percentage done, one decimal's worth; a zero or negative size counts as 100 when the
+// transfer is complete and 0 otherwise, so that no cell ever shows a number that is not finite.
+double Percent(long long done, long long size, bool complete);
+// "1,536,000 (50.0%)".
+QString Progress(long long done, double percent);
+// Kibibytes per second with one decimal: 12,800 B/s give "12.5".
+QString Speed(long long bytesPerSecond);
+} // namespace TransferText

@@ -1,0 +1,350 @@
+#include "TransfersForm.h"
+
+#include <QProgressBar>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+#include "ConnectionInfo.h"
+#include "Data.h"
+#include "PeerTypes.h"
+#include "Settings.h"
+#include "SharesTypes.h"
+#include "TabFocus.h"
+#include "TransferQueueManager.h"
+#include "TransferRow.h"
+#include "TransferText.h"
+#include "TransferTypes.h"
+#include "TransfersViewTypes.h"
+
+using namespace TransfersViewTypes;
+
+namespace {
+// The engine keeps live readings in cells: items whose value is the address of the number its
+// transfer thread updates. A missing cell reads as 0.
+template <class T> long long Live(ItemPtr cell)
+{
+    const T* value = cell.IsNull() ? nullptr : cell.AsPointer<T>();
+    return value ? static_cast<long long>(*value) : 0;
+}
+
+long long Size(const TransfersForm::Tree& tree, ItemPtr entry)
+{
+    if (&tree == &TransfersForm::downloads)
+        return entry[PeerTypes::fileSize].AsInt64();
+    return entry[SharesTypes::sharedFile][SharesTypes::sharedFileSize].AsInt64();
+}
+
+long long Done(const TransfersForm::Tree& tree, ItemPtr entry)
+{
+    return Live<qint64>(entry[tree.position]);
+}
+
+long long Speed(ItemPtr entry)
+{
+    return Live<int>(entry[TransferTypes::bytesPerSecond]);
+}
+
+bool IsComplete(const TransfersForm::Tree& tree, ItemPtr entry)
+{
+    return entry[tree.status].AsString() == TransferStatus::complete;
+}
+
+const char* ColourKey(const QString& status)
+{
+    using namespace TransferStatus;
+    if (status == complete)
+        return colorComplete;
+    if (status == downloading || status == uploading || status == connecting)
+        return colorInProgress;
+    if (status == queued)
+        return colorQueued;
+    if (status == denied || status == aborted || status == localError)
+        return colorFailed;
+    return colorOther;
+}
+} // namespace
+
+void TransfersForm::DropProgressBar(QTreeWidgetItem* row)
+{
+    QTreeWidget* tree = row->treeWidget();
+    if (!tree)
+        return;
+    if (QWidget* bar = tree->itemWidget(row, ProgressColumn))
+    {
+        tree->removeItemWidget(row, ProgressColumn);
+        bar->deleteLater();
+    }
+}
+
+void TransfersForm::SetProgress(QTreeWidgetItem* row, long long done, double percent)
+{
+    QTreeWidget* tree = row->treeWidget();
+    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, ProgressColumn));
+    if (!bar)
+    {
+        bar = new QProgressBar;
+        bar->setRange(0, 100);
+        bar->setMaximumHeight(14);
+        // The text goes over the bar, in a size that fits its height: the list's own font
+        // would be cut at the top, and wrapped out of sight where the column is narrow.
+        bar->setAlignment(Qt::AlignCenter);
+        QFont font = bar->font();
+        font.setPixelSize(10);
+        bar->setFont(font);
+        tree->setItemWidget(row, ProgressColumn, bar);
+    }
+    bar->setFormat(TransferText::Progress(done, percent));
+    bar->setValue(static_cast<int>(percent));
+}
+
+void TransfersForm::OnDownloadProgress(ItemPtr entry)
+{
+    ShowProgress(downloads, entry);
+}
+
+void TransfersForm::OnUploadProgress(ItemPtr entry)
+{
+    ShowProgress(uploads, entry);
+}
+
+void TransfersForm::ShowProgress(const Tree& tree, ItemPtr entry)
+{
+    QTreeWidgetItem* row = EntryRow(tree, entry);
+    if (!row)
+        return;
+    QTreeWidgetItem* folderRow = row->parent();
+    QTreeWidgetItem* userRow = folderRow->parent();
+    const long long done = Done(tree, entry);
+    const long long size = Size(tree, entry);
+    const long long speed = Speed(entry);
+    SetProgress(row, done, TransferText::Percent(done, size, IsComplete(tree, entry)));
+    row->setText(TimeLeftColumn, TransferText::TimeLeft(speed > 0 ? (size - done) / speed : 0));
+
+    QTreeWidgetItem* shown = !userRow->isExpanded()     ? userRow
+                             : !folderRow->isExpanded() ? folderRow
+                                                        : row;
+    shown->setText(SpeedColumn, TransferText::Speed(speed));
+
+    if (!userRow->isExpanded() || userRow->childCount() > 1)
+        if (!ShowGroupProgress(tree, userRow, speed))
+            return;
+    ShowGroupProgress(tree, folderRow, speed);
+}
+
+bool TransfersForm::ShowGroupProgress(const Tree& tree, QTreeWidgetItem* row, long long speed)
+{
+    ItemSet entries = EntriesOf(tree, row);
+    long long done = 0;
+    long long remaining = 0;
+    long long total = 0;
+    ProgressStats(tree, entries, done, remaining, total);
+    if (total == 0)
+        return false;
+    row->setText(TimeLeftColumn, TransferText::TimeLeft(speed > 0 ? remaining / speed : 0));
+    SetProgress(row, done, TransferText::Percent(done, total, false));
+    return true;
+}
+
+void TransfersForm::ProgressStats(const Tree& tree, ItemSet& entries, long long& done,
+                                  long long& remaining, long long& total)
+{
+    using namespace TransferStatus;
+    done = 0;
+    remaining = 0;
+    total = 0;
+    for (ItemPtr entry : entries)
+    {
+        const QString status = entry[tree.status].AsString();
+        const long long size = Size(tree, entry);
+        if (status == complete)
+        {
+            done += size;
+            total += size;
+        }
+        else if (status == aborted || status == tree.runningWord || status == queued)
+        {
+            const long long position = Done(tree, entry);
+            done += position;
+            remaining += size - position;
+            total += size;
+        }
+    }
+}
+
+void TransfersForm::GetDownloadsProgressStats(ItemSet& entries, long long& done,
+                                              long long& remaining, long long& total)
+{
+    ProgressStats(downloads, entries, done, remaining, total);
+}
+
+void TransfersForm::GetUploadsProgressStats(ItemSet& entries, long long& done, long long& remaining,
+                                            long long& total)
+{
+    ProgressStats(uploads, entries, done, remaining, total);
+}
+
+QString TransfersForm::AggregateStatus(const Tree& tree, ItemSet& entries)
+{
+    using namespace TransferStatus;
+    bool running = false;
+    bool waiting = false;
+    bool refused = false;
+    bool stopped = false;
+    size_t completed = 0;
+    for (ItemPtr entry : entries)
+    {
+        const QString status = entry[tree.status].AsString();
+        running = running || status == tree.runningWord;
+        waiting = waiting || status == queued;
+        refused = refused || status == denied;
+        stopped = stopped || status == aborted;
+        completed += status == complete;
+    }
+    if (running)
+        return tree.runningWord;
+    if (waiting)
+        return queued;
+    if (completed == entries.Size())
+        return complete;
+    if (refused)
+        return denied;
+    if (stopped)
+        return aborted;
+    return QString();
+}
+
+QString TransfersForm::GetDownloadEntriesAggregateStatus(ItemSet& entries)
+{
+    return AggregateStatus(downloads, entries);
+}
+
+QString TransfersForm::GetUploadEntriesAggregateStatus(ItemSet& entries)
+{
+    return AggregateStatus(uploads, entries);
+}
+
+void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* row, QString status)
+{
+    const QBrush brush(QColor(Settings::GetText(ColourKey(status))));
+    // Every column of the tree: cells written later must not come up in the default colour.
+    const int columns = row->treeWidget() ? row->treeWidget()->columnCount() : row->columnCount();
+    for (int column = 0; column < columns; ++column)
+        row->setForeground(column, brush);
+}
+
+void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& info)
+{
+    ShowStatusChange(downloads, info.from, info.to);
+}
+
+void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& info)
+{
+    ShowStatusChange(uploads, info.from, info.to);
+}
+
+void TransfersForm::OnDownloadDenialReason(ConnectionInfo& info)
+{
+    ShowDenialReason(downloads, info.from);
+}
+
+void TransfersForm::OnUploadDenialReason(ConnectionInfo& info)
+{
+    ShowDenialReason(uploads, info.from);
+}
+
+// The reason may come after the status word: a refused entry's status cell shows it either way.
+void TransfersForm::ShowDenialReason(const Tree& tree, ItemPtr entry)
+{
+    QTreeWidgetItem* row = EntryRow(tree, entry);
+    if (row && entry[tree.status].AsString() == TransferStatus::denied)
+        row->setText(StatusColumn, entry[TransferTypes::denialReason].AsString().toLower());
+}
+
+void TransfersForm::ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr status)
+{
+    QTreeWidgetItem* row = EntryRow(tree, entry);
+    if (!row)
+        return;
+    const QString word = status.AsString();
+    SetItemColorByStatus(row, word);
+    if (word == TransferStatus::complete)
+    {
+        if (&tree == &downloads)
+        {
+            pendingCompletions.insert(entry.Get());
+            emit DownloadComplete(entry);
+        }
+        row->setText(ProgressColumn, QString());
+    }
+    if (&tree == &downloads)
+        row->setText(PlaceColumn, QString());
+    row->setText(StatusColumn, word == TransferStatus::denied
+                                   ? entry[TransferTypes::denialReason].AsString().toLower()
+                                   : word.toLower());
+    staleGroups.emplace_back(row->parent(), &tree);
+    staleGroups.emplace_back(row->parent()->parent(), &tree);
+    ScheduleRefresh();
+}
+
+// A group's combined status walks all its entries, and the title's counts walk every entry:
+// both are taken up once after the events of a pass, not once per status change, so that
+// loading, completing or clearing thousands of entries stays linear.
+void TransfersForm::ScheduleRefresh()
+{
+    if (refreshScheduled)
+        return;
+    refreshScheduled = true;
+    QMetaObject::invokeMethod(this, &TransfersForm::Refresh, Qt::QueuedConnection);
+}
+
+void TransfersForm::Refresh()
+{
+    refreshScheduled = false;
+    std::vector<std::pair<QTreeWidgetItem*, const Tree*>> groups;
+    groups.swap(staleGroups);
+    std::unordered_set<QTreeWidgetItem*> done;
+    for (const auto& [row, tree] : groups)
+    {
+        // A row removed meanwhile has left the live set; its address may since have gone to
+        // a row of another kind or tree.
+        if (!TransferRow::IsLive(row) || row->treeWidget() != TreeOf(*tree) ||
+            !IsGroupRow(*tree, row))
+            continue;
+        if (done.insert(row).second)
+            ShowGroupStatus(*tree, row);
+    }
+    UpdateActiveTransferCounts();
+}
+
+void TransfersForm::ShowGroupStatus(const Tree& tree, QTreeWidgetItem* row)
+{
+    ItemSet entries = EntriesOf(tree, row);
+    const QString status = AggregateStatus(tree, entries);
+    if (!row->isExpanded() || !row->treeWidget())
+        row->setText(StatusColumn, status);
+    SetItemColorByStatus(row, status);
+}
+
+void TransfersForm::RecolorEntries()
+{
+    for (const Tree* tree : {&downloads, &uploads})
+        for (ItemPtr node : g(tree->fileNode))
+            if (QTreeWidgetItem* row = TransferRow::Of(node))
+                SetItemColorByStatus(row, node[tree->entry][tree->status].AsString());
+    for (const Tree* tree : {&downloads, &uploads})
+        for (const char* nodeType : {tree->folderNode, tree->userNode})
+            for (ItemPtr node : g(nodeType))
+                if (QTreeWidgetItem* row = TransferRow::Of(node))
+                    ShowGroupStatus(*tree, row);
+}
+
+void TransfersForm::UpdateActiveTransferCounts()
+{
+    int index = -1;
+    QTabWidget* tabs = GetWidgetTabWidget(this, index);
+    if (!tabs || !transferQueueManager)
+        return;
+    tabs->setTabText(index, tr("Transfers [%1/%2]")
+                                .arg(transferQueueManager->ActiveDownloadCount())
+                                .arg(transferQueueManager->ActiveUploadCount()));
+}
