@@ -129,7 +129,8 @@ void TransferQueueManager::RemoveDownload(ItemPtr entry)
     StopThread(entry[downloadThread]);
     DropSocket(entry[downloadSocket], true);
     DropFile(entry[downloadFile]);
-    RemoveCells(entry, {writePosition, lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond});
+    RemoveCells(entry, {writePosition, lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond,
+                        bytesSinceLastReceipt});
     entry.Remove();
 }
 

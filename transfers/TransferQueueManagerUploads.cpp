@@ -254,7 +254,8 @@ void TransferQueueManager::RemoveUpload(ItemPtr entry)
     DropSocket(entry[uploadSocket], true);
     DropFile(entry[uploadFile]);
     DropReadPosition(entry);
-    RemoveCells(entry, {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond});
+    RemoveCells(entry,
+                {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond, bytesSinceLastReceipt});
     if (entry == lastOrderedUpload)
         lastOrderedUpload = ItemPtr();
     entry.Remove();

@@ -121,6 +121,14 @@ private:
         return false;
     }
 
+    void RemoveEntries()
+    {
+        for (ItemPtr entry : g(downloadEntry))
+            Manager()->RemoveDownload(entry);
+        for (ItemPtr entry : g(uploadEntry))
+            Manager()->RemoveUpload(entry);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -135,16 +143,14 @@ private slots:
 
     void cleanupTestCase()
     {
+        RemoveEntries();
         SetLogSink({});
         setup.Destroy();
     }
 
     void init()
     {
-        for (ItemPtr entry : g(downloadEntry))
-            Manager()->RemoveDownload(entry);
-        for (ItemPtr entry : g(uploadEntry))
-            Manager()->RemoveUpload(entry);
+        RemoveEntries();
         g(completeDownload).Remove();
         TransfersTestSetup::ForgetMessages();
         QDir(setup.Downloads()).removeRecursively();
