@@ -83,7 +83,8 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     const QString path = LocalPath(GetDownloadTargetPath(entry, false));
     QDir().mkpath(QFileInfo(path).path());
     auto* file = new QFile(path);
-    if (!IsDownloadPathSafe(entry) || !file->open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!IsDownloadPathSafe(entry) ||
+        !file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
     {
         SetDownloadEntryStatus(entry, TransferStatus::localError);
         delete file;

@@ -119,6 +119,8 @@ bool UploadThread::SendChunk(qint64 length)
         if (taken < 0)
             return FailWithSocketError("Writing to socket failed.");
         sent += taken;
+        // Straight to the kernel while it has room; a wait only when it has none.
+        socket->flush();
         if (socket->bytesToWrite() > 0 && !WaitForBytesWritten())
             return false;
     }
