@@ -151,6 +151,7 @@ private:
     void OnBytesUploadedRemoved(ItemPtr item);
 
     // File connections and their threads.
+    bool MayTakeFileConnection(ItemPtr entry);
     void StartDownloadThread(ItemPtr entry, QTcpSocket* socket, QFile* file, qint64 offset);
     void StartUploadThread(ItemPtr entry, QTcpSocket* socket);
     static void AttachProgressCells(ItemPtr entry);

@@ -62,21 +62,9 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         Log(logArea, 2, "Download not found, aborting", user);
         return;
     }
-    // Two threads appending to one partial file would corrupt it.
-    const QString status = entry[downloadEntryStatus].AsString();
-    if (!entry[downloadThread].IsNull() || status == TransferStatus::complete)
+    if (!MayTakeFileConnection(entry))
     {
         CloseLater(ip_socket);
-        Log(logArea, 2, QString("Download already %1, refusing second file connection").arg(status),
-            user);
-        return;
-    }
-    const qint64 size = entry[PeerTypes::fileSize].AsInt64();
-    if (size < 0)
-    {
-        CloseLater(ip_socket);
-        SetDownloadEntryStatus(entry, TransferStatus::aborted);
-        Log(logArea, 2, QString("Invalid file size %1, aborting").arg(size), user);
         return;
     }
 
@@ -94,6 +82,7 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     }
     const qint64 offset = file->pos();
     WriteOffset(ip_socket, offset);
+    const qint64 size = entry[PeerTypes::fileSize].AsInt64();
     if (offset >= size)
     {
         // Nothing is left to receive: no thread is started for it.
@@ -114,6 +103,27 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     }
     StartDownloadThread(entry, ip_socket, file, offset);
     Log(logArea, 2, "Downloading", user);
+}
+
+bool TransferQueueManager::MayTakeFileConnection(ItemPtr entry)
+{
+    ItemPtr user = entry[ServerTypes::user];
+    // Two threads appending to one partial file would corrupt it.
+    const QString status = entry[downloadEntryStatus].AsString();
+    if (!entry[downloadThread].IsNull() || status == TransferStatus::complete)
+    {
+        Log(logArea, 2, QString("Download already %1, refusing second file connection").arg(status),
+            user);
+        return false;
+    }
+    const qint64 size = entry[PeerTypes::fileSize].AsInt64();
+    if (size < 0)
+    {
+        SetDownloadEntryStatus(entry, TransferStatus::aborted);
+        Log(logArea, 2, QString("Invalid file size %1, aborting").arg(size), user);
+        return false;
+    }
+    return true;
 }
 
 void TransferQueueManager::StartDownloadThread(ItemPtr entry, QTcpSocket* socket, QFile* file,
