@@ -115,6 +115,9 @@ bool UploadThread::SendChunk(qint64 length)
     qint64 sent = 0;
     while (sent < length)
     {
+        // A peer that closed mid-file leaves a socket that takes no more bytes.
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            return FailWithSocketError("Writing to socket failed.");
         const qint64 taken = socket->write(buffer + sent, length - sent);
         if (taken < 0)
             return FailWithSocketError("Writing to socket failed.");
