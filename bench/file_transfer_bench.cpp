@@ -1,8 +1,10 @@
 // File transfer benchmark over loopback, with the other client played by plain blocking sockets
 // on a thread of their own: a 256 MiB download and a 256 MiB upload through the transfer
 // threads, beside a raw socket copy of the same bytes in the same run (target: at least 70% of
-// its throughput), with the CPU time of each side. Then the upload speed limit: 100 KiB/s held
-// by one upload and shared by two, each measured over 5 seconds (target: within 5%).
+// its throughput), with the CPU time of each side. Raw copies into and from a file show how much
+// of the gap is the disk work that a transfer does and the bare copy does not. Then the upload
+// speed limit: 100 KiB/s held by one upload and shared by two, each measured over 5 seconds
+// (target: within 5%).
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -192,8 +194,27 @@ void Print(const char* name, const Figures& figures, double rawSeconds)
     std::printf("\n");
 }
 
-// With a sink path, the receiver writes the bytes to that file, as a download does.
-Figures RawCopy(const std::vector<char>& piece, const QString& sinkPath = QString())
+// The file's bytes read with plain reads and sent, as an upload does.
+qint64 SendFromFile(int fd, const QString& path)
+{
+    const int source = open(QFile::encodeName(path).constData(), O_RDONLY);
+    std::vector<char> buffer(pieceSize);
+    qint64 sent = 0;
+    for (;;)
+    {
+        const ssize_t got = read(source, buffer.data(), buffer.size());
+        if (got <= 0 || !SendAll(fd, buffer.data(), got))
+            break;
+        sent += got;
+    }
+    close(source);
+    return sent;
+}
+
+// With a sink path, the receiver writes the bytes to that file, as a download does; with a
+// source path, the sender reads them from that file, as an upload does.
+Figures RawCopy(const std::vector<char>& piece, const QString& sinkPath = QString(),
+                const QString& sourcePath = QString())
 {
     const int sink = sinkPath.isEmpty() ? -1
                                         : open(QFile::encodeName(sinkPath).constData(),
@@ -212,7 +233,10 @@ Figures RawCopy(const std::vector<char>& piece, const QString& sinkPath = QStrin
     const int fd = Dial(port);
     const double cpu = ThreadCpu();
     const auto start = Clock::now();
-    SendFile(fd, piece, fileSize);
+    if (sourcePath.isEmpty())
+        SendFile(fd, piece, fileSize);
+    else
+        SendFromFile(fd, sourcePath);
     close(fd);
     receiver.join();
     figures.seconds = Seconds(start);
@@ -397,12 +421,16 @@ int main(int argc, char** argv)
 
     const Figures raw = RawCopy(piece);
     const Figures rawToFile = RawCopy(piece, home + "/raw.bin");
+    const Figures rawFromFile = RawCopy(piece, QString(), sharedPath);
     Print("raw socket copy", raw, 0);
     Print("raw copy into a file", rawToFile, 0);
+    Print("raw copy from a file", rawFromFile, 0);
     const Figures download = Download(piece, home + "/downloads");
     Print("download", download, raw.seconds);
     Print("  against raw into file", download, rawToFile.seconds);
-    Print("upload", Upload(sharedPath), raw.seconds);
+    const Figures upload = Upload(sharedPath);
+    Print("upload", upload, raw.seconds);
+    Print("  against raw from file", upload, rawFromFile.seconds);
     SpeedLimit(sharedPath, {"one"});
     SpeedLimit(sharedPath, {"two", "three"});
 
