@@ -219,6 +219,21 @@ private slots:
         QCOMPARE(ReadAll(CompletePath(entry)), content);
     }
 
+    void keepsBytesThatCameWithTheRequestNumber()
+    {
+        const QByteArray content = Pattern(12000);
+        ItemPtr entry = NegotiatedDownload("ben", "eager.mp3", 12000, nextRequest);
+        FakePeer peer;
+        peer.SetRawMode(true);
+        peer.Dial(setup.messenger->ListeningPort());
+        // An uploader that does not wait for the offset: all of it in one write.
+        peer.SendRaw(peer.Frame(FakePeer::InitBody("ben", "F")) + LittleEndian(nextRequest, 4) +
+                     content);
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
+        QCOMPARE(ReadAll(CompletePath(entry)), content);
+        QCOMPARE(peer.rawBytes, LittleEndian(0, 8));
+    }
+
     void lostLinkKeepsWholeChunksAndResumes()
     {
         const QByteArray content = Pattern(50000);
@@ -424,7 +439,10 @@ private slots:
         fileLink.SendRaw(LittleEndian(quint64(offset), 8));
         QTRY_COMPARE(Status(entry), QString(TransferStatus::aborted));
         QCOMPARE(AfterFirstFrame(fileLink.rawBytes).size(), 4);
-        QVERIFY(Logged(QString("Won't seek to offset %1 in file of size 4000").arg(offset)));
+        QVERIFY(Logged(
+            QString("Error uploading %1 to lea. Won't seek to offset %2 in file of size 4000")
+                .arg(path)
+                .arg(offset)));
         QVERIFY(messages.WaitForFrames(2));
         QCOMPARE(messages.frames.at(1).left(4), LittleEndian(PeerMessageCode::PM_UPLOAD_FAILED, 4));
     }
