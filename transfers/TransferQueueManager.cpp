@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTcpSocket>
-#include <QThread>
 
 #include "Data.h"
 #include "DataSaver.h"
@@ -16,6 +15,7 @@
 #include "SharedFoldersManager.h"
 #include "SharesTypes.h"
 #include "TimerManager.h"
+#include "TransferThread.h"
 #include "TransferTypes.h"
 #include "TypeTable.h"
 
@@ -175,19 +175,20 @@ TransferQueueManager::TransferQueueManager() : runStart(QDateTime::currentDateTi
 TransferQueueManager::~TransferQueueManager()
 {
     // Threads, sockets and files of running transfers belong to the entries; stop them before
-    // the store outlives this object.
-    for (ItemPtr entry : d.GetType(downloadEntry)->GetItems())
-    {
-        StopThread(entry[downloadThread], true);
-        DropSocket(entry[downloadSocket], true);
-        DropFile(entry[downloadFile]);
-    }
+    // the store outlives this object, uploads first. No event loop may run again to delete the
+    // threads later.
     for (ItemPtr entry : d.GetType(uploadEntry)->GetItems())
     {
-        StopThread(entry[uploadThread], true);
+        delete EndThread(entry[uploadThread]);
         DropSocket(entry[uploadSocket], true);
         DropFile(entry[uploadFile]);
         DropReadPosition(entry);
+    }
+    for (ItemPtr entry : d.GetType(downloadEntry)->GetItems())
+    {
+        delete EndThread(entry[downloadThread]);
+        DropSocket(entry[downloadSocket], true);
+        DropFile(entry[downloadFile]);
     }
     if (sharedFoldersManager)
         sharedFoldersManager->SetUploadQueue(nullptr);
@@ -243,14 +244,16 @@ void TransferQueueManager::ConnectPeerMessenger()
         return;
     connect(peerMessenger, &PeerMessenger::FileTransferRequested, this,
             &TransferQueueManager::OnFileTransferRequest);
+    // File links are taken after the socket's own signal has returned: the socket then moves to
+    // a transfer thread, and Qt must not touch it here any more.
     connect(peerMessenger, &PeerMessenger::FileConnectionRequested, this,
-            &TransferQueueManager::OnFileConnection);
+            &TransferQueueManager::OnFileConnection, Qt::QueuedConnection);
     connect(peerMessenger, &PeerMessenger::QueueUploadRequested, this,
             &TransferQueueManager::OnQueueUploadRequested);
     connect(peerMessenger, &PeerMessenger::QueueDownloadRequested, this,
             &TransferQueueManager::OnQueueDownloadRequested);
     connect(peerMessenger, &PeerMessenger::FileConnectionAccepted, this,
-            &TransferQueueManager::OnFileConnectionAccepted);
+            &TransferQueueManager::OnFileConnectionAccepted, Qt::QueuedConnection);
     connect(peerMessenger, &PeerMessenger::FileTransferResponse, this,
             &TransferQueueManager::OnFileTransferResponse);
     connect(peerMessenger, &PeerMessenger::UploadFailed, this,
@@ -304,38 +307,32 @@ void TransferQueueManager::NoData()
     d.GetType(excludedDownloadExtension)->GetItem(".ini");
 }
 
-// File connections are not taken on yet: the sockets handed over are closed so that none is
-// left behind.
-void TransferQueueManager::OnFileConnection(QString, QTcpSocket* ip_socket, uint)
-{
-    ip_socket->close();
-    ip_socket->deleteLater();
-}
-
-void TransferQueueManager::OnFileConnectionAccepted(QString, QTcpSocket* ip_socket)
-{
-    ip_socket->disconnect();
-    ip_socket->close();
-    ip_socket->deleteLater();
-}
-
 bool TransferQueueManager::IsActiveStatus(ItemPtr status)
 {
     return status.IsConnected(isActive);
 }
 
-void TransferQueueManager::StopThread(ItemPtr threadItem, bool askToExit)
+// Asks before waiting: a thread in a wait step or a pacing sleep would otherwise hold the GUI
+// thread until its transfer ends.
+TransferThread* TransferQueueManager::EndThread(ItemPtr threadItem)
 {
     if (threadItem.IsNull())
-        return;
-    auto* thread = threadItem.AsPointer<QThread>();
+        return nullptr;
+    auto* thread = threadItem.AsPointer<TransferThread>();
     threadItem.Remove();
     if (!thread)
-        return;
-    if (askToExit)
-        thread->requestInterruption();
+        return nullptr;
+    thread->SignalExit();
     thread->wait();
-    thread->deleteLater();
+    // Reports it queued before it ended find no entry; later ones find no receiver.
+    thread->disconnect();
+    return thread;
+}
+
+void TransferQueueManager::StopThread(ItemPtr threadItem)
+{
+    if (TransferThread* thread = EndThread(threadItem))
+        thread->deleteLater();
 }
 
 void TransferQueueManager::DropSocket(ItemPtr socketItem, bool cutSignals)

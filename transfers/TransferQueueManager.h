@@ -18,8 +18,9 @@
 #include "ItemPtr.h"
 #include "UploadQueue.h"
 
+class QFile;
 class QTcpSocket;
-class QThread;
+class TransferThread;
 
 // The download and upload queues, kept as store items, with the upload slots and the shared
 // upload speed limit. Made once at start-up, after the server connection, the peer messenger and
@@ -122,6 +123,13 @@ public slots:
     void OnUploadPlaceInLineRequested(QString i_user, QString i_fileName);
     void OnUserShare(QString i_user, FileInfoMap& i_share,
                      AttributeTranslationTable& i_translationTable);
+    // What the transfer threads report; the sending thread names the entry.
+    void OnDownloadProgress(qint64 i_offset, int i_bytesPerSecond);
+    void OnDownloadComplete();
+    void OnDownloadError(QString i_reason);
+    void OnUploadProgress(qint64 i_offset, int i_bytesPerSecond);
+    void OnUploadComplete();
+    void OnUploadError(QString i_reason);
 
 private:
     void DeclareDownloadTypes();
@@ -170,8 +178,21 @@ private:
     void OnBytesSinceLastReceiptRemoved(ItemPtr item);
     void OnBytesUploadedRemoved(ItemPtr item);
 
+    // File connections and their threads.
+    bool MayTakeFileConnection(ItemPtr entry);
+    void StartDownloadThread(ItemPtr entry, QTcpSocket* socket, QFile* file, qint64 offset);
+    void StartUploadThread(ItemPtr entry, QTcpSocket* socket);
+    static void AttachProgressCells(ItemPtr entry);
+    // The entry whose thread item holds the sending thread, or null when it is gone.
+    ItemPtr EntryOfSendingThread(const char* threadType, const char* entryType);
+    void FinishDownload(ItemPtr entry);
+    bool MoveToCompleteFolder(ItemPtr entry);
+    void RecordCompleteDownload(ItemPtr entry);
+
     static bool IsActiveStatus(ItemPtr status);
-    static void StopThread(ItemPtr threadItem, bool askToExit);
+    // Asks the thread to exit, waits for it and forgets it; StopThread also deletes it later.
+    static TransferThread* EndThread(ItemPtr threadItem);
+    static void StopThread(ItemPtr threadItem);
     static void DropSocket(ItemPtr socketItem, bool cutSignals);
     static void DropFile(ItemPtr fileItem);
     static void DropReadPosition(ItemPtr entry);

@@ -93,7 +93,7 @@ void TransferQueueManager::SetDownloadEntryStatus(ItemPtr entry, const QString& 
     entry.Connect(d.GetType(lastStatusChangeTime)->GetItem(Value(CurrentLocalTimeText())));
     if (!wasActive || IsActiveStatus(statusItem))
         return;
-    StopThread(entry[downloadThread], false);
+    StopThread(entry[downloadThread]);
     DropFile(entry[downloadFile]);
     DropSocket(entry[downloadSocket], false);
     RemoveCells(entry, {writePosition, lastReceiptTime, bytesPerSecond});
@@ -126,10 +126,11 @@ void TransferQueueManager::RequeueDownload(ItemPtr entry)
 
 void TransferQueueManager::RemoveDownload(ItemPtr entry)
 {
-    StopThread(entry[downloadThread], true);
+    StopThread(entry[downloadThread]);
     DropSocket(entry[downloadSocket], true);
     DropFile(entry[downloadFile]);
-    RemoveCells(entry, {writePosition, lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond});
+    RemoveCells(entry, {writePosition, lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond,
+                        bytesSinceLastReceipt});
     entry.Remove();
 }
 

@@ -198,7 +198,7 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr entry, const QString& st
     entry.Connect(d.GetType(lastStatusChangeTime)->GetItem(Value(CurrentLocalTimeText())));
     if (wasActive && !IsActiveStatus(statusItem))
     {
-        StopThread(entry[uploadThread], false);
+        StopThread(entry[uploadThread]);
         DropFile(entry[uploadFile]);
         DropSocket(entry[uploadSocket], false);
         DropReadPosition(entry);
@@ -226,11 +226,12 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr entry, const QString& st
 void TransferQueueManager::RemoveUpload(ItemPtr entry)
 {
     const bool wasActive = IsActiveStatus(entry[uploadEntryStatus]);
-    StopThread(entry[uploadThread], true);
+    StopThread(entry[uploadThread]);
     DropSocket(entry[uploadSocket], true);
     DropFile(entry[uploadFile]);
     DropReadPosition(entry);
-    RemoveCells(entry, {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond});
+    RemoveCells(entry,
+                {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond, bytesSinceLastReceipt});
     if (entry == lastOrderedUpload)
         lastOrderedUpload = ItemPtr();
     entry.Remove();

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "Data.h"
@@ -16,6 +18,7 @@
 #include "ServerTypes.h"
 #include "Settings.h"
 #include "SharedFoldersManager.h"
+#include "SharesTypes.h"
 #include "TransferQueueManager.h"
 #include "TransferTypes.h"
 
@@ -74,6 +77,37 @@ struct TransfersTestSetup
                             QByteArray(body->GetWrittenData() + 4, body->GetWrittenLength() - 4));
         }
         return messages;
+    }
+
+    // A public shared file on disk and an upload of it waiting for its file link, in the state
+    // the negotiation leaves it: "connecting", with its request number and its file open.
+    ItemPtr ConnectingUpload(const QString& user, const QString& path, uint request)
+    {
+        using namespace SharesTypes;
+        using namespace TransferTypes;
+        ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(QFileInfo(path).path()));
+        ItemPtr shared = folder.NewItem(sharedFile);
+        shared.Connect(d.GetType(sharedFileName)->GetItem(Value(QFileInfo(path).fileName())));
+        shared.Connect(d.GetType(sharedFileSize)->GetItem(Value(QFileInfo(path).size())));
+        ItemPtr entry = d.GetType(uploadEntry)->NewItem();
+        entry.Connect(User(user, false));
+        entry.Connect(shared);
+        entry.Connect(d.GetType(filenameAsRequested)->GetItem(Value(path)));
+        manager->SetUploadEntryStatus(entry, TransferStatus::connecting);
+        entry.Connect(d.GetType(transferReq)->GetItem(Value(request)));
+        auto* file = new QFile(path);
+        file->open(QIODevice::ReadOnly);
+        entry.Connect(d.GetType(uploadFile)->NewItem(Value(file)));
+        return entry;
+    }
+
+    // The integer as the file link carries it.
+    static QByteArray LittleEndian(quint64 value, int width)
+    {
+        QByteArray bytes;
+        for (int index = 0; index < width; ++index)
+            bytes.append(char(value >> (8 * index)));
+        return bytes;
     }
 
     static void ForgetMessages()

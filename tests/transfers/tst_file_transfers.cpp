@@ -1,0 +1,500 @@
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "FakePeer.h"
+#include "Log.h"
+#include "PeerMessageCode.h"
+#include "SharesTypes.h"
+#include "TransferThread.h"
+#include "TransfersTestSetup.h"
+
+using namespace TransferTypes;
+
+namespace {
+QString Status(ItemPtr entry)
+{
+    return entry[downloadEntryStatus].IsNull() ? entry[uploadEntryStatus].AsString()
+                                               : entry[downloadEntryStatus].AsString();
+}
+
+// Bytes that differ from chunk to chunk, so that a misplaced chunk shows.
+QByteArray Pattern(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int index = 0; index < size; ++index)
+        bytes[index] = char((index * 7 + index / 8192) & 0xff);
+    return bytes;
+}
+
+QByteArray LittleEndian(quint64 value, int width)
+{
+    return TransfersTestSetup::LittleEndian(value, width);
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+// Bytes a fake peer got after the first frame of the link it accepted.
+QByteArray AfterFirstFrame(const QByteArray& received)
+{
+    if (received.size() < 4)
+        return QByteArray();
+    const int length = int(quint8(received[0]) | quint8(received[1]) << 8 |
+                           quint8(received[2]) << 16 | quint8(received[3]) << 24);
+    return received.mid(4 + length);
+}
+} // namespace
+
+class FileTransfersTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    TransfersTestSetup setup;
+    QStringList logLines;
+    uint nextRequest = 500;
+
+    TransferQueueManager* Manager() { return setup.manager; }
+
+    QString PartialPath(ItemPtr entry)
+    {
+        return TransferQueueManager::LocalPath(Manager()->GetDownloadTargetPath(entry, false));
+    }
+    QString CompletePath(ItemPtr entry)
+    {
+        return TransferQueueManager::LocalPath(Manager()->GetDownloadTargetPath(entry, true));
+    }
+
+    // A download in the state the negotiation leaves it: queued, with the peer's request number.
+    ItemPtr NegotiatedDownload(const QString& user, const std::string& name, qint64 size,
+                               uint request)
+    {
+        ItemPtr entry = Manager()->AddDownload(user, name, "music\\album", size, false, 1);
+        entry.Connect(d.GetType(remoteTransferReq)->GetItem(Value(request)));
+        return entry;
+    }
+
+    // A peer that opened a file link to us and named the request; raw bytes from then on.
+    std::unique_ptr<FakePeer> OpenFileLink(const QString& user, uint request,
+                                           bool obfuscated = false)
+    {
+        auto peer = std::make_unique<FakePeer>(obfuscated);
+        peer->SetRawMode(true);
+        peer->Dial(obfuscated ? setup.messenger->ObfuscatedListeningPort()
+                              : setup.messenger->ListeningPort());
+        peer->SendFrame(FakePeer::InitBody(user, "F"));
+        peer->SendRaw(LittleEndian(request, 4));
+        return peer;
+    }
+
+    ItemPtr ConnectingUpload(const QString& user, const QString& path, uint request)
+    {
+        return setup.ConnectingUpload(user, path, request);
+    }
+
+    // Our file link to the peer is up and the request number has arrived on it.
+    void AwaitUploadLink(FakePeer& peer, uint request)
+    {
+        QVERIFY(peer.WaitForClient());
+        QTRY_VERIFY(AfterFirstFrame(peer.rawBytes).size() >= 4);
+        QCOMPARE(AfterFirstFrame(peer.rawBytes).left(4), LittleEndian(request, 4));
+    }
+
+    bool Logged(const QString& text) const
+    {
+        for (const QString& line : logLines)
+            if (line.contains(text))
+                return true;
+        return false;
+    }
+
+    void RemoveEntries()
+    {
+        for (ItemPtr entry : g(downloadEntry))
+            Manager()->RemoveDownload(entry);
+        for (ItemPtr entry : g(uploadEntry))
+            Manager()->RemoveUpload(entry);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        setup.Build();
+        Settings::Set(TransferSettings::downloadFolder, Value(setup.Downloads()));
+        Settings::Set(LogSettings::showDiagnostics, "yes");
+        SetLogSink([this](const QString& area, int, const QString& text, ItemPtr) {
+            if (area == "Transfer Queue")
+                logLines.append(text);
+        });
+    }
+
+    void cleanupTestCase()
+    {
+        RemoveEntries();
+        SetLogSink({});
+        setup.Destroy();
+    }
+
+    void init()
+    {
+        RemoveEntries();
+        g(completeDownload).Remove();
+        TransfersTestSetup::ForgetMessages();
+        QDir(setup.Downloads()).removeRecursively();
+        Settings::Set(TransferSettings::dontSplitDownloads, "no");
+        Manager()->EnableUploadSpeedLimit(false);
+        TransferThread::SetWaitStepMsForTesting(1000);
+        logLines.clear();
+        ++nextRequest;
+    }
+
+    void downloadsFromTheOffsetOfThePartialFile_data()
+    {
+        QTest::addColumn<int>("partial");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("obfuscated");
+        QTest::addColumn<QByteArray>("offset");
+        QTest::newRow("new file") << 0 << 50000 << false << QByteArray("0000000000000000");
+        QTest::newRow("resumed") << 10000 << 50000 << false << QByteArray("1027000000000000");
+        QTest::newRow("obfuscated link, raw bytes")
+            << 10000 << 50000 << true << QByteArray("1027000000000000");
+        QTest::newRow("whole chunks only")
+            << 0 << 4 * 8192 << false << QByteArray("0000000000000000");
+    }
+
+    void downloadsFromTheOffsetOfThePartialFile()
+    {
+        QFETCH(int, partial);
+        QFETCH(int, size);
+        QFETCH(bool, obfuscated);
+        QFETCH(QByteArray, offset);
+        const QByteArray content = Pattern(size);
+        ItemPtr entry = NegotiatedDownload("ann", "song.mp3", size, nextRequest);
+        if (partial > 0)
+            WriteFile(PartialPath(entry), content.left(partial));
+        QSignalSpy added(Manager(), &TransferQueueManager::CompleteDownloadAdded);
+        QSignalSpy progressed(Manager(), &TransferQueueManager::DownloadProgressed);
+
+        auto peer = OpenFileLink("ann", nextRequest, obfuscated);
+        QVERIFY(peer->WaitForBytes(8));
+        QCOMPARE(peer->rawBytes.toHex(), offset);
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::downloading));
+        peer->SendRaw(content.mid(partial));
+
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
+        QCOMPARE(ReadAll(CompletePath(entry)), content);
+        QVERIFY(!QFile::exists(PartialPath(entry)));
+        QCOMPARE(added.count(), 1);
+        QCOMPARE(g(completeDownload).Size(), 1u);
+        ItemPtr record = added.at(0).at(0).value<ItemPtr>();
+        QCOMPARE(record[completeDownloadFileSize].AsInt(), size);
+        QCOMPARE(record[ServerTypes::user].AsString(), QString("ann"));
+        QVERIFY(progressed.count() >= 1);
+        QVERIFY(entry[downloadThread].IsNull());
+        QVERIFY(entry[downloadSocket].IsNull());
+        QVERIFY(peer->WaitForClose());
+    }
+
+    void keepsOnlyTheFileSizeFromAPeerThatSendsMore()
+    {
+        const QByteArray content = Pattern(20000);
+        ItemPtr entry = NegotiatedDownload("bob", "long.mp3", 20000, nextRequest);
+        auto peer = OpenFileLink("bob", nextRequest);
+        QVERIFY(peer->WaitForBytes(8));
+        peer->SendRaw(content + QByteArray(5000, 'x'));
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
+        QCOMPARE(ReadAll(CompletePath(entry)), content);
+    }
+
+    void keepsBytesThatCameWithTheRequestNumber()
+    {
+        const QByteArray content = Pattern(12000);
+        ItemPtr entry = NegotiatedDownload("ben", "eager.mp3", 12000, nextRequest);
+        FakePeer peer;
+        peer.SetRawMode(true);
+        peer.Dial(setup.messenger->ListeningPort());
+        // An uploader that does not wait for the offset: all of it in one write.
+        peer.SendRaw(peer.Frame(FakePeer::InitBody("ben", "F")) + LittleEndian(nextRequest, 4) +
+                     content);
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
+        QCOMPARE(ReadAll(CompletePath(entry)), content);
+        QCOMPARE(peer.rawBytes, LittleEndian(0, 8));
+    }
+
+    void lostLinkKeepsWholeChunksAndResumes()
+    {
+        const QByteArray content = Pattern(50000);
+        ItemPtr entry = NegotiatedDownload("cat", "cut.mp3", 50000, nextRequest);
+        {
+            auto peer = OpenFileLink("cat", nextRequest);
+            QVERIFY(peer->WaitForBytes(8));
+            // Two whole chunks and part of a third, then the link is gone.
+            peer->SendRaw(content.left(20000));
+            peer->Close();
+        }
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::aborted));
+        QVERIFY(Logged("Error downloading cut.mp3 from cat. Waiting for data to read failed."));
+        QCOMPARE(ReadAll(PartialPath(entry)), content.left(2 * 8192));
+
+        // The next link for the same entry starts where the whole chunks end.
+        auto again = OpenFileLink("cat", nextRequest);
+        QVERIFY(again->WaitForBytes(8));
+        QCOMPARE(again->rawBytes, LittleEndian(16384, 8));
+        again->SendRaw(content.mid(16384));
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
+        QCOMPARE(ReadAll(CompletePath(entry)), content);
+    }
+
+    void endsAStalledDownload()
+    {
+        TransferThread::SetWaitStepMsForTesting(10);
+        ItemPtr entry = NegotiatedDownload("dan", "stall.mp3", 30000, nextRequest);
+        auto peer = OpenFileLink("dan", nextRequest);
+        QVERIFY(peer->WaitForBytes(8));
+        peer->SendRaw(Pattern(100));
+        // Thirty silent steps of 10 ms end it; the link stays open all along.
+        QTRY_COMPARE_WITH_TIMEOUT(Status(entry), QString(TransferStatus::aborted), 5000);
+        QVERIFY(Logged("Waiting for data to read failed."));
+        QCOMPARE(ReadAll(PartialPath(entry)).size(), 0);
+    }
+
+    void refusesAFileLinkThatMatchesNoDownload_data()
+    {
+        QTest::addColumn<QString>("linkUser");
+        QTest::addColumn<int>("requestShift");
+        QTest::newRow("unknown number") << "eve" << 1000;
+        QTest::newRow("another user's number") << "fay" << 0;
+    }
+
+    void refusesAFileLinkThatMatchesNoDownload()
+    {
+        QFETCH(QString, linkUser);
+        QFETCH(int, requestShift);
+        ItemPtr entry = NegotiatedDownload("eve", "mine.mp3", 1000, nextRequest);
+        auto peer = OpenFileLink(linkUser, nextRequest + requestShift);
+        QVERIFY(peer->WaitForClose());
+        QCOMPARE(peer->rawBytes.size(), 0);
+        QVERIFY(Logged("Download not found, aborting"));
+        QCOMPARE(Status(entry), QString(TransferStatus::queued));
+    }
+
+    void refusesASecondLinkForARunningDownload()
+    {
+        const QByteArray content = Pattern(40000);
+        ItemPtr entry = NegotiatedDownload("gus", "twice.mp3", 40000, nextRequest);
+        auto first = OpenFileLink("gus", nextRequest);
+        QVERIFY(first->WaitForBytes(8));
+        first->SendRaw(content.left(10000));
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::downloading));
+
+        auto second = OpenFileLink("gus", nextRequest);
+        QVERIFY(second->WaitForClose());
+        QCOMPARE(second->rawBytes.size(), 0);
+        QVERIFY(Logged("refusing second file connection"));
+
+        first->SendRaw(content.mid(10000));
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
+        QCOMPARE(ReadAll(CompletePath(entry)), content);
+
+        auto late = OpenFileLink("gus", nextRequest);
+        QVERIFY(late->WaitForClose());
+        QCOMPARE(g(completeDownload).Size(), 1u);
+    }
+
+    void settlesWithoutAThreadWhenNothingIsLeft_data()
+    {
+        QTest::addColumn<int>("partial");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("empty file") << 0 << 0 << QString(TransferStatus::complete);
+        QTest::newRow("partial already whole") << 3000 << 3000 << QString(TransferStatus::complete);
+        QTest::newRow("partial larger") << 3001 << 3000 << QString(TransferStatus::localError);
+        QTest::newRow("negative size") << 0 << -5 << QString(TransferStatus::aborted);
+    }
+
+    void settlesWithoutAThreadWhenNothingIsLeft()
+    {
+        QFETCH(int, partial);
+        QFETCH(int, size);
+        QFETCH(QString, status);
+        ItemPtr entry = NegotiatedDownload("hal", "done.mp3", size, nextRequest);
+        if (partial > 0)
+            WriteFile(PartialPath(entry), Pattern(partial));
+        auto peer = OpenFileLink("hal", nextRequest);
+        QVERIFY(peer->WaitForClose());
+        QTRY_COMPARE(Status(entry), status);
+        QVERIFY(entry[downloadThread].IsNull());
+        const bool complete = status == TransferStatus::complete;
+        QCOMPARE(QFile::exists(CompletePath(entry)), complete);
+        QCOMPARE(ReadAll(CompletePath(entry)).size(), complete ? partial : 0);
+        QCOMPARE(g(completeDownload).Size(), complete ? 1u : 0u);
+    }
+
+    void failedMoveKeepsBothFilesAndRecordsNothing()
+    {
+        const QByteArray content = Pattern(5000);
+        ItemPtr entry = NegotiatedDownload("ida", "clash.mp3", 5000, nextRequest);
+        // A file of the same name reached the complete folder meanwhile.
+        WriteFile(CompletePath(entry), "older");
+        QSignalSpy added(Manager(), &TransferQueueManager::CompleteDownloadAdded);
+        auto peer = OpenFileLink("ida", nextRequest);
+        QVERIFY(peer->WaitForBytes(8));
+        peer->SendRaw(content);
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::localError));
+        QCOMPARE(ReadAll(CompletePath(entry)), QByteArray("older"));
+        QCOMPARE(ReadAll(PartialPath(entry)), content);
+        QCOMPARE(added.count(), 0);
+        QVERIFY(Logged("a file of that name is already there"));
+    }
+
+    void unsplitDownloadStaysWhereItWasWritten()
+    {
+        Settings::Set(TransferSettings::dontSplitDownloads, "yes");
+        const QByteArray content = Pattern(9000);
+        ItemPtr entry = NegotiatedDownload("jon", "flat.mp3", 9000, nextRequest);
+        QSignalSpy added(Manager(), &TransferQueueManager::CompleteDownloadAdded);
+        auto peer = OpenFileLink("jon", nextRequest);
+        QVERIFY(peer->WaitForBytes(8));
+        peer->SendRaw(content);
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
+        QCOMPARE(PartialPath(entry), CompletePath(entry));
+        QCOMPARE(ReadAll(CompletePath(entry)), content);
+        QCOMPARE(added.count(), 1);
+    }
+
+    void uploadsFromTheOffsetThePeerAsks_data()
+    {
+        QTest::addColumn<qint64>("offset");
+        QTest::newRow("whole file") << qint64(0);
+        QTest::newRow("resumed") << qint64(1000);
+        QTest::newRow("last byte") << qint64(29999);
+    }
+
+    void uploadsFromTheOffsetThePeerAsks()
+    {
+        QFETCH(qint64, offset);
+        const QByteArray content = Pattern(30000);
+        const QString path = setup.home.path() + "/shared/up.mp3";
+        WriteFile(path, content);
+        FakePeer peer;
+        peer.SetRawMode(true);
+        MessengerTestSetup::SetUserAddress("kim", peer.Listen());
+        ItemPtr entry = ConnectingUpload("kim", path, nextRequest);
+        QSignalSpy progressed(Manager(), &TransferQueueManager::UploadProgressed);
+        setup.messenger->RequestFileConnectionToUser("kim");
+        AwaitUploadLink(peer, nextRequest);
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::uploading));
+
+        // The offset in two pieces: they are put together in order.
+        const QByteArray offsetBytes = LittleEndian(quint64(offset), 8);
+        peer.SendRaw(offsetBytes.left(3));
+        peer.SendRaw(offsetBytes.mid(3));
+        const int expected = 30000 - int(offset);
+        QTRY_COMPARE(AfterFirstFrame(peer.rawBytes).size(), 4 + expected);
+        QCOMPARE(AfterFirstFrame(peer.rawBytes).mid(4), content.mid(int(offset)));
+        QTRY_VERIFY(progressed.count() >= 1);
+        peer.Close();
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
+        QVERIFY(Logged("Recording upload speed of"));
+        QVERIFY(entry[uploadThread].IsNull());
+        QVERIFY(entry[uploadFile].IsNull());
+    }
+
+    void refusesAnOffsetOutsideTheFile_data()
+    {
+        QTest::addColumn<qint64>("offset");
+        QTest::newRow("at the end") << qint64(4000);
+        QTest::newRow("beyond the end") << qint64(4001);
+        QTest::newRow("negative") << qint64(-1);
+    }
+
+    void refusesAnOffsetOutsideTheFile()
+    {
+        QFETCH(qint64, offset);
+        const QString path = setup.home.path() + "/shared/small.mp3";
+        WriteFile(path, Pattern(4000));
+        FakePeer fileLink;
+        fileLink.SetRawMode(true);
+        MessengerTestSetup::SetUserAddress("lea", fileLink.Listen());
+        ItemPtr entry = ConnectingUpload("lea", path, nextRequest);
+        setup.messenger->RequestFileConnectionToUser("lea");
+        AwaitUploadLink(fileLink, nextRequest);
+
+        // The failure notice goes over a message link, which is dialled afresh.
+        FakePeer messages;
+        MessengerTestSetup::SetUserAddress("lea", messages.Listen());
+        fileLink.SendRaw(LittleEndian(quint64(offset), 8));
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::aborted));
+        QCOMPARE(AfterFirstFrame(fileLink.rawBytes).size(), 4);
+        QVERIFY(Logged(
+            QString("Error uploading %1 to lea. Won't seek to offset %2 in file of size 4000")
+                .arg(path)
+                .arg(offset)));
+        QVERIFY(messages.WaitForFrames(2));
+        QCOMPARE(messages.frames.at(1).left(4), LittleEndian(PeerMessageCode::PM_UPLOAD_FAILED, 4));
+    }
+
+    void dropsAFileLinkNoUploadWaitsFor()
+    {
+        FakePeer peer;
+        peer.SetRawMode(true);
+        MessengerTestSetup::SetUserAddress("max", peer.Listen());
+        setup.messenger->RequestFileConnectionToUser("max");
+        QVERIFY(peer.WaitForClient());
+        QVERIFY(peer.WaitForClose());
+        QCOMPARE(AfterFirstFrame(peer.rawBytes).size(), 0);
+    }
+
+    // A status change that ends a running transfer must not wait for the transfer to end.
+    void statusChangeStopsARunningTransferAtOnce()
+    {
+        ItemPtr download = NegotiatedDownload("ned", "slow.mp3", 30000, nextRequest);
+        auto peer = OpenFileLink("ned", nextRequest);
+        QVERIFY(peer->WaitForBytes(8));
+        QTRY_COMPARE(Status(download), QString(TransferStatus::downloading));
+
+        const QString path = setup.home.path() + "/shared/paced.mp3";
+        WriteFile(path, Pattern(100000));
+        Settings::Set(TransferSettings::uploadSpeedLimit, "1");
+        Manager()->EnableUploadSpeedLimit(true);
+        FakePeer receiver;
+        receiver.SetRawMode(true);
+        MessengerTestSetup::SetUserAddress("ola", receiver.Listen());
+        ItemPtr upload = ConnectingUpload("ola", path, ++nextRequest);
+        setup.messenger->RequestFileConnectionToUser("ola");
+        AwaitUploadLink(receiver, nextRequest);
+        receiver.SendRaw(LittleEndian(0, 8));
+        // At 1 KiB/s the second chunk is eight seconds away.
+        QTRY_COMPARE(AfterFirstFrame(receiver.rawBytes).size(), 4 + 8192);
+
+        // The failure notice for the upload finds no one to take it.
+        MessengerTestSetup::SetUserAddress("ola", MessengerTestSetup::UnusedPort());
+        // Each thread sees the request within one wait step; without it the download would wait
+        // 30 s for data and the upload 8 s for its next chunk.
+        QElapsedTimer clock;
+        clock.start();
+        Manager()->SetDownloadEntryStatus(download, TransferStatus::aborted);
+        Manager()->SetUploadEntryStatus(upload, TransferStatus::aborted);
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(download[downloadThread].IsNull());
+        QVERIFY(upload[uploadThread].IsNull());
+        QVERIFY(peer->WaitForClose());
+        QVERIFY(receiver.WaitForClose());
+    }
+};
+
+QTEST_MAIN(FileTransfersTest)
+#include "tst_file_transfers.moc"

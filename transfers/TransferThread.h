@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+
+class QTcpSocket;
+
+// What the download and upload threads share: the file connection, moved to the thread while it
+// runs, the exit flag that the GUI thread sets to stop it, the reason of a failure, and the
+// bounded waits on the socket. The thread body has no event loop; it uses the socket's blocking
+// waits, one step at a time, so that an exit request is seen within one step.
+class TransferThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    static constexpr int chunkSize = 8192;
+    static constexpr int waitStepsPerWait = 30;
+    static constexpr int progressIntervalMs = 499;
+
+    ~TransferThread() override;
+
+    // Any thread.
+    void SignalExit();
+    bool AskedToExit();
+
+    // The length of one wait step, 1000 ms; tests shorten it to see a stall end quickly.
+    static int WaitStepMs();
+    static void SetWaitStepMsForTesting(int ms);
+
+protected:
+    explicit TransferThread(QTcpSocket* socket);
+
+    // Sets the reason and returns false, so that a failing step reads `return Fail(...)`.
+    bool Fail(const QString& reason);
+    bool FailWithSocketError(const char* what);
+    bool ExitRequested() { return Fail("Exit requested."); }
+    // Until received bytes are buffered, the peer closes or the steps run out.
+    bool WaitForData(const char* failure);
+    // Reads exactly length bytes into the buffer, waiting for them as needed.
+    bool ReadExactly(char* buffer, qint64 length, const char* waitFailure);
+    // Sleeps, in slices of at most one wait step, unless asked to exit meanwhile.
+    bool SleepUnlessAsked(qint64 ms);
+    // The average since the start, in bytes per second; 0 when no millisecond has passed.
+    static int AverageSpeed(qint64 bytes, qint64 elapsedMs);
+    void StartProgressClock();
+    // Whether a progress report is due (always for the last one), and if so marks it made.
+    bool ProgressDue(bool last);
+    // Gives the socket back to the thread that made this object, before the end is reported.
+    void ReturnSocket();
+
+    QTcpSocket* socket;
+    QString errorText;
+    // One buffer, reused for every chunk.
+    char buffer[chunkSize];
+
+private:
+    QMutex exitMutex;
+    bool exitFlag = false;
+    QElapsedTimer progressClock;
+    qint64 lastReport = 0;
+    static std::atomic<int> waitStepMs;
+};

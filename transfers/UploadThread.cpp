@@ -1,0 +1,158 @@
+#include "UploadThread.h"
+
+#include <QFile>
+#include <QTcpSocket>
+
+#include "TransferQueueManager.h"
+
+UploadThread::UploadThread(QTcpSocket* socket, QFile* file, int transferRequest)
+    : TransferThread(socket), file(file), transferRequest(static_cast<quint32>(transferRequest))
+{}
+
+void UploadThread::run()
+{
+    const bool done = PerformUpload();
+    ReturnSocket();
+    if (done)
+        emit UploadComplete();
+    else
+        emit UploadError(errorText);
+}
+
+namespace {
+int PerUploadLimit()
+{
+    return transferQueueManager ? transferQueueManager->GetPerUploadSpeedLimit() : 0;
+}
+} // namespace
+
+bool UploadThread::PerformUpload()
+{
+    char request[4];
+    for (int index = 0; index < 4; ++index)
+        request[index] = static_cast<char>(transferRequest >> (8 * index));
+    socket->write(request, 4);
+    socket->flush();
+
+    qint64 offset = 0;
+    if (!ReadOffset(offset))
+        return false;
+    const qint64 size = file->size();
+    if (offset < 0 || offset >= size)
+        return Fail(QString("Won't seek to offset %1 in file of size %2").arg(offset).arg(size));
+    if (!file->seek(offset))
+        return Fail(QString("Seeking to starting offset %1 failed. Error string: ").arg(offset) +
+                    file->errorString());
+
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    int lastLimit = PerUploadLimit();
+    pacingClock.start();
+    StartProgressClock();
+    qint64 bytesSinceStart = 0;
+    debt = 0;
+    for (;;)
+    {
+        if (AskedToExit())
+            return ExitRequested();
+        const int limit = PerUploadLimit();
+        if (limit != lastLimit)
+        {
+            // The debt of a time without a limit is not paid once a limit is set again.
+            if (lastLimit == 0)
+                debt = 0;
+            sinceStart.restart();
+            bytesSinceStart = 0;
+        }
+        if (limit != 0 && !Pace(limit))
+            return false;
+        const qint64 length = qMin<qint64>(size - offset, chunkSize);
+        if (file->read(buffer, length) != length)
+            return Fail("Reading from file failed. Error string: " + file->errorString());
+        if (!SendChunk(length))
+            return false;
+        offset += length;
+        bytesSinceStart += length;
+        debt += length;
+        const bool last = offset >= size;
+        if (ProgressDue(last))
+            emit UploadProgress(offset, AverageSpeed(bytesSinceStart, sinceStart.elapsed()));
+        if (last)
+            return socket->state() != QAbstractSocket::ConnectedState || WaitForPeerToClose();
+        lastLimit = limit;
+    }
+}
+
+bool UploadThread::ReadOffset(qint64& offset)
+{
+    unsigned char bytes[8];
+    if (!ReadExactly(reinterpret_cast<char*>(bytes), 8,
+                     "Waiting for initialization data to read failed."))
+        return false;
+    quint64 value = 0;
+    for (int index = 7; index >= 0; --index)
+        value = (value << 8) | bytes[index];
+    offset = static_cast<qint64>(value);
+    return true;
+}
+
+bool UploadThread::Pace(int limit)
+{
+    debt = transferQueueManager->PayFromAllowance(debt);
+    // 1 KiB/s counts as one byte per millisecond; the earned credit below makes up the rest.
+    const qint64 target = pacingClock.elapsed() + debt / limit;
+    for (qint64 now = pacingClock.elapsed(); now < target; now = pacingClock.elapsed())
+        if (!SleepUnlessAsked(target - now))
+            return false;
+    const qint64 elapsed = pacingClock.restart();
+    transferQueueManager->AddEarnedToAllowance(limit, elapsed, debt);
+    debt = 0;
+    return true;
+}
+
+bool UploadThread::SendChunk(qint64 length)
+{
+    qint64 sent = 0;
+    while (sent < length)
+    {
+        // A peer that closed mid-file leaves a socket that takes no more bytes.
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            return FailWithSocketError("Writing to socket failed.");
+        const qint64 taken = socket->write(buffer + sent, length - sent);
+        if (taken < 0)
+            return FailWithSocketError("Writing to socket failed.");
+        sent += taken;
+        // Straight to the kernel while it has room; a wait only when it has none.
+        socket->flush();
+        if (socket->bytesToWrite() > 0 && !WaitForBytesWritten())
+            return false;
+    }
+    return true;
+}
+
+bool UploadThread::WaitForBytesWritten()
+{
+    for (int step = 0; step < waitStepsPerWait; ++step)
+    {
+        if (AskedToExit())
+            return ExitRequested();
+        if (socket->state() != QAbstractSocket::ConnectedState || socket->bytesToWrite() == 0)
+            break;
+        socket->waitForBytesWritten(WaitStepMs());
+    }
+    return socket->bytesToWrite() == 0 ||
+           FailWithSocketError("Waiting for bytes to be written to socket failed.");
+}
+
+bool UploadThread::WaitForPeerToClose()
+{
+    for (int step = 0; step < waitStepsPerWait; ++step)
+    {
+        if (socket->waitForDisconnected(WaitStepMs()) ||
+            socket->state() == QAbstractSocket::UnconnectedState)
+            return true;
+        if (AskedToExit())
+            return ExitRequested();
+    }
+    return Fail("The peer did not close the connection after the last byte.");
+}
