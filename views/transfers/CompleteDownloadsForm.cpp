@@ -39,7 +39,8 @@ CompleteDownloadsForm::CompleteDownloadsForm(QWidget* parent)
     QTreeWidget* list = ui->downloadList;
     list->setColumnCount(5);
     list->header()->setStretchLastSection(false);
-    const int widths[] = {250, 250, 100, 100, 150};
+    // The time column fits "Mon Dec 7 07:05:12 2026" in the desktop's usual font.
+    const int widths[] = {250, 250, 100, 100, 220};
     for (int column = 0; column < 5; ++column)
         list->setColumnWidth(column, widths[column]);
     list->header()->setSectionsMovable(false);
