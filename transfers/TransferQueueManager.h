@@ -148,6 +148,10 @@ private:
     static void DropFile(ItemPtr fileItem);
     static void DropReadPosition(ItemPtr entry);
     static void RemoveCells(ItemPtr entry, std::initializer_list<const char*> cells);
+    // The first entry connected to every partner, looked for among the partner with the fewest
+    // entries; null when a partner is null or none matches.
+    static ItemPtr EntryConnectedToAll(const char* entryType,
+                                       std::initializer_list<ItemPtr> partners);
     QString DownloadRoot();
     QString SubfolderPart(ItemPtr entry);
     std::list<ItemPtr> NumberedUploads();
