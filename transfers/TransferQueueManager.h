@@ -155,6 +155,9 @@ private:
     QString DownloadRoot();
     QString SubfolderPart(ItemPtr entry);
     std::list<ItemPtr> NumberedUploads();
+    // Removal without starting the next uploads, and refusal ("File not shared.") with it.
+    void DropUpload(ItemPtr entry);
+    void RefuseUpload(ItemPtr entry);
 
     QTimer timerTestTimer;
     QElapsedTimer timerTestClock;

@@ -1,8 +1,12 @@
 #include "TransferQueueManager.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include <QMutexLocker>
 
@@ -29,18 +33,137 @@ ItemPtr UserItem(const QString& user)
     return d.GetType(ServerTypes::user)->GetItem(Value(user));
 }
 
-ItemSet EntriesWithStatus(const char* statusType, const char* entryType, const char* word)
+// The entries of one status word, read in place rather than copied: search answers ask for the
+// queue length, and the queue may be long.
+int CountWithStatus(ItemPtr status, const char* entryType)
 {
-    ItemPtr status = d.GetType(statusType)->HasItem(Value(word));
-    return status.IsNull() ? ItemSet() : status.GetItems(entryType);
+    if (status.IsNull())
+        return 0;
+    const ItemSet* entries = status->connections.ItemsOf(d.GetType(entryType));
+    return entries ? int(entries->Size()) : 0;
 }
 
 int CountActive(const char* statusType, const char* entryType)
 {
     int count = 0;
-    for (ItemPtr status : d.GetType(isActive)->GetItems().GetItems(statusType))
-        count += int(status.GetItems(entryType).Size());
+    for (ItemPtr mark : d.GetType(isActive)->GetItems())
+        for (ItemPtr status : mark.GetItems(statusType))
+            count += CountWithStatus(status, entryType);
     return count;
+}
+
+int GroupPriority(ItemPtr user)
+{
+    ItemPtr listed = user[ServerTypes::inUserList];
+    int priority = 0;
+    if (listed.IsNull())
+        return priority;
+    for (ItemPtr group : listed.GetItems(ServerTypes::userListGroup))
+        for (ItemPtr value : group.GetItems(ServerTypes::groupDownloadPriority))
+            priority = qMax(priority, value.AsInt());
+    return priority;
+}
+
+// Where an entry goes in the upload queue. A user's priority and privilege are read once per
+// ordering, not at every comparison.
+struct QueueKey
+{
+    int priority = 0;
+    bool privileged = false;
+    long long order = 0;
+    ItemPtr entry;
+};
+
+class QueueKeys
+{
+public:
+    QueueKey Of(ItemPtr entry)
+    {
+        ItemPtr user = entry[ServerTypes::user];
+        auto known = users.find(user);
+        if (known == users.end())
+            known = users
+                        .emplace(user, std::make_pair(GroupPriority(user),
+                                                      user.IsConnected(ServerTypes::isPrivileged)))
+                        .first;
+        return {known->second.first, known->second.second, entry[uploadOrder].AsInt64(), entry};
+    }
+
+private:
+    std::unordered_map<Item*, std::pair<int, bool>> users;
+};
+
+// Higher group priority first, then privileged users, then arrival. Entries of one user share
+// the first two, so arrival alone orders them.
+bool Before(const QueueKey& a, const QueueKey& b)
+{
+    if (a.priority != b.priority)
+        return a.priority > b.priority;
+    if (a.privileged != b.privileged)
+        return a.privileged;
+    return a.order < b.order;
+}
+
+bool IsStillShared(ItemPtr entry)
+{
+    return !sharedFoldersManager ||
+           sharedFoldersManager->IsFileSharedWithUser(entry[SharesTypes::sharedFile],
+                                                      entry[ServerTypes::user].AsString());
+}
+
+// Connects the entry to its new number only when it holds another one.
+void Number(ItemPtr entry, long long number)
+{
+    ItemPtr numberItem = d.GetType(effectiveUploadOrder)->GetItem(Value(number));
+    if (entry[effectiveUploadOrder] != numberItem)
+        entry.Connect(numberItem);
+}
+
+// The queued entries of users who are online and not unshared, by their number (entries without
+// one are left out; equal numbers in the store's item order, which is the items' addresses).
+// Walked from whichever side is smaller, so that a long queue of offline users costs nothing.
+std::vector<std::pair<long long, ItemPtr>> WaitingUploads()
+{
+    std::vector<std::pair<long long, ItemPtr>> waiting;
+    ItemPtr queued = d.GetType(uploadEntryStatus)->HasItem(Value(TransferStatus::queued));
+    Type* entryType = d.GetType(uploadEntry);
+    const ItemSet* queuedEntries =
+        queued.IsNull() ? nullptr : queued->connections.ItemsOf(entryType);
+    ItemPtr online = d.GetType(ServerTypes::isOnline)->GetGlobalNullItem();
+    const ItemSet* onlineUsers = online->connections.ItemsOf(d.GetType(ServerTypes::user));
+    if (!queuedEntries || !onlineUsers)
+        return waiting;
+    Type* unshared = d.GetType(SharesTypes::unshared);
+    auto consider = [&](ItemPtr entry) {
+        ItemPtr number = entry->HasItem(effectiveUploadOrder);
+        if (!number.IsNull())
+            waiting.emplace_back(number.AsInt64(), entry);
+    };
+    if (queuedEntries->Size() <= onlineUsers->Size())
+    {
+        for (ItemPtr entry : *queuedEntries)
+        {
+            ItemPtr user = entry[ServerTypes::user];
+            if (user.IsConnected(online) && !user.IsConnected(unshared))
+                consider(entry);
+        }
+    }
+    else
+    {
+        for (ItemPtr user : *onlineUsers)
+        {
+            const ItemSet* entries = user->connections.ItemsOf(entryType);
+            if (!entries || user.IsConnected(unshared))
+                continue;
+            for (ItemPtr entry : *entries)
+                if (entry.IsConnected(queued))
+                    consider(entry);
+        }
+    }
+    std::sort(waiting.begin(), waiting.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second.Get() < b.second.Get();
+    });
+    return waiting;
 }
 } // namespace
 
@@ -61,7 +184,7 @@ void TransferQueueManager::AddUpload(const QString& user, const QString& path)
     if (peerMessenger)
         peerMessenger->QueueUpload(user, path, file[SharesTypes::sharedFileSize].AsInt64());
 
-    ItemPtr entry = userItem.GetItems(uploadEntry).Connected(file);
+    ItemPtr entry = EntryConnectedToAll(uploadEntry, {userItem, file});
     if (!entry.IsNull())
     {
         ItemPtr status = entry[uploadEntryStatus];
@@ -109,16 +232,17 @@ void TransferQueueManager::OrderNewUpload(ItemPtr entry)
         built = true;
         if (numbered.empty())
         {
-            entry.Connect(d.GetType(effectiveUploadOrder)->GetItem(Value(1)));
+            Number(entry, 1);
             lastOrderedUpload = entry;
             return;
         }
         lastOrderedUpload = numbered.back();
     }
-    if (UploadEntrySortCompare(lastOrderedUpload, entry))
+    QueueKeys keys;
+    const QueueKey key = keys.Of(entry);
+    if (Before(keys.Of(lastOrderedUpload), key))
     {
-        const int next = lastOrderedUpload[effectiveUploadOrder].AsInt() + 1;
-        entry.Connect(d.GetType(effectiveUploadOrder)->GetItem(Value(next)));
+        Number(entry, lastOrderedUpload[effectiveUploadOrder].AsInt64() + 1);
         lastOrderedUpload = entry;
         return;
     }
@@ -129,53 +253,35 @@ void TransferQueueManager::OrderNewUpload(ItemPtr entry)
             lastOrderedUpload = numbered.back();
     }
     auto place = numbered.begin();
-    while (place != numbered.end() && !UploadEntrySortCompare(entry, *place))
+    while (place != numbered.end() && !Before(key, keys.Of(*place)))
         ++place;
     numbered.insert(place, entry);
-    int number = 1;
+    long long number = 1;
     for (ItemPtr numberedEntry : numbered)
-        numberedEntry.Connect(d.GetType(effectiveUploadOrder)->GetItem(Value(number++)));
+        Number(numberedEntry, number++);
 }
 
 bool TransferQueueManager::UploadEntrySortCompare(ItemPtr a, ItemPtr b)
 {
-    ItemPtr userA = a[ServerTypes::user];
-    ItemPtr userB = b[ServerTypes::user];
-    if (userA != userB)
-    {
-        const int priorityA = GetUserGroupDownloadPriority(userA.AsString());
-        const int priorityB = GetUserGroupDownloadPriority(userB.AsString());
-        if (priorityA != priorityB)
-            return priorityA > priorityB;
-        const bool privilegedA = userA.IsConnected(ServerTypes::isPrivileged);
-        const bool privilegedB = userB.IsConnected(ServerTypes::isPrivileged);
-        if (privilegedA != privilegedB)
-            return privilegedA;
-    }
-    return a[uploadOrder].AsInt() < b[uploadOrder].AsInt();
+    QueueKeys keys;
+    return Before(keys.Of(a), keys.Of(b));
 }
 
 int TransferQueueManager::GetUserGroupDownloadPriority(const QString& user)
 {
-    ItemPtr listed = UserItem(user)[ServerTypes::inUserList];
-    int priority = 0;
-    if (listed.IsNull())
-        return priority;
-    for (ItemPtr group : listed.GetItems(ServerTypes::userListGroup))
-        for (ItemPtr value : group.GetItems(ServerTypes::groupDownloadPriority))
-            priority = qMax(priority, value.AsInt());
-    return priority;
+    return GroupPriority(UserItem(user));
 }
 
 void TransferQueueManager::DetermineUploadsEffectiveOrder()
 {
-    std::list<ItemPtr> entries;
+    QueueKeys keys;
+    std::vector<QueueKey> entries;
     for (ItemPtr entry : d.GetType(uploadEntry)->GetItems())
-        entries.push_back(entry);
-    entries.sort([this](ItemPtr a, ItemPtr b) { return UploadEntrySortCompare(a, b); });
-    int number = 0;
-    for (ItemPtr entry : entries)
-        entry.Connect(d.GetType(effectiveUploadOrder)->GetItem(Value(number++)));
+        entries.push_back(keys.Of(entry));
+    std::stable_sort(entries.begin(), entries.end(), Before);
+    long long number = 0;
+    for (const QueueKey& key : entries)
+        Number(key.entry, number++);
 }
 
 void TransferQueueManager::StartNewUploads()
@@ -183,24 +289,32 @@ void TransferQueueManager::StartNewUploads()
     int free = Settings::Get(TransferSettings::uploadSlots).AsInt() - ActiveUploadCount();
     if (free < 1)
         return;
-    const ItemSet queued =
-        EntriesWithStatus(uploadEntryStatus, uploadEntry, TransferStatus::queued);
+    const auto waiting = WaitingUploads();
+    if (waiting.empty())
+        return;
     // Users with a running upload; the walk below adds those it starts, so each gets one.
     std::unordered_set<Item*> busyUsers;
-    for (ItemPtr status : d.GetType(isActive)->GetItems().GetItems(uploadEntryStatus))
-        for (ItemPtr entry : status.GetItems(uploadEntry))
-            busyUsers.insert(entry[ServerTypes::user]);
-    int counter = 0;
-    for (ItemPtr entry : queued.SortNumericBy(effectiveUploadOrder, true))
+    for (ItemPtr mark : d.GetType(isActive)->GetItems())
+        for (ItemPtr status : mark.GetItems(uploadEntryStatus))
+            for (ItemPtr entry : status.GetItems(uploadEntry))
+                busyUsers.insert(entry[ServerTypes::user]);
+    std::vector<ItemPtr> refused;
+    long long counter = 0;
+    for (const auto& numbered : waiting)
     {
-        if (!entry[ServerTypes::user].IsConnected(ServerTypes::isOnline))
-            continue;
-        entry.Connect(d.GetType(effectiveUploadOrder)->GetItem(Value(counter++)));
-        if (free <= 0)
-            continue;
+        ItemPtr entry = numbered.second;
         ItemPtr user = entry[ServerTypes::user];
-        if (!busyUsers.insert(user).second)
+        const bool startable = free > 0 && busyUsers.count(user) == 0;
+        // The file's folder may have been unshared, or made private, since the entry was queued.
+        if (startable && !IsStillShared(entry))
+        {
+            refused.push_back(entry);
             continue;
+        }
+        Number(entry, counter++);
+        if (!startable)
+            continue;
+        busyUsers.insert(user);
         const unsigned int request =
             peerMessenger
                 ? peerMessenger->RequestUpload(
@@ -212,6 +326,8 @@ void TransferQueueManager::StartNewUploads()
         --free;
         DetermineUploadSpeedLimit();
     }
+    for (ItemPtr entry : refused)
+        RefuseUpload(entry);
 }
 
 void TransferQueueManager::SetUploadEntryStatus(ItemPtr entry, const QString& status)
@@ -249,6 +365,12 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr entry, const QString& st
 
 void TransferQueueManager::RemoveUpload(ItemPtr entry)
 {
+    DropUpload(entry);
+    StartNewUploads();
+}
+
+void TransferQueueManager::DropUpload(ItemPtr entry)
+{
     const bool wasActive = IsActiveStatus(entry[uploadEntryStatus]);
     StopThread(entry[uploadThread], true);
     DropSocket(entry[uploadSocket], true);
@@ -261,20 +383,30 @@ void TransferQueueManager::RemoveUpload(ItemPtr entry)
     // The uploads still running take over the removed one's share of the speed limit.
     if (wasActive)
         DetermineUploadSpeedLimit();
-    StartNewUploads();
+}
+
+void TransferQueueManager::RefuseUpload(ItemPtr entry)
+{
+    ItemPtr user = entry[ServerTypes::user];
+    Log(logArea, 2,
+        QString("Refusing %1: file not shared").arg(entry[filenameAsRequested].AsString()), user);
+    if (peerMessenger)
+        peerMessenger->DenyUpload(user.AsString(), entry[filenameAsRequested].AsString(),
+                                  "File not shared.");
+    DropUpload(entry);
 }
 
 void TransferQueueManager::UnshareUser(const QString& user)
 {
     ItemPtr userItem = UserItem(user);
     userItem.Connect(d.GetType(SharesTypes::unshared)->GetGlobalNullItem());
-    for (ItemPtr entry : userItem.GetItems(uploadEntry))
-    {
-        if (peerMessenger)
-            peerMessenger->DenyUpload(user, entry[filenameAsRequested].AsString(),
-                                      "File not shared.");
-        RemoveUpload(entry);
-    }
+    const ItemSet entries = userItem.GetItems(uploadEntry);
+    if (entries.Empty())
+        return;
+    for (ItemPtr entry : entries)
+        RefuseUpload(entry);
+    // Once for all: the user's own entries are gone, so the freed slots go to other users.
+    StartNewUploads();
 }
 
 void TransferQueueManager::ReshareUser(const QString& user)
@@ -304,7 +436,8 @@ int TransferQueueManager::ActiveDownloadCount()
 
 int TransferQueueManager::QueuedUploadCount()
 {
-    return int(EntriesWithStatus(uploadEntryStatus, uploadEntry, TransferStatus::queued).Size());
+    return CountWithStatus(d.GetType(uploadEntryStatus)->HasItem(Value(TransferStatus::queued)),
+                           uploadEntry);
 }
 
 bool TransferQueueManager::IsFreeToUpload()
@@ -314,10 +447,11 @@ bool TransferQueueManager::IsFreeToUpload()
 
 bool TransferQueueManager::IsActivelyDownloadingFromUser(const QString& user)
 {
-    return !UserItem(user)
-                .GetItems(downloadEntry)
-                .Connected(downloadEntryStatus, Value(TransferStatus::downloading))
-                .Empty();
+    return !EntryConnectedToAll(
+                downloadEntry,
+                {UserItem(user),
+                 d.GetType(downloadEntryStatus)->HasItem(Value(TransferStatus::downloading))})
+                .IsNull();
 }
 
 bool TransferQueueManager::AssertNoExtraUploads()
