@@ -103,6 +103,7 @@ public slots:
     void OnUserInfoTextChanged();
     void OnEmptyShareWarningEditEdited(QString i_text);
     void OnSaveEmptyShareWarningMessageButtonClicked();
+    void OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr i_item);
 
 protected:
     void moveEvent(QMoveEvent* event) override;
@@ -145,6 +146,7 @@ private:
     void FillMaxQueuedUploads();
     void FillUserOptions();
     void ConnectUserOptions();
+    void WatchExcludedExtensions();
 
     Ui_MainWindow* ui = nullptr;
     Server* server = nullptr;
