@@ -26,8 +26,12 @@ void Forget()
 {
     for (ItemPtr entry : g(downloadEntry))
         manager->RemoveDownload(entry);
+    // No slot while emptying, so that each removal does not walk the rest of the queue.
+    const QString slotCount = Settings::GetText("upload_slots");
+    Settings::Set("upload_slots", "0");
     for (ItemPtr entry : g(uploadEntry))
         manager->RemoveUpload(entry);
+    Settings::Set("upload_slots", slotCount);
     for (ItemPtr message : g("unsent_message"))
         delete message.AsPointer<MemStream>();
     g("unsent_message").Remove();

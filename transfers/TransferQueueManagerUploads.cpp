@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <unordered_map>
 #include <unordered_set>
@@ -111,40 +112,58 @@ bool IsStillShared(ItemPtr entry)
                                                       entry[ServerTypes::user].AsString());
 }
 
-// Connects the entry to its new number only when it holds another one.
-void Number(ItemPtr entry, long long number)
+// The types that a walk over the queue reads for every entry, looked up once per walk.
+struct QueueTypes
 {
-    ItemPtr numberItem = d.GetType(effectiveUploadOrder)->GetItem(Value(number));
-    if (entry[effectiveUploadOrder] != numberItem)
+    Type* entry = d.GetType(uploadEntry);
+    Type* user = d.GetType(ServerTypes::user);
+    Type* number = d.GetType(effectiveUploadOrder);
+    Type* unshared = d.GetType(SharesTypes::unshared);
+    Item* online = d.GetType(ServerTypes::isOnline)->GetGlobalNullItem();
+};
+
+long long NumberOf(Item* item)
+{
+    return std::strtoll(item->value.Bytes().c_str(), nullptr, 10);
+}
+
+// Connects the entry to its new number only when it holds another one.
+void Number(const QueueTypes& types, ItemPtr entry, long long number)
+{
+    Item* numberItem = types.number->GetItem(Value(number));
+    if (entry->HasItem(types.number) != numberItem)
         entry.Connect(numberItem);
 }
 
 // The queued entries of users who are online and not unshared, by their number (entries without
 // one are left out; equal numbers in the store's item order, which is the items' addresses).
-// Walked from whichever side is smaller, so that a long queue of offline users costs nothing.
-std::vector<std::pair<long long, ItemPtr>> WaitingUploads()
+// Read from the online users' entries when those are fewer than the queued ones, so that a long
+// queue of offline users costs nothing; else from the queued entries, in address order, which
+// keeps the reads close together in memory.
+std::vector<std::pair<long long, ItemPtr>> WaitingUploads(const QueueTypes& types)
 {
     std::vector<std::pair<long long, ItemPtr>> waiting;
     ItemPtr queued = d.GetType(uploadEntryStatus)->HasItem(Value(TransferStatus::queued));
-    Type* entryType = d.GetType(uploadEntry);
     const ItemSet* queuedEntries =
-        queued.IsNull() ? nullptr : queued->connections.ItemsOf(entryType);
-    ItemPtr online = d.GetType(ServerTypes::isOnline)->GetGlobalNullItem();
-    const ItemSet* onlineUsers = online->connections.ItemsOf(d.GetType(ServerTypes::user));
+        queued.IsNull() ? nullptr : queued->connections.ItemsOf(types.entry);
+    const ItemSet* onlineUsers = types.online->connections.ItemsOf(types.user);
     if (!queuedEntries || !onlineUsers)
         return waiting;
-    Type* unshared = d.GetType(SharesTypes::unshared);
+    size_t reachable = 0;
+    for (ItemPtr user : *onlineUsers)
+        if (const ItemSet* entries = user->connections.ItemsOf(types.entry))
+            reachable += entries->Size();
     auto consider = [&](ItemPtr entry) {
-        ItemPtr number = entry->HasItem(effectiveUploadOrder);
+        ItemPtr number = entry->HasItem(types.number);
         if (!number.IsNull())
-            waiting.emplace_back(number.AsInt64(), entry);
+            waiting.emplace_back(NumberOf(number), entry);
     };
-    if (queuedEntries->Size() <= onlineUsers->Size())
+    if (queuedEntries->Size() <= reachable)
     {
         for (ItemPtr entry : *queuedEntries)
         {
-            ItemPtr user = entry[ServerTypes::user];
-            if (user.IsConnected(online) && !user.IsConnected(unshared))
+            ItemPtr user = entry->HasItem(types.user);
+            if (user->IsConnected(types.online) && !user->IsConnected(types.unshared))
                 consider(entry);
         }
     }
@@ -152,11 +171,11 @@ std::vector<std::pair<long long, ItemPtr>> WaitingUploads()
     {
         for (ItemPtr user : *onlineUsers)
         {
-            const ItemSet* entries = user->connections.ItemsOf(entryType);
-            if (!entries || user.IsConnected(unshared))
+            const ItemSet* entries = user->connections.ItemsOf(types.entry);
+            if (!entries || user->IsConnected(types.unshared))
                 continue;
             for (ItemPtr entry : *entries)
-                if (entry.IsConnected(queued))
+                if (entry->IsConnected(queued))
                     consider(entry);
         }
     }
@@ -232,7 +251,7 @@ void TransferQueueManager::OrderNewUpload(ItemPtr entry)
         built = true;
         if (numbered.empty())
         {
-            Number(entry, 1);
+            Number(QueueTypes(), entry, 1);
             lastOrderedUpload = entry;
             return;
         }
@@ -242,7 +261,7 @@ void TransferQueueManager::OrderNewUpload(ItemPtr entry)
     const QueueKey key = keys.Of(entry);
     if (Before(keys.Of(lastOrderedUpload), key))
     {
-        Number(entry, lastOrderedUpload[effectiveUploadOrder].AsInt64() + 1);
+        Number(QueueTypes(), entry, lastOrderedUpload[effectiveUploadOrder].AsInt64() + 1);
         lastOrderedUpload = entry;
         return;
     }
@@ -256,9 +275,10 @@ void TransferQueueManager::OrderNewUpload(ItemPtr entry)
     while (place != numbered.end() && !Before(key, keys.Of(*place)))
         ++place;
     numbered.insert(place, entry);
+    const QueueTypes types;
     long long number = 1;
     for (ItemPtr numberedEntry : numbered)
-        Number(numberedEntry, number++);
+        Number(types, numberedEntry, number++);
 }
 
 bool TransferQueueManager::UploadEntrySortCompare(ItemPtr a, ItemPtr b)
@@ -279,9 +299,10 @@ void TransferQueueManager::DetermineUploadsEffectiveOrder()
     for (ItemPtr entry : d.GetType(uploadEntry)->GetItems())
         entries.push_back(keys.Of(entry));
     std::stable_sort(entries.begin(), entries.end(), Before);
+    const QueueTypes types;
     long long number = 0;
     for (const QueueKey& key : entries)
-        Number(key.entry, number++);
+        Number(types, key.entry, number++);
 }
 
 void TransferQueueManager::StartNewUploads()
@@ -289,7 +310,8 @@ void TransferQueueManager::StartNewUploads()
     int free = Settings::Get(TransferSettings::uploadSlots).AsInt() - ActiveUploadCount();
     if (free < 1)
         return;
-    const auto waiting = WaitingUploads();
+    const QueueTypes types;
+    const auto waiting = WaitingUploads(types);
     if (waiting.empty())
         return;
     // Users with a running upload; the walk below adds those it starts, so each gets one.
@@ -303,7 +325,7 @@ void TransferQueueManager::StartNewUploads()
     for (const auto& numbered : waiting)
     {
         ItemPtr entry = numbered.second;
-        ItemPtr user = entry[ServerTypes::user];
+        ItemPtr user = entry->HasItem(types.user);
         const bool startable = free > 0 && busyUsers.count(user) == 0;
         // The file's folder may have been unshared, or made private, since the entry was queued.
         if (startable && !IsStillShared(entry))
@@ -311,7 +333,7 @@ void TransferQueueManager::StartNewUploads()
             refused.push_back(entry);
             continue;
         }
-        Number(entry, counter++);
+        Number(types, entry, counter++);
         if (!startable)
             continue;
         busyUsers.insert(user);
