@@ -230,6 +230,7 @@ void TransferQueueManager::DeclareUploadTypes()
     TypeTable::DeclareTypes(d, uploadTypes);
     Listen(d.GetType(bytesUploaded)->itemRemoved, this,
            &TransferQueueManager::OnBytesUploadedRemoved);
+    Listen(d.GetType(uploadEntry)->itemRemoved, this, &TransferQueueManager::OnUploadEntryRemoved);
     TypeTable::Relate(d, uploadRelations);
     auto* user = new PathNode(&d, ServerTypes::user);
     new PathNode(user, ServerTypes::isOnline, PathOnConnect);
@@ -441,6 +442,13 @@ void TransferQueueManager::OnBytesSinceLastReceiptRemoved(ItemPtr item)
 void TransferQueueManager::OnBytesUploadedRemoved(ItemPtr item)
 {
     FreeCell<qint64>(item);
+}
+
+// However an entry goes (the data browser can remove one too), the cache must not outlive it.
+void TransferQueueManager::OnUploadEntryRemoved(ItemPtr item)
+{
+    if (item == lastOrderedUpload)
+        lastOrderedUpload = ItemPtr();
 }
 
 // The negotiation with peers and the file connections are not taken on yet: these slots drop

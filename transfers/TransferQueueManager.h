@@ -141,6 +141,7 @@ private:
     void OnBytesPerSecondRemoved(ItemPtr item);
     void OnBytesSinceLastReceiptRemoved(ItemPtr item);
     void OnBytesUploadedRemoved(ItemPtr item);
+    void OnUploadEntryRemoved(ItemPtr item);
 
     static bool IsActiveStatus(ItemPtr status);
     static void StopThread(ItemPtr threadItem, bool askToExit);

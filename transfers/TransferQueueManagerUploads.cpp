@@ -163,7 +163,8 @@ std::vector<std::pair<long long, ItemPtr>> WaitingUploads(const QueueTypes& type
         for (ItemPtr entry : *queuedEntries)
         {
             ItemPtr user = entry->HasItem(types.user);
-            if (user->IsConnected(types.online) && !user->IsConnected(types.unshared))
+            if (!user.IsNull() && user->IsConnected(types.online) &&
+                !user->IsConnected(types.unshared))
                 consider(entry);
         }
     }
@@ -399,8 +400,6 @@ void TransferQueueManager::DropUpload(ItemPtr entry)
     DropFile(entry[uploadFile]);
     DropReadPosition(entry);
     RemoveCells(entry, {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond});
-    if (entry == lastOrderedUpload)
-        lastOrderedUpload = ItemPtr();
     entry.Remove();
     // The uploads still running take over the removed one's share of the speed limit.
     if (wasActive)

@@ -518,6 +518,16 @@ private slots:
         QCOMPARE(Manager()->QueuedUploadCount(), 0);
         QCOMPARE(Manager()->ActiveUploadCount(), 1);
     }
+
+    // The cached last-ordered entry, removed without RemoveUpload, must not be read again.
+    void entryRemovedFromTheStoreLeavesNoStaleOrder()
+    {
+        Push("ann", "a.mp3");
+        ItemPtr last = Push("bob", "a.mp3");
+        QCOMPARE(Place(last), 2);
+        last.Remove();
+        QCOMPARE(Place(Push("cat", "a.mp3")), 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(UploadsTest)
