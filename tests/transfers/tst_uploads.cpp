@@ -487,38 +487,6 @@ private slots:
         QCOMPARE(Sent("ann", PeerMessageCode::QueueUploadFromUs), 3);
     }
 
-    // The counts read the status items in place; they must follow every kind of change.
-    void countsFollowEveryChange()
-    {
-        auto counted = [](const char* word) {
-            int count = 0;
-            for (ItemPtr entry : g(uploadEntry))
-                count += entry[uploadEntryStatus].AsString() == word ? 1 : 0;
-            return count;
-        };
-        auto check = [&] {
-            QCOMPARE(Manager()->QueuedUploadCount(), counted("queued"));
-            QCOMPARE(Manager()->ActiveUploadCount(), counted("requesting"));
-        };
-        ItemPtr a = Push("ann", "a.mp3");
-        Push("ann", "b.mp3");
-        Push("bob", "a.mp3");
-        check();
-        TransfersTestSetup::User("ann", true);
-        Manager()->StartNewUploads();
-        check();
-        Manager()->SetUploadEntryStatus(a, "complete");
-        check();
-        Push("ann", "a.mp3");
-        check();
-        Manager()->RemoveUpload(a);
-        check();
-        Manager()->UnshareUser("bob");
-        check();
-        QCOMPARE(Manager()->QueuedUploadCount(), 0);
-        QCOMPARE(Manager()->ActiveUploadCount(), 1);
-    }
-
     // The cached last-ordered entry, removed without RemoveUpload, must not be read again.
     void entryRemovedFromTheStoreLeavesNoStaleOrder()
     {
