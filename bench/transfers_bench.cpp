@@ -14,9 +14,9 @@
 #include "TransferQueueManager.h"
 #include "TransferTypes.h"
 
-// The queues at the sizes of a busy client: thousands of downloads from one user, thousands of
-// uploads over many users. Each figure is measured at two sizes; a cost that grows with the
-// square of the queue shows as a hundredfold step between them.
+// The queues at the sizes of a busy client: thousands of downloads from one user, tens of
+// thousands of uploads over many users. Each figure is measured at two sizes; a cost that grows
+// with the square of the queue shows as a hundredfold step between them.
 namespace {
 using namespace TransferTypes;
 
@@ -26,8 +26,12 @@ void Forget()
 {
     for (ItemPtr entry : g(downloadEntry))
         manager->RemoveDownload(entry);
+    // No slot while emptying, so that each removal does not walk the rest of the queue.
+    const QString slotCount = Settings::GetText("upload_slots");
+    Settings::Set("upload_slots", "0");
     for (ItemPtr entry : g(uploadEntry))
         manager->RemoveUpload(entry);
+    Settings::Set("upload_slots", slotCount);
     for (ItemPtr message : g("unsent_message"))
         delete message.AsPointer<MemStream>();
     g("unsent_message").Remove();
@@ -77,27 +81,35 @@ void HundredCompletions(benchmark::State& state)
 }
 BENCHMARK(HundredCompletions)->Arg(1000)->Arg(10000)->Iterations(3);
 
-void QueueUploads(int count)
+const int uploadUsers = 500;
+
+void SetOnline(const std::string& user, bool online)
+{
+    ItemPtr userItem = d.GetType(ServerTypes::user)->GetItem(Value(user));
+    if (online)
+        userItem.Connect(d.GetType(ServerTypes::isOnline)->GetGlobalNullItem());
+    else
+        userItem.Disconnect(ServerTypes::isOnline);
+}
+
+// The queue of a busy uploader: the count spread over 500 users, a hundred files each at most.
+void QueueUploads(int count, bool online)
 {
     Forget();
-    const int users = 50;
-    for (int u = 0; u < users; ++u)
-        d.GetType(ServerTypes::user)
-            ->GetItem(Value("peer " + std::to_string(u)))
-            ->Disconnect(d.GetType(ServerTypes::isOnline)->GetGlobalNullItem());
+    for (int u = 0; u < uploadUsers; ++u)
+        SetOnline("peer " + std::to_string(u), false);
     for (int i = 0; i < count; ++i)
-        manager->AddUpload(QString("peer %1").arg(i % users),
-                           QString("/shared/file %1.mp3").arg(i / users));
-    for (int u = 0; u < users; ++u)
-        ItemPtr(d.GetType(ServerTypes::user)->GetItem(Value("peer " + std::to_string(u))))
-            .Connect(d.GetType(ServerTypes::isOnline)->GetGlobalNullItem());
+        manager->AddUpload(QString("peer %1").arg(i % uploadUsers),
+                           QString("/shared/file %1.mp3").arg(i / uploadUsers));
+    for (int u = 0; u < uploadUsers && online; ++u)
+        SetOnline("peer " + std::to_string(u), true);
     manager->StartNewUploads();
 }
 
 // A running upload ends and the next one starts, renumbering every queued entry.
 void UploadStatusChange(benchmark::State& state)
 {
-    QueueUploads(int(state.range(0)));
+    QueueUploads(int(state.range(0)), true);
     for (auto _ : state)
     {
         ItemPtr running = ItemPtr(d.GetType(uploadEntryStatus)->GetItem(TransferStatus::requesting))
@@ -106,7 +118,34 @@ void UploadStatusChange(benchmark::State& state)
         manager->StartNewUploads();
     }
 }
-BENCHMARK(UploadStatusChange)->Arg(500)->Arg(5000)->Iterations(100);
+BENCHMARK(UploadStatusChange)->Arg(5000)->Arg(50000)->Iterations(50)->Unit(benchmark::kMillisecond);
+
+// One user asks for a whole folder while a slot is free and every other user is offline.
+void QueueForOfflineUser(benchmark::State& state)
+{
+    QueueUploads(int(state.range(0)), false);
+    SetOnline("collector", false);
+    for (auto _ : state)
+    {
+        for (int i = 0; i < 10000; ++i)
+            manager->AddUpload("collector", QString("/shared/file %1.mp3").arg(i));
+        state.PauseTiming();
+        ItemPtr collector = d.GetType(ServerTypes::user)->GetItem(Value("collector"));
+        for (ItemPtr entry : collector.GetItems(uploadEntry))
+            manager->RemoveUpload(entry);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(QueueForOfflineUser)->Arg(5000)->Arg(50000)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// The queue length that goes into every search answer.
+void SearchAnswerQueuedCount(benchmark::State& state)
+{
+    QueueUploads(int(state.range(0)), false);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(manager->QueuedUploadCount());
+}
+BENCHMARK(SearchAnswerQueuedCount)->Arg(5000)->Arg(50000);
 
 void Share(int files)
 {
@@ -135,7 +174,7 @@ int main(int argc, char** argv)
     auto* shares = new SharedFoldersManager;
     manager = new TransferQueueManager;
     Settings::Set("download_folder", home.path() + "/downloads");
-    Share(100);
+    Share(10000);
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

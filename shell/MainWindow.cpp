@@ -291,6 +291,7 @@ void MainWindow::Init()
     FillUserOptions();
     ConnectUserOptions();
     connect(gp_server, &Server::AdminMessage, this, &MainWindow::OnAdminMessage);
+    WatchExcludedExtensions();
     SetUpSoundRows();
 }
 

@@ -105,6 +105,7 @@ public slots:
     void OnUserInfoTextChanged();
     void OnEmptyShareWarningEditEdited(QString i_text);
     void OnSaveEmptyShareWarningMessageButtonClicked();
+    void OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr i_item);
 
 protected:
     void moveEvent(QMoveEvent* event) override;
@@ -147,6 +148,7 @@ private:
     void FillMaxQueuedUploads();
     void FillUserOptions();
     void ConnectUserOptions();
+    void WatchExcludedExtensions();
 
     Ui_MainWindow* ui = nullptr;
     Server* server = nullptr;

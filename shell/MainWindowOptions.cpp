@@ -8,6 +8,7 @@
 #include "DiagnosticsForm.h"
 #include "ServerTypes.h"
 #include "Settings.h"
+#include "TransferTypes.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -187,6 +188,14 @@ void MainWindow::ConnectUserOptions()
             &MainWindow::OnOpenGroupsOnUserAddClicked);
 }
 
+void MainWindow::WatchExcludedExtensions()
+{
+    Type* endings = d.GetType(TransferTypes::excludedDownloadExtension);
+    Listen(endings->itemAdded, this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved);
+    Listen(endings->itemRemoved, this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved);
+    OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr());
+}
+
 void MainWindow::OnAcceptUserlistUploadsCheckboxToggled(bool i_checked)
 {
     Settings::Set(acceptUserlistUploads, YesNo(i_checked));
@@ -288,4 +297,13 @@ void MainWindow::OnSaveEmptyShareWarningMessageButtonClicked()
     Settings::Set(emptyShareMessage, ui->emptyShareWarningEdit->text());
     ui->emptyShareWarningEdit->setCursorPosition(0);
     ui->saveEmptyShareWarningMessageButton->setEnabled(false);
+}
+
+// A removed ending has already left its type when this runs, so the list is read whole each time.
+void MainWindow::OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr)
+{
+    QStringList endings;
+    for (ItemPtr ending : d.GetType(TransferTypes::excludedDownloadExtension)->GetItems())
+        endings << ending.AsString();
+    ui->excludedExtensionsEdit->setText(endings.join(' '));
 }

@@ -11,6 +11,7 @@
 #include "ServerTypes.h"
 #include "Settings.h"
 #include "TabFocus.h"
+#include "TransferQueueManager.h"
 #include "ViewHooks.h"
 #include "WindowTypes.h"
 
@@ -219,15 +220,22 @@ void UserMenuOptions::OnUserLog()
     (new ItemLogDialog(UserItem()))->show();
 }
 
-// No uploads run yet to be withdrawn: the mark alone keeps the user from the shares.
+// The transfer engine refuses and removes the user's uploads along with setting the mark; without
+// it (a view tested on its own) the mark alone keeps the user from the shares.
 void UserMenuOptions::OnUnshareFilesFromUser()
 {
-    SetMark(UserItem(), PeerTypes::unshared, true);
+    if (transferQueueManager)
+        transferQueueManager->UnshareUser(user);
+    else
+        SetMark(UserItem(), PeerTypes::unshared, true);
 }
 
 void UserMenuOptions::OnReshareFilesWithUser()
 {
-    SetMark(UserItem(), PeerTypes::unshared, false);
+    if (transferQueueManager)
+        transferQueueManager->ReshareUser(user);
+    else
+        SetMark(UserItem(), PeerTypes::unshared, false);
 }
 
 void UserMenuOptions::OnIgnoreUser()

@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include "ExtendedAsciiTranslator.h"
+
 QString DownloadPath::SafeComponent(const QString& name)
 {
     QString safe = name;
@@ -15,13 +17,23 @@ QString DownloadPath::SafeComponent(const QString& name)
 
 QStringList DownloadPath::RelativeComponents(const std::string& remoteFolder, int level)
 {
+    // Split as bytes and decode each name as file names are decoded: decoding the whole folder
+    // as UTF-8 would turn every 8-bit name into the same replacement characters.
     QStringList components;
-    for (const QString& part : QString::fromStdString(remoteFolder).split(QRegExp("[\\\\/]")))
-        if (!part.isEmpty())
-            components << SafeComponent(part);
-    const int keep = qMax(level, 0) + 1;
-    if (components.size() > keep)
-        components = components.mid(components.size() - keep);
+    std::string::size_type start = 0;
+    while (start <= remoteFolder.size())
+    {
+        std::string::size_type end = remoteFolder.find_first_of("\\/", start);
+        if (end == std::string::npos)
+            end = remoteFolder.size();
+        if (end > start)
+            components << SafeComponent(ToQString(remoteFolder.substr(start, end - start)));
+        start = end + 1;
+    }
+    // Compared before adding one, so that a saved level of INT_MAX cannot overflow.
+    const int wanted = level < 0 ? 0 : level;
+    if (wanted < components.size())
+        components = components.mid(components.size() - wanted - 1);
     return components;
 }
 
@@ -31,4 +43,14 @@ bool DownloadPath::IsInside(const QString& localPath, const QString& root)
     if (!cleanRoot.endsWith('/'))
         cleanRoot += '/';
     return QDir::cleanPath(localPath).startsWith(cleanRoot);
+}
+
+QString DownloadPath::DefaultRoot()
+{
+    return QDir::homePath() + "/Vandrell Downloads";
+}
+
+bool DownloadPath::IsUsableRoot(const QString& root)
+{
+    return !root.trimmed().isEmpty() && QDir::isAbsolutePath(root);
 }

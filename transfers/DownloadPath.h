@@ -15,8 +15,13 @@ public:
     // name become "_".
     static QString SafeComponent(const QString& name);
     // The last level + 1 non-empty components of a remote folder ("\" or "/" separated), each
-    // made safe, in their remote order; fewer when the folder has fewer.
+    // decoded like a file name and made safe, in their remote order; all of them when the folder
+    // has fewer, one when the level is negative.
     static QStringList RelativeComponents(const std::string& remoteFolder, int level);
     // Whether the local path lies strictly inside the root folder once both are cleaned.
     static bool IsInside(const QString& localPath, const QString& root);
+    // The download folder used when none, or an unusable one, is set.
+    static QString DefaultRoot();
+    // An empty or relative folder would put downloads under "/" or wherever the program started.
+    static bool IsUsableRoot(const QString& root);
 };

@@ -6,6 +6,8 @@
 
 #include "Data.h"
 #include "DataSaver.h"
+#include "DownloadPath.h"
+#include "Log.h"
 #include "PathNode.h"
 #include "PeerMessenger.h"
 #include "PeerTypes.h"
@@ -223,6 +225,7 @@ void TransferQueueManager::DeclareUploadTypes()
     TypeTable::DeclareTypes(d, uploadTypes);
     Listen(d.GetType(bytesUploaded)->itemRemoved, this,
            &TransferQueueManager::OnBytesUploadedRemoved);
+    Listen(d.GetType(uploadEntry)->itemRemoved, this, &TransferQueueManager::OnUploadEntryRemoved);
     TypeTable::Relate(d, uploadRelations);
     auto* user = new PathNode(&d, ServerTypes::user);
     new PathNode(user, ServerTypes::isOnline, PathOnConnect);
@@ -269,8 +272,7 @@ void TransferQueueManager::ConnectPeerMessenger()
 
 void TransferQueueManager::WriteDefaults()
 {
-    DefaultIfMissing(TransferSettings::downloadFolder,
-                     Value(QDir::homePath() + "/Vandrell Downloads"));
+    DefaultIfMissing(TransferSettings::downloadFolder, Value(DownloadPath::DefaultRoot()));
     DefaultIfMissing(TransferSettings::transferOrderCounter, "1");
     Settings::Set(TransferSettings::transferReqCounter, "1");
     if (Settings::Get(TransferSettings::uploadSpeedLimit).IsNull())
@@ -294,6 +296,14 @@ void TransferQueueManager::DataLoaded()
     if (gp_server)
         for (ItemPtr user : d.GetType(downloadEntry)->GetItems().GetItems(ServerTypes::user))
             gp_server->TrackUser(user.AsString());
+    const QString folder = Settings::GetText(TransferSettings::downloadFolder);
+    if (!DownloadPath::IsUsableRoot(folder))
+    {
+        Log("Transfer Queue", 1,
+            QString("The saved download folder \"%1\" is not a full path; using %2 instead")
+                .arg(folder, DownloadPath::DefaultRoot()));
+        Settings::Set(TransferSettings::downloadFolder, Value(DownloadPath::DefaultRoot()));
+    }
     emit TransfersLoaded();
     DetermineUploadSpeedLimit();
     if (Settings::Get(TransferSettings::uploadSlots).AsInt() < 1)
@@ -305,6 +315,13 @@ void TransferQueueManager::DataLoaded()
 void TransferQueueManager::NoData()
 {
     d.GetType(excludedDownloadExtension)->GetItem(".ini");
+}
+
+// However an entry goes (the data browser can remove one too), the cache must not outlive it.
+void TransferQueueManager::OnUploadEntryRemoved(ItemPtr item)
+{
+    if (item == lastOrderedUpload)
+        lastOrderedUpload = ItemPtr();
 }
 
 bool TransferQueueManager::IsActiveStatus(ItemPtr status)
@@ -378,4 +395,32 @@ void TransferQueueManager::RemoveCells(ItemPtr entry, std::initializer_list<cons
         if (!item.IsNull())
             item.Remove();
     }
+}
+
+ItemPtr TransferQueueManager::EntryConnectedToAll(const char* entryType,
+                                                  std::initializer_list<ItemPtr> partners)
+{
+    Type* type = d.GetType(entryType);
+    const ItemSet* fewest = nullptr;
+    for (ItemPtr partner : partners)
+    {
+        if (partner.IsNull())
+            return ItemPtr();
+        const ItemSet* entries = partner->connections.ItemsOf(type);
+        if (!entries)
+            return ItemPtr();
+        if (!fewest || entries->Size() < fewest->Size())
+            fewest = entries;
+    }
+    if (!fewest)
+        return ItemPtr();
+    for (ItemPtr entry : *fewest)
+    {
+        bool all = true;
+        for (ItemPtr partner : partners)
+            all = all && entry.IsConnected(partner);
+        if (all)
+            return entry;
+    }
+    return ItemPtr();
 }

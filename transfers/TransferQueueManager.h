@@ -177,6 +177,7 @@ private:
     void OnBytesPerSecondRemoved(ItemPtr item);
     void OnBytesSinceLastReceiptRemoved(ItemPtr item);
     void OnBytesUploadedRemoved(ItemPtr item);
+    void OnUploadEntryRemoved(ItemPtr item);
 
     // File connections and their threads.
     bool MayTakeFileConnection(ItemPtr entry);
@@ -197,9 +198,16 @@ private:
     static void DropFile(ItemPtr fileItem);
     static void DropReadPosition(ItemPtr entry);
     static void RemoveCells(ItemPtr entry, std::initializer_list<const char*> cells);
+    // The first entry connected to every partner, looked for among the partner with the fewest
+    // entries; null when a partner is null or none matches.
+    static ItemPtr EntryConnectedToAll(const char* entryType,
+                                       std::initializer_list<ItemPtr> partners);
     QString DownloadRoot();
     QString SubfolderPart(ItemPtr entry);
     std::list<ItemPtr> NumberedUploads();
+    // Removal without starting the next uploads, and refusal ("File not shared.") with it.
+    void DropUpload(ItemPtr entry);
+    void RefuseUpload(ItemPtr entry);
 
     QTimer timerTestTimer;
     QElapsedTimer timerTestClock;

@@ -18,9 +18,11 @@
 using namespace TransferTypes;
 
 namespace {
-ItemPtr UserItem(const QString& user)
+// The download folder in local form; a saved folder that is empty or relative is refused.
+QString LocalDownloadRoot()
 {
-    return d.GetType(ServerTypes::user)->GetItem(Value(user));
+    const QString saved = Settings::GetText(TransferSettings::downloadFolder);
+    return DownloadPath::IsUsableRoot(saved) ? saved : DownloadPath::DefaultRoot();
 }
 } // namespace
 
@@ -32,7 +34,7 @@ ItemPtr TransferQueueManager::AddDownload(const QString& user, const string& fil
     if (!existing.IsNull())
         return existing;
 
-    ItemPtr userItem = UserItem(user);
+    ItemPtr userItem = UserItemOf(user);
     ItemPtr entry = d.GetType(downloadEntry)->NewItem();
     entry.Connect(userItem);
     entry.Connect(d.GetType(fileName)->GetItem(Value(fileNameBytes)));
@@ -73,16 +75,9 @@ ItemPtr TransferQueueManager::AddDownload(const QString& user, const string& fil
 ItemPtr TransferQueueManager::GetDownloadEntry(const QString& user, const string& fileNameBytes,
                                                const string& folder)
 {
-    // From the file name: a user may have many thousands of entries, a name few.
-    ItemPtr name = d.GetType(fileName)->HasItem(Value(fileNameBytes));
-    ItemPtr folderItem = d.GetType(remoteFolder)->HasItem(Value(folder));
-    ItemPtr userItem = d.GetType(ServerTypes::user)->HasItem(Value(user));
-    if (name.IsNull() || folderItem.IsNull() || userItem.IsNull())
-        return ItemPtr();
-    for (ItemPtr entry : name.GetItems(downloadEntry))
-        if (entry.IsConnected(userItem) && entry.IsConnected(folderItem))
-            return entry;
-    return ItemPtr();
+    return EntryConnectedToAll(downloadEntry, {d.GetType(ServerTypes::user)->HasItem(Value(user)),
+                                               d.GetType(fileName)->HasItem(Value(fileNameBytes)),
+                                               d.GetType(remoteFolder)->HasItem(Value(folder))});
 }
 
 void TransferQueueManager::SetDownloadEntryStatus(ItemPtr entry, const QString& status)
@@ -156,9 +151,7 @@ QString TransferQueueManager::SubfolderPart(ItemPtr entry)
 
 QString TransferQueueManager::DownloadRoot()
 {
-    QString root = Settings::GetText(TransferSettings::downloadFolder);
-    root.replace('/', '\\');
-    return root;
+    return LocalDownloadRoot().replace('/', '\\');
 }
 
 QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr entry, bool complete)
@@ -186,7 +179,7 @@ QString TransferQueueManager::LocalPath(QString path)
 
 bool TransferQueueManager::IsDownloadPathSafe(ItemPtr entry)
 {
-    const QString root = Settings::GetText(TransferSettings::downloadFolder);
+    const QString root = LocalDownloadRoot();
     return DownloadPath::IsInside(LocalPath(GetDownloadTargetPath(entry, true)), root) &&
            DownloadPath::IsInside(LocalPath(GetDownloadTargetPath(entry, false)), root);
 }
@@ -205,18 +198,15 @@ void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr 
             return;
     if (!IsDownloadPathSafe(entry))
         return;
+    // Only the folders made for the entry's own components, never the download folder or the
+    // "downloading" folder above them. One that holds another download's file is not empty, so
+    // it stays; an empty one is made again when a download into it starts.
+    const int ownFolders = DownloadPath::RelativeComponents(entry[remoteFolder].AsStdString(),
+                                                            entry[subfolderSaveLevel].AsInt())
+                               .size();
     QString folder = LocalPath(GetDownloadTargetFolder(entry, false));
-    // Only the folders made for the entry's own components, never the ones above them.
-    int level = DownloadPath::RelativeComponents(entry[remoteFolder].AsStdString(),
-                                                 entry[subfolderSaveLevel].AsInt())
-                    .size() -
-                1;
-    QDir().rmdir(folder);
-    while (level-- > 0)
-    {
+    for (int removed = 0; removed < ownFolders && QDir().rmdir(folder); ++removed)
         folder = QFileInfo(folder).path();
-        QDir().rmdir(folder);
-    }
 }
 
 bool TransferQueueManager::HasExcludedDownloadExtension(const QString& name)

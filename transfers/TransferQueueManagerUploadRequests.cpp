@@ -68,7 +68,7 @@ void TransferQueueManager::RefuseUpload(ItemPtr user, const QString& file, const
 
 bool TransferQueueManager::RequeueExistingUpload(ItemPtr user, ItemPtr file)
 {
-    ItemPtr entry = user.GetItems(uploadEntry).Connected(file);
+    ItemPtr entry = EntryConnectedToAll(uploadEntry, {user, file});
     if (entry.IsNull())
         return false;
     ItemPtr status = entry[uploadEntryStatus];

@@ -1,8 +1,13 @@
 #include "TransferQueueManager.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include <QMutexLocker>
 
@@ -24,29 +29,162 @@ using namespace TransferTypes;
 namespace {
 const char* const logArea = "Transfer Queue";
 
-ItemPtr UserItem(const QString& user)
+// The entries of one status word, read in place rather than copied: search answers ask for the
+// queue length, and the queue may be long.
+int CountWithStatus(ItemPtr status, const char* entryType)
 {
-    return d.GetType(ServerTypes::user)->GetItem(Value(user));
-}
-
-ItemSet EntriesWithStatus(const char* statusType, const char* entryType, const char* word)
-{
-    ItemPtr status = d.GetType(statusType)->HasItem(Value(word));
-    return status.IsNull() ? ItemSet() : status.GetItems(entryType);
+    if (status.IsNull())
+        return 0;
+    const ItemSet* entries = status->connections.ItemsOf(d.GetType(entryType));
+    return entries ? int(entries->Size()) : 0;
 }
 
 int CountActive(const char* statusType, const char* entryType)
 {
     int count = 0;
-    for (ItemPtr status : d.GetType(isActive)->GetItems().GetItems(statusType))
-        count += int(status.GetItems(entryType).Size());
+    for (ItemPtr mark : d.GetType(isActive)->GetItems())
+        for (ItemPtr status : mark.GetItems(statusType))
+            count += CountWithStatus(status, entryType);
     return count;
+}
+
+int GroupPriority(ItemPtr user)
+{
+    ItemPtr listed = user[ServerTypes::inUserList];
+    int priority = 0;
+    if (listed.IsNull())
+        return priority;
+    for (ItemPtr group : listed.GetItems(ServerTypes::userListGroup))
+        for (ItemPtr value : group.GetItems(ServerTypes::groupDownloadPriority))
+            priority = qMax(priority, value.AsInt());
+    return priority;
+}
+
+// Where an entry goes in the upload queue. A user's priority and privilege are read once per
+// ordering, not at every comparison.
+struct QueueKey
+{
+    int priority = 0;
+    bool privileged = false;
+    long long order = 0;
+    ItemPtr entry;
+};
+
+class QueueKeys
+{
+public:
+    QueueKey Of(ItemPtr entry)
+    {
+        ItemPtr user = entry[ServerTypes::user];
+        auto known = users.find(user);
+        if (known == users.end())
+            known = users
+                        .emplace(user, std::make_pair(GroupPriority(user),
+                                                      user.IsConnected(ServerTypes::isPrivileged)))
+                        .first;
+        return {known->second.first, known->second.second, entry[uploadOrder].AsInt64(), entry};
+    }
+
+private:
+    std::unordered_map<Item*, std::pair<int, bool>> users;
+};
+
+// Higher group priority first, then privileged users, then arrival. Entries of one user share
+// the first two, so arrival alone orders them.
+bool Before(const QueueKey& a, const QueueKey& b)
+{
+    if (a.priority != b.priority)
+        return a.priority > b.priority;
+    if (a.privileged != b.privileged)
+        return a.privileged;
+    return a.order < b.order;
+}
+
+bool IsStillShared(ItemPtr entry)
+{
+    return !sharedFoldersManager ||
+           sharedFoldersManager->IsFileSharedWithUser(entry[SharesTypes::sharedFile],
+                                                      entry[ServerTypes::user].AsString());
+}
+
+// The types that a walk over the queue reads for every entry, looked up once per walk.
+struct QueueTypes
+{
+    Type* entry = d.GetType(uploadEntry);
+    Type* user = d.GetType(ServerTypes::user);
+    Type* number = d.GetType(effectiveUploadOrder);
+    Type* unshared = d.GetType(SharesTypes::unshared);
+    Item* online = d.GetType(ServerTypes::isOnline)->GetGlobalNullItem();
+};
+
+long long NumberOf(Item* item)
+{
+    return std::strtoll(item->value.Bytes().c_str(), nullptr, 10);
+}
+
+// Connects the entry to its new number only when it holds another one.
+void Number(const QueueTypes& types, ItemPtr entry, long long number)
+{
+    Item* numberItem = types.number->GetItem(Value(number));
+    if (entry->HasItem(types.number) != numberItem)
+        entry.Connect(numberItem);
+}
+
+// The queued entries of users who are online and not unshared, by their number (entries without
+// one are left out; equal numbers in the store's item order, which is the items' addresses).
+// Read from the online users' entries when those are fewer than the queued ones, so that a long
+// queue of offline users costs nothing; else from the queued entries, in address order, which
+// keeps the reads close together in memory.
+std::vector<std::pair<long long, ItemPtr>> WaitingUploads(const QueueTypes& types)
+{
+    std::vector<std::pair<long long, ItemPtr>> waiting;
+    ItemPtr queued = d.GetType(uploadEntryStatus)->HasItem(Value(TransferStatus::queued));
+    const ItemSet* queuedEntries =
+        queued.IsNull() ? nullptr : queued->connections.ItemsOf(types.entry);
+    const ItemSet* onlineUsers = types.online->connections.ItemsOf(types.user);
+    if (!queuedEntries || !onlineUsers)
+        return waiting;
+    size_t reachable = 0;
+    for (ItemPtr user : *onlineUsers)
+        if (const ItemSet* entries = user->connections.ItemsOf(types.entry))
+            reachable += entries->Size();
+    auto consider = [&](ItemPtr entry) {
+        ItemPtr number = entry->HasItem(types.number);
+        if (!number.IsNull())
+            waiting.emplace_back(NumberOf(number), entry);
+    };
+    if (queuedEntries->Size() <= reachable)
+    {
+        for (ItemPtr entry : *queuedEntries)
+        {
+            ItemPtr user = entry->HasItem(types.user);
+            if (!user.IsNull() && user->IsConnected(types.online) &&
+                !user->IsConnected(types.unshared))
+                consider(entry);
+        }
+    }
+    else
+    {
+        for (ItemPtr user : *onlineUsers)
+        {
+            const ItemSet* entries = user->connections.ItemsOf(types.entry);
+            if (!entries || user->IsConnected(types.unshared))
+                continue;
+            for (ItemPtr entry : *entries)
+                if (entry->IsConnected(queued))
+                    consider(entry);
+        }
+    }
+    std::sort(waiting.begin(), waiting.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second.Get() < b.second.Get();
+    });
+    return waiting;
 }
 } // namespace
 
 void TransferQueueManager::AddUpload(const QString& user, const QString& path)
 {
-    ItemPtr userItem = UserItem(user);
+    ItemPtr userItem = UserItemOf(user);
     Log(logArea, 1, QString("Initiating upload to %1 of file %2").arg(user, path), userItem);
     ItemPtr file = sharedFoldersManager
                        ? sharedFoldersManager->GetSharedFileItem(QString(path).replace('\\', '/'))
@@ -85,16 +223,17 @@ void TransferQueueManager::OrderNewUpload(ItemPtr entry)
         built = true;
         if (numbered.empty())
         {
-            entry.Connect(d.GetType(effectiveUploadOrder)->GetItem(Value(1)));
+            Number(QueueTypes(), entry, 1);
             lastOrderedUpload = entry;
             return;
         }
         lastOrderedUpload = numbered.back();
     }
-    if (UploadEntrySortCompare(lastOrderedUpload, entry))
+    QueueKeys keys;
+    const QueueKey key = keys.Of(entry);
+    if (Before(keys.Of(lastOrderedUpload), key))
     {
-        const int next = lastOrderedUpload[effectiveUploadOrder].AsInt() + 1;
-        entry.Connect(d.GetType(effectiveUploadOrder)->GetItem(Value(next)));
+        Number(QueueTypes(), entry, lastOrderedUpload[effectiveUploadOrder].AsInt64() + 1);
         lastOrderedUpload = entry;
         return;
     }
@@ -105,53 +244,37 @@ void TransferQueueManager::OrderNewUpload(ItemPtr entry)
             lastOrderedUpload = numbered.back();
     }
     auto place = numbered.begin();
-    while (place != numbered.end() && !UploadEntrySortCompare(entry, *place))
+    while (place != numbered.end() && !Before(key, keys.Of(*place)))
         ++place;
     numbered.insert(place, entry);
-    int number = 1;
+    const QueueTypes types;
+    long long number = 1;
     for (ItemPtr numberedEntry : numbered)
-        numberedEntry.Connect(d.GetType(effectiveUploadOrder)->GetItem(Value(number++)));
+        Number(types, numberedEntry, number++);
 }
 
 bool TransferQueueManager::UploadEntrySortCompare(ItemPtr a, ItemPtr b)
 {
-    ItemPtr userA = a[ServerTypes::user];
-    ItemPtr userB = b[ServerTypes::user];
-    if (userA != userB)
-    {
-        const int priorityA = GetUserGroupDownloadPriority(userA.AsString());
-        const int priorityB = GetUserGroupDownloadPriority(userB.AsString());
-        if (priorityA != priorityB)
-            return priorityA > priorityB;
-        const bool privilegedA = userA.IsConnected(ServerTypes::isPrivileged);
-        const bool privilegedB = userB.IsConnected(ServerTypes::isPrivileged);
-        if (privilegedA != privilegedB)
-            return privilegedA;
-    }
-    return a[uploadOrder].AsInt() < b[uploadOrder].AsInt();
+    QueueKeys keys;
+    return Before(keys.Of(a), keys.Of(b));
 }
 
 int TransferQueueManager::GetUserGroupDownloadPriority(const QString& user)
 {
-    ItemPtr listed = UserItem(user)[ServerTypes::inUserList];
-    int priority = 0;
-    if (listed.IsNull())
-        return priority;
-    for (ItemPtr group : listed.GetItems(ServerTypes::userListGroup))
-        for (ItemPtr value : group.GetItems(ServerTypes::groupDownloadPriority))
-            priority = qMax(priority, value.AsInt());
-    return priority;
+    return GroupPriority(UserItemOf(user));
 }
 
 void TransferQueueManager::DetermineUploadsEffectiveOrder()
 {
-    std::list<ItemPtr> entries;
+    QueueKeys keys;
+    std::vector<QueueKey> entries;
     for (ItemPtr entry : d.GetType(uploadEntry)->GetItems())
-        entries.push_back(entry);
-    entries.sort([this](ItemPtr a, ItemPtr b) { return UploadEntrySortCompare(a, b); });
-    int number = 0;
-    for (ItemPtr entry : entries)
-        entry.Connect(d.GetType(effectiveUploadOrder)->GetItem(Value(number++)));
+        entries.push_back(keys.Of(entry));
+    std::stable_sort(entries.begin(), entries.end(), Before);
+    const QueueTypes types;
+    long long number = 0;
+    for (const QueueKey& key : entries)
+        Number(types, key.entry, number++);
 }
 
 void TransferQueueManager::StartNewUploads()
@@ -159,24 +282,33 @@ void TransferQueueManager::StartNewUploads()
     int free = Settings::Get(TransferSettings::uploadSlots).AsInt() - ActiveUploadCount();
     if (free < 1)
         return;
-    const ItemSet queued =
-        EntriesWithStatus(uploadEntryStatus, uploadEntry, TransferStatus::queued);
+    const QueueTypes types;
+    const auto waiting = WaitingUploads(types);
+    if (waiting.empty())
+        return;
     // Users with a running upload; the walk below adds those it starts, so each gets one.
     std::unordered_set<Item*> busyUsers;
-    for (ItemPtr status : d.GetType(isActive)->GetItems().GetItems(uploadEntryStatus))
-        for (ItemPtr entry : status.GetItems(uploadEntry))
-            busyUsers.insert(entry[ServerTypes::user]);
-    int counter = 0;
-    for (ItemPtr entry : queued.SortNumericBy(effectiveUploadOrder, true))
+    for (ItemPtr mark : d.GetType(isActive)->GetItems())
+        for (ItemPtr status : mark.GetItems(uploadEntryStatus))
+            for (ItemPtr entry : status.GetItems(uploadEntry))
+                busyUsers.insert(entry[ServerTypes::user]);
+    std::vector<ItemPtr> refused;
+    long long counter = 0;
+    for (const auto& numbered : waiting)
     {
-        if (!entry[ServerTypes::user].IsConnected(ServerTypes::isOnline))
+        ItemPtr entry = numbered.second;
+        ItemPtr user = entry->HasItem(types.user);
+        const bool startable = free > 0 && busyUsers.count(user) == 0;
+        // The file's folder may have been unshared, or made private, since the entry was queued.
+        if (startable && !IsStillShared(entry))
+        {
+            refused.push_back(entry);
             continue;
-        entry.Connect(d.GetType(effectiveUploadOrder)->GetItem(Value(counter++)));
-        if (free <= 0)
+        }
+        Number(types, entry, counter++);
+        if (!startable)
             continue;
-        ItemPtr user = entry[ServerTypes::user];
-        if (!busyUsers.insert(user).second)
-            continue;
+        busyUsers.insert(user);
         const unsigned int request =
             peerMessenger
                 ? peerMessenger->RequestUpload(
@@ -188,6 +320,8 @@ void TransferQueueManager::StartNewUploads()
         --free;
         DetermineUploadSpeedLimit();
     }
+    for (ItemPtr entry : refused)
+        RefuseUpload(entry);
 }
 
 void TransferQueueManager::SetUploadEntryStatus(ItemPtr entry, const QString& status)
@@ -225,6 +359,12 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr entry, const QString& st
 
 void TransferQueueManager::RemoveUpload(ItemPtr entry)
 {
+    DropUpload(entry);
+    StartNewUploads();
+}
+
+void TransferQueueManager::DropUpload(ItemPtr entry)
+{
     const bool wasActive = IsActiveStatus(entry[uploadEntryStatus]);
     StopThread(entry[uploadThread]);
     DropSocket(entry[uploadSocket], true);
@@ -232,31 +372,39 @@ void TransferQueueManager::RemoveUpload(ItemPtr entry)
     DropReadPosition(entry);
     RemoveCells(entry,
                 {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond, bytesSinceLastReceipt});
-    if (entry == lastOrderedUpload)
-        lastOrderedUpload = ItemPtr();
     entry.Remove();
     // The uploads still running take over the removed one's share of the speed limit.
     if (wasActive)
         DetermineUploadSpeedLimit();
-    StartNewUploads();
+}
+
+void TransferQueueManager::RefuseUpload(ItemPtr entry)
+{
+    ItemPtr user = entry[ServerTypes::user];
+    Log(logArea, 2,
+        QString("Refusing %1: file not shared").arg(entry[filenameAsRequested].AsString()), user);
+    if (peerMessenger)
+        peerMessenger->DenyUpload(user.AsString(), entry[filenameAsRequested].AsString(),
+                                  "File not shared.");
+    DropUpload(entry);
 }
 
 void TransferQueueManager::UnshareUser(const QString& user)
 {
-    ItemPtr userItem = UserItem(user);
+    ItemPtr userItem = UserItemOf(user);
     userItem.Connect(d.GetType(SharesTypes::unshared)->GetGlobalNullItem());
-    for (ItemPtr entry : userItem.GetItems(uploadEntry))
-    {
-        if (peerMessenger)
-            peerMessenger->DenyUpload(user, entry[filenameAsRequested].AsString(),
-                                      "File not shared.");
-        RemoveUpload(entry);
-    }
+    const ItemSet entries = userItem.GetItems(uploadEntry);
+    if (entries.Empty())
+        return;
+    for (ItemPtr entry : entries)
+        RefuseUpload(entry);
+    // Once for all: the user's own entries are gone, so the freed slots go to other users.
+    StartNewUploads();
 }
 
 void TransferQueueManager::ReshareUser(const QString& user)
 {
-    UserItem(user).Disconnect(SharesTypes::unshared);
+    UserItemOf(user).Disconnect(SharesTypes::unshared);
 }
 
 void TransferQueueManager::SetUploadSlots(int slotCount)
@@ -281,7 +429,8 @@ int TransferQueueManager::ActiveDownloadCount()
 
 int TransferQueueManager::QueuedUploadCount()
 {
-    return int(EntriesWithStatus(uploadEntryStatus, uploadEntry, TransferStatus::queued).Size());
+    return CountWithStatus(d.GetType(uploadEntryStatus)->HasItem(Value(TransferStatus::queued)),
+                           uploadEntry);
 }
 
 bool TransferQueueManager::IsFreeToUpload()
@@ -291,10 +440,11 @@ bool TransferQueueManager::IsFreeToUpload()
 
 bool TransferQueueManager::IsActivelyDownloadingFromUser(const QString& user)
 {
-    return !UserItem(user)
-                .GetItems(downloadEntry)
-                .Connected(downloadEntryStatus, Value(TransferStatus::downloading))
-                .Empty();
+    return !EntryConnectedToAll(
+                downloadEntry,
+                {UserItemOf(user),
+                 d.GetType(downloadEntryStatus)->HasItem(Value(TransferStatus::downloading))})
+                .IsNull();
 }
 
 bool TransferQueueManager::AssertNoExtraUploads()

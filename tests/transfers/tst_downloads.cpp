@@ -207,7 +207,7 @@ private slots:
 
     void placesFilesUnderTheDownloadFolder_data()
     {
-        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QByteArray>("folder");
         QTest::addColumn<int>("level");
         QTest::addColumn<bool>("single");
         QTest::addColumn<QString>("setting");
@@ -215,7 +215,7 @@ private slots:
         QTest::addColumn<QString>("partial");
         auto row = [](const char* name, const char* folder, int level, bool single,
                       const char* setting, const char* complete, const char* partial) {
-            QTest::newRow(name) << QString(folder) << level << single << QString(setting)
+            QTest::newRow(name) << QByteArray(folder) << level << single << QString(setting)
                                 << QString(complete) << QString(partial);
         };
         row("level 0", "music\\Artist\\Album", 0, false, "", "complete/Album/a.mp3",
@@ -226,11 +226,19 @@ private slots:
             "Album/a.mp3");
         row("single, flat", "m\\Album", 0, true, "dont_create_subfolders_for_single_downloads",
             "complete/a.mp3", "downloading/a.mp3");
+        row("level past the top", "music\\Artist\\Album", INT_MAX, false, "",
+            "complete/music/Artist/Album/a.mp3", "downloading/music/Artist/Album/a.mp3");
+        row("negative level", "music\\Artist\\Album", -4, false, "", "complete/Album/a.mp3",
+            "downloading/Album/a.mp3");
+        row("8-bit folder", "music\\Caf\xe9", 0, false, "", "complete/Caf\u00e9/a.mp3",
+            "downloading/Caf\u00e9/a.mp3");
+        row("UTF-8 folder", "music\\Caf\xc3\xa9", 0, false, "", "complete/Caf\u00e9/a.mp3",
+            "downloading/Caf\u00e9/a.mp3");
     }
 
     void placesFilesUnderTheDownloadFolder()
     {
-        QFETCH(QString, folder);
+        QFETCH(QByteArray, folder);
         QFETCH(int, level);
         QFETCH(bool, single);
         QFETCH(QString, setting);
@@ -238,7 +246,7 @@ private slots:
         QFETCH(QString, partial);
         if (!setting.isEmpty())
             Settings::Set(setting.toUtf8().constData(), "yes");
-        ItemPtr entry = Add("ann", "a.mp3", folder.toUtf8().constData(), level, single);
+        ItemPtr entry = Add("ann", "a.mp3", folder.constData(), level, single);
         QCOMPARE(Relative(entry, true), complete);
         QCOMPARE(Relative(entry, false), partial);
     }
@@ -320,6 +328,178 @@ private slots:
         QVERIFY(entry[writePosition].IsNull());
         QTRY_VERIFY_WITH_TIMEOUT(socket.isNull(), 5000);
         QVERIFY(entry[ServerTypes::user].IsConnected(lastQueueRequestTime));
+    }
+
+    void eightBitFolderNamesKeepTheirFilesApart()
+    {
+        TransfersTestSetup::User("hal", true);
+        QDir().mkpath(setup.Downloads() + "/complete/Caf\u00e9");
+        QFile done(setup.Downloads() + "/complete/Caf\u00e9/a.mp3");
+        QVERIFY(done.open(QIODevice::WriteOnly));
+        done.close();
+        ItemPtr acute = Add("hal", "a.mp3", "music\\Caf\xe9");
+        ItemPtr grave = Add("hal", "a.mp3", "music\\Caf\xe8");
+        QCOMPARE(Status(acute), QString("complete"));
+        QCOMPARE(Status(grave), QString("queued"));
+        QCOMPARE(TransfersTestSetup::Pending("hal").count(queueCode), 1);
+        QVERIFY(Relative(acute, false) != Relative(grave, false));
+        QCOMPARE(Relative(grave, true), QString("complete/Caf\u00e8/a.mp3"));
+    }
+
+    void findsEachEntryAmongSharedNames()
+    {
+        QMap<QString, ItemPtr> entries;
+        for (const char* user : {"ann", "bob"})
+            for (const char* folder : {"x\\cd1", "x\\cd2", "y\\cd1"})
+                entries[QString("%1 %2").arg(user, folder)] = Add(user, "01.mp3", folder);
+        Manager()->RemoveDownload(entries.take("bob x\\cd2"));
+        for (const char* user : {"ann", "bob", "cy"})
+            for (const char* folder : {"x\\cd1", "x\\cd2", "y\\cd1"})
+            {
+                ItemPtr found = Manager()->GetDownloadEntry(user, "01.mp3", folder);
+                QCOMPARE(found, entries.value(QString("%1 %2").arg(user, folder)));
+            }
+        QVERIFY(Manager()->GetDownloadEntry("ann", "02.mp3", "x\\cd1").IsNull());
+    }
+
+    void requeueLeavesFinishedAndRunningEntries_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("fileInPlace");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("complete") << "complete" << false << "complete" << 0;
+        QTest::newRow("downloading") << "downloading" << false << "downloading" << 0;
+        QTest::newRow("aborted") << "aborted" << false << "queued" << 1;
+        QTest::newRow("denied") << "denied" << false << "queued" << 1;
+        QTest::newRow("local error") << "local error" << false << "queued" << 1;
+        QTest::newRow("aborted, file in place") << "aborted" << true << "complete" << 0;
+    }
+
+    void requeueLeavesFinishedAndRunningEntries()
+    {
+        QFETCH(QString, status);
+        QFETCH(bool, fileInPlace);
+        QFETCH(QString, after);
+        QFETCH(int, requests);
+        // Offline: a requeue asks whatever the user's state.
+        TransfersTestSetup::User("ida", false);
+        ItemPtr entry = Add("ida", "a.mp3", "music\\Album");
+        Manager()->SetDownloadEntryStatus(entry, status);
+        if (fileInPlace)
+        {
+            QDir().mkpath(setup.Downloads() + "/complete/Album");
+            QFile file(setup.Downloads() + "/complete/Album/a.mp3");
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        Manager()->RequeueDownload(entry);
+        QCOMPARE(Status(entry), after);
+        QCOMPARE(TransfersTestSetup::Pending("ida").count(queueCode), requests);
+    }
+
+    void removesAFinishedFolderOnlyWhenNothingElseNeedsIt_data()
+    {
+        QTest::addColumn<QByteArray>("remote");
+        QTest::addColumn<int>("level");
+        QTest::addColumn<bool>("single");
+        QTest::addColumn<bool>("dontSplit");
+        // The status of another user's entry in the same remote folder; none when empty.
+        QTest::addColumn<QString>("other");
+        // A file, relative to the download folder, that is there before the removal.
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("gone");
+        QTest::addColumn<QStringList>("kept");
+        const QString none;
+        QTest::newRow("last of its folder")
+            << QByteArray("music\\Album") << 0 << false << false << none << none
+            << QStringList{"downloading/Album"} << QStringList{"downloading", "."};
+        QTest::newRow("unfinished entry in the folder")
+            << QByteArray("music\\Album") << 0 << false << false << "queued" << none
+            << QStringList() << QStringList{"downloading/Album"};
+        QTest::newRow("finished entry in the folder")
+            << QByteArray("music\\Album") << 0 << false << false << "complete" << none
+            << QStringList{"downloading/Album"} << QStringList{"downloading"};
+        QTest::newRow("single download")
+            << QByteArray("music\\Album") << 0 << true << false << none << none << QStringList()
+            << QStringList{"downloading/Album"};
+        QTest::newRow("level 1") << QByteArray("music\\Artist\\Album") << 1 << false << false
+                                 << none << none
+                                 << QStringList{"downloading/Artist/Album", "downloading/Artist"}
+                                 << QStringList{"downloading"};
+        QTest::newRow("level 1, another folder's partial file")
+            << QByteArray("music\\Artist\\Album") << 1 << false << false << none
+            << "downloading/Artist/Live/b.mp3" << QStringList{"downloading/Artist/Album"}
+            << QStringList{"downloading/Artist", "downloading/Artist/Live"};
+        QTest::newRow("same local folder, another remote folder's partial file")
+            << QByteArray("music\\Album") << 0 << false << false << none
+            << "downloading/Album/b.mp3" << QStringList() << QStringList{"downloading/Album"};
+        QTest::newRow("not split, finished file in place")
+            << QByteArray("music\\Album") << 0 << false << true << none << "Album/a.mp3"
+            << QStringList() << QStringList{"Album", "."};
+        QTest::newRow("not split, no remote folder") << QByteArray("") << 0 << false << true << none
+                                                     << none << QStringList() << QStringList{"."};
+        QTest::newRow("no remote folder") << QByteArray("") << 3 << false << false << none << none
+                                          << QStringList() << QStringList{"downloading"};
+    }
+
+    void removesAFinishedFolderOnlyWhenNothingElseNeedsIt()
+    {
+        QFETCH(QByteArray, remote);
+        QFETCH(int, level);
+        QFETCH(bool, single);
+        QFETCH(bool, dontSplit);
+        QFETCH(QString, other);
+        QFETCH(QString, file);
+        QFETCH(QStringList, gone);
+        QFETCH(QStringList, kept);
+        if (dontSplit)
+            Settings::Set("dont_split_downloads", "yes");
+        ItemPtr entry = Add("joe", "a.mp3", remote.constData(), level, single);
+        QDir downloads(setup.Downloads());
+        QVERIFY(downloads.mkpath(
+            TransferQueueManager::LocalPath(Manager()->GetDownloadTargetFolder(entry, false))));
+        if (!dontSplit)
+            QVERIFY(downloads.mkpath("downloading"));
+        if (!other.isEmpty())
+            Manager()->SetDownloadEntryStatus(Add("kim", "b.mp3", remote.constData(), level),
+                                              other);
+        if (!file.isEmpty())
+        {
+            QVERIFY(downloads.mkpath(QFileInfo(downloads.filePath(file)).path()));
+            QFile partial(downloads.filePath(file));
+            QVERIFY(partial.open(QIODevice::WriteOnly));
+        }
+        Manager()->SetDownloadEntryStatus(entry, "complete");
+        Manager()->RemoveDownloadDownloadingFolderIfAppropriate(entry);
+        for (const QString& folder : gone)
+            QVERIFY2(!downloads.exists(folder), qPrintable(folder));
+        for (const QString& folder : kept)
+            QVERIFY2(downloads.exists(folder), qPrintable(folder));
+    }
+
+    void refusesADownloadFolderThatIsNotAFullPath_data()
+    {
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("blank") << "   " << false;
+        QTest::newRow("relative") << "Downloads/music" << false;
+        QTest::newRow("full path") << setup.Downloads() + "/elsewhere" << true;
+    }
+
+    void refusesADownloadFolderThatIsNotAFullPath()
+    {
+        QFETCH(QString, saved);
+        QFETCH(bool, kept);
+        const QString fallback = QDir::homePath() + "/Vandrell Downloads";
+        const QString root = kept ? saved : fallback;
+        // Read at use, before any load corrects the setting.
+        Settings::Set("download_folder", saved);
+        ItemPtr entry = Add("lou", "a.mp3", "music\\Album");
+        QCOMPARE(TransferQueueManager::LocalPath(Manager()->GetDownloadTargetPath(entry, true)),
+                 root + "/complete/Album/a.mp3");
+        Manager()->DataLoaded();
+        QCOMPARE(Settings::GetText("download_folder"), root);
     }
 };
 

@@ -27,14 +27,16 @@ private:
 
     TransferQueueManager* Manager() { return setup.manager; }
 
-    // A public shared file "/shared/<name>", made without the disk.
-    void Share(const QString& name)
+    // A shared file "<root>/<name>", made without the disk; the root is public unless another
+    // audience mark is given.
+    void Share(const QString& name, const QString& rootPath = "/shared",
+               const char* audience = SharesTypes::sharedPublic)
     {
         using namespace SharesTypes;
-        ItemPtr root = d.GetType(sharedFolder)->GetItem(Value("/shared"));
-        if (!root.IsConnected(sharedPublic))
-            root.NewItem(sharedPublic);
-        ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value("/shared"));
+        ItemPtr root = d.GetType(sharedFolder)->GetItem(Value(rootPath));
+        if (!root.IsConnected(audience))
+            root.NewItem(audience);
+        ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(rootPath));
         root.Connect(folder);
         ItemPtr file = folder.NewItem(sharedFile);
         file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
@@ -42,12 +44,33 @@ private:
     }
 
     // Queues the file for the user and returns the entry.
-    ItemPtr Push(const QString& user, const QString& name)
+    ItemPtr Push(const QString& user, const QString& name, const QString& root = "/shared")
     {
-        Manager()->AddUpload(user, "/shared/" + name);
+        Manager()->AddUpload(user, root + "/" + name);
         ItemPtr userItem = d.GetType(ServerTypes::user)->GetItem(Value(user));
         return userItem.GetItems(uploadEntry)
-            .Connected(filenameAsRequested, Value("/shared/" + name));
+            .Connected(filenameAsRequested, Value(root + "/" + name));
+    }
+
+    static int Sent(const QString& user, std::uint32_t code)
+    {
+        return TransfersTestSetup::Pending(user).count(code);
+    }
+
+    // The refusals sent to the user, each with its reason.
+    static int Refusals(const QString& user)
+    {
+        int count = 0;
+        for (const QByteArray& body :
+             TransfersTestSetup::Pending(user).values(PeerMessageCode::PM_UPLOAD_DENIED))
+            count += body.endsWith("File not shared.") ? 1 : 0;
+        return count;
+    }
+
+    static void MarkUnshared(const QString& user)
+    {
+        TransfersTestSetup::User(user, false)
+            .Connect(d.GetType(SharesTypes::unshared)->GetGlobalNullItem());
     }
 
     void SetPriority(const QString& user, const QList<int>& priorities)
@@ -74,6 +97,8 @@ private slots:
         setup.Build();
         for (const char* name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"})
             Share(name);
+        Share("p.mp3", "/private");
+        Share("l.mp3", "/listed", SharesTypes::sharedUserlist);
     }
 
     void cleanupTestCase() { setup.Destroy(); }
@@ -93,6 +118,9 @@ private slots:
         }
         Settings::Set("upload_slots", "1");
         Limit(0, false);
+        ItemPtr privateRoot = d.GetType(SharesTypes::sharedFolder)->GetItem(Value("/private"));
+        if (!privateRoot.IsConnected(SharesTypes::sharedPublic))
+            privateRoot.NewItem(SharesTypes::sharedPublic);
     }
 
     void groupPriorityIsTheHighest_data()
@@ -298,6 +326,182 @@ private slots:
                           ->GetItem(Value(now.addSecs(-age).toString(Qt::TextDate))));
         Manager()->EveryHalfMinuteAt(now);
         QCOMPARE(Status(entry), after);
+    }
+
+    // Entries of three users, queued A, B, A, C, B, A, started with different users online. The
+    // walk reads the queue from the online users' entries when those are fewer than the queued
+    // ones, else from the queued entries; both ways must give the same places.
+    void walkNumbersOnlineUsersInQueueOrder_data()
+    {
+        QTest::addColumn<bool>("withFinished");
+        QTest::newRow("read from the online users") << false;
+        QTest::newRow("read from the queued entries") << true;
+    }
+
+    void walkNumbersOnlineUsersInQueueOrder()
+    {
+        QFETCH(bool, withFinished);
+        const QStringList pushes = {"ann a.mp3", "bob a.mp3", "ann b.mp3",
+                                    "cat a.mp3", "bob b.mp3", "ann c.mp3"};
+        QMap<QString, ItemPtr> entries;
+        for (const QString& push : pushes)
+            entries[push] = Push(push.section(' ', 0, 0), push.section(' ', 1));
+        // Finished entries make the online users' entries outnumber the queued ones.
+        if (withFinished)
+            for (const char* name : {"d.mp3", "p.mp3"})
+                Manager()->SetUploadEntryStatus(
+                    Push("ann", name, name[0] == 'p' ? "/private" : "/shared"), "complete");
+        // No slot while the users come online (each arrival starts uploads), so that one start
+        // below sees the whole queue.
+        Settings::Set("upload_slots", "0");
+        TransfersTestSetup::User("bob", true);
+        TransfersTestSetup::User("ann", true);
+        Settings::Set("upload_slots", "1");
+        Manager()->StartNewUploads();
+        auto check = [&](const QStringList& expected) {
+            for (int i = 0; i < pushes.size(); ++i)
+            {
+                const QStringList fields = expected[i].split(' ');
+                QCOMPARE(Status(entries[pushes[i]]), fields[0]);
+                QCOMPARE(Place(entries[pushes[i]]), fields[1].toInt());
+            }
+        };
+        check({"requesting 0", "queued 1", "queued 2", "queued 4", "queued 3", "queued 4"});
+        Manager()->SetUploadSlots(2);
+        check({"requesting 0", "requesting 0", "queued 1", "queued 4", "queued 2", "queued 3"});
+        QCOMPARE(Sent("ann", PeerMessageCode::PM_TRANSFER_REQUEST), 1);
+        QCOMPARE(Sent("bob", PeerMessageCode::PM_TRANSFER_REQUEST), 1);
+        QCOMPARE(Sent("cat", PeerMessageCode::PM_TRANSFER_REQUEST), 0);
+    }
+
+    void startsNoUploadOfAFileNoLongerShared_data()
+    {
+        QTest::addColumn<bool>("userUnshared");
+        QTest::addColumn<int>("refusals");
+        QTest::addColumn<bool>("entryLeft");
+        QTest::newRow("user marked unshared") << true << 0 << true;
+        QTest::newRow("folder made private") << false << 1 << false;
+    }
+
+    void startsNoUploadOfAFileNoLongerShared()
+    {
+        QFETCH(bool, userUnshared);
+        QFETCH(int, refusals);
+        QFETCH(bool, entryLeft);
+        ItemPtr refused = Push("ann", "p.mp3", "/private");
+        ItemPtr next = Push("bob", "a.mp3");
+        if (userUnshared)
+            MarkUnshared("ann");
+        else
+            ItemPtr(d.GetType(SharesTypes::sharedFolder)->GetItem(Value("/private")))
+                .Disconnect(SharesTypes::sharedPublic);
+        TransfersTestSetup::User("ann", true);
+        TransfersTestSetup::User("bob", true);
+        Manager()->StartNewUploads();
+        QCOMPARE(Sent("ann", PeerMessageCode::PM_TRANSFER_REQUEST), 0);
+        QCOMPARE(Refusals("ann"), refusals);
+        QCOMPARE(g(uploadEntry).Contains(refused), entryLeft);
+        QCOMPARE(Status(next), QString("requesting"));
+        QCOMPARE(Place(next), 0);
+    }
+
+    void unshareRefusesEveryEntryAndReshareQueuesAgain()
+    {
+        TransfersTestSetup::User("ann", true);
+        TransfersTestSetup::User("bob", true);
+        ItemPtr running = Push("ann", "a.mp3");
+        Push("ann", "b.mp3");
+        Manager()->SetUploadEntryStatus(Push("ann", "c.mp3"), "complete");
+        ItemPtr waiting = Push("bob", "a.mp3");
+        QCOMPARE(Status(running), QString("requesting"));
+        QCOMPARE(Status(waiting), QString("queued"));
+        Manager()->UnshareUser("ann");
+        QCOMPARE(Refusals("ann"), 3);
+        QVERIFY(TransfersTestSetup::User("ann", true).GetItems(uploadEntry).Empty());
+        QCOMPARE(Status(waiting), QString("requesting"));
+        Manager()->AddUpload("ann", "/shared/d.mp3");
+        QVERIFY(TransfersTestSetup::User("ann", true).GetItems(uploadEntry).Empty());
+
+        Manager()->ReshareUser("ann");
+        QVERIFY(TransfersTestSetup::User("ann", true).GetItems(uploadEntry).Empty());
+        ItemPtr again = Push("ann", "d.mp3");
+        QCOMPARE(Status(again), QString("queued"));
+        QCOMPARE(Manager()->QueuedUploadCount(), 1);
+    }
+
+    void refusesToQueueFilesTheUserMayNotHave_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("unshared");
+        QTest::newRow("no such file") << "/shared/none.mp3" << false;
+        QTest::newRow("user unshared") << "/shared/a.mp3" << true;
+        QTest::newRow("user-list folder, user not listed") << "/listed/l.mp3" << false;
+    }
+
+    void refusesToQueueFilesTheUserMayNotHave()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, unshared);
+        if (unshared)
+            MarkUnshared("eve");
+        TransfersTestSetup::User("eve", true);
+        Manager()->AddUpload("eve", path);
+        QVERIFY(g(uploadEntry).Empty());
+        QVERIFY(TransfersTestSetup::Pending("eve").isEmpty());
+    }
+
+    void setUploadSlotsTakesOneToNinetyNine_data()
+    {
+        QTest::addColumn<int>("slotCount");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("active");
+        QTest::newRow("0") << 0 << "3" << 3;
+        QTest::newRow("100") << 100 << "3" << 3;
+        QTest::newRow("raised to 5") << 5 << "5" << 5;
+        QTest::newRow("lowered to 2") << 2 << "2" << 3;
+    }
+
+    void setUploadSlotsTakesOneToNinetyNine()
+    {
+        QFETCH(int, slotCount);
+        QFETCH(QString, stored);
+        QFETCH(int, active);
+        Settings::Set("upload_slots", "3");
+        for (int i = 0; i < 6; ++i)
+        {
+            TransfersTestSetup::User(QString("user %1").arg(i), true);
+            Push(QString("user %1").arg(i), "a.mp3");
+        }
+        QCOMPARE(Manager()->ActiveUploadCount(), 3);
+        Manager()->SetUploadSlots(slotCount);
+        QCOMPARE(Settings::GetText("upload_slots"), stored);
+        QCOMPARE(Manager()->ActiveUploadCount(), active);
+        QCOMPARE(Manager()->QueuedUploadCount(), 6 - active);
+    }
+
+    void finishedEntryQueuedAgainKeepsItsNumbers()
+    {
+        ItemPtr first = Push("ann", "a.mp3");
+        Push("bob", "a.mp3");
+        Manager()->SetUploadEntryStatus(first, "complete");
+        const QString order = first[uploadOrder].AsString();
+        QCOMPARE(Push("ann", "a.mp3"), first);
+        QCOMPARE(Status(first), QString("queued"));
+        QCOMPARE(first[uploadOrder].AsString(), order);
+        QCOMPARE(Place(first), 1);
+        QCOMPARE(Push("ann", "a.mp3"), first);
+        QCOMPARE(int(g(uploadEntry).Size()), 2);
+        QCOMPARE(Sent("ann", PeerMessageCode::QueueUploadFromUs), 3);
+    }
+
+    // The cached last-ordered entry, removed without RemoveUpload, must not be read again.
+    void entryRemovedFromTheStoreLeavesNoStaleOrder()
+    {
+        Push("ann", "a.mp3");
+        ItemPtr last = Push("bob", "a.mp3");
+        QCOMPARE(Place(last), 2);
+        last.Remove();
+        QCOMPARE(Place(Push("cat", "a.mp3")), 2);
     }
 };
 
