@@ -40,7 +40,7 @@ CompleteDownloadsForm::CompleteDownloadsForm(QWidget* parent)
     list->setColumnCount(5);
     list->header()->setStretchLastSection(false);
     // The time column fits "Mon Dec 7 07:05:12 2026" in the desktop's usual font.
-    const int widths[] = {250, 250, 100, 100, 220};
+    const int widths[] = {250, 250, 100, 100, 250};
     for (int column = 0; column < 5; ++column)
         list->setColumnWidth(column, widths[column]);
     list->header()->setSectionsMovable(false);

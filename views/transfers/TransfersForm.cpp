@@ -92,6 +92,8 @@ const ActionSetToolBar::SetAction toolBarActions[] = {
     {"downloads", "expand_download_folders", "Expand Folders", ":/icons/folder_icon"},
     {"downloads", "expand_download_users", "Expand Users", ":/icons/users_icon"},
     {"downloads", "clear_complete_downloads", "Clear Complete", ":/icons/wipe_icon"},
+    // Without it the list of completed downloads could not be opened at all.
+    {"downloads", "complete_downloads", "Completed Downloads", ":/icons/downloads_icon"},
     {"uploads", "expand_upload_folders", "Expand Folders", ":/icons/folder_icon"},
     {"uploads", "expand_upload_users", "Expand Users", ":/icons/users_icon"},
     {"uploads", "clear_complete_and_aborted_uploads", "Clear Complete and Aborted",

@@ -172,7 +172,9 @@ void TransfersForm::ShowCompleteDownloads()
         ui->transfersTabControl->addTab(form, tr("Complete"));
         form->Init();
     }
-    completeDownloadsForm->setVisible(true);
+    // Showing a page of a tab control means making it the current one; a page merely set
+    // visible would be drawn over the current page.
+    ui->transfersTabControl->setCurrentWidget(completeDownloadsForm);
 }
 
 void TransfersForm::OnUploadSlotsSpinValueChanged(int value)

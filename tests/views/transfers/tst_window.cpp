@@ -213,9 +213,12 @@ private slots:
         done.Connect(d.GetType(ServerTypes::user)->GetItem(Value("ann")));
         done.Connect(d.GetType(completeDownloadCompletionTime)
                          ->GetItem(Value(QDateTime::currentDateTime().toString(Qt::TextDate))));
-        transfersForm->OnActionBarTriggered(nullptr, "complete_downloads");
-        FocusWidgetAndParents(completeDownloadsForm);
-        QCoreApplication::processEvents();
+        FocusWidgetAndParents(Ui()->downloadsList);
+        QTRY_VERIFY(Offered().contains("Completed Downloads"));
+        Trigger("Completed Downloads");
+        QTRY_VERIFY(completeDownloadsForm && completeDownloadsForm->isVisible());
+        QCOMPARE(Ui()->transfersTabControl->tabText(Ui()->transfersTabControl->currentIndex()),
+                 QString("Complete"));
         QCOMPARE(completeDownloadsForm->Form()->downloadList->topLevelItemCount(), 1);
         Save(run->Window(), "transfers_complete");
 
