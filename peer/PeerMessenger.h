@@ -157,6 +157,8 @@ private:
     void OpenMessagingLink(QTcpSocket* socket, const QString& user, bool obfuscated);
     // Cuts every connection from the socket to the messenger before another owner takes it.
     void ReleaseSocket(QTcpSocket* socket);
+    // A share list written to the link has not all reached the system yet.
+    bool IsShareListUnsent(QTcpSocket* socket) const;
     void DisposeOfSocketInner(QTcpSocket* socket);
     void SendInit(QTcpSocket* socket, const QString& type, bool obfuscated);
 
@@ -186,6 +188,14 @@ private:
     QTcpServer m_listeningServer;
     QTcpServer m_obfuscatedListeningServer;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBuffers;
+    // What was written to a link of ours, counted from its first byte.
+    struct WriteState
+    {
+        std::int64_t queued = 0;
+        // Where the last share list written ends.
+        std::int64_t shareListEnd = 0;
+    };
+    std::map<QTcpSocket*, WriteState> m_writeStates;
     int sendOrderCounter = 0;
     SharesProvider* sharesProvider = nullptr;
 };

@@ -226,6 +226,13 @@ bool PeerMessenger::OnSharedFileListRequest(const QString& user)
         Log(logArea, 1, "No shares to answer a share-list request", User(user));
         return true;
     }
+    // Each list may be megabytes: a peer asking again before reading gets nothing more.
+    for (ItemPtr link : User(user).GetItems(peerSocket))
+        if (IsShareListUnsent(link.AsPointer<QTcpSocket>()))
+        {
+            Log(logArea, 1, "Share list still being sent to user, ignoring request", User(user));
+            return true;
+        }
     MemStream message = sharesProvider->GetSharedFilesMessage(user);
     SendMessage(user, message);
     return true;

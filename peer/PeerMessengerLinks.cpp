@@ -10,6 +10,7 @@
 #include "Log.h"
 #include "ObfuscationCodec.h"
 #include "PeerFrame.h"
+#include "PeerMessageCode.h"
 #include "PeerSocket.h"
 #include "PeerTypes.h"
 #include "Server.h"
@@ -60,7 +61,25 @@ bool PeerMessenger::SendMessage(QTcpSocket* socket, MemStream& body, bool obfusc
         Log(logArea, 1, QString("Error writing message to socket: %1").arg(socket->errorString()));
         return false;
     }
-    return true;
+    WriteState& written = m_writeStates[socket];
+    written.queued += frame.size();
+    if (length >= 4 && ReadLittleEndian(data) == PeerMessageCode::PM_SHARED_FILE_LIST)
+        written.shareListEnd = written.queued;
+    if (socket->bytesToWrite() <= PeerFrame::MaxBytesWaiting)
+        return true;
+    Log(logArea, 1, "Too much waiting to be sent on a link, dropping it");
+    // Aborted, not closed: a close would keep the unsent bytes until the peer reads them.
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    socket->abort();
+    DisposeOfSocket(socket);
+    return false;
+}
+
+bool PeerMessenger::IsShareListUnsent(QTcpSocket* socket) const
+{
+    const auto found = m_writeStates.find(socket);
+    return found != m_writeStates.end() &&
+           found->second.queued - socket->bytesToWrite() < found->second.shareListEnd;
 }
 
 void PeerMessenger::OnSocketReadyToRead()
@@ -284,6 +303,7 @@ void PeerMessenger::OpenMessagingLink(QTcpSocket* socket, const QString& user, b
 
 void PeerMessenger::ReleaseSocket(QTcpSocket* socket)
 {
+    m_writeStates.erase(socket);
     QObject::disconnect(socket, nullptr, nullptr, nullptr);
     // An accepted socket is a child of its listening server; the new owner alone ends it.
     socket->setParent(nullptr);
@@ -454,6 +474,7 @@ void PeerMessenger::DisposeOfSocketInner(QTcpSocket* socket)
     socket->deleteLater();
     // A state left behind would be taken up by a later socket at the same address.
     m_socketBuffers.erase(socket);
+    m_writeStates.erase(socket);
     Log(logArea, 1, "Disposing of socket");
 
     if (ItemPtr item = SocketItem(peerConnectionRequestSocket, socket))
