@@ -234,7 +234,9 @@ bool PeerMessenger::OnSharedFileListRequest(const QString& user)
             return true;
         }
     MemStream message = sharesProvider->GetSharedFilesMessage(user);
-    SendMessage(user, message);
+    // Empty when there is no list that could be sent.
+    if (message.GetWrittenLength() >= 4)
+        SendMessage(user, message);
     return true;
 }
 

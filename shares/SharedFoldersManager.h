@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <unordered_map>
 
@@ -10,6 +11,7 @@
 #include <QThread>
 
 #include "AttributeTranslationTable.h"
+#include "ConnectionInfo.h"
 #include "DataHandler.h"
 #include "FileInfoMap.h"
 #include "FileScanner.h"
@@ -90,6 +92,8 @@ private:
     void OnUserAddress(ItemPtr user);
     void OnSharedFileNameAdded(ItemPtr name);
     void OnSharedFileFolderAdded(ItemPtr folder);
+    // Any change around a file or a root may change what a share list holds.
+    void OnShareChanged(ConnectionInfo change);
 
     void AnswerSearch(const QString& user, quint32 token, const QString& query);
     // Brings one listed file's item up to date; the file is found by its exact name among the
@@ -108,6 +112,14 @@ private:
     // The roots given to the start-up walk while it runs; the merge leaves other roots alone.
     QStringList startupRoots;
     UploadQueue* uploadQueue = nullptr;
+
+    // Share lists by the roots their askers see, built once and kept until the shares change.
+    struct BuiltShareList
+    {
+        MemStream message;
+        bool tooLarge = false;
+    };
+    std::map<QString, BuiltShareList> builtShareLists;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

@@ -246,16 +246,41 @@ void SharedFoldersManager::GetSharedFilesAsUserShare(const QString& user, FileIn
     }
 }
 
+void SharedFoldersManager::OnShareChanged(ConnectionInfo)
+{
+    builtShareLists.clear();
+}
+
 MemStream SharedFoldersManager::GetSharedFilesMessage(const QString& user)
 {
     Log("Shared", 1, QString("Shared file list requested by user %1").arg(user));
+    // Users who see the same roots get the same list.
+    QStringList roots;
+    for (ItemPtr root : GetUserSharedFolders(user))
+        roots << root.AsString();
+    roots.sort();
+    const QString audience = roots.join('\n');
+    const auto kept = builtShareLists.find(audience);
+    if (kept != builtShareLists.end())
+        return kept->second.tooLarge ? MemStream() : kept->second.message;
+
     ShareListBody list;
     GetSharedFilesAsUserShare(user, list.folders, list.attributeNames);
     MemStream body;
-    MemStream message;
+    BuiltShareList& built = builtShareLists[audience];
     list.Write(body);
-    CompressedBody::Compress(PeerMessageCode::PM_SHARED_FILE_LIST, body, message);
-    return message;
+    CompressedBody::Compress(PeerMessageCode::PM_SHARED_FILE_LIST, body, built.message);
+    Log("Shared", 2,
+        QString("Built share list of %1 folders, %2 bytes")
+            .arg(list.folders.size())
+            .arg(built.message.GetWrittenLength()));
+    // Every receiver drops a link that brings a frame past the limit.
+    built.tooLarge = std::uint32_t(built.message.GetWrittenLength()) > PeerFrame::MaxBodyLength;
+    if (!built.tooLarge)
+        return built.message;
+    Log("Shared", 1, "Share list is too large to send, not sending it until the shares change");
+    built.message = MemStream();
+    return MemStream();
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 token, QString folder)
