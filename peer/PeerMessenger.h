@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 
 #include <QDateTime>
@@ -197,6 +198,8 @@ private:
     };
     std::map<QTcpSocket*, WriteState> m_writeStates;
     int sendOrderCounter = 0;
+    // Users we asked for their share list who have not sent it yet.
+    std::set<QString> shareListsAsked;
     SharesProvider* sharesProvider = nullptr;
 };
 

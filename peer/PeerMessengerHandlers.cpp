@@ -242,6 +242,12 @@ bool PeerMessenger::OnSharedFileListRequest(const QString& user)
 
 bool PeerMessenger::OnSharedFileList(const QString& user, MemStream& body)
 {
+    // Unasked, a list would cost its inflating and fill the user's share view.
+    if (shareListsAsked.erase(user) == 0)
+    {
+        Log(logArea, 1, "Share list that was not asked for, ignoring it", User(user));
+        return true;
+    }
     MemStream inflated = Inflate(body);
     ShareListBody shares;
     if (!shares.Read(inflated))

@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "CompressedBody.h"
 #include "Data.h"
 #include "FakePeer.h"
 #include "MessengerTestSetup.h"
@@ -13,6 +14,7 @@
 #include "PeerTypes.h"
 #include "Server.h"
 #include "ServerStore.h"
+#include "ShareListBody.h"
 #include "SharesProvider.h"
 
 using namespace PeerTypes;
@@ -59,6 +61,21 @@ std::unique_ptr<QTcpSocket> StalledPeer(quint16 port, const QString& user)
     if (!QTest::qWaitFor([&] { return userItem.IsConnected(peerSocket); }, 5000))
         return nullptr;
     return socket;
+}
+
+// A share-list message of one folder with one file.
+QByteArray ShareList()
+{
+    ShareListBody list;
+    FileInfo file;
+    file.name = "song.ogg";
+    file.size = 3;
+    list.folders["\\music"].insert(file);
+    MemStream body;
+    MemStream message;
+    list.Write(body);
+    CompressedBody::Compress(5, body, message);
+    return QByteArray(message.GetWrittenData(), message.GetWrittenLength());
 }
 } // namespace
 
@@ -114,6 +131,36 @@ private slots:
         other.Send(4);
         QVERIFY(other.WaitForFrames(1, 20000));
         QCOMPARE(other.frames[0], FakePeer::Body(5) + shares.list);
+    }
+
+    void takesAShareListOnlyWhileAsked()
+    {
+        QStringList lists;
+        QObject receiver;
+        connect(messenger, &PeerMessenger::UserShare, &receiver,
+                [&](QString user, FileInfoMap& folders, AttributeTranslationTable&) {
+                    lists << QString("%1:%2").arg(user).arg(folders.size());
+                });
+        QSignalSpy barrier(messenger, &PeerMessenger::UserInfoRequested);
+        const QString user = NewUser();
+        FakePeer peer;
+        peer.Dial(messenger->ListeningPort());
+        peer.SendFrame(FakePeer::InitBody(user, "P"));
+        peer.SendFrame(ShareList());
+        peer.Send(15);
+        QVERIFY(barrier.wait());
+        QCOMPARE(lists, QStringList());
+
+        messenger->GetUserSharedFiles(user);
+        QVERIFY(peer.WaitForFrames(1));
+        QCOMPARE(peer.frames[0], FakePeer::Body(4));
+        // Only the first answer is taken; the second was not asked for.
+        peer.SendFrame(ShareList());
+        peer.SendFrame(ShareList());
+        peer.Send(15);
+        QVERIFY(barrier.wait());
+        QCOMPARE(lists, QStringList{user + ":1"});
+        QVERIFY(peer.IsConnected());
     }
 
     void dropsALinkPastTheLimitOfUnsentBytes_data()
