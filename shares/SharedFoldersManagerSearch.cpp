@@ -178,9 +178,23 @@ bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token
     if (roots.Empty())
         return false;
 
+    // A receiver refuses more records than the limit, and a link drops a frame past its limit:
+    // an answer that large keeps its first records in path order instead of reaching nobody.
+    MemStream head;
+    head.Write(Settings::GetText(SharesSettings::username));
+    head.Write(std::uint32_t(token));
+    constexpr int trailerLength = 1 + 4 + 4 + 4;
+    const int budget = int(PeerFrame::MaxBodyLength) - compressionHeadroom - trailerLength - 4 -
+                       head.GetWrittenLength();
+
     std::map<std::string, FileInfo> records;
+    // At least what the records collected take in the body: past the budget or the record
+    // limit, collecting more would only build records that are cut.
+    qint64 leastLength = 0;
     std::unordered_map<Item*, bool> visibleFolders;
     d.GetItemSubset(tokens, sharedFile).ForEach([&](ItemPtr file) {
+        if (records.size() >= size_t(maxSearchResults) || leastLength > budget)
+            return;
         ItemPtr name = file[sharedFileName];
         const QString lowerName = name.AsString().toLower();
         if (ContainsAny(lowerName, parser.GetExcludedTokenSet()) ||
@@ -194,19 +208,14 @@ bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token
         if (!visible)
             return;
         const std::string path = ListedName(folder.AsStdString() + "/" + name.AsStdString());
+        // Flag, name count, size, extension count and pair count around the path.
+        constexpr int recordFrame = 1 + 4 + 8 + 4 + 4;
+        leastLength += qint64(path.size()) + recordFrame;
         records[path] = DescribeFile(file, path, true);
     });
     if (records.empty() || !peerMessenger)
         return false;
 
-    // A receiver refuses more records than the limit, and a link drops a frame past its limit:
-    // an answer that large keeps its first records in path order instead of reaching nobody.
-    MemStream head;
-    head.Write(Settings::GetText(SharesSettings::username));
-    head.Write(std::uint32_t(token));
-    constexpr int trailerLength = 1 + 4 + 4 + 4;
-    const int budget = int(PeerFrame::MaxBodyLength) - compressionHeadroom - trailerLength - 4 -
-                       head.GetWrittenLength();
     MemStream written;
     std::uint32_t count = 0;
     for (const auto& entry : records)
