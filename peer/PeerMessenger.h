@@ -44,6 +44,8 @@ public:
         bool m_obfuscated = false;
         // The key after the length field's rotation.
         std::uint32_t m_key = 0;
+        // When the file link began to wait for its request number.
+        QDateTime m_rawTokenSince;
     };
 
     // Limits of the half-minute housekeeping, in milliseconds of age.
@@ -52,8 +54,11 @@ public:
     static constexpr unsigned unsentMessagesPerUser = 256;
     static constexpr qint64 connectAttemptLimitMs = 60000;
     static constexpr qint64 idleLinkLimitMs = 120000;
-    // An accepted socket must send its first frame within this time.
+    // An accepted socket must send its first frame within this time, and an accepted file link
+    // its request number.
     static constexpr qint64 firstFrameLimitMs = 60000;
+    // Accepted and messaging links held at once; a new one pushes out the one idle longest.
+    static constexpr int maxOpenLinks = 1000;
 
     PeerMessenger();
     ~PeerMessenger() override;
@@ -64,6 +69,8 @@ public:
     // The ports a first run listens on; tests pass ports the OS found free, so that they never
     // take the well-known ones.
     static void SetDefaultListeningPortsForTesting(quint16 plain, quint16 obfuscated);
+    // Tests try the limit of open links with a few links instead of a thousand.
+    void SetMaxOpenLinksForTesting(int limit) { openLinkLimit = limit; }
 
     void SetSharesProvider(SharesProvider* provider) { sharesProvider = provider; }
     // The ports actually listened on, 0 when that server is not listening.
@@ -152,6 +159,12 @@ private:
     void OnUserAddress(ItemPtr user);
 
     void Accept(QTcpSocket* socket, bool obfuscated);
+    // At the limit of open links, ends the accepted link still silent the longest, else the
+    // messaging link idle the longest.
+    void MakeRoomForLink();
+    // Ends a link at once, discarding what it still had to send.
+    void AbortLink(QTcpSocket* socket);
+    void WaitForRequestNumber(QTcpSocket* socket, const QString& user);
     void StartListening(QTcpServer& server, quint16 port, const char* name);
     void DialDirectly(ItemPtr request, ItemPtr user, ItemPtr type);
     // Makes the peer_socket item of a messaging link that has come up and flushes the queue.
@@ -198,6 +211,7 @@ private:
     };
     std::map<QTcpSocket*, WriteState> m_writeStates;
     int sendOrderCounter = 0;
+    int openLinkLimit = maxOpenLinks;
     // Users we asked for their share list who have not sent it yet.
     std::set<QString> shareListsAsked;
     SharesProvider* sharesProvider = nullptr;

@@ -1,6 +1,8 @@
 // Outgoing connection requests, sending to users by name and the half-minute housekeeping.
 #include "PeerMessenger.h"
 
+#include <vector>
+
 #include <QHostAddress>
 
 #include "Data.h"
@@ -329,6 +331,16 @@ void PeerMessenger::EveryHalfMinuteAt(const QDateTime& now)
             DisposeOfSocket(item.AsPointer<QTcpSocket>());
         }
 
+    std::vector<QTcpSocket*> silentFileLinks;
+    for (const auto& [socket, state] : m_socketBuffers)
+        if (state.m_rawTokenNext && state.m_rawTokenSince.msecsTo(now) >= firstFrameLimitMs)
+            silentFileLinks.push_back(socket);
+    for (QTcpSocket* socket : silentFileLinks)
+    {
+        Log(logArea, 1, "File connection sent no request number in time, closing.");
+        AbortLink(socket);
+    }
+
     for (ItemPtr link : g(peerSocket))
     {
         if (!d.IsAlive(link))
@@ -339,6 +351,7 @@ void PeerMessenger::EveryHalfMinuteAt(const QDateTime& now)
         ItemPtr user = link[ServerTypes::user];
         Log(logArea, 1,
             QString("Peer connection to user %1 expired, closing.").arg(user.AsString()), user);
-        link.AsPointer<QTcpSocket>()->close();
+        // A peer that stopped reading would keep a closing link, and later sends, forever.
+        AbortLink(link.AsPointer<QTcpSocket>());
     }
 }

@@ -68,11 +68,24 @@ bool PeerMessenger::SendMessage(QTcpSocket* socket, MemStream& body, bool obfusc
     if (socket->bytesToWrite() <= PeerFrame::MaxBytesWaiting)
         return true;
     Log(logArea, 1, "Too much waiting to be sent on a link, dropping it");
-    // Aborted, not closed: a close would keep the unsent bytes until the peer reads them.
+    AbortLink(socket);
+    return false;
+}
+
+void PeerMessenger::AbortLink(QTcpSocket* socket)
+{
+    // Aborted, not closed: a close keeps the unsent bytes, and the link, until the peer reads.
     QObject::disconnect(socket, nullptr, this, nullptr);
     socket->abort();
     DisposeOfSocket(socket);
-    return false;
+}
+
+void PeerMessenger::WaitForRequestNumber(QTcpSocket* socket, const QString& user)
+{
+    SocketBufferInfo& state = m_socketBuffers[socket];
+    state.m_rawTokenNext = true;
+    state.m_user = user;
+    state.m_rawTokenSince = QDateTime::currentDateTime();
 }
 
 bool PeerMessenger::IsShareListUnsent(QTcpSocket* socket) const
@@ -233,8 +246,7 @@ bool PeerMessenger::HandleFirstFrame(QTcpSocket* socket, MemStream& body)
     {
         Log(logArea, 1, QString("Accepted %1file connection to user %2").arg(prefix, user),
             userItem);
-        state.m_rawTokenNext = true;
-        state.m_user = user;
+        WaitForRequestNumber(socket, user);
     }
     else if (type == "D")
     {
@@ -383,9 +395,7 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
     else if (type == "F")
     {
         connect(socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
-        SocketBufferInfo& state = m_socketBuffers[socket];
-        state.m_rawTokenNext = true;
-        state.m_user = user;
+        WaitForRequestNumber(socket, user);
     }
     else if (type == "D")
     {

@@ -1,5 +1,6 @@
 #include <map>
 #include <memory>
+#include <vector>
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -91,6 +92,17 @@ private:
 
     QString NewUser() { return QString("load%1").arg(++nextUser); }
 
+    // As for any lost link: its item is gone at once, the peer sees the end, and the next message
+    // waits for a new link instead of going into the old one.
+    void VerifyLinkLost(const QString& user, QTcpSocket& peer, MemStream& message)
+    {
+        ItemPtr userItem = ServerStore::User(user);
+        QVERIFY(!userItem.IsConnected(peerSocket));
+        messenger->SendMessage(user, message);
+        QCOMPARE(userItem.GetItems(unsentMessage).Size(), size_t(1));
+        QTRY_COMPARE(peer.state(), QAbstractSocket::UnconnectedState);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -163,6 +175,82 @@ private slots:
         QVERIFY(peer.IsConnected());
     }
 
+    void closesAFileLinkThatSendsNoRequestNumber_data()
+    {
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("59 s") << 59 << false;
+        QTest::newRow("61 s") << 61 << true;
+    }
+
+    void closesAFileLinkThatSendsNoRequestNumber()
+    {
+        QFETCH(int, seconds);
+        QFETCH(bool, closed);
+        QSignalSpy fileLinks(messenger, &PeerMessenger::FileConnectionRequested);
+        const QDateTime since = QDateTime::currentDateTime();
+        FakePeer peer;
+        peer.Dial(messenger->ListeningPort());
+        QTRY_COMPARE(Count(uninitializedSocket), 1);
+        peer.SendFrame(FakePeer::InitBody(NewUser(), "F"));
+        QTRY_COMPARE(Count(uninitializedSocket), 0);
+        messenger->EveryHalfMinuteAt(since.addSecs(seconds));
+        QCOMPARE(peer.WaitForClose(closed ? 5000 : 0), closed);
+        if (closed)
+            return;
+        // Still waiting: the number, when it comes, hands the link over.
+        peer.SendRaw(QByteArray::fromHex("07000000"));
+        QVERIFY(fileLinks.wait());
+        QCOMPARE(fileLinks.at(0).at(2).toUInt(), 7u);
+        fileLinks.at(0).at(1).value<QTcpSocket*>()->deleteLater();
+    }
+
+    void newLinkPushesOutTheOneIdleLongest()
+    {
+        QTRY_COMPARE(Count(uninitializedSocket) + Count(peerSocket), 0);
+        messenger->SetMaxOpenLinksForTesting(3);
+        std::vector<std::unique_ptr<FakePeer>> peers;
+        const QDateTime now = QDateTime::currentDateTime();
+        // Idle for 50 s, 100 s and 10 s.
+        for (int idle : {50, 100, 10})
+        {
+            const QString user = NewUser();
+            peers.push_back(std::make_unique<FakePeer>());
+            peers.back()->Dial(messenger->ListeningPort());
+            peers.back()->SendFrame(FakePeer::InitBody(user, "P"));
+            ItemPtr userItem = ServerStore::User(user);
+            QTRY_VERIFY(userItem.IsConnected(peerSocket));
+            *PeerMessenger::ActivityClock(userItem.GetItems(peerSocket)) = now.addSecs(-idle);
+        }
+        // A silent link goes before any that talked, then the messaging link idle longest.
+        FakePeer silent;
+        silent.Dial(messenger->ListeningPort());
+        QVERIFY(peers[1]->WaitForClose());
+        FakePeer next;
+        next.Dial(messenger->ListeningPort());
+        QVERIFY(silent.WaitForClose());
+        QVERIFY(peers[0]->IsConnected());
+        QVERIFY(peers[2]->IsConnected());
+        next.SendFrame(FakePeer::InitBody(NewUser(), "P"));
+        QTRY_COMPARE(Count(peerSocket), 3);
+        messenger->SetMaxOpenLinksForTesting(PeerMessenger::maxOpenLinks);
+    }
+
+    void idleLinkWithUnsentBytesIsGoneAtOnce()
+    {
+        const QString user = NewUser();
+        auto stalled = StalledPeer(messenger->ListeningPort(), user);
+        QVERIFY(stalled);
+        ItemPtr userItem = ServerStore::User(user);
+        MemStream message;
+        message.Write(std::uint32_t(15));
+        message.WriteBuffer(shares.list.constData(), 1024 * 1024);
+        messenger->SendMessage(user, message);
+        const QDateTime idleSince = *PeerMessenger::ActivityClock(userItem.GetItems(peerSocket));
+        messenger->EveryHalfMinuteAt(idleSince.addSecs(120));
+        VerifyLinkLost(user, *stalled, message);
+    }
+
     void dropsALinkPastTheLimitOfUnsentBytes_data()
     {
         QTest::addColumn<int>("frames");
@@ -187,14 +275,11 @@ private slots:
         // Sent in one pass of the event loop, so that none of it reaches the system meanwhile.
         for (int sent = 0; sent < frames; ++sent)
             messenger->SendMessage(user, message);
-        QCOMPARE(userItem.IsConnected(peerSocket), !dropped);
-        QCOMPARE(Count(unsentMessage), 0);
-        if (!dropped)
-            return;
-        QTRY_COMPARE(stalled->state(), QAbstractSocket::UnconnectedState);
-        // As for any lost link: the next message waits for a new one.
-        messenger->SendMessage(user, message);
-        QCOMPARE(userItem.GetItems(unsentMessage).Size(), size_t(1));
+        QVERIFY(userItem.GetItems(unsentMessage).Empty());
+        if (dropped)
+            VerifyLinkLost(user, *stalled, message);
+        else
+            QVERIFY(userItem.IsConnected(peerSocket));
     }
 };
 
