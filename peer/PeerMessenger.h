@@ -52,6 +52,10 @@ public:
     static constexpr qint64 unsentMessageLimitMs = 300000;
     // Messages held for one user whose link is not up yet; later ones are dropped.
     static constexpr unsigned unsentMessagesPerUser = 256;
+    // Messages held for all users together, and their bytes: any peer may name new users (the
+    // askers of relayed searches), each of whom would otherwise cost an answer held for minutes.
+    static constexpr int unsentMessagesInAll = 10000;
+    static constexpr qint64 unsentBytesInAll = 64 * 1024 * 1024;
     static constexpr qint64 connectAttemptLimitMs = 60000;
     static constexpr qint64 idleLinkLimitMs = 120000;
     // An accepted socket must send its first frame within this time, and an accepted file link
@@ -150,6 +154,10 @@ public slots:
     void EveryHalfMinute();
 
 private:
+    // Deletes a queued message and forgets its item.
+    void DropUnsentMessage(ItemPtr message);
+    // Removes the items of users made only to queue messages whose messages have all gone.
+    void ForgetQueueOnlyUsers();
     // Logs a direct or relayed attempt that failed, forgets it and looks at its request again.
     void DropFailedAttempt(ItemPtr attempt, const char* kind);
     // Store handlers.
@@ -212,6 +220,9 @@ private:
     std::map<QTcpSocket*, WriteState> m_writeStates;
     int sendOrderCounter = 0;
     int openLinkLimit = maxOpenLinks;
+    qint64 unsentBytes = 0;
+    // Users whose items were made by queueing a message to them.
+    std::set<QString> queueOnlyUsers;
     // Users we asked for their share list who have not sent it yet.
     std::set<QString> shareListsAsked;
     SharesProvider* sharesProvider = nullptr;

@@ -310,6 +310,8 @@ void PeerMessenger::OpenMessagingLink(QTcpSocket* socket, const QString& user, b
     link.Connect(d.GetType(connectionOpenTime)->GetItem(Now()));
     if (obfuscated)
         link.Connect(d.GetType(isObfuscated)->GetGlobalNullItem());
+    // The user is known now: a link came up.
+    queueOnlyUsers.erase(user);
     SendUnsentMessages(user);
 }
 
@@ -556,10 +558,8 @@ void PeerMessenger::SendUnsentMessages(const QString& user)
         userItem);
     for (ItemPtr message : messages.SortNumericBy(sendOrder, true))
     {
-        auto* stored = message.AsPointer<MemStream>();
-        if (!SendMessage(socket, *stored, obfuscated))
+        if (!SendMessage(socket, *message.AsPointer<MemStream>(), obfuscated))
             return;
-        delete stored;
-        message.Remove();
+        DropUnsentMessage(message);
     }
 }

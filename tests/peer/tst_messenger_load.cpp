@@ -15,6 +15,7 @@
 #include "PeerTypes.h"
 #include "Server.h"
 #include "ServerStore.h"
+#include "ServerTypes.h"
 #include "ShareListBody.h"
 #include "SharesProvider.h"
 
@@ -249,6 +250,51 @@ private slots:
         const QDateTime idleSince = *PeerMessenger::ActivityClock(userItem.GetItems(peerSocket));
         messenger->EveryHalfMinuteAt(idleSince.addSecs(120));
         VerifyLinkLost(user, *stalled, message);
+    }
+
+    void answersToUnknownAskersStayWithinTheBudget_data()
+    {
+        QTest::addColumn<int>("askers");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("queued");
+        QTest::newRow("by count") << 20000 << 64 << PeerMessenger::unsentMessagesInAll;
+        QTest::newRow("by bytes") << 9 << 8 * 1024 * 1024 << 8;
+    }
+
+    void answersToUnknownAskersStayWithinTheBudget()
+    {
+        QFETCH(int, askers);
+        QFETCH(int, size);
+        QFETCH(int, queued);
+        const QDateTime now = QDateTime::currentDateTime();
+        // Earlier tests' messages go first.
+        messenger->EveryHalfMinuteAt(now.addSecs(600));
+        QCOMPARE(Count(unsentMessage), 0);
+        Type* users = d.GetType(ServerTypes::user);
+        const auto asker = [&](int index) -> ItemPtr {
+            return users->HasItem(Value(QString("asker%1").arg(index)));
+        };
+        MemStream answer;
+        answer.Write(std::uint32_t(9));
+        answer.WriteBuffer(shares.list.constData(), static_cast<unsigned long>(size - 4));
+        for (int index = 0; index < askers; ++index)
+        {
+            messenger->SendMessage(QString("asker%1").arg(index), answer);
+            // One asker becomes known to another part of the program meanwhile.
+            if (index == 0)
+                asker(0).NewItem(ServerTypes::isPrivileged);
+        }
+        QCOMPARE(Count(unsentMessage), queued);
+        QVERIFY(!asker(queued - 1).IsNull());
+        QVERIFY(asker(queued).IsNull());
+        QVERIFY(asker(askers - 1).IsNull());
+
+        messenger->EveryHalfMinuteAt(now.addSecs(301));
+        QCOMPARE(Count(unsentMessage), 0);
+        QVERIFY(!asker(0).IsNull());
+        QVERIFY(asker(1).IsNull());
+        QVERIFY(asker(queued - 1).IsNull());
+        asker(0).Remove();
     }
 
     void dropsALinkPastTheLimitOfUnsentBytes_data()
