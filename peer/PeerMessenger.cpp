@@ -199,6 +199,9 @@ PeerMessenger::~PeerMessenger()
 
 void PeerMessenger::DeclareTypes(Data& store)
 {
+    // A messenger made where the types were declared alone finds them there.
+    if (store.HasType(peerSocket))
+        return;
     TypeTable::Declare(store, typeRows, relationRows);
 }
 

@@ -73,6 +73,12 @@ public:
     // The ports a first run listens on; tests pass ports the OS found free, so that they never
     // take the well-known ones.
     static void SetDefaultListeningPortsForTesting(quint16 plain, quint16 obfuscated);
+    // One whole frame body as the reader hands it over from the socket; false drops the link.
+    // The fuzz target feeds bodies here without a live connection.
+    bool DispatchForTesting(QTcpSocket* socket, MemStream body)
+    {
+        return HandleMessage(socket, body);
+    }
     // Tests try the limit of open links with a few links instead of a thousand.
     void SetMaxOpenLinksForTesting(int limit) { openLinkLimit = limit; }
 
