@@ -95,6 +95,11 @@ private:
     // Any change around a file or a root may change what a share list holds.
     void OnShareChanged(ConnectionInfo change);
 
+    // The start-up walk's results are merged a slice per pass of the event loop, so that a large
+    // share does not hold the window; a synchronous walk first finishes what is left.
+    void MergeSlice();
+    void FinishMerge();
+
     void AnswerSearch(const QString& user, quint32 token, const QString& query);
     // Brings one listed file's item up to date; the file is found by its exact name among the
     // folder's files, so names that differ only in case stay apart.
@@ -111,6 +116,11 @@ private:
     std::set<QString> foldersBeingScanned;
     // The roots given to the start-up walk while it runs; the merge leaves other roots alone.
     QStringList startupRoots;
+    // Files merged per pass of the event loop.
+    static constexpr int mergeSliceFiles = 4000;
+    bool merging = false;
+    FileScanner::ScanResults::const_iterator mergeRoot;
+    FileScanner::RootFolders::const_iterator mergeFolder;
     UploadQueue* uploadQueue = nullptr;
 
     // Share lists by the roots their askers see, built once and kept until the shares change.
