@@ -1,11 +1,13 @@
 #include "DNetManager.h"
 
 #include <climits>
+#include <vector>
 
 #include "DNetState.h"
 #include "DNetTypes.h"
 #include "Data.h"
 #include "Log.h"
+#include "PeerFrame.h"
 #include "Server.h"
 #include "ServerTypes.h"
 
@@ -220,6 +222,7 @@ void DNetManager::SendMessageToChildren(const char* message, int length)
 {
     const std::uint32_t size = std::uint32_t(length);
     const char header[4] = {char(size), char(size >> 8), char(size >> 16), char(size >> 24)};
+    std::vector<QTcpSocket*> stalled;
     for (ItemPtr child : g(DNetTypes::dnetChild))
     {
         QTcpSocket* link = LiveLink(child);
@@ -227,6 +230,16 @@ void DNetManager::SendMessageToChildren(const char* message, int length)
             continue;
         link->write(header, 4);
         link->write(message, length);
+        if (link->bytesToWrite() > PeerFrame::MaxBytesWaiting)
+            stalled.push_back(link);
+    }
+    // Every search goes to every child: one that stops reading would hold them all.
+    for (QTcpSocket* link : stalled)
+    {
+        Log(logArea, 1, "Child is not reading, closing child connection");
+        Cut(link);
+        link->abort();
+        ChildLinkEnded(link);
     }
 }
 

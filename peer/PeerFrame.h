@@ -15,6 +15,9 @@ public:
     static constexpr std::uint32_t MaxBodyLength = 0xA00000;
     static constexpr int PlainHeaderSize = 4;
     static constexpr int ObfuscatedHeaderSize = 8;
+    // Bytes a link may hold unsent before it is given up: a peer that stops reading must not
+    // make us keep all we send it.
+    static constexpr std::int64_t MaxBytesWaiting = 16 * 1024 * 1024;
 
     // A frame has no other way to be malformed than a length over the limit.
     enum class Verdict

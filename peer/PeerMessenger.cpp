@@ -199,6 +199,9 @@ PeerMessenger::~PeerMessenger()
 
 void PeerMessenger::DeclareTypes(Data& store)
 {
+    // A messenger made where the types were declared alone finds them there.
+    if (store.HasType(peerSocket))
+        return;
     TypeTable::Declare(store, typeRows, relationRows);
 }
 
@@ -273,6 +276,7 @@ void PeerMessenger::OnNewObfuscatedConnection()
 
 void PeerMessenger::Accept(QTcpSocket* socket, bool obfuscated)
 {
+    MakeRoomForLink();
     socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     connect(socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
     connect(socket, &QTcpSocket::errorOccurred, this, &PeerMessenger::OnSocketError);
@@ -282,6 +286,34 @@ void PeerMessenger::Accept(QTcpSocket* socket, bool obfuscated)
                      ->GetItem(QDateTime::currentDateTime().toString(Qt::TextDate)));
     if (obfuscated)
         item.Connect(d.GetType(isObfuscated)->GetGlobalNullItem());
+}
+
+void PeerMessenger::MakeRoomForLink()
+{
+    Type* silent = d.GetType(uninitializedSocket);
+    Type* messaging = d.GetType(peerSocket);
+    if (int(silent->ItemCount() + messaging->ItemCount()) < openLinkLimit)
+        return;
+    // Silent links go first: a flood of new links must not push out the peers that talk.
+    ItemPtr oldest;
+    QDateTime oldestTime;
+    const auto consider = [&](ItemPtr item, const QDateTime& since) {
+        if (oldest.IsNull() || since < oldestTime)
+        {
+            oldest = item;
+            oldestTime = since;
+        }
+    };
+    for (ItemPtr item : g(uninitializedSocket))
+        consider(item, QDateTime::fromString(item[socketCreationTime].AsString(), Qt::TextDate));
+    if (oldest.IsNull())
+        for (ItemPtr link : g(peerSocket))
+            if (QDateTime* clock = ActivityClock(link))
+                consider(link, *clock);
+    if (oldest.IsNull())
+        return;
+    Log(logArea, 1, "Too many open connections, closing the one idle longest");
+    AbortLink(oldest.AsPointer<QTcpSocket>());
 }
 
 QDateTime* PeerMessenger::ActivityClock(ItemPtr peerSocketItem)

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 
 #include <QDateTime>
@@ -43,16 +44,25 @@ public:
         bool m_obfuscated = false;
         // The key after the length field's rotation.
         std::uint32_t m_key = 0;
+        // When the file link began to wait for its request number.
+        QDateTime m_rawTokenSince;
     };
 
     // Limits of the half-minute housekeeping, in milliseconds of age.
     static constexpr qint64 unsentMessageLimitMs = 300000;
     // Messages held for one user whose link is not up yet; later ones are dropped.
     static constexpr unsigned unsentMessagesPerUser = 256;
+    // Messages held for all users together, and their bytes: any peer may name new users (the
+    // askers of relayed searches), each of whom would otherwise cost an answer held for minutes.
+    static constexpr int unsentMessagesInAll = 10000;
+    static constexpr qint64 unsentBytesInAll = 64 * 1024 * 1024;
     static constexpr qint64 connectAttemptLimitMs = 60000;
     static constexpr qint64 idleLinkLimitMs = 120000;
-    // An accepted socket must send its first frame within this time.
+    // An accepted socket must send its first frame within this time, and an accepted file link
+    // its request number.
     static constexpr qint64 firstFrameLimitMs = 60000;
+    // Accepted and messaging links held at once; a new one pushes out the one idle longest.
+    static constexpr int maxOpenLinks = 1000;
 
     PeerMessenger();
     ~PeerMessenger() override;
@@ -63,6 +73,14 @@ public:
     // The ports a first run listens on; tests pass ports the OS found free, so that they never
     // take the well-known ones.
     static void SetDefaultListeningPortsForTesting(quint16 plain, quint16 obfuscated);
+    // One whole frame body as the reader hands it over from the socket; false drops the link.
+    // The fuzz target feeds bodies here without a live connection.
+    bool DispatchForTesting(QTcpSocket* socket, MemStream body)
+    {
+        return HandleMessage(socket, body);
+    }
+    // Tests try the limit of open links with a few links instead of a thousand.
+    void SetMaxOpenLinksForTesting(int limit) { openLinkLimit = limit; }
 
     void SetSharesProvider(SharesProvider* provider) { sharesProvider = provider; }
     // The ports actually listened on, 0 when that server is not listening.
@@ -142,6 +160,10 @@ public slots:
     void EveryHalfMinute();
 
 private:
+    // Deletes a queued message and forgets its item.
+    void DropUnsentMessage(ItemPtr message);
+    // Removes the items of users made only to queue messages whose messages have all gone.
+    void ForgetQueueOnlyUsers();
     // Logs a direct or relayed attempt that failed, forgets it and looks at its request again.
     void DropFailedAttempt(ItemPtr attempt, const char* kind);
     // Store handlers.
@@ -151,12 +173,20 @@ private:
     void OnUserAddress(ItemPtr user);
 
     void Accept(QTcpSocket* socket, bool obfuscated);
+    // At the limit of open links, ends the accepted link still silent the longest, else the
+    // messaging link idle the longest.
+    void MakeRoomForLink();
+    // Ends a link at once, discarding what it still had to send.
+    void AbortLink(QTcpSocket* socket);
+    void WaitForRequestNumber(QTcpSocket* socket, const QString& user);
     void StartListening(QTcpServer& server, quint16 port, const char* name);
     void DialDirectly(ItemPtr request, ItemPtr user, ItemPtr type);
     // Makes the peer_socket item of a messaging link that has come up and flushes the queue.
     void OpenMessagingLink(QTcpSocket* socket, const QString& user, bool obfuscated);
     // Cuts every connection from the socket to the messenger before another owner takes it.
     void ReleaseSocket(QTcpSocket* socket);
+    // A share list written to the link has not all reached the system yet.
+    bool IsShareListUnsent(QTcpSocket* socket) const;
     void DisposeOfSocketInner(QTcpSocket* socket);
     void SendInit(QTcpSocket* socket, const QString& type, bool obfuscated);
 
@@ -186,7 +216,21 @@ private:
     QTcpServer m_listeningServer;
     QTcpServer m_obfuscatedListeningServer;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBuffers;
+    // What was written to a link of ours, counted from its first byte.
+    struct WriteState
+    {
+        std::int64_t queued = 0;
+        // Where the last share list written ends.
+        std::int64_t shareListEnd = 0;
+    };
+    std::map<QTcpSocket*, WriteState> m_writeStates;
     int sendOrderCounter = 0;
+    int openLinkLimit = maxOpenLinks;
+    qint64 unsentBytes = 0;
+    // Users whose items were made by queueing a message to them.
+    std::set<QString> queueOnlyUsers;
+    // Users we asked for their share list who have not sent it yet.
+    std::set<QString> shareListsAsked;
     SharesProvider* sharesProvider = nullptr;
 };
 

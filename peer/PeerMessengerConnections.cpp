@@ -1,6 +1,9 @@
 // Outgoing connection requests, sending to users by name and the half-minute housekeeping.
 #include "PeerMessenger.h"
 
+#include <set>
+#include <vector>
+
 #include <QHostAddress>
 
 #include "Data.h"
@@ -10,6 +13,7 @@
 #include "PeerTypes.h"
 #include "Server.h"
 #include "ServerStore.h"
+#include "TypeItemsMap.h"
 
 using namespace PeerTypes;
 using ServerStore::User;
@@ -187,8 +191,21 @@ void PeerMessenger::InspectPeerConnectionRequest(ItemPtr request)
 
 void PeerMessenger::SendMessage(const QString& user, MemStream& message)
 {
-    ItemPtr userItem = User(user);
-    ItemSet links = userItem.GetItems(peerSocket);
+    ItemPtr userItem = d.GetType(ServerTypes::user)->HasItem(Value(user));
+    ItemSet links = userItem.IsNull() ? ItemSet() : userItem.GetItems(peerSocket);
+    if (links.Empty() && (int(d.GetType(unsentMessage)->ItemCount()) >= unsentMessagesInAll ||
+                          unsentBytes + message.GetWrittenLength() > unsentBytesInAll))
+    {
+        // Nothing is made for the user: no item, no connection request.
+        Log(logArea, 1,
+            QString("Too many messages waiting for links, dropping message to %1").arg(user));
+        return;
+    }
+    if (userItem.IsNull())
+    {
+        userItem = User(user);
+        queueOnlyUsers.insert(user);
+    }
     int code = 0;
     if (message.GetWrittenLength() >= 4)
     {
@@ -211,6 +228,7 @@ void PeerMessenger::SendMessage(const QString& user, MemStream& message)
         Log(logArea, 2, "Did not find messaging connection to user, queueing unsent message",
             userItem);
         auto* stored = new MemStream(message);
+        unsentBytes += stored->GetWrittenLength();
         ItemPtr queued = d.GetType(unsentMessage)->GetItem(Value(stored));
         queued.Connect(userItem);
         queued.Connect(d.GetType(sendOrder)->GetItem(Value(sendOrderCounter++)));
@@ -263,10 +281,7 @@ void PeerMessenger::EveryHalfMinuteAt(const QDateTime& now)
     Data::WalkGuard guard(d);
     for (ItemPtr message : g(unsentMessage))
         if (d.IsAlive(message) && AgeMs(message[sendTime], now) >= unsentMessageLimitMs)
-        {
-            delete message.AsPointer<MemStream>();
-            message.Remove();
-        }
+            DropUnsentMessage(message);
 
     for (ItemPtr indirect : g(indirectConnectToPeerRequest))
     {
@@ -329,6 +344,16 @@ void PeerMessenger::EveryHalfMinuteAt(const QDateTime& now)
             DisposeOfSocket(item.AsPointer<QTcpSocket>());
         }
 
+    std::vector<QTcpSocket*> silentFileLinks;
+    for (const auto& [socket, state] : m_socketBuffers)
+        if (state.m_rawTokenNext && state.m_rawTokenSince.msecsTo(now) >= firstFrameLimitMs)
+            silentFileLinks.push_back(socket);
+    for (QTcpSocket* socket : silentFileLinks)
+    {
+        Log(logArea, 1, "File connection sent no request number in time, closing.");
+        AbortLink(socket);
+    }
+
     for (ItemPtr link : g(peerSocket))
     {
         if (!d.IsAlive(link))
@@ -339,6 +364,44 @@ void PeerMessenger::EveryHalfMinuteAt(const QDateTime& now)
         ItemPtr user = link[ServerTypes::user];
         Log(logArea, 1,
             QString("Peer connection to user %1 expired, closing.").arg(user.AsString()), user);
-        link.AsPointer<QTcpSocket>()->close();
+        // A peer that stopped reading would keep a closing link, and later sends, forever.
+        AbortLink(link.AsPointer<QTcpSocket>());
+    }
+    ForgetQueueOnlyUsers();
+}
+
+void PeerMessenger::DropUnsentMessage(ItemPtr message)
+{
+    auto* stored = message.AsPointer<MemStream>();
+    unsentBytes -= stored->GetWrittenLength();
+    delete stored;
+    message.Remove();
+}
+
+void PeerMessenger::ForgetQueueOnlyUsers()
+{
+    // What a queued message and its connection attempts leave on a user; anything else means
+    // that some other part of the program knows the user now.
+    static const std::set<QString> leftByQueueing{userAddress, userPort, userObfuscatedPort,
+                                                  ServerTypes::userAddressRequest};
+    Type* users = d.GetType(ServerTypes::user);
+    for (auto name = queueOnlyUsers.begin(); name != queueOnlyUsers.end();)
+    {
+        ItemPtr user = users->HasItem(Value(*name));
+        if (!user.IsNull() && !user.GetItems(unsentMessage).Empty())
+        {
+            ++name;
+            continue;
+        }
+        name = queueOnlyUsers.erase(name);
+        if (user.IsNull())
+            continue;
+        TypeItemsMap connected;
+        user->GetConnectedItems(connected);
+        bool onlyQueueing = true;
+        for (const TypeItemsMap::Entry& entry : connected)
+            onlyQueueing = onlyQueueing && leftByQueueing.count(entry.type->name.c_str()) != 0;
+        if (onlyQueueing)
+            user.Remove();
     }
 }

@@ -240,13 +240,28 @@ bool PeerMessenger::OnSharedFileListRequest(const QString& user)
         Log(logArea, 1, "No shares to answer a share-list request", User(user));
         return true;
     }
+    // Each list may be megabytes: a peer asking again before reading gets nothing more.
+    for (ItemPtr link : User(user).GetItems(peerSocket))
+        if (IsShareListUnsent(link.AsPointer<QTcpSocket>()))
+        {
+            Log(logArea, 1, "Share list still being sent to user, ignoring request", User(user));
+            return true;
+        }
     MemStream message = sharesProvider->GetSharedFilesMessage(user);
-    SendMessage(user, message);
+    // Empty when there is no list that could be sent.
+    if (message.GetWrittenLength() >= 4)
+        SendMessage(user, message);
     return true;
 }
 
 bool PeerMessenger::OnSharedFileList(const QString& user, MemStream& body)
 {
+    // Unasked, a list would cost its inflating and fill the user's share view.
+    if (shareListsAsked.erase(user) == 0)
+    {
+        Log(logArea, 1, "Share list that was not asked for, ignoring it", User(user));
+        return true;
+    }
     MemStream inflated = Inflate(body);
     ShareListBody shares;
     if (!shares.Read(inflated))

@@ -10,6 +10,7 @@
 #include "Log.h"
 #include "ObfuscationCodec.h"
 #include "PeerFrame.h"
+#include "PeerMessageCode.h"
 #include "PeerSocket.h"
 #include "PeerTypes.h"
 #include "Server.h"
@@ -60,7 +61,38 @@ bool PeerMessenger::SendMessage(QTcpSocket* socket, MemStream& body, bool obfusc
         Log(logArea, 1, QString("Error writing message to socket: %1").arg(socket->errorString()));
         return false;
     }
-    return true;
+    WriteState& written = m_writeStates[socket];
+    written.queued += frame.size();
+    if (length >= 4 && ReadLittleEndian(data) == PeerMessageCode::PM_SHARED_FILE_LIST)
+        written.shareListEnd = written.queued;
+    if (socket->bytesToWrite() <= PeerFrame::MaxBytesWaiting)
+        return true;
+    Log(logArea, 1, "Too much waiting to be sent on a link, dropping it");
+    AbortLink(socket);
+    return false;
+}
+
+void PeerMessenger::AbortLink(QTcpSocket* socket)
+{
+    // Aborted, not closed: a close keeps the unsent bytes, and the link, until the peer reads.
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    socket->abort();
+    DisposeOfSocket(socket);
+}
+
+void PeerMessenger::WaitForRequestNumber(QTcpSocket* socket, const QString& user)
+{
+    SocketBufferInfo& state = m_socketBuffers[socket];
+    state.m_rawTokenNext = true;
+    state.m_user = user;
+    state.m_rawTokenSince = QDateTime::currentDateTime();
+}
+
+bool PeerMessenger::IsShareListUnsent(QTcpSocket* socket) const
+{
+    const auto found = m_writeStates.find(socket);
+    return found != m_writeStates.end() &&
+           found->second.queued - socket->bytesToWrite() < found->second.shareListEnd;
 }
 
 void PeerMessenger::OnSocketReadyToRead()
@@ -214,8 +246,7 @@ bool PeerMessenger::HandleFirstFrame(QTcpSocket* socket, MemStream& body)
     {
         Log(logArea, 1, QString("Accepted %1file connection to user %2").arg(prefix, user),
             userItem);
-        state.m_rawTokenNext = true;
-        state.m_user = user;
+        WaitForRequestNumber(socket, user);
     }
     else if (type == "D")
     {
@@ -279,11 +310,14 @@ void PeerMessenger::OpenMessagingLink(QTcpSocket* socket, const QString& user, b
     link.Connect(d.GetType(connectionOpenTime)->GetItem(Now()));
     if (obfuscated)
         link.Connect(d.GetType(isObfuscated)->GetGlobalNullItem());
+    // The user is known now: a link came up.
+    queueOnlyUsers.erase(user);
     SendUnsentMessages(user);
 }
 
 void PeerMessenger::ReleaseSocket(QTcpSocket* socket)
 {
+    m_writeStates.erase(socket);
     QObject::disconnect(socket, nullptr, nullptr, nullptr);
     // An accepted socket is a child of its listening server; the new owner alone ends it.
     socket->setParent(nullptr);
@@ -363,9 +397,7 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
     else if (type == "F")
     {
         connect(socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
-        SocketBufferInfo& state = m_socketBuffers[socket];
-        state.m_rawTokenNext = true;
-        state.m_user = user;
+        WaitForRequestNumber(socket, user);
     }
     else if (type == "D")
     {
@@ -454,6 +486,7 @@ void PeerMessenger::DisposeOfSocketInner(QTcpSocket* socket)
     socket->deleteLater();
     // A state left behind would be taken up by a later socket at the same address.
     m_socketBuffers.erase(socket);
+    m_writeStates.erase(socket);
     Log(logArea, 1, "Disposing of socket");
 
     if (ItemPtr item = SocketItem(peerConnectionRequestSocket, socket))
@@ -525,10 +558,8 @@ void PeerMessenger::SendUnsentMessages(const QString& user)
         userItem);
     for (ItemPtr message : messages.SortNumericBy(sendOrder, true))
     {
-        auto* stored = message.AsPointer<MemStream>();
-        if (!SendMessage(socket, *stored, obfuscated))
+        if (!SendMessage(socket, *message.AsPointer<MemStream>(), obfuscated))
             return;
-        delete stored;
-        message.Remove();
+        DropUnsentMessage(message);
     }
 }

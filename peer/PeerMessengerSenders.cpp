@@ -20,6 +20,7 @@ template <class... Fields> MemStream Message(std::uint32_t code, const Fields&..
 void PeerMessenger::GetUserSharedFiles(const QString& user)
 {
     MemStream message = Message(Code::PM_GET_SHARED_FILE_LIST);
+    shareListsAsked.insert(user);
     SendMessage(user, message);
 }
 

@@ -57,13 +57,14 @@ void Server::OnConnectToPeer(MemStream& body)
     const qint32 obfuscation = Read<qint32>(body);
     const qint32 obfuscatedPort = obfuscation == obfuscationOn ? Read<qint32>(body) : 0;
 
-    // The peer messenger's path handler fires as this path fills; the order below is its order.
+    // The peer messenger dials as soon as this path is whole, so the user's new address is
+    // written before the request is tied to the user: else a stored address is dialled.
+    ItemPtr user = User(name);
+    SetPeerAddress(user, address, obfuscatedPort);
     ItemPtr request = d.GetType(PeerTypes::peerConnectionRequest)->NewItem();
     SetAttribute(request, PeerTypes::peerConnectionRequestId, token);
     SetAttribute(request, PeerTypes::peerConnectionType, type);
-    ItemPtr user = User(name);
     request.Connect(user);
-    SetPeerAddress(user, address, obfuscatedPort);
     if (privileged)
         user.NewItem(ServerTypes::isPrivileged);
 }

@@ -128,6 +128,11 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
            &SharedFoldersManager::OnSharedFileNameAdded);
     Listen(d.GetType(sharedFileFolder)->itemAdded, this,
            &SharedFoldersManager::OnSharedFileFolderAdded);
+    for (const char* type : {sharedFile, sharedFolder})
+    {
+        Listen(d.GetType(type)->connected, this, &SharedFoldersManager::OnShareChanged);
+        Listen(d.GetType(type)->disconnected, this, &SharedFoldersManager::OnShareChanged);
+    }
     Settings::Set(SharesSettings::sharedFolderCounter, "1");
 
     scannerThread.start();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <unordered_map>
 
@@ -10,6 +11,7 @@
 #include <QThread>
 
 #include "AttributeTranslationTable.h"
+#include "ConnectionInfo.h"
 #include "DataHandler.h"
 #include "FileInfoMap.h"
 #include "FileScanner.h"
@@ -92,6 +94,13 @@ private:
     void OnUserAddress(ItemPtr user);
     void OnSharedFileNameAdded(ItemPtr name);
     void OnSharedFileFolderAdded(ItemPtr folder);
+    // Any change around a file or a root may change what a share list holds.
+    void OnShareChanged(ConnectionInfo change);
+
+    // The start-up walk's results are merged a slice per pass of the event loop, so that a large
+    // share does not hold the window; a synchronous walk first finishes what is left.
+    void MergeSlice();
+    void FinishMerge();
 
     void AnswerSearch(const QString& user, quint32 token, const QString& query);
     // Brings one listed file's item up to date; the file is found by its exact name among the
@@ -112,7 +121,20 @@ private:
     std::set<QString> foldersBeingScanned;
     // The roots given to the start-up walk while it runs; the merge leaves other roots alone.
     QStringList startupRoots;
+    // Files merged per pass of the event loop.
+    static constexpr int mergeSliceFiles = 4000;
+    bool merging = false;
+    FileScanner::ScanResults::const_iterator mergeRoot;
+    FileScanner::RootFolders::const_iterator mergeFolder;
     UploadQueue* uploadQueue = nullptr;
+
+    // Share lists by the roots their askers see, built once and kept until the shares change.
+    struct BuiltShareList
+    {
+        MemStream message;
+        bool tooLarge = false;
+    };
+    std::map<QString, BuiltShareList> builtShareLists;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

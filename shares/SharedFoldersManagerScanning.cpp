@@ -76,25 +76,52 @@ void SharedFoldersManager::UpdateFile(ItemPtr folder, FilesByName& unseen, const
 void SharedFoldersManager::OnFoldersRescanned()
 {
     Log("Profiling", 1, "OnFoldersRescanned begin");
+    merging = true;
+    mergeRoot = scanner.Results().cbegin();
+    if (mergeRoot != scanner.Results().cend())
+        mergeFolder = mergeRoot->second.cbegin();
+    MergeSlice();
+}
+
+void SharedFoldersManager::MergeSlice()
+{
+    if (!merging)
+        return;
     Type* roots = d.GetType(sharedFolder);
     ItemPtr scannedMark = d.GetType(isScanned)->GetGlobalNullItem();
-    for (const auto& [root, folders] : scanner.Results())
+    int merged = 0;
+    const auto results = scanner.Results().cend();
+    while (mergeRoot != results && merged < mergeSliceFiles)
     {
-        ItemPtr rootItem = roots->HasItem(Value(root));
+        if (mergeFolder == mergeRoot->second.cend())
+        {
+            if (++mergeRoot != results)
+                mergeFolder = mergeRoot->second.cbegin();
+            continue;
+        }
+        const QString& folder = mergeFolder->first;
+        const FileScanner::FolderFiles& files = mergeFolder->second;
+        ++mergeFolder;
+        ItemPtr rootItem = roots->HasItem(Value(mergeRoot->first));
         if (rootItem.IsNull())
             continue;
-        for (const auto& [folder, files] : folders)
-        {
-            ItemPtr folderItem = ValuedItem(sharedFileFolder, Value(folder));
-            rootItem.Connect(folderItem);
-            folderItem.Connect(scannedMark);
-            FilesByName unseen = FilesOf(folderItem);
-            for (const auto& [name, info] : files)
-                UpdateFile(folderItem, unseen, name, info.size(), folder + "/" + name, false);
-            for (const auto& entry : unseen)
-                entry.second.Remove();
-        }
+        ItemPtr folderItem = ValuedItem(sharedFileFolder, Value(folder));
+        rootItem.Connect(folderItem);
+        folderItem.Connect(scannedMark);
+        FilesByName unseen = FilesOf(folderItem);
+        for (const auto& [name, info] : files)
+            UpdateFile(folderItem, unseen, name, info.size(), folder + "/" + name, false);
+        for (const auto& entry : unseen)
+            entry.second.Remove();
+        merged += int(files.size()) + 1;
     }
+    Log("Profiling", 2, QString("Merged a slice of %1 entries of the walk").arg(merged));
+    if (mergeRoot != results)
+    {
+        QMetaObject::invokeMethod(this, &SharedFoldersManager::MergeSlice, Qt::QueuedConnection);
+        return;
+    }
+    merging = false;
     for (ItemPtr folder : g(sharedFileFolder))
     {
         if (folder.IsConnected(scannedMark))
@@ -112,6 +139,12 @@ void SharedFoldersManager::OnFoldersRescanned()
     scannedMark.Disconnect(sharedFileFolder);
     startupRoots.clear();
     Log("Profiling", 1, "OnFoldersRescanned end");
+}
+
+void SharedFoldersManager::FinishMerge()
+{
+    while (merging)
+        MergeSlice();
 }
 
 void SharedFoldersManager::ScanSharedFolder(const QString& root, const QString& folder)
@@ -156,6 +189,8 @@ ItemPtr SharedFoldersManager::AddSharedFolder(const QString& path)
 
 void SharedFoldersManager::RescanShares()
 {
+    // Else the rest of the older walk would be merged over this one.
+    FinishMerge();
     addedFileCount = 0;
     removedFileCount = 0;
     for (ItemPtr root : g(sharedFolder))

@@ -178,9 +178,23 @@ bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token
     if (roots.Empty())
         return false;
 
+    // A receiver refuses more records than the limit, and a link drops a frame past its limit:
+    // an answer that large keeps its first records in path order instead of reaching nobody.
+    MemStream head;
+    head.Write(Settings::GetText(SharesSettings::username));
+    head.Write(std::uint32_t(token));
+    constexpr int trailerLength = 1 + 4 + 4 + 4;
+    const int budget = int(PeerFrame::MaxBodyLength) - compressionHeadroom - trailerLength - 4 -
+                       head.GetWrittenLength();
+
     std::map<std::string, FileInfo> records;
+    // At least what the records collected take in the body: past the budget or the record
+    // limit, collecting more would only build records that are cut.
+    qint64 leastLength = 0;
     std::unordered_map<Item*, bool> visibleFolders;
     d.GetItemSubset(tokens, sharedFile).ForEach([&](ItemPtr file) {
+        if (records.size() >= size_t(maxSearchResults) || leastLength > budget)
+            return;
         ItemPtr name = file[sharedFileName];
         const QString lowerName = name.AsString().toLower();
         if (ContainsAny(lowerName, parser.GetExcludedTokenSet()) ||
@@ -194,19 +208,14 @@ bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token
         if (!visible)
             return;
         const std::string path = ListedName(folder.AsStdString() + "/" + name.AsStdString());
+        // Flag, name count, size, extension count and pair count around the path.
+        constexpr int recordFrame = 1 + 4 + 8 + 4 + 4;
+        leastLength += qint64(path.size()) + recordFrame;
         records[path] = DescribeFile(file, path, true);
     });
     if (records.empty() || !peerMessenger)
         return false;
 
-    // A receiver refuses more records than the limit, and a link drops a frame past its limit:
-    // an answer that large keeps its first records in path order instead of reaching nobody.
-    MemStream head;
-    head.Write(Settings::GetText(SharesSettings::username));
-    head.Write(std::uint32_t(token));
-    constexpr int trailerLength = 1 + 4 + 4 + 4;
-    const int budget = int(PeerFrame::MaxBodyLength) - compressionHeadroom - trailerLength - 4 -
-                       head.GetWrittenLength();
     MemStream written;
     std::uint32_t count = 0;
     for (const auto& entry : records)
@@ -246,16 +255,41 @@ void SharedFoldersManager::GetSharedFilesAsUserShare(const QString& user, FileIn
     }
 }
 
+void SharedFoldersManager::OnShareChanged(ConnectionInfo)
+{
+    builtShareLists.clear();
+}
+
 MemStream SharedFoldersManager::GetSharedFilesMessage(const QString& user)
 {
     Log("Shared", 1, QString("Shared file list requested by user %1").arg(user));
+    // Users who see the same roots get the same list.
+    QStringList roots;
+    for (ItemPtr root : GetUserSharedFolders(user))
+        roots << root.AsString();
+    roots.sort();
+    const QString audience = roots.join('\n');
+    const auto kept = builtShareLists.find(audience);
+    if (kept != builtShareLists.end())
+        return kept->second.tooLarge ? MemStream() : kept->second.message;
+
     ShareListBody list;
     GetSharedFilesAsUserShare(user, list.folders, list.attributeNames);
     MemStream body;
-    MemStream message;
+    BuiltShareList& built = builtShareLists[audience];
     list.Write(body);
-    CompressedBody::Compress(PeerMessageCode::PM_SHARED_FILE_LIST, body, message);
-    return message;
+    CompressedBody::Compress(PeerMessageCode::PM_SHARED_FILE_LIST, body, built.message);
+    Log("Shared", 2,
+        QString("Built share list of %1 folders, %2 bytes")
+            .arg(list.folders.size())
+            .arg(built.message.GetWrittenLength()));
+    // Every receiver drops a link that brings a frame past the limit.
+    built.tooLarge = std::uint32_t(built.message.GetWrittenLength()) > PeerFrame::MaxBodyLength;
+    if (!built.tooLarge)
+        return built.message;
+    Log("Shared", 1, "Share list is too large to send, not sending it until the shares change");
+    built.message = MemStream();
+    return MemStream();
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 token, QString folder)

@@ -11,6 +11,7 @@
 #include "FakeCentralServer.h"
 #include "FakePeer.h"
 #include "MessengerTestSetup.h"
+#include "PeerFrame.h"
 #include "PeerMessenger.h"
 #include "Server.h"
 #include "ServerStore.h"
@@ -133,6 +134,42 @@ private slots:
         // The record names the live link: its depth report is taken.
         second.SendRaw(Frame(ChildDepth(1)));
         QTRY_COMPARE(DNetState::Text(DNetKeys::childDepth), QString("2"));
+    }
+
+    void dropsAChildThatStopsReading_data()
+    {
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<bool>("dropped");
+        QTest::newRow("at the limit") << 16 << false;
+        QTest::newRow("one frame past it") << 17 << true;
+    }
+
+    void dropsAChildThatStopsReading()
+    {
+        QFETCH(int, frames);
+        QFETCH(bool, dropped);
+        QTcpSocket stalled;
+        stalled.setReadBufferSize(1);
+        stalled.connectToHost(QHostAddress::LocalHost, messenger->ListeningPort());
+        QVERIFY(stalled.waitForConnected(5000));
+        stalled.write(FakePeer::Frame(false, FakePeer::InitBody("slow", "D")));
+        ItemPtr user = ServerStore::User("slow");
+        QTRY_VERIFY(user.IsConnected(DNetTypes::dnetChild));
+        // Each frame, with its 4-byte length, is one sixteenth of the limit; all go out in one
+        // pass of the event loop, so none of it reaches the system meanwhile.
+        const QByteArray search =
+            Search("asker", 1, "words") +
+            QByteArray(
+                int(PeerFrame::MaxBytesWaiting / 16) - 4 - Search("asker", 1, "words").size(), 'x');
+        for (int sent = 0; sent < frames; ++sent)
+        {
+            MemStream message;
+            message.WriteBuffer(search.constData(), static_cast<unsigned long>(search.size()));
+            manager->SendMessageToChildren(message);
+        }
+        QCOMPARE(user.IsConnected(DNetTypes::dnetChild), !dropped);
+        if (dropped)
+            QTRY_COMPARE(stalled.state(), QAbstractSocket::UnconnectedState);
     }
 
     void decidesWhetherItCanParent_data()

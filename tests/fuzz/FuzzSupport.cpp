@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include "Data.h"
+#include "MemStream.h"
 #include "Server.h"
 #include "ServerTestSetup.h"
 #include "ServerTypes.h"
@@ -70,6 +71,25 @@ Server& DeclaredServer()
         return made;
     }();
     return *server;
+}
+
+void ForEachFramed(const uint8_t* data, size_t size, uint32_t limit,
+                   const std::function<bool(MemStream&)>& take)
+{
+    size_t at = 0;
+    while (size - at >= 4)
+    {
+        const uint32_t length = uint32_t(data[at]) | uint32_t(data[at + 1]) << 8 |
+                                uint32_t(data[at + 2]) << 16 | uint32_t(data[at + 3]) << 24;
+        at += 4;
+        if (length > limit || length > size - at)
+            return;
+        MemStream body;
+        body.WriteBuffer(data + at, length);
+        at += length;
+        if (!take(body))
+            return;
+    }
 }
 
 void ResetStore()

@@ -2,11 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include <QByteArray>
 #include <QString>
 
+class MemStream;
 class Server;
 
 // Each fuzz_<name>.cpp defines LLVMFuzzerTestOneInput and FuzzTarget::Seeds(). The fuzzing
@@ -25,6 +27,11 @@ std::vector<QByteArray> Seeds();
 Server& DeclaredServer();
 // Empties `d` and writes the settings the server connection reads.
 void ResetStore();
+
+// Hands each body of a run of bodies, each after its u32 little-endian length, to `take`; stops
+// at a body cut short or longer than the limit, or when `take` returns false.
+void ForEachFramed(const uint8_t* data, size_t size, uint32_t limit,
+                   const std::function<bool(MemStream&)>& take);
 
 // A folder of this process's own for the files a target reads; removed at exit.
 QString TemporaryFolder();

@@ -177,6 +177,66 @@ private slots:
         QCOMPARE(Count(connectToPeerRequest), 0);
     }
 
+    void connectBackDialsTheAddressOfTheRequest_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<bool>("obfuscated");
+        QTest::newRow("P") << "P" << false;
+        QTest::newRow("F") << "F" << false;
+        QTest::newRow("D") << "D" << false;
+        QTest::newRow("P obfuscated") << "P" << true;
+    }
+
+    void connectBackDialsTheAddressOfTheRequest()
+    {
+        QFETCH(QString, type);
+        QFETCH(bool, obfuscated);
+        QSignalSpy fileLinks(messenger, &PeerMessenger::FileConnectionRequested);
+        QSignalSpy dnetLinks(messenger, &PeerMessenger::DNetConnectionRequested);
+        const QString user = NewUser();
+        FakePeer stale;
+        SetUserAddress(user, stale.Listen());
+        FakePeer fresh(obfuscated);
+        const quint16 port = fresh.Listen();
+        const quint32 token = 700 + nextUser;
+        const quint32 address = FakePeer::LoopbackAddress();
+        if (obfuscated)
+            central->Send(18, user, type, address, qint32(port + 1), token, false, qint32(1),
+                          qint32(port));
+        else
+            central->Send(18, user, type, address, qint32(port), token, false, qint32(0));
+
+        QVERIFY(fresh.WaitForFrames(1));
+        QCOMPARE(fresh.frames[0], FakePeer::RelayAnswerBody(token));
+        QVERIFY(!stale.WaitForClient(0));
+        QCOMPARE(Count(peerConnectionRequest), 0);
+        if (type == "P")
+        {
+            ItemPtr link = ServerStore::User(user).GetItems(peerSocket);
+            QVERIFY(!link.IsNull());
+            QCOMPARE(link.IsConnected(isObfuscated), obfuscated);
+            MemStream message;
+            message.Write(std::uint32_t(15));
+            messenger->SendMessage(user, message);
+            QVERIFY(fresh.WaitForFrames(2));
+            QCOMPARE(fresh.frames[1], FakePeer::Body(15));
+        }
+        else if (type == "F")
+        {
+            fresh.SendRaw(QByteArray::fromHex("2a000000"));
+            QVERIFY(fileLinks.wait());
+            QCOMPARE(fileLinks.at(0).at(0).toString(), user);
+            QCOMPARE(fileLinks.at(0).at(2).toUInt(), 42u);
+            fileLinks.at(0).at(1).value<QTcpSocket*>()->deleteLater();
+        }
+        else
+        {
+            QCOMPARE(dnetLinks.size(), 1);
+            QCOMPARE(dnetLinks.at(0).at(0).toString(), user);
+            dnetLinks.at(0).at(1).value<QTcpSocket*>()->deleteLater();
+        }
+    }
+
     void queuesUntilTheLinkComesUpThenSendsInOrder()
     {
         FakePeer peer;

@@ -242,9 +242,9 @@ private slots:
                    quint32(31), true, qint32(1), qint32(50000));
         QTRY_COMPARE(requests->ItemCount(), size_t(1));
         QCOMPARE(log.entries,
-                 (QStringList{PeerTypes::peerConnectionRequestId, PeerTypes::peerConnectionType,
-                              user, PeerTypes::userAddress, PeerTypes::userPort,
-                              PeerTypes::userObfuscatedPort, isPrivileged}));
+                 (QStringList{PeerTypes::userAddress, PeerTypes::userPort,
+                              PeerTypes::userObfuscatedPort, PeerTypes::peerConnectionRequestId,
+                              PeerTypes::peerConnectionType, user, isPrivileged}));
         ItemPtr first = requests->GetItems(), ida = User("ida");
         QCOMPARE(Attribute(first, PeerTypes::peerConnectionRequestId) + " " +
                      Attribute(first, PeerTypes::peerConnectionType) + " " + Attribute(first, user),

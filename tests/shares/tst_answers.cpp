@@ -7,6 +7,7 @@
 #include "CompressedBody.h"
 #include "FakeCentralServer.h"
 #include "FakePeer.h"
+#include "Log.h"
 #include "ServerTestSetup.h"
 #include "Settings.h"
 #include "SharesTestSetup.h"
@@ -141,6 +142,34 @@ private slots:
         central->Send(36, user, stats);
         QVERIFY(ServerTestSetup::Settle(*server, *central));
         QCOMPARE(Settings::GetText(SharesSettings::uploadSpeed), speed);
+    }
+
+    void buildsShareListOncePerChange()
+    {
+        int builds = 0;
+        Settings::Set(LogSettings::showDiagnostics, "yes");
+        SetLogSink([&](const QString& area, int, const QString& text, ItemPtr) {
+            builds += area == "Shared" && text.startsWith("Built share list");
+        });
+        QVERIFY(SharesTestSetup::WriteFile(music + "/added.txt", "xy"));
+        shares->RescanShares();
+        auto first = Dial("fay");
+        auto second = Dial("gus");
+        first->Send(4);
+        second->Send(4);
+        QVERIFY(first->WaitForFrames(1));
+        QVERIFY(second->WaitForFrames(1));
+        QCOMPARE(second->frames[0], first->frames[0]);
+        QVERIFY(Inflated(first->frames[0], 5).contains("added.txt"));
+        QCOMPARE(builds, 1);
+
+        QVERIFY(QFile::remove(music + "/added.txt"));
+        shares->RescanShares();
+        first->Send(4);
+        QVERIFY(first->WaitForFrames(2));
+        QCOMPARE(builds, 2);
+        QVERIFY(!Inflated(first->frames[1], 5).contains("added.txt"));
+        SetLogSink({});
     }
 };
 
