@@ -436,6 +436,12 @@ private slots:
         int arrived = 0;
         QObject counting;
         connect(peerMessenger, &PeerMessenger::UserShare, &counting, [&arrived] { ++arrived; });
+        // Only a list we asked for is taken (the transfers' empty-share check asks too); the
+        // shown tab must still ignore it.
+        first->peer.frames.clear();
+        peerMessenger->GetUserSharedFiles("repeatA");
+        QVERIFY(first->peer.WaitForFrames(1));
+        QCOMPARE(first->peer.frames.first(), FakePeer::Body(4u));
         first->peer.SendFrame(ShareListFrame(ShareMap({{"Other", "o.mp3", 1, {}}})));
         QTRY_COMPARE_WITH_TIMEOUT(arrived, 1, 5000);
         first->peer.frames.clear();
