@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include "ActionSetToolBar.h"
+#include "ChatText.h"
 #include "Data.h"
 #include "Settings.h"
 #include "TabFocus.h"
@@ -17,8 +18,6 @@
 #include "ui_ChatLogForm.h"
 
 namespace {
-constexpr qint64 readBufferSize = 65536;
-
 // Logs hold what peers wrote: shown as plain text, never as markup.
 void AppendPlain(QTextDocument* document, const QString& line)
 {
@@ -48,9 +47,11 @@ ChatLogForm::ChatLogForm(const QString& path, QWidget* parent)
     if (!file.open(QIODevice::ReadOnly))
         return;
     ui->logEdit->setUpdatesEnabled(false);
+    // Whole lines, however long: a line cut at a buffer size would show its rest as a line of
+    // its own. Logs written before separators were flattened are flattened here.
     QStringList lines;
     while (!file.atEnd())
-        lines << QString::fromUtf8(file.readLine(readBufferSize)).trimmed();
+        lines << ChatText::OneLine(QString::fromUtf8(file.readLine())).trimmed();
     ui->logEdit->setPlainText(lines.join('\n'));
     ui->logEdit->setUpdatesEnabled(true);
     logPath = path;
@@ -74,7 +75,7 @@ ChatLogForm::~ChatLogForm()
 
 void ChatLogForm::AddLine(const QString& line)
 {
-    AppendPlain(ui->logEdit->document(), line.trimmed());
+    AppendPlain(ui->logEdit->document(), ChatText::OneLine(line).trimmed());
 }
 
 void ChatLogForm::OnSearchTextChanged(QString i_text)

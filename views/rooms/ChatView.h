@@ -41,12 +41,23 @@ protected:
     QDateTime lastChatTime;
 
 private:
+    // What one append put in the view: its blocks, and the length of the paragraph given.
+    struct Shown
+    {
+        int blocks;
+        int length;
+    };
+
     void Append(const QString& paragraph);
-    void DropOldestLines();
+    // Drops the oldest lines when the view's HTML and the coming paragraph would pass the cap.
+    void MakeRoomFor(int length);
+    void DropOldestLines(qint64 htmlToDrop);
 
     QTextBrowser* chatView = nullptr;
     const bool capped;
-    // The HTML length of each paragraph in the view, oldest first, and their sum.
-    std::deque<int> paragraphSizes;
-    qint64 shownSize = 0;
+    std::deque<Shown> shown;
+    qint64 shownLength = 0;
+    // The view's HTML length per character of the paragraphs given, as last measured; the
+    // first guess is high, so that the first measure comes early.
+    double htmlPerCharacter = 4.0;
 };
