@@ -35,7 +35,9 @@ void ChatView::SetChatView(QTextBrowser* view)
 
 void ChatView::AddStatusMessage(const QString& message)
 {
-    Append(ConvertLinks(ChatText::StatusPiece(message)));
+    // Under the cap too: a member's action lines are status lines, and a flood of them must
+    // not grow the view without bound.
+    AppendChatParagraph(ChatText::StatusPiece(message));
 }
 
 void ChatView::CheckChatInactivity()

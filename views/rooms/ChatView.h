@@ -21,7 +21,7 @@ public:
     static constexpr int chatCap = 250000;
     static constexpr int chatDrop = 50000;
 
-    // Appends the message as a status line: not logged, no activity.
+    // Appends the message as a status line: not logged, no activity, under the cap.
     void AddStatusMessage(const QString& message);
 
 public slots:
@@ -34,7 +34,7 @@ protected:
     void SetChatView(QTextBrowser* view);
     // Starts a chat when none runs and builds the paragraph of an ordinary line.
     QString OrdinaryParagraph(const QString& sender, const QString& text);
-    // Appends an ordinary line's paragraph, first dropping the oldest lines of a full view.
+    // Appends a paragraph, first dropping the oldest lines of a full view.
     void AppendChatParagraph(const QString& paragraph);
 
     bool chatActive = false;

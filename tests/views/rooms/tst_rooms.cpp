@@ -201,6 +201,20 @@ private slots:
         QVERIFY(Page("lobby")->Form()->chatView->toPlainText().size() <= RoomForm::chatCap);
     }
 
+    // Action lines show as status lines; a flood of them must not grow the view either.
+    void actionLineFloodStaysUnderTheCap()
+    {
+        const QString big(1000, 'x');
+        QByteArray burst;
+        for (int line = 0; line < 400; ++line)
+            burst += Message(
+                13, Fields(QString("lobby"), QString("ann"), QString("/me A%1 ").arg(line) + big));
+        run->Server().SendRaw(burst);
+        QTRY_VERIFY_WITH_TIMEOUT(Shown("lobby").contains("* ann A399 "), 30000);
+        QVERIFY(!Shown("lobby").contains("* ann A0 "));
+        QVERIFY(Page("lobby")->Form()->chatView->toHtml().size() <= RoomForm::chatCap);
+    }
+
     // Each message also carries separators that would start forged lines in a text view.
     void separatorFloodStaysUnderTheCapAndOneLinePerMessage()
     {
