@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTextBlock>
+#include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QUrl>
 
@@ -18,13 +19,27 @@
 #include "ui_ChatLogForm.h"
 
 namespace {
+constexpr qreal hangingIndent = 24;
+
+// The wrapped rest of a long line is indented, so that a message cannot make a piece of its
+// text look like a line of its own at the left edge.
+QTextBlockFormat LineFormat()
+{
+    QTextBlockFormat format;
+    format.setLeftMargin(hangingIndent);
+    format.setTextIndent(-hangingIndent);
+    return format;
+}
+
 // Logs hold what peers wrote: shown as plain text, never as markup.
 void AppendPlain(QTextDocument* document, const QString& line)
 {
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
     if (!document->isEmpty() || document->blockCount() > 1)
-        cursor.insertBlock();
+        cursor.insertBlock(LineFormat());
+    else
+        cursor.setBlockFormat(LineFormat());
     cursor.insertText(line);
 }
 } // namespace
@@ -53,6 +68,9 @@ ChatLogForm::ChatLogForm(const QString& path, QWidget* parent)
     while (!file.atEnd())
         lines << ChatText::OneLine(QString::fromUtf8(file.readLine())).trimmed();
     ui->logEdit->setPlainText(lines.join('\n'));
+    QTextCursor all(ui->logEdit->document());
+    all.select(QTextCursor::Document);
+    all.setBlockFormat(LineFormat());
     ui->logEdit->setUpdatesEnabled(true);
     logPath = path;
     if (actionBar)
