@@ -2,8 +2,8 @@
 // reader), then 10,000 chat lines arrive from the loopback server as fast as it can write them,
 // each shown and logged; then ten rooms each fill their chat view to the cap. It prints the time
 // to build the member list, the time per line, the longest pass of the event loop while the
-// lines arrive (target at most 50 ms, informational) and the memory of the ten full tabs. Only
-// a failed sanity check fails the run.
+// lines arrive (target at most 50 ms, informational), the memory of the ten full tabs and the
+// HTML each holds, which must stay under the cap. Only a failed sanity check fails the run.
 
 #include <algorithm>
 #include <chrono>
@@ -153,13 +153,23 @@ int main(int argc, char** argv)
     }
     const double fillSeconds = Seconds(timer);
     const long after = StatusKb("VmRSS:");
+    int largestHtml = 0;
+    for (int room = 0; room < fullRooms; ++room)
+        if (RoomForm* page = Page(rooms, QString("full%1").arg(room)))
+            largestHtml = std::max(largestHtml, page->Form()->chatView->toHtml().size());
+    if (largestHtml > RoomForm::chatCap)
+    {
+        std::fprintf(stderr, "a full room holds %d characters of HTML\n", largestHtml);
+        return 1;
+    }
 
     std::printf("member list of %d users: %.1f ms\n", memberCount, joinSeconds * 1e3);
     std::printf("%d chat lines shown and logged: %.1f us per line\n", lineCount,
                 chatSeconds / lineCount * 1e6);
     std::printf("longest event-loop pass while chatting: %.1f ms (target 50 ms)\n",
                 longestPassNs / 1e6);
-    std::printf("%d full room tabs: %.1f ms to fill, %ld KiB more resident memory\n", fullRooms,
-                fillSeconds * 1e3, after - before);
+    std::printf("%d full room tabs: %.1f ms to fill, %ld KiB more resident memory, at most %d "
+                "characters of HTML each\n",
+                fullRooms, fillSeconds * 1e3, after - before, largestHtml);
     return 0;
 }

@@ -300,6 +300,9 @@ void Server::ReportConnectionFailure(const QString& reason)
     if (reportingFailure)
         return;
     reportingFailure = true;
+    // Closed before anyone hears of it: a receiver may show a box for as long as the user
+    // leaves it open, and the server must not wait on a link nobody will use.
+    socket.abort();
     emit ConnectionFailed(reason);
     reportingFailure = false;
     connectionState = StateOff;

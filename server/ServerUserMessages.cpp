@@ -31,7 +31,6 @@ void Server::OnLoginReply(MemStream& body)
     {
         const QString reason = Read<QString>(body);
         ReportConnectionFailure(reason);
-        socket.close();
         return;
     }
     // The client has no use for the three fields before the supporter flag.

@@ -179,6 +179,31 @@ private slots:
         QCOMPARE(server->GetConnectionState(), int(Server::StateOff));
     }
 
+    void closesLinkBeforeReportingFailure_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("login refused") << F::Frame(F::Body(1, false, QString("INVALIDPASS")));
+        QTest::newRow("frame too long") << QByteArray("\xff\xff\xff\x7f", 4);
+    }
+
+    // A receiver may keep a box open for as long as the user likes: the server must see the
+    // link closed meanwhile, not after the box.
+    void closesLinkBeforeReportingFailure()
+    {
+        QFETCH(QByteArray, answer);
+        QVERIFY(SendLogin());
+        QVERIFY(fake->HasClient());
+        bool closedWhileReported = false;
+        connect(server.get(), &Server::ConnectionFailed, this, [&] {
+            closedWhileReported = QTest::qWaitFor([&] { return !fake->HasClient(); }, 5000);
+        });
+        QSignalSpy failed(server.get(), &Server::ConnectionFailed);
+        fake->SendRaw(answer);
+        QVERIFY(failed.wait(5000));
+        QVERIFY(closedWhileReported);
+        QCOMPARE(server->GetConnectionState(), int(Server::StateOff));
+    }
+
     void handlesFramesOnlyWhileLoggedIn()
     {
         QSignalSpy admin(server.get(), &Server::AdminMessage);

@@ -1,9 +1,12 @@
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTextEdit>
+#include <QTimer>
 #include <QtTest>
 
 #include "ActionSetToolBar.h"
@@ -169,6 +172,30 @@ private slots:
         QCOMPARE(IconImage(window->windowIcon()), IconImage(QIcon(icon)));
         QCOMPARE(IconImage(QApplication::windowIcon()), IconImage(QIcon(icon)));
         QCOMPARE(run.boxes, boxes);
+    }
+
+    // The refusal box may stay open as long as the user likes; the server sees the link closed
+    // meanwhile. The wait runs inside the box's event loop, so the box cannot close first.
+    void refusedLoginClosesTheLinkWhileTheBoxIsOpen()
+    {
+        QVERIFY(LogInAgain());
+        gp_server->Disconnect();
+        QTRY_VERIFY(!run.Server().HasClient());
+        bool boxSeen = false;
+        bool closedWhileOpen = false;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (boxSeen || !qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                return;
+            boxSeen = true;
+            closedWhileOpen = QTest::qWaitFor([&] { return !run.Server().HasClient(); }, 5000);
+        });
+        watch.start(1);
+        run.Server().SetLoginReply(F::RefuseLogin, "INVALIDPASS");
+        gp_server->Connect();
+        QVERIFY(run.Server().WaitForClient());
+        QTRY_VERIFY(boxSeen);
+        QVERIFY(closedWhileOpen);
     }
 
     void onlySingleClickOnTrayRestoresWindow()

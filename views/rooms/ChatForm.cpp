@@ -1,6 +1,7 @@
 #include "ChatForm.h"
 
 #include <QDesktopServices>
+#include <QMenu>
 #include <QTabWidget>
 #include <QUrl>
 
@@ -14,6 +15,7 @@
 #include "ServerTypes.h"
 #include "Settings.h"
 #include "TabFocus.h"
+#include "UserMenuOptions.h"
 #include "ViewAddress.h"
 #include "WindowTypes.h"
 #include "ui_ChatForm.h"
@@ -55,6 +57,8 @@ ChatForm::ChatForm(const QString& user, QTabWidget* tabWidget, QWidget* parent)
 
     connect(ui->chatEdit, &QLineEdit::returnPressed, this, &ChatForm::OnEnter);
     connect(ui->chatView, &QTextBrowser::anchorClicked, this, &ChatForm::OnURLClicked);
+    connect(ui->chatView, &QWidget::customContextMenuRequested, this,
+            &ChatForm::OnContextMenuRequested);
 }
 
 ChatForm::~ChatForm()
@@ -125,13 +129,23 @@ void ChatForm::OnEnter()
     const QString text = ui->chatEdit->text();
     if (text.isEmpty())
         return;
-    AddChat(Settings::GetText("username"), text);
-    // The connection drops what it cannot send; the user must not think it went.
-    if (gp_server && gp_server->IsConnected())
-        gp_server->SendPrivateChat(user, text);
-    else
+    // The connection drops what it cannot send: the line is neither shown nor logged as sent,
+    // and stays in the input to be sent again.
+    if (!gp_server || !gp_server->IsConnected())
+    {
         AddStatusMessage(tr("Not sent: you are not logged in to the server."));
+        return;
+    }
+    AddChat(Settings::GetText("username"), text);
+    gp_server->SendPrivateChat(user, text);
     ui->chatEdit->clear();
+}
+
+void ChatForm::OnContextMenuRequested(const QPoint& i_point)
+{
+    QMenu menu;
+    UserMenuOptions options(&menu, user);
+    menu.exec(ui->chatView->viewport()->mapToGlobal(i_point));
 }
 
 void ChatForm::OnURLClicked(const QUrl& i_url)

@@ -3,6 +3,7 @@
 #include "ChatView.h"
 #include "ItemPtr.h"
 
+class QPoint;
 class QTabWidget;
 class QUrl;
 class Ui_ChatForm;
@@ -34,6 +35,8 @@ public:
 
 public slots:
     void OnEnter();
+    // The per-user menu for the partner.
+    void OnContextMenuRequested(const QPoint& i_point);
     void OnURLClicked(const QUrl& i_url);
     void OnActionTriggered(QWidget* ip_widget, QString i_action);
 

@@ -5,10 +5,12 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTextBlock>
+#include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QUrl>
 
 #include "ActionSetToolBar.h"
+#include "ChatText.h"
 #include "Data.h"
 #include "Settings.h"
 #include "TabFocus.h"
@@ -17,7 +19,17 @@
 #include "ui_ChatLogForm.h"
 
 namespace {
-constexpr qint64 readBufferSize = 65536;
+constexpr qreal hangingIndent = 24;
+
+// The wrapped rest of a long line is indented, so that a message cannot make a piece of its
+// text look like a line of its own at the left edge.
+QTextBlockFormat LineFormat()
+{
+    QTextBlockFormat format;
+    format.setLeftMargin(hangingIndent);
+    format.setTextIndent(-hangingIndent);
+    return format;
+}
 
 // Logs hold what peers wrote: shown as plain text, never as markup.
 void AppendPlain(QTextDocument* document, const QString& line)
@@ -25,7 +37,9 @@ void AppendPlain(QTextDocument* document, const QString& line)
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
     if (!document->isEmpty() || document->blockCount() > 1)
-        cursor.insertBlock();
+        cursor.insertBlock(LineFormat());
+    else
+        cursor.setBlockFormat(LineFormat());
     cursor.insertText(line);
 }
 } // namespace
@@ -48,10 +62,15 @@ ChatLogForm::ChatLogForm(const QString& path, QWidget* parent)
     if (!file.open(QIODevice::ReadOnly))
         return;
     ui->logEdit->setUpdatesEnabled(false);
+    // Whole lines, however long: a line cut at a buffer size would show its rest as a line of
+    // its own. Logs written before separators were flattened are flattened here.
     QStringList lines;
     while (!file.atEnd())
-        lines << QString::fromUtf8(file.readLine(readBufferSize)).trimmed();
+        lines << ChatText::OneLine(QString::fromUtf8(file.readLine())).trimmed();
     ui->logEdit->setPlainText(lines.join('\n'));
+    QTextCursor all(ui->logEdit->document());
+    all.select(QTextCursor::Document);
+    all.setBlockFormat(LineFormat());
     ui->logEdit->setUpdatesEnabled(true);
     logPath = path;
     if (actionBar)
@@ -74,7 +93,7 @@ ChatLogForm::~ChatLogForm()
 
 void ChatLogForm::AddLine(const QString& line)
 {
-    AppendPlain(ui->logEdit->document(), line.trimmed());
+    AppendPlain(ui->logEdit->document(), ChatText::OneLine(line).trimmed());
 }
 
 void ChatLogForm::OnSearchTextChanged(QString i_text)

@@ -71,6 +71,22 @@ QString LogPath(LogKind kind, const QString& name)
     return LogFolder(kind) + LogFileName(name) + ".log";
 }
 
+QString OneLine(QString text)
+{
+    // Besides CR and LF, the text views break at the Unicode line and paragraph separators,
+    // NEL, vertical tab and form feed.
+    static const QChar breaks[] = {QChar('\r'),
+                                   QChar('\n'),
+                                   QChar('\v'),
+                                   QChar('\f'),
+                                   QChar(0x0085),
+                                   QChar::LineSeparator,
+                                   QChar::ParagraphSeparator};
+    for (QChar lineBreak : breaks)
+        text.replace(lineBreak, QChar(' '));
+    return text;
+}
+
 bool AppendToLog(LogKind kind, const QString& name, const QString& line)
 {
     if (!Settings::IsYes(kind == LogKind::Room ? "log_room_chat" : "log_private_chat"))
@@ -78,12 +94,7 @@ bool AppendToLog(LogKind kind, const QString& name, const QString& line)
     QDir().mkpath(LogFolder(kind));
     QFile file(LogPath(kind, name));
     if (file.open(QIODevice::WriteOnly | QIODevice::Append))
-    {
-        QString flat = line;
-        flat.replace(QChar('\r'), QChar(' '));
-        flat.replace(QChar('\n'), QChar(' '));
-        file.write(flat.toUtf8() + '\n');
-    }
+        file.write(OneLine(line).toUtf8() + '\n');
     return true;
 }
 } // namespace ChatText

@@ -28,7 +28,10 @@ QString ActionOf(const QString& trimmedText);
 QString LogFileName(const QString& name);
 QString LogFolder(LogKind kind);
 QString LogPath(LogKind kind, const QString& name);
-// Appends the line to the name's log when logging of that kind is on; returns whether it is.
-// Line breaks in the line become blanks, so that a message cannot forge another log line.
+// The text with every character that a viewer would break a line at turned into a blank, so
+// that a message cannot forge another line.
+QString OneLine(QString text);
+// Appends the line, on one line, to the name's log when logging of that kind is on; returns
+// whether it is.
 bool AppendToLog(LogKind kind, const QString& name, const QString& line);
 } // namespace ChatText

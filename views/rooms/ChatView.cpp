@@ -1,7 +1,11 @@
 #include "ChatView.h"
 
+#include <algorithm>
+
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
+#include <QTextDocument>
 
 #include "ChatText.h"
 #include "GeneralFunctions.h"
@@ -31,7 +35,9 @@ void ChatView::SetChatView(QTextBrowser* view)
 
 void ChatView::AddStatusMessage(const QString& message)
 {
-    Append(ConvertLinks(ChatText::StatusPiece(message)));
+    // Under the cap too: a member's action lines are status lines, and a flood of them must
+    // not grow the view without bound.
+    AppendChatParagraph(ChatText::StatusPiece(message));
 }
 
 void ChatView::CheckChatInactivity()
@@ -67,33 +73,64 @@ QString ChatView::OrdinaryParagraph(const QString& sender, const QString& text)
 
 void ChatView::AppendChatParagraph(const QString& paragraph)
 {
-    if (capped && shownSize > chatCap)
-        DropOldestLines();
-    Append(ConvertLinks(paragraph));
+    const QString html = ConvertLinks(paragraph);
+    if (capped)
+        MakeRoomFor(html.size());
+    Append(html);
 }
 
 void ChatView::Append(const QString& paragraph)
 {
-    chatView->append(paragraph);
-    paragraphSizes.push_back(paragraph.size());
-    shownSize += paragraph.size();
+    // The HTML reader starts a block at each Unicode separator: one line must stay one block.
+    QString html = paragraph;
+    html.replace(QChar::LineSeparator, QChar(' '));
+    html.replace(QChar::ParagraphSeparator, QChar(' '));
+    QTextDocument* document = chatView->document();
+    const int before = document->isEmpty() ? 0 : document->blockCount();
+    chatView->append(html);
+    shown.push_back({document->blockCount() - before, int(html.size())});
+    shownLength += html.size();
 }
 
-void ChatView::DropOldestLines()
+void ChatView::MakeRoomFor(int length)
 {
-    // Whole paragraphs go, oldest first, until at least chatDrop characters are gone; the
-    // document is cut in place rather than rebuilt from its HTML.
-    int lines = 0;
-    qint64 dropped = 0;
-    while (dropped < chatDrop && lines + 1 < int(paragraphSizes.size()))
+    // The view's HTML is read only when the estimate comes near the cap: reading it for every
+    // line of a busy room would cost more than showing the line. Twice the coming paragraph
+    // leaves room for an estimate that runs short.
+    if ((shownLength + 2 * qint64(length)) * htmlPerCharacter <= chatCap)
+        return;
+    const qint64 html = chatView->toHtml().size();
+    if (shownLength > 0)
+        htmlPerCharacter = double(html) / double(shownLength);
+    const qint64 wanted = html + qint64(2 * length * htmlPerCharacter);
+    if (wanted > chatCap)
+        DropOldestLines(std::max<qint64>(chatDrop, wanted - chatCap));
+}
+
+void ChatView::DropOldestLines(qint64 htmlToDrop)
+{
+    // Whole appends go, oldest first; the document is cut in place rather than rebuilt from
+    // its HTML.
+    size_t lines = 0;
+    int blocks = 0;
+    qint64 length = 0;
+    while (lines < shown.size() && length * htmlPerCharacter < htmlToDrop)
     {
-        dropped += paragraphSizes[lines];
+        blocks += shown[lines].blocks;
+        length += shown[lines].length;
         ++lines;
     }
-    QTextCursor cursor(chatView->document());
-    cursor.movePosition(QTextCursor::Start);
-    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, lines);
-    cursor.removeSelectedText();
-    paragraphSizes.erase(paragraphSizes.begin(), paragraphSizes.begin() + lines);
-    shownSize -= dropped;
+    QTextDocument* document = chatView->document();
+    if (blocks >= document->blockCount())
+    {
+        chatView->clear();
+    }
+    else
+    {
+        QTextCursor cursor(document);
+        cursor.setPosition(document->findBlockByNumber(blocks).position(), QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
+    shown.erase(shown.begin(), shown.begin() + long(lines));
+    shownLength -= length;
 }

@@ -21,7 +21,7 @@ public:
     static constexpr int chatCap = 250000;
     static constexpr int chatDrop = 50000;
 
-    // Appends the message as a status line: not logged, no activity.
+    // Appends the message as a status line: not logged, no activity, under the cap.
     void AddStatusMessage(const QString& message);
 
 public slots:
@@ -34,19 +34,30 @@ protected:
     void SetChatView(QTextBrowser* view);
     // Starts a chat when none runs and builds the paragraph of an ordinary line.
     QString OrdinaryParagraph(const QString& sender, const QString& text);
-    // Appends an ordinary line's paragraph, first dropping the oldest lines of a full view.
+    // Appends a paragraph, first dropping the oldest lines of a full view.
     void AppendChatParagraph(const QString& paragraph);
 
     bool chatActive = false;
     QDateTime lastChatTime;
 
 private:
+    // What one append put in the view: its blocks, and the length of the paragraph given.
+    struct Shown
+    {
+        int blocks;
+        int length;
+    };
+
     void Append(const QString& paragraph);
-    void DropOldestLines();
+    // Drops the oldest lines when the view's HTML and the coming paragraph would pass the cap.
+    void MakeRoomFor(int length);
+    void DropOldestLines(qint64 htmlToDrop);
 
     QTextBrowser* chatView = nullptr;
     const bool capped;
-    // The HTML length of each paragraph in the view, oldest first, and their sum.
-    std::deque<int> paragraphSizes;
-    qint64 shownSize = 0;
+    std::deque<Shown> shown;
+    qint64 shownLength = 0;
+    // The view's HTML length per character of the paragraphs given, as last measured; the
+    // first guess is high, so that the first measure comes early.
+    double htmlPerCharacter = 4.0;
 };

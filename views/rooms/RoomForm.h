@@ -37,6 +37,9 @@ public:
 
     Ui_RoomForm* Form() const { return ui; }
     QString Room() const { return room; }
+    // Whether the server said the user left: the page is on its way out and no longer shows
+    // the room, so that a join read in the same pass opens a page of its own.
+    bool HasLeft() const { return leftRoom; }
 
     void OnUserAdded(ItemPtr i_user);
     void OnUserRemoved(ItemPtr i_user);

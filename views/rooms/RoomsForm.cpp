@@ -208,8 +208,10 @@ void RoomsForm::OnEnteredRoom(ConnectionInfo& i_connection)
     ItemPtr roomItem = i_connection.from;
     if (roomItem.GetType() != d.GetType(room))
         roomItem = i_connection.to;
-    // A re-join after a reconnection keeps the page that is open.
-    if (ViewAddress::Find<RoomForm>(roomItem[RoomForm::formType]))
+    // A re-join after a reconnection keeps the page that is open; a page the server just took
+    // out of the room does not count.
+    const RoomForm* open = ViewAddress::Find<RoomForm>(roomItem[RoomForm::formType]);
+    if (open && !open->HasLeft())
         return;
     auto* form = new RoomForm(roomItem.AsString());
     ui->roomsTabControl->addTab(form, QIcon(":/icons/room_icon"), roomItem.AsString());

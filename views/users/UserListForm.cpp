@@ -18,6 +18,7 @@
 #include "Settings.h"
 #include "SizeManager.h"
 #include "TabFocus.h"
+#include "TransferQueueManager.h"
 #include "UserGroupConfigDialog.h"
 #include "UserInfoForm.h"
 #include "UserListItemWidget.h"
@@ -74,21 +75,6 @@ void SetUpTree(QTreeWidget* tree, const QList<QPair<const char*, int>>& columns)
             tree->setColumnWidth(index, columns[index].second);
     tree->setSortingEnabled(false);
     RegisterWidgetForTabFocus(tree, 1);
-}
-
-int CountUploads(bool active)
-{
-    if (!d.HasType("upload_entry"))
-        return 0;
-    int count = 0;
-    for (ItemPtr entry : g("upload_entry"))
-    {
-        ItemPtr status = entry["upload_entry_status"];
-        if (active ? (!status.IsNull() && status.IsConnected("is_active"))
-                   : status.AsString() == "queued")
-            ++count;
-    }
-    return count;
 }
 } // namespace
 
@@ -503,9 +489,13 @@ void UserListForm::OnUserInfoRequested(QString i_user)
     if (!peerMessenger)
         return;
     const std::uint32_t uploadSlots = Settings::Get("upload_slots").AsUInt();
-    MemStream message = reply.Build(
-        Settings::GetText("user_description"), Settings::GetText("user_picture_file"), uploadSlots,
-        std::uint32_t(CountUploads(false)), std::uint32_t(CountUploads(true)) < uploadSlots);
+    // The transfer engine's own counts, so that the reply says what the queue will do.
+    const std::uint32_t queued =
+        transferQueueManager ? std::uint32_t(transferQueueManager->QueuedUploadCount()) : 0;
+    const bool freeToUpload = !transferQueueManager || transferQueueManager->IsFreeToUpload();
+    MemStream message =
+        reply.Build(Settings::GetText("user_description"), Settings::GetText("user_picture_file"),
+                    uploadSlots, queued, freeToUpload);
     peerMessenger->SendMessage(i_user, message);
 }
 

@@ -1,21 +1,30 @@
 #include <memory>
 
+#include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QtTest>
 
 #include "ChatForm.h"
 #include "ChatText.h"
 #include "ChatsForm.h"
+#include "Data.h"
+#include "EventToolBar.h"
 #include "FakeCentralServer.h"
 #include "MainWindowRun.h"
 #include "RoomViews.h"
 #include "Server.h"
+#include "ServerTypes.h"
+#include "TabFocus.h"
+#include "UserMenuOptions.h"
 #include "ui_ChatForm.h"
 #include "ui_ChatsForm.h"
+#include "ui_mainwindow.h"
 
 namespace {
 using ServerBytes::Fields;
@@ -31,6 +40,39 @@ QString ReadLog(const QString& user)
 bool LogIs(const QString& user, const QString& pattern)
 {
     return QRegularExpression("^" + pattern + "$").match(ReadLog(user)).hasMatch();
+}
+
+QStringList Texts(const QMenu* menu)
+{
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+        texts << (action->isSeparator() ? QString("|") : action->text());
+    return texts;
+}
+
+// Right-clicks the chat view and returns the entries of the menu that opens, after choosing
+// the one with the given text.
+QStringList RightClick(ChatForm* chat, const QString& choice)
+{
+    QStringList texts;
+    QTimer answer;
+    answer.setSingleShot(true);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        texts = Texts(menu);
+        QAction* chosen = nullptr;
+        for (QAction* action : menu->actions())
+            if (action->text() == choice)
+                chosen = action;
+        menu->close();
+        if (chosen)
+            chosen->trigger();
+    });
+    answer.start(0);
+    emit chat->Form()->chatView->customContextMenuRequested(QPoint(4, 4));
+    return texts;
 }
 } // namespace
 
@@ -85,15 +127,49 @@ private slots:
         QVERIFY(chat->Form()->chatEdit->text().isEmpty());
     }
 
-    void lineTypedWhileLoggedOutSaysItWasNotSent()
+    // The partner's own per-user menu: carol is listed, bob is not, so their menus differ.
+    void rightClickOffersThePartnersMenu()
     {
-        auto* chat = chatsForm->GetChatForm("bob");
+        auto* bob = chatsForm->GetChatForm("bob");
+        auto* carol = chatsForm->GetChatForm("carol");
+        ItemPtr(d.GetType(ServerTypes::user)->GetItem(Value("carol")))
+            .NewItem(ServerTypes::inUserList);
+        FocusWidgetAndParents(bob->Form()->chatEdit);
+        QMenu expected;
+        UserMenuOptions options(&expected, "carol");
+
+        const QStringList texts = RightClick(carol, "Message user");
+        QCOMPARE(texts, Texts(&expected));
+        QVERIFY(texts.contains("Remove user from list"));
+        QCOMPARE(Tabs()->currentWidget(), carol);
+    }
+
+    void lineTypedWhileLoggedOutStaysInTheInput()
+    {
+        auto* chat = chatsForm->GetChatForm("dan");
+        QFile::remove(ChatText::LogPath(ChatText::LogKind::User, "dan"));
+        // With the chat out of sight every line posts an event with a tray message.
+        run->Form()->tabControl->setCurrentIndex(0);
+        QStringList popups;
+        eventToolBar->SetWindowCalls(
+            {[](const QString&) {}, [] {}, [&](const QString& text) { popups << text; }});
+        chat->Form()->chatEdit->setText("sent");
+        QTest::keyClick(chat->Form()->chatEdit, Qt::Key_Return);
+        QCOMPARE(popups, QStringList{"[alice] sent"});
+        QVERIFY(LogIs("dan", timePattern + "\\[alice\\] sent\\n"));
+
+        QFile::remove(ChatText::LogPath(ChatText::LogKind::User, "dan"));
         gp_server->Disconnect();
         QTRY_VERIFY(!gp_server->IsConnected());
+        const QString before = chat->Form()->chatView->toPlainText();
         chat->Form()->chatEdit->setText("lost?");
         QTest::keyClick(chat->Form()->chatEdit, Qt::Key_Return);
-        QVERIFY(chat->Form()->chatView->toPlainText().endsWith(
-            "* Not sent: you are not logged in to the server."));
+        QCOMPARE(chat->Form()->chatView->toPlainText(),
+                 before + "\n* Not sent: you are not logged in to the server.");
+        QCOMPARE(chat->Form()->chatEdit->text(), QString("lost?"));
+        QVERIFY(!QFile::exists(ChatText::LogPath(ChatText::LogKind::User, "dan")));
+        QCOMPARE(popups, QStringList{"[alice] sent"});
+        eventToolBar->SetWindowCalls({[](const QString&) {}, [] {}, [](const QString&) {}});
     }
 
     void trayTextIsCut_data()

@@ -5,13 +5,16 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTextBrowser>
+#include <QTextEdit>
 #include <QTreeWidget>
 #include <QtTest>
 
 #include "ActionSetToolBar.h"
+#include "ChatLogForm.h"
 #include "ChatText.h"
 #include "CreateRoomDialog.h"
 #include "Data.h"
@@ -24,6 +27,7 @@
 #include "ServerTypes.h"
 #include "TabFocus.h"
 #include "UserStats.h"
+#include "ui_ChatLogForm.h"
 #include "ui_CreateRoomDialog.h"
 #include "ui_RoomForm.h"
 #include "ui_RoomsForm.h"
@@ -70,14 +74,46 @@ class RoomsTest : public QObject
 
     // The server's join reply: users with speed, files and country; an owner and operators
     // make it a private room.
-    void Join(const QString& room, const Names& users, const QByteArray& stats,
-              const QByteArray& tail = QByteArray())
+    static QByteArray JoinMessage(const QString& room, const Names& users, const QByteArray& stats,
+                                  const QByteArray& tail = QByteArray())
     {
         Names countries;
         for (size_t index = 0; index < users.size(); ++index)
             countries.push_back("");
-        run->Server().SendRaw(Message(14, Fields(room, users, Numbers{}, qint32(users.size())) +
-                                              stats + Fields(Numbers{}, countries) + tail));
+        return Message(14, Fields(room, users, Numbers{}, qint32(users.size())) + stats +
+                               Fields(Numbers{}, countries) + tail);
+    }
+
+    void Join(const QString& room, const Names& users, const QByteArray& stats,
+              const QByteArray& tail = QByteArray())
+    {
+        run->Server().SendRaw(JoinMessage(room, users, stats, tail));
+    }
+
+    QList<RoomForm*> Pages(const QString& room)
+    {
+        QList<RoomForm*> pages;
+        for (int index = 0; index < Tabs()->count(); ++index)
+            if (auto* page = qobject_cast<RoomForm*>(Tabs()->widget(index)))
+                if (page->Room() == room)
+                    pages << page;
+        return pages;
+    }
+
+    ChatLogForm* LogViewer(const QString& room)
+    {
+        for (int index = 0; index < Tabs()->count(); ++index)
+            if (auto* viewer = qobject_cast<ChatLogForm*>(Tabs()->widget(index)))
+                if (Tabs()->tabText(index) == room)
+                    return viewer;
+        return nullptr;
+    }
+
+    void OpenLogViewer(const QString& room)
+    {
+        FocusWidgetAndParents(Page(room)->Form()->chatEdit);
+        QTRY_COMPARE(actionBar->GetKey("room"), room);
+        emit actionBar->ActionTriggered(nullptr, "room_chat_log");
     }
 
     QString Shown(const QString& room) { return Page(room)->Form()->chatView->toPlainText(); }
@@ -163,6 +199,80 @@ private slots:
         QTRY_VERIFY(Shown("lobby").contains("L159 "));
         QVERIFY(!Shown("lobby").contains("L0 "));
         QVERIFY(Page("lobby")->Form()->chatView->toPlainText().size() <= RoomForm::chatCap);
+    }
+
+    // Action lines show as status lines; a flood of them must not grow the view either.
+    void actionLineFloodStaysUnderTheCap()
+    {
+        const QString big(1000, 'x');
+        QByteArray burst;
+        for (int line = 0; line < 400; ++line)
+            burst += Message(
+                13, Fields(QString("lobby"), QString("ann"), QString("/me A%1 ").arg(line) + big));
+        run->Server().SendRaw(burst);
+        QTRY_VERIFY_WITH_TIMEOUT(Shown("lobby").contains("* ann A399 "), 30000);
+        QVERIFY(!Shown("lobby").contains("* ann A0 "));
+        QVERIFY(Page("lobby")->Form()->chatView->toHtml().size() <= RoomForm::chatCap);
+    }
+
+    // Each message also carries separators that would start forged lines in a text view.
+    void separatorFloodStaysUnderTheCapAndOneLinePerMessage()
+    {
+        constexpr int messages = 5000;
+        QString forged;
+        for (int separator = 0; separator < 20; ++separator)
+            forged += QChar(separator % 2 ? 0x2028 : 0x2029) + QString("[Jan 1 1:00:00 am][eve] f");
+        Join("flood", Names{"ann"}, StatsFields(0, 1));
+        QTRY_VERIFY(Page("flood"));
+        QFile::remove(ChatText::LogPath(ChatText::LogKind::Room, "flood"));
+        OpenLogViewer("flood");
+        QTRY_VERIFY(LogViewer("flood"));
+        // Live lines reach the viewer while it is hidden, as when the user reads the chat.
+        FocusWidgetAndParents(Page("flood")->Form()->chatEdit);
+        QByteArray burst;
+        for (int message = 0; message < messages; ++message)
+            burst += Message(13, Fields(QString("flood"), QString("ann"),
+                                        QString("m%1 ").arg(message) + forged));
+        run->Server().SendRaw(burst);
+        QTRY_VERIFY_WITH_TIMEOUT(Shown("flood").contains(QString("m%1 ").arg(messages - 1)),
+                                 120000);
+
+        QTextBrowser* view = Page("flood")->Form()->chatView;
+        QVERIFY(view->toHtml().size() <= RoomForm::chatCap);
+        QVERIFY(!Shown("flood").contains("m0 "));
+        const QStringList shownLines = Shown("flood").split('\n');
+        QCOMPARE(shownLines.filter(QRegularExpression("^(\\[ann\\] m\\d+ |\\* )")).size(),
+                 shownLines.size());
+
+        const QString logged = QString::fromUtf8(ReadLog("flood"));
+        const QStringList lines = logged.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), messages);
+        const QRegularExpression ownLine("^" + timePattern + "\\[ann\\] m\\d+  \\[Jan");
+        QCOMPARE(lines.filter(ownLine).size(), messages);
+        const QString live = LogViewer("flood")->Form()->logEdit->toPlainText();
+        QCOMPARE(live, lines.join('\n'));
+        ChatLogForm reloaded(ChatText::LogPath(ChatText::LogKind::Room, "flood"));
+        QCOMPARE(reloaded.Form()->logEdit->toPlainText(), live);
+        QCOMPARE(reloaded.Form()->logEdit->document()->blockCount(), messages);
+    }
+
+    // The leave is read first: its page goes, and the join must open a page of its own.
+    void leaveAndJoinInOneReadLeaveOneTab()
+    {
+        Join("burst", Names{"ann"}, StatsFields(0, 1));
+        QTRY_VERIFY(Page("burst"));
+        QPointer<RoomForm> leaving = Page("burst");
+        run->Server().ClearMessages();
+        run->Server().SendRaw(
+            Message(15, Fields(QString("burst"))) +
+            JoinMessage("burst", Names{"ann", "bob"}, StatsFields(0, 1) + StatsFields(0, 2)));
+        QTRY_VERIFY(leaving.isNull());
+        QCOMPARE(Pages("burst").size(), 1);
+        QTRY_COMPARE(Page("burst")->Form()->userList->topLevelItemCount(), 2);
+
+        run->Server().Send(15, QString("burst"));
+        QTRY_VERIFY(Pages("burst").isEmpty());
+        QCOMPARE(run->Server().MessagesWithCode(15).size(), 0);
     }
 
     void membersSortByRoleAndShowRoleFonts()

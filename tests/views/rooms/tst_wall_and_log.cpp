@@ -7,8 +7,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextEdit>
+#include <QTextLayout>
 #include <QtTest>
 
 #include "ActionSetToolBar.h"
@@ -90,6 +92,29 @@ private slots:
         QCOMPARE(run->Server().MessagesWithCode(116).first().fields,
                  Fields(QString("hall"), QString("hello")));
         QVERIFY(wall->Form()->lineEdit->text().isEmpty());
+    }
+
+    // A long line wraps with its rest indented, loaded or added live: no piece of a message
+    // starts at the left edge where the log's own lines start.
+    void logViewerIndentsWrappedParts()
+    {
+        const QString path = run->Home() + "/wrap.log";
+        const QByteArray line = "[Dec 1 1:00:00 am][ann] " + QByteArray(40, 'w').replace('w', "a ");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(line + "\n");
+        file.close();
+        ChatLogForm viewer(path);
+        viewer.AddLine(QString::fromUtf8(line));
+        viewer.resize(200, 300);
+        viewer.show();
+        QTextDocument* document = viewer.Form()->logEdit->document();
+        QCOMPARE(document->blockCount(), 2);
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        {
+            QTRY_VERIFY(block.layout()->lineCount() > 1);
+            QVERIFY(block.layout()->lineAt(1).x() > block.layout()->lineAt(0).x());
+        }
     }
 
     void logViewerSearchesPlainTextAndClears()

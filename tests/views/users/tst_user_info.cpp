@@ -7,11 +7,13 @@
 #include <QTabWidget>
 #include <QtTest>
 
+#include "Data.h"
 #include "FakePeer.h"
 #include "MainWindowRun.h"
 #include "PeerMessenger.h"
 #include "RoomViews.h"
 #include "Settings.h"
+#include "TransferQueueManager.h"
 #include "UserInfoBrowser.h"
 #include "UserInfoForm.h"
 #include "UserInfoReply.h"
@@ -99,6 +101,29 @@ private slots:
         bob->Send(15);
         QVERIFY(bob->WaitForFrames(1));
         QTEST(bob->frames.first(), "expected");
+    }
+
+    // The reply tells what the upload queue will do: one entry waits, the only slot is busy.
+    void replyCarriesTheUploadQueuesCounts()
+    {
+        Settings::Set("upload_slots", "1");
+        Settings::Set("user_picture_file", "");
+        Type* entries = d.GetType("upload_entry");
+        Type* statuses = d.GetType("upload_entry_status");
+        ItemPtr waiting = entries->NewItem();
+        waiting.Connect(statuses->GetItem(Value("queued")));
+        ItemPtr running = entries->NewItem();
+        running.Connect(statuses->GetItem(Value("uploading")));
+        QCOMPARE(transferQueueManager->QueuedUploadCount(), 1);
+        QVERIFY(!transferQueueManager->IsFreeToUpload());
+
+        bob->frames.clear();
+        bob->Send(15);
+        QVERIFY(bob->WaitForFrames(1));
+        QCOMPARE(bob->frames.first().right(9), QByteArray::fromHex("01000000 01000000 00"));
+        waiting.Remove();
+        running.Remove();
+        Settings::Set("upload_slots", "2");
     }
 
     void descriptionIsCutOnACharacterBoundary_data()

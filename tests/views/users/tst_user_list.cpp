@@ -322,6 +322,35 @@ private slots:
         delete UserNoteDialog::GetDialog("nora");
     }
 
+    // The server answers other requests too: only the answer for the exact name ends the wait.
+    void addUserWaitsForItsOwnAnswer()
+    {
+        AddUserDialog dialog;
+        Ui_AddUserDialog* ui = dialog.Form();
+        ui->userNameEdit->setText("erin");
+        ui->addFriendButton->click();
+        QCOMPARE(ui->statusEdit->text(), QString("Adding user..."));
+        QVERIFY(ui->userNameEdit->isReadOnly());
+        QVERIFY(!ui->addFriendButton->isEnabled());
+
+        run->Server().Send(5, QString("Erin"), quint8(1), qint32(2), qint32(0), qint64(0),
+                           qint32(0), qint32(0), QString("DE"));
+        run->Server().Send(5, QString("erin"), quint8(0));
+        QTRY_COMPARE(ui->statusEdit->text(), QString("User name does not exist."));
+        QVERIFY(!ui->userNameEdit->isReadOnly());
+        QVERIFY(ui->addFriendButton->isEnabled());
+        QCOMPARE(ui->userNameEdit->text(), QString("erin"));
+        QVERIFY(!User("erin").IsConnected(inUserList));
+
+        // A late answer after the wait ended changes nothing.
+        QSignalSpy answers(gp_server, &Server::AddUserResponse);
+        run->Server().Send(5, QString("erin"), quint8(1), qint32(2), qint32(0), qint64(0),
+                           qint32(0), qint32(0), QString("DE"));
+        QVERIFY(answers.wait(5000));
+        QCOMPARE(ui->statusEdit->text(), QString("User name does not exist."));
+        QVERIFY(!User("erin").IsConnected(inUserList));
+    }
+
     // Runs last: it ends the server link.
     void addUserDialogAsksTheServer()
     {
