@@ -160,6 +160,23 @@ private slots:
                                    "survivor: +dave"}));
         QCOMPARE(c.user->itemAdded.Size(), size_t(3)); // the club's recorder, survivor and late
     }
+
+    // A view may drop its handlers early and again when it is destroyed; the events delete
+    // handlers once marked, so the second call must not reach them.
+    void handlersRemovedTwiceAreTouchedOnce()
+    {
+        Club c;
+        QStringList log;
+        auto early = std::make_unique<Recorder>(log, "early");
+        early->Watch(c.user->itemAdded, c.user->itemRemoved);
+        early->RemoveDataHandlers();
+        c.user->NewItem("carol"); // the event deletes the marked handler here
+        QVERIFY(early->handlers.empty());
+        early->RemoveDataHandlers();
+        early.reset();
+        c.user->NewItem("dave");
+        QCOMPARE(log, QStringList());
+    }
 };
 
 QTEST_GUILESS_MAIN(StoreEventsTest)

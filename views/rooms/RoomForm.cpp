@@ -293,9 +293,6 @@ void RoomForm::OnLeftRoom(ItemPtr)
     deleteLater();
     hide();
     RemoveDataHandlers();
-    // The store frees handlers marked removed at its next walk, which may come before this
-    // page is deleted: the destructor must not mark them again.
-    handlers.clear();
     if (gp_server)
         disconnect(gp_server, nullptr, this, nullptr);
 }
