@@ -24,8 +24,6 @@ DataSaver* dataSaver = nullptr;
 
 namespace {
 const char* const logArea = "Configuration Data";
-// Besides the new file, a save keeps this many older ones to fall back on.
-constexpr int olderFilesKept = 3;
 
 using IdPair = std::pair<int32_t, int32_t>;
 
