@@ -1,11 +1,13 @@
 // Saved store benchmark: saves and loads one million valued items with two million connections,
-// beside the time to read the file's bytes alone. Times are the best and the median of five runs;
+// beside the time to read the file's bytes alone. Times are the best and the median of five runs,
+// on the clock and in processor time (which a busy machine disturbs less);
 // memory figures come from the first. Targets are informational and judged on the best; only a
 // loaded store that differs from the saved one, or a wrong number of kept files, fails the run.
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <random>
@@ -33,6 +35,7 @@ struct Run
 {
     double seconds = 0; // the best
     std::vector<double> all;
+    double cpuSeconds = 0; // the best processor time
     double peakRiseMb = 0;
 
     double Median() const
@@ -43,13 +46,24 @@ struct Run
     }
 };
 
+double CpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
 // Runs the work, keeping the best time and the first peak.
 template <class Work> void Measure(Run& run, Work work)
 {
     const long residentKb = ResetPeakKb();
+    const double cpuStart = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     work();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    const double cpu = CpuSeconds() - cpuStart;
+    if (run.cpuSeconds == 0 || cpu < run.cpuSeconds)
+        run.cpuSeconds = cpu;
     run.all.push_back(elapsed.count());
     if (run.seconds == 0 || elapsed.count() < run.seconds)
         run.seconds = elapsed.count();
@@ -161,8 +175,9 @@ void PrintRow(const char* name, const Run& run, double minimumRate)
 {
     const double rate = itemCount / run.seconds;
     const bool judged = minimumRate > 0;
-    std::printf("%-22s %9.3f %9.3f %13.0f %14.1f %10s %6s\n", name, run.seconds, run.Median(), rate,
-                run.peakRiseMb, judged ? (minimumRate >= 1.5e6 ? ">=1.5M/s" : ">=1M/s") : "-",
+    std::printf("%-22s %9.3f %9.3f %9.3f %13.0f %14.1f %10s %6s\n", name, run.seconds, run.Median(),
+                run.cpuSeconds, rate, run.peakRiseMb,
+                judged ? (minimumRate >= 1.5e6 ? ">=1.5M/s" : ">=1M/s") : "-",
                 judged ? (rate >= minimumRate ? "PASS" : "FAIL") : "-");
 }
 } // namespace
@@ -216,14 +231,16 @@ int main()
     std::printf("%zu items, %zu connections; store resident %.1f MB; file %.1f MB; best and median "
                 "of %d runs\n\n",
                 itemCount, 2 * nodeCount, storeMb, fileMb, runs);
-    std::printf("%-22s %9s %9s %13s %14s %10s %6s\n", "operation", "seconds", "median", "items/s",
-                "peak rise MB", "target", "result");
+    std::printf("%-22s %9s %9s %9s %13s %14s %10s %6s\n", "operation", "seconds", "median", "cpu s",
+                "items/s", "peak rise MB", "target", "result");
     PrintRow("Save", save, 1e6);
     PrintRow("Load", load, 1.5e6);
     PrintRow("Read the bytes (floor)", read, 0);
     const double loadToSave = load.seconds / save.seconds;
     std::printf("\nload time: %.2fx the save time (target <=2x): %s\n", loadToSave,
                 loadToSave <= 2 ? "PASS" : "FAIL");
+    std::printf("in processor time: load %.0f items/s, %.2fx the save\n",
+                itemCount / load.cpuSeconds, load.cpuSeconds / save.cpuSeconds);
     const double saveRatio = (storeMb + save.peakRiseMb) / storeMb;
     std::printf("peak while saving: %.2fx the store's own (target <=1.5x): %s\n", saveRatio,
                 saveRatio <= 1.5 ? "PASS" : "FAIL");
