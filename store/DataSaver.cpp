@@ -479,30 +479,30 @@ bool ReadPairs(FileReader& in, const Records& records, std::vector<Link>& links)
     return in.AtEnd();
 }
 
-// The order in which to make the connections: each at its end with fewer partners. A hub then
-// stays in cache while its leaves are visited in file order; hub by hub, every connection would
-// reach into a different corner of the store, several times slower.
-std::vector<uint32_t> ConnectionOrder(size_t recordCount, const std::vector<Link>& links)
+// The pairs in the order in which to make the connections: each at its end with fewer partners.
+// A hub then stays in cache while its leaves are visited in file order; hub by hub, every
+// connection would reach into a different corner of the store, several times slower. The pairs
+// themselves are moved, not an index to them, so that the connecting walks them in one sweep.
+std::vector<Link> ConnectionOrder(size_t recordCount, std::vector<Link> links)
 {
     std::vector<uint32_t> degree(recordCount);
     for (const Link& link : links)
         ++degree[link.first], ++degree[link.second];
+    const auto leafEnd = [&degree](const Link& link) {
+        return degree[link.second] < degree[link.first] ? link.second : link.first;
+    };
     std::vector<uint32_t> next(recordCount + 1);
     for (const Link& link : links)
-        ++next[(degree[link.second] < degree[link.first] ? link.second : link.first) + 1];
+        ++next[leafEnd(link) + 1];
     for (size_t position = 1; position < next.size(); ++position)
         next[position] += next[position - 1];
-    std::vector<uint32_t> order(links.size());
-    for (size_t at = 0; at < links.size(); ++at)
-    {
-        const Link& link = links[at];
-        order[next[degree[link.second] < degree[link.first] ? link.second : link.first]++] =
-            uint32_t(at);
-    }
-    return order;
+    std::vector<Link> ordered(links.size());
+    for (const Link& link : links)
+        ordered[next[leafEnd(link)]++] = link;
+    return ordered;
 }
 
-void MakeItems(Records& records, const std::vector<Link>& links)
+void MakeItems(Records& records, std::vector<Link> links)
 {
     // Handlers may remove items as they appear; the guard keeps those allocated, and IsAlive
     // tells them apart.
@@ -533,10 +533,10 @@ void MakeItems(Records& records, const std::vector<Link>& links)
                                                                    hashes[position]);
     }
     size_t unrelated = 0;
-    for (uint32_t at : ConnectionOrder(records.Size(), links))
+    for (const Link& link : ConnectionOrder(records.Size(), std::move(links)))
     {
-        const ItemPtr item = records.At(links[at].first).m_item;
-        const ItemPtr partner = records.At(links[at].second).m_item;
+        const ItemPtr item = records.At(link.first).m_item;
+        const ItemPtr partner = records.At(link.second).m_item;
         if (item == partner || !d.IsAlive(item) || !d.IsAlive(partner))
             continue;
         // A file from before a change of relations, or a damaged one.
@@ -644,7 +644,7 @@ bool DataSaver::LoadFile(const QString& path)
     FileReader in(bytes);
     if (!ReadItems(in, records) || !ReadPairs(in, records, links))
         return false;
-    MakeItems(records, links);
+    MakeItems(records, std::move(links));
     return true;
 }
 
