@@ -524,7 +524,7 @@ void MakeItems(Records& records, std::vector<Link> links)
         {
             const DataSaver::ItemInfo& later = records.At(position + lookAhead);
             if (!later.mp_type->isNull)
-                later.mp_type->PrefetchValue(hashes[position + lookAhead]);
+                __builtin_prefetch(later.mp_type->HomeSlot(hashes[position + lookAhead]));
         }
         DataSaver::ItemInfo& info = records.At(position);
         // Get-or-create, so that a record merges with a default written before the load.
