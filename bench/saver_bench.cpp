@@ -151,9 +151,10 @@ int SavedFileCount(const QTemporaryDir& folder)
 }
 
 // A check that cannot fail proves nothing: moves one connection and changes one value, and tells
-// whether each was noticed, putting the store back after each.
-bool NoticesDifferences(const std::vector<std::string>& savedTypes, const Digest& loaded)
+// whether each was noticed, putting the connection back in between.
+bool NoticesDifferences(const std::vector<std::string>& savedTypes)
 {
+    const Digest loaded = Describe(savedTypes);
     const ItemPtr node = d.GetType("node")->HasItem(Value(nodeCount / 2));
     const ItemPtr group = node["group"];
     const ItemPtr otherGroup = d.GetType("group")->HasItem(Value(group.AsInt() == 0 ? 1 : 0));
@@ -215,7 +216,8 @@ int main()
         // Each save after the first writes the store the last load made.
         sameStore = sameStore && Describe(savedTypes) == built;
     }
-    const bool checked = NoticesDifferences(savedTypes, built);
+    // Only a store as it was built has the probe's connections to move.
+    const bool checked = !sameStore || NoticesDifferences(savedTypes);
     if (!sameStore)
         std::printf("CHECK FAILED: the loaded store differs from the saved one\n");
     if (!keptFiles)
@@ -227,7 +229,7 @@ int main()
     const double fileMb = QFile(file).size() / 1048576.0;
 
     std::printf("check: %zu items and %zu connection ends compared after each load: %s\n",
-                built.items, built.connections, sound ? "same" : "DIFFERENT");
+                built.items, built.connections, sameStore ? "same" : "DIFFERENT");
     std::printf("%zu items, %zu connections; store resident %.1f MB; file %.1f MB; best and median "
                 "of %d runs\n\n",
                 itemCount, 2 * nodeCount, storeMb, fileMb, runs);
