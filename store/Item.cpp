@@ -89,6 +89,10 @@ void Item::Connect(Item* other)
                 Unlink(other);
                 return;
             }
+            // A handler of that disconnection may have made this very connection already.
+            const ItemSet* back = other->connections.ItemsOf(type);
+            if (back && back->Contains(this))
+                return;
         }
     }
     other->Link(this);
