@@ -24,8 +24,6 @@ DataSaver* dataSaver = nullptr;
 
 namespace {
 const char* const logArea = "Configuration Data";
-// Besides the new file, a save keeps this many older ones to fall back on.
-constexpr int olderFilesKept = 3;
 
 using IdPair = std::pair<int32_t, int32_t>;
 
@@ -481,30 +479,30 @@ bool ReadPairs(FileReader& in, const Records& records, std::vector<Link>& links)
     return in.AtEnd();
 }
 
-// The order in which to make the connections: each at its end with fewer partners. A hub then
-// stays in cache while its leaves are visited in file order; hub by hub, every connection would
-// reach into a different corner of the store, several times slower.
-std::vector<uint32_t> ConnectionOrder(size_t recordCount, const std::vector<Link>& links)
+// The pairs in the order in which to make the connections: each at its end with fewer partners.
+// A hub then stays in cache while its leaves are visited in file order; hub by hub, every
+// connection would reach into a different corner of the store, several times slower. The pairs
+// themselves are moved, not an index to them, so that the connecting walks them in one sweep.
+std::vector<Link> ConnectionOrder(size_t recordCount, std::vector<Link> links)
 {
     std::vector<uint32_t> degree(recordCount);
     for (const Link& link : links)
         ++degree[link.first], ++degree[link.second];
+    const auto leafEnd = [&degree](const Link& link) {
+        return degree[link.second] < degree[link.first] ? link.second : link.first;
+    };
     std::vector<uint32_t> next(recordCount + 1);
     for (const Link& link : links)
-        ++next[(degree[link.second] < degree[link.first] ? link.second : link.first) + 1];
+        ++next[leafEnd(link) + 1];
     for (size_t position = 1; position < next.size(); ++position)
         next[position] += next[position - 1];
-    std::vector<uint32_t> order(links.size());
-    for (size_t at = 0; at < links.size(); ++at)
-    {
-        const Link& link = links[at];
-        order[next[degree[link.second] < degree[link.first] ? link.second : link.first]++] =
-            uint32_t(at);
-    }
-    return order;
+    std::vector<Link> ordered(links.size());
+    for (const Link& link : links)
+        ordered[next[leafEnd(link)]++] = link;
+    return ordered;
 }
 
-void MakeItems(Records& records, const std::vector<Link>& links)
+void MakeItems(Records& records, std::vector<Link> links)
 {
     // Handlers may remove items as they appear; the guard keeps those allocated, and IsAlive
     // tells them apart.
@@ -526,7 +524,7 @@ void MakeItems(Records& records, const std::vector<Link>& links)
         {
             const DataSaver::ItemInfo& later = records.At(position + lookAhead);
             if (!later.mp_type->isNull)
-                later.mp_type->PrefetchValue(hashes[position + lookAhead]);
+                __builtin_prefetch(later.mp_type->HomeSlot(hashes[position + lookAhead]));
         }
         DataSaver::ItemInfo& info = records.At(position);
         // Get-or-create, so that a record merges with a default written before the load.
@@ -535,10 +533,10 @@ void MakeItems(Records& records, const std::vector<Link>& links)
                                                                    hashes[position]);
     }
     size_t unrelated = 0;
-    for (uint32_t at : ConnectionOrder(records.Size(), links))
+    for (const Link& link : ConnectionOrder(records.Size(), std::move(links)))
     {
-        const ItemPtr item = records.At(links[at].first).m_item;
-        const ItemPtr partner = records.At(links[at].second).m_item;
+        const ItemPtr item = records.At(link.first).m_item;
+        const ItemPtr partner = records.At(link.second).m_item;
         if (item == partner || !d.IsAlive(item) || !d.IsAlive(partner))
             continue;
         // A file from before a change of relations, or a damaged one.
@@ -646,7 +644,7 @@ bool DataSaver::LoadFile(const QString& path)
     FileReader in(bytes);
     if (!ReadItems(in, records) || !ReadPairs(in, records, links))
         return false;
-    MakeItems(records, links);
+    MakeItems(records, std::move(links));
     return true;
 }
 

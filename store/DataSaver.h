@@ -26,6 +26,8 @@ public:
         ItemPtr m_item;
     };
 
+    // Besides the new file, a save keeps this many older ones to fall back on.
+    static constexpr int olderFilesKept = 3;
     // Values longer than this are refused by the loader, so they are never written.
     static constexpr int32_t maxValueLength = 1048576;
 

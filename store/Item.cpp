@@ -30,8 +30,11 @@ bool Item::IsConnected(Item* other) const
     if (!partners)
         return false;
     // Connections are mutual: look in the smaller of the two sets, since one end is often a hub.
+    // An other end with no partner of this type at all answers without a search.
     const ItemSet* reverse = other->connections.ItemsOf(type);
-    if (reverse && reverse->Size() < partners->Size())
+    if (!reverse)
+        return false;
+    if (reverse->Size() < partners->Size())
         return reverse->Contains(const_cast<Item*>(this));
     return partners->Contains(other);
 }
@@ -86,6 +89,10 @@ void Item::Connect(Item* other)
                 Unlink(other);
                 return;
             }
+            // A handler of that disconnection may have made this very connection already.
+            const ItemSet* back = other->connections.ItemsOf(type);
+            if (back && back->Contains(this))
+                return;
         }
     }
     other->Link(this);

@@ -37,8 +37,9 @@ public:
     Item* NewItem(const Value& value);
     // The same, with the value's hash (ValueIndex::Hash) already known, as a bulk load has it.
     Item* NewItem(const Value& value, uint64_t hash);
-    // Starts fetching the index slot of a value a bulk load will make soon.
-    void PrefetchValue(uint64_t hash) const { items.Prefetch(hash); }
+    // Where the index looks first for a value of that hash (null for an empty index), for a bulk
+    // load to prefetch.
+    const void* HomeSlot(uint64_t hash) const { return items.HomeSlot(hash); }
     Item* GetItem(const Value& value);
     Item* operator[](const Value& value) { return GetItem(value); }
     Item* HasItem(const Value& value) const;

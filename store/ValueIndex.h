@@ -24,11 +24,12 @@ public:
     // False when that very item is not indexed.
     bool Erase(Item* item);
     void Reserve(size_t wanted);
-    // Finding a value usually waits for memory: a bulk load asks for the slot ahead of time.
-    void Prefetch(uint64_t hash) const
+    // Finding a value usually waits for memory: a bulk load fetches the slot ahead of time. The
+    // caller prefetches the address itself: a helper holding only the prefetch counts as free of
+    // effects to the compiler, which then drops the call altogether.
+    const void* HomeSlot(uint64_t hash) const
     {
-        if (!table.empty())
-            __builtin_prefetch(&table[Home(hash)]);
+        return table.empty() ? nullptr : &table[Home(hash)];
     }
     // Rebuilds the table in fresh memory.
     void Renew();

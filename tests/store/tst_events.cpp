@@ -134,6 +134,34 @@ private slots:
         QVERIFY(hall.IsDisconnectedFromAll() && c.away.IsDisconnectedFromAll());
     }
 
+    // A handler that hears the old status go and makes the new connection itself, before the
+    // replacing one finishes: the connection is announced once and the store is left whole.
+    void connectionMadeByAReplacedPartnersHandlerIsAnnouncedOnce()
+    {
+        struct Eager : DataHandler
+        {
+            explicit Eager(Club& club) : club(club)
+            {
+                Listen(club.user->disconnected, this, &Eager::OnUserDisconnected);
+            }
+            void OnUserDisconnected(ConnectionInfo info)
+            {
+                if (info.to == club.away)
+                    club.busy += club.alice;
+            }
+            Club& club;
+        };
+        Club c;
+        Eager eager(c);
+        c.log.clear();
+        c.busy += c.alice; // from the status end: alice leaves away
+        QCOMPARE(c.log.filter("busy").size(), 2);
+        QCOMPARE(c.log.filter("status: busy+alice").size(), 1);
+        QCOMPARE(c.log.filter("user: alice+busy").size(), 1);
+        QVERIFY(c.alice["status"] == c.busy && c.away.IsDisconnectedFromAll());
+        QVERIFY(c.busy.IsConnected(c.alice) && c.alice.IsConnected(c.busy));
+    }
+
     // Whichever runs first destroys the other; on carol it re-raises the event from inside its
     // handler, then registers `late`. Neither walk may call the destroyed owner.
     void walkCallsOnlyHandlersPresentAtItsStartAndStillAlive()

@@ -154,6 +154,32 @@ private slots:
         QVERIFY(p.lobby.IsDisconnectedFromAll() && !p.alice.IsConnected("room"));
     }
 
+    // Either end may be asked, and either may be the hub: a user with no status at all, one with
+    // another status and one just moved away must read the same from both sides.
+    void connectionReadsAlikeFromBothEnds()
+    {
+        People p;
+        std::vector<ItemPtr> users;
+        for (int index = 0; index < 20; ++index)
+            users.push_back(p.user->NewItem(QString("user%1").arg(index)));
+        for (int index = 0; index < 20; index += 2)
+            p.busy += users[index];
+        users[1] += p.away;
+        users[4] += p.away; // leaves busy
+        for (int index = 0; index < 20; ++index)
+        {
+            const bool busy = index % 2 == 0 && index != 4;
+            const bool away = index == 1 || index == 4;
+            const QByteArray name = users[index].AsString().toUtf8();
+            QVERIFY2(users[index].IsConnected(p.busy) == busy, name);
+            QVERIFY2(p.busy.IsConnected(users[index]) == busy, name);
+            QVERIFY2(users[index].IsConnected(p.away) == away, name);
+            QVERIFY2(p.away.IsConnected(users[index]) == away, name);
+        }
+        QVERIFY(!p.alice.IsConnected(p.busy) && !p.busy.IsConnected(p.alice));
+        QCOMPARE(p.busy.GetItems("user").Size(), size_t(9));
+    }
+
     // The value index moves later members of a probe run into a freed slot: every value must
     // still be found, and no removed one, however removals and additions interleave.
     void valueLookupsSurviveRemovalsAndRenewal()

@@ -136,6 +136,58 @@ private slots:
         QVERIFY(z->connections.Size() == 1 && !z["b"].IsNull());
     }
 
+    // Hubs and their leaves, made in mixed order and with hub ids both below and above the
+    // leaves', come back with every leaf at its own hub; a leaf that already had a hub before
+    // the load takes the saved one instead.
+    void loadsEveryLeafAtItsHub()
+    {
+        // Declared here, once, so that the other cases keep their store as it was.
+        const auto declare = [](const char* name) {
+            return d.HasType(name) ? d.GetType(name) : d.NewType(name, PrimacyRoot, false, false);
+        };
+        Type *hub = declare("hub"), *leaf = declare("leaf"), *zone = declare("zone");
+        if (!leaf->FindRelation(hub))
+        {
+            leaf->RelateToType(hub, Many, One, false); // a leaf has one hub
+            leaf->RelateToType(zone, Many, One, false);
+        }
+        for (const char* type : {"hub", "leaf", "zone"})
+            saver->AddSavedType(type);
+        const char* const hubs[] = {"h0", "h1", "h2"};
+        const int order[] = {0, 1, 0, 2, 2, 1, 0}; // A, B, A: no run of one hub
+        std::map<QString, QString> hubOf, zoneOf;
+        for (int index = 0; index < 60; ++index)
+        {
+            const QString name = QString("leaf%1").arg(index);
+            const ItemPtr item = leaf->NewItem(name);
+            const QString hubName = hubs[order[index % 7]];
+            const QString zoneName = QString("z%1").arg(index % 4);
+            ItemPtr(hub->NewItem(hubName)) += item;
+            item += zone->NewItem(zoneName);
+            hubOf[name] = hubName;
+            zoneOf[name] = zoneName;
+        }
+        saver->Save(prefix);
+
+        d.RemoveAllItems();
+        ItemPtr(leaf->NewItem("leaf5")) += hub->NewItem("h9"); // a default before loading
+        saver->Load(prefix);
+        QCOMPARE(leaf->ItemCount(), size_t(60));
+        for (const auto& [name, hubName] : hubOf)
+        {
+            const ItemPtr item = leaf->HasItem(name);
+            QVERIFY2(!item.IsNull(), qPrintable(name));
+            QCOMPARE(item["hub"].AsString(), hubName);
+            QCOMPARE(item["zone"].AsString(), zoneOf[name]);
+        }
+        std::map<QString, size_t> leavesPerHub;
+        for (const auto& entry : hubOf)
+            ++leavesPerHub[entry.second];
+        for (const auto& [hubName, count] : leavesPerHub)
+            QCOMPARE(ItemPtr(hub->HasItem(hubName)).GetItems("leaf").Size(), count);
+        QVERIFY(ItemPtr(hub->HasItem("h9")).IsDisconnectedFromAll());
+    }
+
     void prunesOnlyAfterTheNewFileIsComplete()
     {
         a->NewItem("kept");
