@@ -173,6 +173,9 @@ private slots:
             << 10000 << 50000 << true << QByteArray("1027000000000000");
         QTest::newRow("whole chunks only")
             << 0 << 4 * 8192 << false << QByteArray("0000000000000000");
+        // More than the thread takes in one step, from an offset that is no chunk boundary.
+        QTest::newRow("several steps")
+            << 10000 << 3 * 512 * 1024 + 777 << false << QByteArray("1027000000000000");
     }
 
     void downloadsFromTheOffsetOfThePartialFile()
@@ -208,10 +211,18 @@ private slots:
         QVERIFY(peer->WaitForClose());
     }
 
+    void keepsOnlyTheFileSizeFromAPeerThatSendsMore_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("one step") << 20000;
+        QTest::newRow("several steps") << 2 * 512 * 1024 + 3;
+    }
+
     void keepsOnlyTheFileSizeFromAPeerThatSendsMore()
     {
-        const QByteArray content = Pattern(20000);
-        ItemPtr entry = NegotiatedDownload("bob", "long.mp3", 20000, nextRequest);
+        QFETCH(int, size);
+        const QByteArray content = Pattern(size);
+        ItemPtr entry = NegotiatedDownload("bob", "long.mp3", size, nextRequest);
         auto peer = OpenFileLink("bob", nextRequest);
         QVERIFY(peer->WaitForBytes(8));
         peer->SendRaw(content + QByteArray(5000, 'x'));
@@ -234,26 +245,37 @@ private slots:
         QCOMPARE(peer.rawBytes, LittleEndian(0, 8));
     }
 
+    void lostLinkKeepsWholeChunksAndResumes_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("two chunks and part of a third") << 50000 << 20000 << 2 * 8192;
+        QTest::newRow("more than one step") << 2000000 << 1200003 << 146 * 8192;
+    }
+
     void lostLinkKeepsWholeChunksAndResumes()
     {
-        const QByteArray content = Pattern(50000);
-        ItemPtr entry = NegotiatedDownload("cat", "cut.mp3", 50000, nextRequest);
+        QFETCH(int, size);
+        QFETCH(int, sent);
+        QFETCH(int, kept);
+        const QByteArray content = Pattern(size);
+        ItemPtr entry = NegotiatedDownload("cat", "cut.mp3", size, nextRequest);
         {
             auto peer = OpenFileLink("cat", nextRequest);
             QVERIFY(peer->WaitForBytes(8));
-            // Two whole chunks and part of a third, then the link is gone.
-            peer->SendRaw(content.left(20000));
+            peer->SendRaw(content.left(sent));
             peer->Close();
         }
         QTRY_COMPARE(Status(entry), QString(TransferStatus::aborted));
         QVERIFY(Logged("Error downloading cut.mp3 from cat. Waiting for data to read failed."));
-        QCOMPARE(ReadAll(PartialPath(entry)), content.left(2 * 8192));
+        QCOMPARE(ReadAll(PartialPath(entry)), content.left(kept));
 
         // The next link for the same entry starts where the whole chunks end.
         auto again = OpenFileLink("cat", nextRequest);
         QVERIFY(again->WaitForBytes(8));
-        QCOMPARE(again->rawBytes, LittleEndian(16384, 8));
-        again->SendRaw(content.mid(16384));
+        QCOMPARE(again->rawBytes, LittleEndian(quint64(kept), 8));
+        again->SendRaw(content.mid(kept));
         QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
         QCOMPARE(ReadAll(CompletePath(entry)), content);
     }
@@ -377,16 +399,19 @@ private slots:
 
     void uploadsFromTheOffsetThePeerAsks_data()
     {
+        QTest::addColumn<int>("size");
         QTest::addColumn<qint64>("offset");
-        QTest::newRow("whole file") << qint64(0);
-        QTest::newRow("resumed") << qint64(1000);
-        QTest::newRow("last byte") << qint64(29999);
+        QTest::newRow("whole file") << 30000 << qint64(0);
+        QTest::newRow("resumed") << 30000 << qint64(1000);
+        QTest::newRow("last byte") << 30000 << qint64(29999);
+        QTest::newRow("several steps, resumed") << 3 * 512 * 1024 + 5 << qint64(12345);
     }
 
     void uploadsFromTheOffsetThePeerAsks()
     {
+        QFETCH(int, size);
         QFETCH(qint64, offset);
-        const QByteArray content = Pattern(30000);
+        const QByteArray content = Pattern(size);
         const QString path = setup.home.path() + "/shared/up.mp3";
         WriteFile(path, content);
         FakePeer peer;
@@ -402,7 +427,7 @@ private slots:
         const QByteArray offsetBytes = LittleEndian(quint64(offset), 8);
         peer.SendRaw(offsetBytes.left(3));
         peer.SendRaw(offsetBytes.mid(3));
-        const int expected = 30000 - int(offset);
+        const int expected = size - int(offset);
         QTRY_COMPARE(AfterFirstFrame(peer.rawBytes).size(), 4 + expected);
         QCOMPARE(AfterFirstFrame(peer.rawBytes).mid(4), content.mid(int(offset)));
         QTRY_VERIFY(progressed.count() >= 1);
@@ -411,6 +436,37 @@ private slots:
         QVERIFY(Logged("Recording upload speed of"));
         QVERIFY(entry[uploadThread].IsNull());
         QVERIFY(entry[uploadFile].IsNull());
+    }
+
+    // A fast limit moves several chunks per step; each of them must still be paid for.
+    void fastLimitHoldsWhenAStepMovesSeveralChunks()
+    {
+        const int limitKiB = 4000;
+        const int size = 2 * 1024 * 1024;
+        const QByteArray content = Pattern(size);
+        const QString path = setup.home.path() + "/shared/fast.mp3";
+        WriteFile(path, content);
+        Settings::Set(TransferSettings::uploadSpeedLimit, Value(limitKiB));
+        Manager()->EnableUploadSpeedLimit(true);
+        FakePeer peer;
+        peer.SetRawMode(true);
+        MessengerTestSetup::SetUserAddress("pia", peer.Listen());
+        ItemPtr entry = ConnectingUpload("pia", path, nextRequest);
+        setup.messenger->RequestFileConnectionToUser("pia");
+        AwaitUploadLink(peer, nextRequest);
+
+        QElapsedTimer clock;
+        clock.start();
+        peer.SendRaw(LittleEndian(0, 8));
+        QTRY_COMPARE_WITH_TIMEOUT(AfterFirstFrame(peer.rawBytes).size(), 4 + size, 20000);
+        const qint64 elapsedMs = clock.elapsed();
+        QCOMPARE(AfterFirstFrame(peer.rawBytes).mid(4), content);
+        // The first step goes out before any pacing: at most 20 ms of the limit's bytes.
+        const qint64 pacedBytes = size - qint64(limitKiB) * 1024 * 20 / 1000;
+        const qint64 leastMs = pacedBytes * 1000 / (qint64(limitKiB) * 1024);
+        QVERIFY2(elapsedMs >= leastMs, qPrintable(QString("%1 ms").arg(elapsedMs)));
+        peer.Close();
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
     }
 
     void refusesAnOffsetOutsideTheFile_data()
