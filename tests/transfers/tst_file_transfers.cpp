@@ -100,9 +100,14 @@ private:
         return peer;
     }
 
-    ItemPtr ConnectingUpload(const QString& user, const QString& path, uint request)
+    // An upload of the file to the user, whose file link we now dial to the peer.
+    ItemPtr UploadToPeer(FakePeer& peer, const QString& user, const QString& path, uint request)
     {
-        return setup.ConnectingUpload(user, path, request);
+        peer.SetRawMode(true);
+        MessengerTestSetup::SetUserAddress(user, peer.Listen());
+        ItemPtr entry = setup.ConnectingUpload(user, path, request);
+        setup.messenger->RequestFileConnectionToUser(user);
+        return entry;
     }
 
     // Our file link to the peer is up and the request number has arrived on it.
@@ -414,12 +419,9 @@ private slots:
         const QByteArray content = Pattern(size);
         const QString path = setup.home.path() + "/shared/up.mp3";
         WriteFile(path, content);
-        FakePeer peer;
-        peer.SetRawMode(true);
-        MessengerTestSetup::SetUserAddress("kim", peer.Listen());
-        ItemPtr entry = ConnectingUpload("kim", path, nextRequest);
         QSignalSpy progressed(Manager(), &TransferQueueManager::UploadProgressed);
-        setup.messenger->RequestFileConnectionToUser("kim");
+        FakePeer peer;
+        ItemPtr entry = UploadToPeer(peer, "kim", path, nextRequest);
         AwaitUploadLink(peer, nextRequest);
         QTRY_COMPARE(Status(entry), QString(TransferStatus::uploading));
 
@@ -449,10 +451,7 @@ private slots:
         Settings::Set(TransferSettings::uploadSpeedLimit, Value(limitKiB));
         Manager()->EnableUploadSpeedLimit(true);
         FakePeer peer;
-        peer.SetRawMode(true);
-        MessengerTestSetup::SetUserAddress("pia", peer.Listen());
-        ItemPtr entry = ConnectingUpload("pia", path, nextRequest);
-        setup.messenger->RequestFileConnectionToUser("pia");
+        ItemPtr entry = UploadToPeer(peer, "pia", path, nextRequest);
         AwaitUploadLink(peer, nextRequest);
 
         QElapsedTimer clock;
@@ -483,10 +482,7 @@ private slots:
         const QString path = setup.home.path() + "/shared/small.mp3";
         WriteFile(path, Pattern(4000));
         FakePeer fileLink;
-        fileLink.SetRawMode(true);
-        MessengerTestSetup::SetUserAddress("lea", fileLink.Listen());
-        ItemPtr entry = ConnectingUpload("lea", path, nextRequest);
-        setup.messenger->RequestFileConnectionToUser("lea");
+        ItemPtr entry = UploadToPeer(fileLink, "lea", path, nextRequest);
         AwaitUploadLink(fileLink, nextRequest);
 
         // The failure notice goes over a message link, which is dialled afresh.
@@ -527,10 +523,7 @@ private slots:
         Settings::Set(TransferSettings::uploadSpeedLimit, "1");
         Manager()->EnableUploadSpeedLimit(true);
         FakePeer receiver;
-        receiver.SetRawMode(true);
-        MessengerTestSetup::SetUserAddress("ola", receiver.Listen());
-        ItemPtr upload = ConnectingUpload("ola", path, ++nextRequest);
-        setup.messenger->RequestFileConnectionToUser("ola");
+        ItemPtr upload = UploadToPeer(receiver, "ola", path, ++nextRequest);
         AwaitUploadLink(receiver, nextRequest);
         receiver.SendRaw(LittleEndian(0, 8));
         // At 1 KiB/s the second chunk is eight seconds away.
