@@ -151,13 +151,17 @@ bool UploadThread::SendStep(qint64 length)
 
 bool UploadThread::WaitForBytesWritten()
 {
-    for (int step = 0; step < waitStepsPerWait; ++step)
+    // Only steps in which nothing leaves count: a step of many chunks may need many writes on a
+    // slow link that is still moving.
+    for (int idleSteps = 0; idleSteps < waitStepsPerWait;)
     {
         if (AskedToExit())
             return ExitRequested();
-        if (socket->state() != QAbstractSocket::ConnectedState || socket->bytesToWrite() == 0)
+        const qint64 queued = socket->bytesToWrite();
+        if (socket->state() != QAbstractSocket::ConnectedState || queued == 0)
             break;
         socket->waitForBytesWritten(WaitStepMs());
+        idleSteps = socket->bytesToWrite() < queued ? 0 : idleSteps + 1;
     }
     return socket->bytesToWrite() == 0 ||
            FailWithSocketError("Waiting for bytes to be written to socket failed.");

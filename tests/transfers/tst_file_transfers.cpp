@@ -1,6 +1,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include "FakePeer.h"
@@ -466,6 +468,28 @@ private slots:
         QVERIFY2(elapsedMs >= leastMs, qPrintable(QString("%1 ms").arg(elapsedMs)));
         peer.Close();
         QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
+    }
+
+    void endsAnUploadThePeerStopsReading()
+    {
+        TransferThread::SetWaitStepMsForTesting(10);
+        const QString path = setup.home.path() + "/shared/unread.mp3";
+        WriteFile(path, Pattern(16 * 1024 * 1024));
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        MessengerTestSetup::SetUserAddress("ria", listener.serverPort());
+        ItemPtr entry = setup.ConnectingUpload("ria", path, nextRequest);
+        setup.messenger->RequestFileConnectionToUser("ria");
+        QVERIFY(listener.waitForNewConnection(5000));
+        QTcpSocket* link = listener.nextPendingConnection();
+        // The failure notice finds no one to take it.
+        MessengerTestSetup::SetUserAddress("ria", MessengerTestSetup::UnusedPort());
+        // The peer asks for the file, then takes no more than a few bytes of it.
+        link->setReadBufferSize(16);
+        link->write(LittleEndian(0, 8));
+        link->flush();
+        QTRY_COMPARE_WITH_TIMEOUT(Status(entry), QString(TransferStatus::aborted), 10000);
+        QVERIFY(Logged("Waiting for bytes to be written to socket failed."));
     }
 
     void refusesAnOffsetOutsideTheFile_data()
