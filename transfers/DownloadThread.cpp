@@ -28,6 +28,8 @@ bool DownloadThread::PerformDownload()
     sinceStart.start();
     StartProgressClock();
     qint64 bytesSinceStart = 0;
+    // The socket holds no more than one step, however much the peer has sent ahead.
+    socket->setReadBufferSize(stepSize);
     // Bytes received and not yet written: fewer than a chunk between steps.
     qint64 held = 0;
     while (offset < fileSize)
