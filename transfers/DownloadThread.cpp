@@ -1,5 +1,7 @@
 #include "DownloadThread.h"
 
+#include <cstring>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTcpSocket>
@@ -26,23 +28,33 @@ bool DownloadThread::PerformDownload()
     sinceStart.start();
     StartProgressClock();
     qint64 bytesSinceStart = 0;
-    for (;;)
+    // The socket holds no more than one step, however much the peer has sent ahead.
+    socket->setReadBufferSize(stepSize);
+    // Bytes received and not yet written: fewer than a chunk between steps.
+    qint64 held = 0;
+    while (offset < fileSize)
     {
-        const qint64 chunk = qMin<qint64>(fileSize - offset, chunkSize);
-        // A chunk goes to the file only whole, so a lost link leaves whole chunks behind.
-        if (!ReadExactly(buffer, chunk, "Waiting for data to read failed."))
+        if (socket->bytesAvailable() == 0 && !WaitForData("Waiting for data to read failed."))
             return false;
-        offset += chunk;
-        bytesSinceStart += chunk;
-        if (file->write(buffer, chunk) != chunk)
+        // Whatever has come, in one read, but never a byte beyond the end of the file.
+        const qint64 room = qMin<qint64>(stepSize - held, fileSize - offset - held);
+        const qint64 read = socket->read(buffer.get() + held, room);
+        if (read < 0)
+            return FailWithSocketError("Socket read failed.");
+        held += read;
+        // A chunk goes to the file only whole, so a lost link leaves whole chunks behind.
+        const qint64 whole = offset + held == fileSize ? held : held - held % chunkSize;
+        if (whole == 0)
+            continue;
+        if (file->write(buffer.get(), whole) != whole)
             return Fail("Writing to file failed. Error string: " + file->errorString());
-        const bool last = offset >= fileSize;
-        if (ProgressDue(last))
+        held -= whole;
+        std::memmove(buffer.get(), buffer.get() + whole, size_t(held));
+        offset += whole;
+        bytesSinceStart += whole;
+        if (ProgressDue(offset >= fileSize))
             emit DownloadProgress(offset, AverageSpeed(bytesSinceStart, sinceStart.elapsed()));
-        if (last)
-        {
-            socket->close();
-            return true;
-        }
     }
+    socket->close();
+    return true;
 }

@@ -7,7 +7,7 @@
 
 std::atomic<int> TransferThread::waitStepMs{1000};
 
-TransferThread::TransferThread(QTcpSocket* socket) : socket(socket)
+TransferThread::TransferThread(QTcpSocket* socket) : socket(socket), buffer(new char[stepSize])
 {}
 
 TransferThread::~TransferThread() = default;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include <QElapsedTimer>
 #include <QMutex>
@@ -18,7 +19,12 @@ class TransferThread : public QThread
     Q_OBJECT
 
 public:
+    // The unit of the file connection's bookkeeping: a download writes only whole chunks, so
+    // that a lost link leaves whole chunks behind, and an upload pays the speed limit per chunk.
     static constexpr int chunkSize = 8192;
+    // The most one step of a transfer moves: many chunks, so that a fast link costs few system
+    // calls, and bounded, so that memory does not grow with the link's speed.
+    static constexpr int stepSize = 64 * chunkSize;
     static constexpr int waitStepsPerWait = 30;
     static constexpr int progressIntervalMs = 499;
 
@@ -55,8 +61,8 @@ protected:
 
     QTcpSocket* socket;
     QString errorText;
-    // One buffer, reused for every chunk.
-    char buffer[chunkSize];
+    // One buffer of stepSize bytes, reused for every step.
+    const std::unique_ptr<char[]> buffer;
 
 private:
     QMutex exitMutex;

@@ -24,7 +24,19 @@ int PerUploadLimit()
 {
     return transferQueueManager ? transferQueueManager->GetPerUploadSpeedLimit() : 0;
 }
+
+// How long one step may take under a limit: short enough that the pace stays even, long enough
+// that a fast limit does not cost a sleep per chunk.
+constexpr qint64 pacedStepMs = 20;
 } // namespace
+
+qint64 UploadThread::StepLength(int limit)
+{
+    if (limit == 0)
+        return stepSize;
+    const qint64 chunks = qint64(limit) * 1024 * pacedStepMs / 1000 / chunkSize;
+    return qBound<qint64>(1, chunks, stepSize / chunkSize) * chunkSize;
+}
 
 bool UploadThread::PerformUpload()
 {
@@ -66,10 +78,17 @@ bool UploadThread::PerformUpload()
         }
         if (limit != 0 && !Pace(limit))
             return false;
-        const qint64 length = qMin<qint64>(size - offset, chunkSize);
-        if (file->read(buffer, length) != length)
+        const qint64 length = qMin<qint64>(size - offset, StepLength(limit));
+        const qint64 read = file->read(buffer.get(), length);
+        if (read != length)
+        {
+            // The whole chunks that did come still go out, as they would one by one.
+            const qint64 whole = qMax<qint64>(read, 0) / chunkSize * chunkSize;
+            if (whole > 0 && !SendStep(whole))
+                return false;
             return Fail("Reading from file failed. Error string: " + file->errorString());
-        if (!SendChunk(length))
+        }
+        if (!SendStep(length))
             return false;
         offset += length;
         bytesSinceStart += length;
@@ -110,7 +129,7 @@ bool UploadThread::Pace(int limit)
     return true;
 }
 
-bool UploadThread::SendChunk(qint64 length)
+bool UploadThread::SendStep(qint64 length)
 {
     qint64 sent = 0;
     while (sent < length)
@@ -118,7 +137,7 @@ bool UploadThread::SendChunk(qint64 length)
         // A peer that closed mid-file leaves a socket that takes no more bytes.
         if (socket->state() != QAbstractSocket::ConnectedState)
             return FailWithSocketError("Writing to socket failed.");
-        const qint64 taken = socket->write(buffer + sent, length - sent);
+        const qint64 taken = socket->write(buffer.get() + sent, length - sent);
         if (taken < 0)
             return FailWithSocketError("Writing to socket failed.");
         sent += taken;
@@ -132,13 +151,17 @@ bool UploadThread::SendChunk(qint64 length)
 
 bool UploadThread::WaitForBytesWritten()
 {
-    for (int step = 0; step < waitStepsPerWait; ++step)
+    // Only steps in which nothing leaves count: a step of many chunks may need many writes on a
+    // slow link that is still moving.
+    for (int idleSteps = 0; idleSteps < waitStepsPerWait;)
     {
         if (AskedToExit())
             return ExitRequested();
-        if (socket->state() != QAbstractSocket::ConnectedState || socket->bytesToWrite() == 0)
+        const qint64 queued = socket->bytesToWrite();
+        if (socket->state() != QAbstractSocket::ConnectedState || queued == 0)
             break;
         socket->waitForBytesWritten(WaitStepMs());
+        idleSteps = socket->bytesToWrite() < queued ? 0 : idleSteps + 1;
     }
     return socket->bytesToWrite() == 0 ||
            FailWithSocketError("Waiting for bytes to be written to socket failed.");

@@ -30,7 +30,10 @@ private:
     // Waits as long as the limit asks for the bytes sent so far, drawing first on what other
     // uploads left unused; false when asked to exit meanwhile.
     bool Pace(int limit);
-    bool SendChunk(qint64 length);
+    // The bytes one step sends: every chunk the buffer holds without a limit, and under one
+    // what the limit allows in a short while, at least one chunk.
+    static qint64 StepLength(int limit);
+    bool SendStep(qint64 length);
     bool WaitForBytesWritten();
     bool WaitForPeerToClose();
 

@@ -1,6 +1,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include "FakePeer.h"
@@ -100,9 +102,14 @@ private:
         return peer;
     }
 
-    ItemPtr ConnectingUpload(const QString& user, const QString& path, uint request)
+    // An upload of the file to the user, whose file link we now dial to the peer.
+    ItemPtr UploadToPeer(FakePeer& peer, const QString& user, const QString& path, uint request)
     {
-        return setup.ConnectingUpload(user, path, request);
+        peer.SetRawMode(true);
+        MessengerTestSetup::SetUserAddress(user, peer.Listen());
+        ItemPtr entry = setup.ConnectingUpload(user, path, request);
+        setup.messenger->RequestFileConnectionToUser(user);
+        return entry;
     }
 
     // Our file link to the peer is up and the request number has arrived on it.
@@ -173,6 +180,9 @@ private slots:
             << 10000 << 50000 << true << QByteArray("1027000000000000");
         QTest::newRow("whole chunks only")
             << 0 << 4 * 8192 << false << QByteArray("0000000000000000");
+        // More than the thread takes in one step, from an offset that is no chunk boundary.
+        QTest::newRow("several steps")
+            << 10000 << 3 * 512 * 1024 + 777 << false << QByteArray("1027000000000000");
     }
 
     void downloadsFromTheOffsetOfThePartialFile()
@@ -208,10 +218,18 @@ private slots:
         QVERIFY(peer->WaitForClose());
     }
 
+    void keepsOnlyTheFileSizeFromAPeerThatSendsMore_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("one step") << 20000;
+        QTest::newRow("several steps") << 2 * 512 * 1024 + 3;
+    }
+
     void keepsOnlyTheFileSizeFromAPeerThatSendsMore()
     {
-        const QByteArray content = Pattern(20000);
-        ItemPtr entry = NegotiatedDownload("bob", "long.mp3", 20000, nextRequest);
+        QFETCH(int, size);
+        const QByteArray content = Pattern(size);
+        ItemPtr entry = NegotiatedDownload("bob", "long.mp3", size, nextRequest);
         auto peer = OpenFileLink("bob", nextRequest);
         QVERIFY(peer->WaitForBytes(8));
         peer->SendRaw(content + QByteArray(5000, 'x'));
@@ -234,26 +252,37 @@ private slots:
         QCOMPARE(peer.rawBytes, LittleEndian(0, 8));
     }
 
+    void lostLinkKeepsWholeChunksAndResumes_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("two chunks and part of a third") << 50000 << 20000 << 2 * 8192;
+        QTest::newRow("more than one step") << 2000000 << 1200003 << 146 * 8192;
+    }
+
     void lostLinkKeepsWholeChunksAndResumes()
     {
-        const QByteArray content = Pattern(50000);
-        ItemPtr entry = NegotiatedDownload("cat", "cut.mp3", 50000, nextRequest);
+        QFETCH(int, size);
+        QFETCH(int, sent);
+        QFETCH(int, kept);
+        const QByteArray content = Pattern(size);
+        ItemPtr entry = NegotiatedDownload("cat", "cut.mp3", size, nextRequest);
         {
             auto peer = OpenFileLink("cat", nextRequest);
             QVERIFY(peer->WaitForBytes(8));
-            // Two whole chunks and part of a third, then the link is gone.
-            peer->SendRaw(content.left(20000));
+            peer->SendRaw(content.left(sent));
             peer->Close();
         }
         QTRY_COMPARE(Status(entry), QString(TransferStatus::aborted));
         QVERIFY(Logged("Error downloading cut.mp3 from cat. Waiting for data to read failed."));
-        QCOMPARE(ReadAll(PartialPath(entry)), content.left(2 * 8192));
+        QCOMPARE(ReadAll(PartialPath(entry)), content.left(kept));
 
         // The next link for the same entry starts where the whole chunks end.
         auto again = OpenFileLink("cat", nextRequest);
         QVERIFY(again->WaitForBytes(8));
-        QCOMPARE(again->rawBytes, LittleEndian(16384, 8));
-        again->SendRaw(content.mid(16384));
+        QCOMPARE(again->rawBytes, LittleEndian(quint64(kept), 8));
+        again->SendRaw(content.mid(kept));
         QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
         QCOMPARE(ReadAll(CompletePath(entry)), content);
     }
@@ -377,24 +406,24 @@ private slots:
 
     void uploadsFromTheOffsetThePeerAsks_data()
     {
+        QTest::addColumn<int>("size");
         QTest::addColumn<qint64>("offset");
-        QTest::newRow("whole file") << qint64(0);
-        QTest::newRow("resumed") << qint64(1000);
-        QTest::newRow("last byte") << qint64(29999);
+        QTest::newRow("whole file") << 30000 << qint64(0);
+        QTest::newRow("resumed") << 30000 << qint64(1000);
+        QTest::newRow("last byte") << 30000 << qint64(29999);
+        QTest::newRow("several steps, resumed") << 3 * 512 * 1024 + 5 << qint64(12345);
     }
 
     void uploadsFromTheOffsetThePeerAsks()
     {
+        QFETCH(int, size);
         QFETCH(qint64, offset);
-        const QByteArray content = Pattern(30000);
+        const QByteArray content = Pattern(size);
         const QString path = setup.home.path() + "/shared/up.mp3";
         WriteFile(path, content);
-        FakePeer peer;
-        peer.SetRawMode(true);
-        MessengerTestSetup::SetUserAddress("kim", peer.Listen());
-        ItemPtr entry = ConnectingUpload("kim", path, nextRequest);
         QSignalSpy progressed(Manager(), &TransferQueueManager::UploadProgressed);
-        setup.messenger->RequestFileConnectionToUser("kim");
+        FakePeer peer;
+        ItemPtr entry = UploadToPeer(peer, "kim", path, nextRequest);
         AwaitUploadLink(peer, nextRequest);
         QTRY_COMPARE(Status(entry), QString(TransferStatus::uploading));
 
@@ -402,7 +431,7 @@ private slots:
         const QByteArray offsetBytes = LittleEndian(quint64(offset), 8);
         peer.SendRaw(offsetBytes.left(3));
         peer.SendRaw(offsetBytes.mid(3));
-        const int expected = 30000 - int(offset);
+        const int expected = size - int(offset);
         QTRY_COMPARE(AfterFirstFrame(peer.rawBytes).size(), 4 + expected);
         QCOMPARE(AfterFirstFrame(peer.rawBytes).mid(4), content.mid(int(offset)));
         QTRY_VERIFY(progressed.count() >= 1);
@@ -411,6 +440,56 @@ private slots:
         QVERIFY(Logged("Recording upload speed of"));
         QVERIFY(entry[uploadThread].IsNull());
         QVERIFY(entry[uploadFile].IsNull());
+    }
+
+    // A fast limit moves several chunks per step; each of them must still be paid for.
+    void fastLimitHoldsWhenAStepMovesSeveralChunks()
+    {
+        const int limitKiB = 4000;
+        const int size = 2 * 1024 * 1024;
+        const QByteArray content = Pattern(size);
+        const QString path = setup.home.path() + "/shared/fast.mp3";
+        WriteFile(path, content);
+        Settings::Set(TransferSettings::uploadSpeedLimit, Value(limitKiB));
+        Manager()->EnableUploadSpeedLimit(true);
+        FakePeer peer;
+        ItemPtr entry = UploadToPeer(peer, "pia", path, nextRequest);
+        AwaitUploadLink(peer, nextRequest);
+
+        QElapsedTimer clock;
+        clock.start();
+        peer.SendRaw(LittleEndian(0, 8));
+        QTRY_COMPARE_WITH_TIMEOUT(AfterFirstFrame(peer.rawBytes).size(), 4 + size, 20000);
+        const qint64 elapsedMs = clock.elapsed();
+        QCOMPARE(AfterFirstFrame(peer.rawBytes).mid(4), content);
+        // The first step goes out before any pacing: at most 20 ms of the limit's bytes.
+        const qint64 pacedBytes = size - qint64(limitKiB) * 1024 * 20 / 1000;
+        const qint64 leastMs = pacedBytes * 1000 / (qint64(limitKiB) * 1024);
+        QVERIFY2(elapsedMs >= leastMs, qPrintable(QString("%1 ms").arg(elapsedMs)));
+        peer.Close();
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
+    }
+
+    void endsAnUploadThePeerStopsReading()
+    {
+        TransferThread::SetWaitStepMsForTesting(10);
+        const QString path = setup.home.path() + "/shared/unread.mp3";
+        WriteFile(path, Pattern(16 * 1024 * 1024));
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        MessengerTestSetup::SetUserAddress("ria", listener.serverPort());
+        ItemPtr entry = setup.ConnectingUpload("ria", path, nextRequest);
+        setup.messenger->RequestFileConnectionToUser("ria");
+        QVERIFY(listener.waitForNewConnection(5000));
+        QTcpSocket* link = listener.nextPendingConnection();
+        // The failure notice finds no one to take it.
+        MessengerTestSetup::SetUserAddress("ria", MessengerTestSetup::UnusedPort());
+        // The peer asks for the file, then takes no more than a few bytes of it.
+        link->setReadBufferSize(16);
+        link->write(LittleEndian(0, 8));
+        link->flush();
+        QTRY_COMPARE_WITH_TIMEOUT(Status(entry), QString(TransferStatus::aborted), 10000);
+        QVERIFY(Logged("Waiting for bytes to be written to socket failed."));
     }
 
     void refusesAnOffsetOutsideTheFile_data()
@@ -427,10 +506,7 @@ private slots:
         const QString path = setup.home.path() + "/shared/small.mp3";
         WriteFile(path, Pattern(4000));
         FakePeer fileLink;
-        fileLink.SetRawMode(true);
-        MessengerTestSetup::SetUserAddress("lea", fileLink.Listen());
-        ItemPtr entry = ConnectingUpload("lea", path, nextRequest);
-        setup.messenger->RequestFileConnectionToUser("lea");
+        ItemPtr entry = UploadToPeer(fileLink, "lea", path, nextRequest);
         AwaitUploadLink(fileLink, nextRequest);
 
         // The failure notice goes over a message link, which is dialled afresh.
@@ -471,10 +547,7 @@ private slots:
         Settings::Set(TransferSettings::uploadSpeedLimit, "1");
         Manager()->EnableUploadSpeedLimit(true);
         FakePeer receiver;
-        receiver.SetRawMode(true);
-        MessengerTestSetup::SetUserAddress("ola", receiver.Listen());
-        ItemPtr upload = ConnectingUpload("ola", path, ++nextRequest);
-        setup.messenger->RequestFileConnectionToUser("ola");
+        ItemPtr upload = UploadToPeer(receiver, "ola", path, ++nextRequest);
         AwaitUploadLink(receiver, nextRequest);
         receiver.SendRaw(LittleEndian(0, 8));
         // At 1 KiB/s the second chunk is eight seconds away.
