@@ -1,0 +1,292 @@
+#include <memory>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "FakeCentralHub.h"
+
+namespace {
+constexpr int startMs = 30000;
+constexpr int transferMs = 60000;
+
+// A whole client in a process of its own, with its own home folder, driven through the probe's
+// command lines. Every line it reports is kept.
+class ClientProcess
+{
+public:
+    ClientProcess(const QString& user, const QString& home, quint16 serverPort)
+        : user(user), home(home), serverPort(serverPort)
+    {
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] { ReadLines(); });
+    }
+
+    ~ClientProcess()
+    {
+        if (process.state() != QProcess::NotRunning)
+        {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+
+    bool Start()
+    {
+        lines.clear();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home);
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(TRANSFER_PROBE, {QString::number(serverPort), user});
+        return WaitFor({"logged_in"}, startMs);
+    }
+
+    void Command(const QStringList& fields) { process.write(fields.join('\t').toUtf8() + '\n'); }
+
+    bool WaitFor(const QStringList& fields, int timeoutMs = transferMs)
+    {
+        return QTest::qWaitFor([&] { return lines.contains(fields); }, timeoutMs);
+    }
+
+    // The last status reported for the transfer ("download" or "upload") of the remote path.
+    QString Status(const QString& kind, const QString& path) const
+    {
+        for (int index = lines.size() - 1; index >= 0; --index)
+            if (lines[index].size() == 3 && lines[index][0] == kind && lines[index][1] == path)
+                return lines[index][2];
+        return QString();
+    }
+
+    // Every status the transfer went through, in order.
+    QStringList History(const QString& kind, const QString& path) const
+    {
+        QStringList statuses;
+        for (const QStringList& line : lines)
+            if (line.size() == 3 && line[0] == kind && line[1] == path)
+                statuses << line[2];
+        return statuses;
+    }
+
+    // The shared files the client announced, remote path to size.
+    QMap<QString, qint64> Shared() const
+    {
+        QMap<QString, qint64> shared;
+        for (const QStringList& line : lines)
+            if (line.size() == 3 && line[0] == "shared")
+                shared.insert(line[1], line[2].toLongLong());
+        return shared;
+    }
+
+    bool Quit()
+    {
+        Command({"quit"});
+        return process.waitForFinished(startMs) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    }
+
+    void Kill()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+
+    QString Name() const { return user; }
+
+    QList<QStringList> lines;
+
+private:
+    void ReadLines()
+    {
+        while (process.canReadLine())
+            lines << QString::fromUtf8(process.readLine()).chopped(1).split('\t');
+    }
+
+    QString user;
+    QString home;
+    quint16 serverPort;
+    QProcess process;
+};
+
+QByteArray Pattern(int size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (char& byte : bytes)
+        byte = char(generator.generate());
+    return bytes;
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(bytes) == bytes.size();
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+} // namespace
+
+// A file moving between two whole clients, each in a process and home folder of its own, both
+// logged in to one loopback server that introduces them to each other.
+class TwoClientsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void sharedFilesArriveWholeInTheCompleteFolder();
+    void downloadKeepsAPartialFileAndAppendsTheRest();
+    void downloadFinishesAfterTheUploaderRestarts();
+
+private:
+    // Starts both clients and has alice share her folder; false when either fails to.
+    bool StartBoth();
+    // bob's path for a file of the shared folder, in the "downloading" or "complete" folder.
+    QString Target(const QString& name, bool complete) const;
+    QString RemotePath(const QString& name) const;
+    void Download(const QString& name);
+
+    std::unique_ptr<FakeCentralHub> hub;
+    std::unique_ptr<QTemporaryDir> aliceHome;
+    std::unique_ptr<QTemporaryDir> bobHome;
+    std::unique_ptr<ClientProcess> alice;
+    std::unique_ptr<ClientProcess> bob;
+    QString shareFolder;
+    QMap<QString, QByteArray> files;
+};
+
+void TwoClientsTest::init()
+{
+    hub = std::make_unique<FakeCentralHub>();
+    aliceHome = std::make_unique<QTemporaryDir>();
+    bobHome = std::make_unique<QTemporaryDir>();
+    shareFolder = aliceHome->path() + "/music";
+    files = {{"empty.dat", QByteArray()},
+             {"notes.txt", "a few words\n"},
+             {QString::fromUtf8("Bjørk – 日本語 ütf.txt"), Pattern(70000, 7)},
+             {"big.bin", Pattern(5 * 1024 * 1024 + 321, 11)}};
+    for (auto file = files.cbegin(); file != files.cend(); ++file)
+        QVERIFY(WriteFile(shareFolder + "/" + file.key(), file.value()));
+    alice = std::make_unique<ClientProcess>("alice", aliceHome->path(), hub->Port());
+    bob = std::make_unique<ClientProcess>("bob", bobHome->path(), hub->Port());
+}
+
+void TwoClientsTest::cleanup()
+{
+    // What each client reported, to tell which side stopped where.
+    if (QTest::currentTestFailed())
+        for (const auto* client : {alice.get(), bob.get()})
+            for (const QStringList& line : client->lines)
+                qWarning("%s: %s", qPrintable(client->Name()), qPrintable(line.join(" | ")));
+    alice.reset();
+    bob.reset();
+    hub.reset();
+}
+
+bool TwoClientsTest::StartBoth()
+{
+    if (!alice->Start() || !bob->Start())
+        return false;
+    alice->Command({"share", shareFolder});
+    return alice->WaitFor({"shared_done"}, startMs);
+}
+
+QString TwoClientsTest::Target(const QString& name, bool complete) const
+{
+    return bobHome->path() + "/Vandrell Downloads/" + (complete ? "complete" : "downloading") +
+           "/music/" + name;
+}
+
+QString TwoClientsTest::RemotePath(const QString& name) const
+{
+    return QString(shareFolder + "/" + name).replace('/', '\\');
+}
+
+void TwoClientsTest::Download(const QString& name)
+{
+    bob->Command({"download", "alice", RemotePath(name), QString::number(files[name].size())});
+}
+
+void TwoClientsTest::sharedFilesArriveWholeInTheCompleteFolder()
+{
+    QVERIFY(StartBoth());
+    QMap<QString, qint64> expected;
+    for (auto file = files.cbegin(); file != files.cend(); ++file)
+        expected.insert(RemotePath(file.key()), file.value().size());
+    QCOMPARE(alice->Shared(), expected);
+
+    for (const QString& name : files.keys())
+        Download(name);
+    for (const QString& name : files.keys())
+    {
+        QVERIFY2(bob->WaitFor({"download", RemotePath(name), "complete"}), qPrintable(name));
+        QVERIFY2(alice->WaitFor({"upload", RemotePath(name), "complete"}), qPrintable(name));
+    }
+    for (const QString& name : files.keys())
+    {
+        QCOMPARE(ReadFile(Target(name, true)), files[name]);
+        QVERIFY2(!QFile::exists(Target(name, false)), qPrintable(name));
+    }
+    // Nothing failed on the way: each download was queued and then ran to its end.
+    for (const QString& name : files.keys())
+        QVERIFY2(!bob->History("download", RemotePath(name)).contains("local error"),
+                 qPrintable(bob->History("download", RemotePath(name)).join(",")));
+    QVERIFY(alice->Quit());
+    QVERIFY(bob->Quit());
+}
+
+void TwoClientsTest::downloadKeepsAPartialFileAndAppendsTheRest()
+{
+    // The partial file's first bytes differ from alice's: a client that resumes trusts what it
+    // holds, so they show that only the rest was fetched.
+    const QString name = "big.bin";
+    const int held = 1024 * 1024 + 17;
+    QByteArray partial = files[name].left(held);
+    partial.replace(0, 8, "RESUMED!");
+    QVERIFY(WriteFile(Target(name, false), partial));
+
+    QVERIFY(StartBoth());
+    Download(name);
+    QVERIFY(bob->WaitFor({"download", RemotePath(name), "complete"}));
+    QVERIFY(alice->WaitFor({"upload", RemotePath(name), "complete"}));
+    QCOMPARE(ReadFile(Target(name, true)), partial + files[name].mid(held));
+    QVERIFY(!QFile::exists(Target(name, false)));
+}
+
+void TwoClientsTest::downloadFinishesAfterTheUploaderRestarts()
+{
+    const QString name = "big.bin";
+    QVERIFY(StartBoth());
+    // Slow enough to be cut off part way.
+    alice->Command({"limit", "512"});
+    Download(name);
+    QVERIFY(QTest::qWaitFor([&] { return QFileInfo(Target(name, false)).size() > 256 * 1024; },
+                            transferMs));
+    alice->Kill();
+    QVERIFY(hub->WaitForLogin("alice", false));
+    const qint64 held = QFileInfo(Target(name, false)).size();
+    QVERIFY(held < files[name].size());
+    QTRY_VERIFY_WITH_TIMEOUT(bob->Status("download", RemotePath(name)) != "downloading",
+                             transferMs);
+
+    QVERIFY(alice->Start());
+    alice->Command({"share", shareFolder});
+    QVERIFY(bob->WaitFor({"download", RemotePath(name), "complete"}));
+    QVERIFY(alice->WaitFor({"upload", RemotePath(name), "complete"}));
+    QCOMPARE(ReadFile(Target(name, true)), files[name]);
+    QVERIFY(!QFile::exists(Target(name, false)));
+    QVERIFY(bob->Quit());
+}
+
+QTEST_MAIN(TwoClientsTest)
+#include "tst_two_clients.moc"
