@@ -6,6 +6,8 @@
 //                                       <size>" per file, as peers ask for it, then "shared_done"
 //   download <user> <path> <size>       queue the peer's file as a user would
 //   limit <KiB/s>                       limit uploads to the speed (0 lifts the limit)
+//   save                                save the store, as the desktop session's save does;
+//                                       answers "saved"
 //   quit                                end the run as the program does
 // Reports: "logged_in", and "download <path> <status>" or "upload <path> <status>" whenever a
 // transfer's status changes. The end of stdin ends the run too.
@@ -87,7 +89,7 @@ void Download(const QStringList& fields)
                                       fields[3].toLongLong(), false, 0);
 }
 
-void Execute(const QString& line)
+void Execute(const QString& line, MainWindow* window)
 {
     const QStringList fields = line.split('\t');
     if (fields[0] == "share" && fields.size() > 1)
@@ -98,6 +100,11 @@ void Execute(const QString& line)
     {
         transferQueueManager->SetUploadSpeedLimit(fields[1].toInt());
         transferQueueManager->EnableUploadSpeedLimit(fields[1].toInt() > 0);
+    }
+    else if (fields[0] == "save")
+    {
+        window->SaveData();
+        Report({"saved"});
     }
     else if (fields[0] == "quit")
         QCoreApplication::quit();
@@ -183,7 +190,7 @@ int main(int argc, char** argv)
         {
             const QString line = QString::fromUtf8(input.left(end));
             input.remove(0, end + 1);
-            Execute(line);
+            Execute(line, window);
         }
     });
 

@@ -267,6 +267,9 @@ void TwoClientsTest::downloadFinishesAfterTheUploaderRestarts()
 {
     const QString name = "big.bin";
     QVERIFY(StartBoth());
+    // The share must outlive the crash, as it does once the store has been saved.
+    alice->Command({"save"});
+    QVERIFY(alice->WaitFor({"saved"}));
     // Slow enough to be cut off part way.
     alice->Command({"limit", "512"});
     Download(name);
@@ -280,7 +283,6 @@ void TwoClientsTest::downloadFinishesAfterTheUploaderRestarts()
                              transferMs);
 
     QVERIFY(alice->Start());
-    alice->Command({"share", shareFolder});
     QVERIFY(bob->WaitFor({"download", RemotePath(name), "complete"}));
     QVERIFY(alice->WaitFor({"upload", RemotePath(name), "complete"}));
     QCOMPARE(ReadFile(Target(name, true)), files[name]);
