@@ -1,6 +1,7 @@
 #include <memory>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -147,6 +148,10 @@ private slots:
     void sharedFilesArriveWholeInTheCompleteFolder();
     void downloadKeepsAPartialFileAndAppendsTheRest();
     void downloadFinishesAfterTheUploaderRestarts();
+    void queuedDownloadWaitsForItsOwnerToComeOnline();
+    void clientsDownloadFromEachOtherAtOnce();
+    void fileOutsideTheShareIsDenied();
+    void fileThatChangedSizeArrivesAsItIsNow();
 
 private:
     // Starts both clients and has alice share her folder; false when either fails to.
@@ -154,7 +159,8 @@ private:
     // bob's path for a file of the shared folder, in the "downloading" or "complete" folder.
     QString Target(const QString& name, bool complete) const;
     QString RemotePath(const QString& name) const;
-    void Download(const QString& name);
+    // bob queues alice's file, with the size he was shown (the file's own by default).
+    void Download(const QString& name, qint64 size = -1);
 
     std::unique_ptr<FakeCentralHub> hub;
     std::unique_ptr<QTemporaryDir> aliceHome;
@@ -212,9 +218,10 @@ QString TwoClientsTest::RemotePath(const QString& name) const
     return QString(shareFolder + "/" + name).replace('/', '\\');
 }
 
-void TwoClientsTest::Download(const QString& name)
+void TwoClientsTest::Download(const QString& name, qint64 size)
 {
-    bob->Command({"download", "alice", RemotePath(name), QString::number(files[name].size())});
+    bob->Command({"download", "alice", RemotePath(name),
+                  QString::number(size < 0 ? files[name].size() : size)});
 }
 
 void TwoClientsTest::sharedFilesArriveWholeInTheCompleteFolder()
@@ -288,6 +295,86 @@ void TwoClientsTest::downloadFinishesAfterTheUploaderRestarts()
     QCOMPARE(ReadFile(Target(name, true)), files[name]);
     QVERIFY(!QFile::exists(Target(name, false)));
     QVERIFY(bob->Quit());
+}
+
+void TwoClientsTest::queuedDownloadWaitsForItsOwnerToComeOnline()
+{
+    QVERIFY(alice->Start());
+    alice->Command({"share", shareFolder});
+    QVERIFY(alice->WaitFor({"shared_done"}));
+    QVERIFY(alice->Quit());
+    QVERIFY(hub->WaitForLogin("alice", false));
+
+    QVERIFY(bob->Start());
+    const QString name = QString::fromUtf8("Bjørk – 日本語 ütf.txt");
+    Download(name);
+    Download("notes.txt");
+    QVERIFY(bob->WaitFor({"download", RemotePath("notes.txt"), "queued"}));
+    QVERIFY(bob->WaitFor({"download", RemotePath(name), "queued"}));
+
+    // Her saved share comes back with her; bob's queue goes to her as she logs in.
+    QVERIFY(alice->Start());
+    QVERIFY(bob->WaitFor({"download", RemotePath(name), "complete"}));
+    QVERIFY(bob->WaitFor({"download", RemotePath("notes.txt"), "complete"}));
+    QCOMPARE(ReadFile(Target(name, true)), files[name]);
+    QCOMPARE(ReadFile(Target("notes.txt", true)), files["notes.txt"]);
+}
+
+void TwoClientsTest::clientsDownloadFromEachOtherAtOnce()
+{
+    const QString bobFolder = bobHome->path() + "/photos";
+    const QByteArray photo = Pattern(3 * 1024 * 1024 + 5, 23);
+    QVERIFY(WriteFile(bobFolder + "/holiday.jpg", photo));
+    QVERIFY(StartBoth());
+    bob->Command({"share", bobFolder});
+    QVERIFY(bob->WaitFor({"shared_done"}));
+
+    const QString photoPath = QString(bobFolder + "/holiday.jpg").replace('/', '\\');
+    alice->Command({"download", "bob", photoPath, QString::number(photo.size())});
+    Download("big.bin");
+    QVERIFY(alice->WaitFor({"download", photoPath, "complete"}));
+    QVERIFY(bob->WaitFor({"download", RemotePath("big.bin"), "complete"}));
+    QVERIFY(bob->WaitFor({"upload", photoPath, "complete"}));
+    QVERIFY(alice->WaitFor({"upload", RemotePath("big.bin"), "complete"}));
+    QCOMPARE(ReadFile(aliceHome->path() + "/Vandrell Downloads/complete/photos/holiday.jpg"),
+             photo);
+    QCOMPARE(ReadFile(Target("big.bin", true)), files["big.bin"]);
+}
+
+void TwoClientsTest::fileOutsideTheShareIsDenied()
+{
+    // Beside the shared folder, and reached through it by a parent step.
+    QVERIFY(WriteFile(aliceHome->path() + "/private.txt", "not for bob"));
+    QVERIFY(StartBoth());
+    const QStringList paths = {QString(aliceHome->path() + "/private.txt").replace('/', '\\'),
+                               RemotePath("..\\private.txt")};
+    for (const QString& path : paths)
+        bob->Command({"download", "alice", path, "11"});
+    for (const QString& path : paths)
+        QVERIFY2(bob->WaitFor({"download", path, "denied"}), qPrintable(path));
+    Download("notes.txt");
+    QVERIFY(bob->WaitFor({"download", RemotePath("notes.txt"), "complete"}));
+    QDirIterator arrived(bobHome->path() + "/Vandrell Downloads", QDir::Files,
+                         QDirIterator::Subdirectories);
+    while (arrived.hasNext())
+        QVERIFY2(!arrived.next().endsWith("private.txt"), qPrintable(arrived.filePath()));
+    for (const QStringList& line : alice->lines)
+        QVERIFY2(line.value(0) != "upload" || !line.value(1).contains("private"),
+                 qPrintable(line.join(" ")));
+}
+
+void TwoClientsTest::fileThatChangedSizeArrivesAsItIsNow()
+{
+    // bob was shown sizes from before alice's files changed: one grew, one shrank.
+    QVERIFY(StartBoth());
+    Download("notes.txt", 5);
+    const QString name = QString::fromUtf8("Bjørk – 日本語 ütf.txt");
+    Download(name, 90000);
+    for (const QString& changed : {QString("notes.txt"), name})
+    {
+        QVERIFY2(bob->WaitFor({"download", RemotePath(changed), "complete"}), qPrintable(changed));
+        QCOMPARE(ReadFile(Target(changed, true)), files[changed]);
+    }
 }
 
 QTEST_MAIN(TwoClientsTest)
