@@ -4,6 +4,8 @@
 // Commands:
 //   share <folder>                      share the folder with everyone; answers "shared <path>
 //                                       <size>" per file, as peers ask for it, then "shared_done"
+//   browse <user>                       ask for the user's share list; answers "browsed <user>
+//                                       <path> <size>" per file, then "browsed_done <user>"
 //   download <user> <path> <size>       queue the peer's file as a user would
 //   limit <KiB/s>                       limit uploads to the speed (0 lifts the limit)
 //   save                                save the store, as the desktop session's save does;
@@ -29,6 +31,7 @@
 #include "GeneralFunctions.h"
 #include "MainWindow.h"
 #include "MessengerTestSetup.h"
+#include "PeerMessenger.h"
 #include "RoomViews.h"
 #include "SearchViews.h"
 #include "Server.h"
@@ -94,6 +97,8 @@ void Execute(const QString& line, MainWindow* window)
     const QStringList fields = line.split('\t');
     if (fields[0] == "share" && fields.size() > 1)
         Share(fields[1]);
+    else if (fields[0] == "browse" && fields.size() > 1)
+        peerMessenger->GetUserSharedFiles(fields[1]);
     else if (fields[0] == "download")
         Download(fields);
     else if (fields[0] == "limit" && fields.size() > 1)
@@ -108,6 +113,15 @@ void Execute(const QString& line, MainWindow* window)
     }
     else if (fields[0] == "quit")
         QCoreApplication::quit();
+}
+
+void ReportShare(const QString& user, const FileInfoMap& folders)
+{
+    for (const auto& [folder, files] : folders)
+        for (const FileInfo& file : files)
+            Report({"browsed", user, QString::fromStdString(folder + "\\" + file.name),
+                    QString::number(file.size)});
+    Report({"browsed_done", user});
 }
 
 // Reports every transfer whose status differs from the one last reported.
@@ -161,6 +175,10 @@ int main(int argc, char** argv)
     window->show();
     window->Init();
 
+    QObject::connect(peerMessenger, &PeerMessenger::UserShare,
+                     [](QString owner, FileInfoMap& folders, AttributeTranslationTable&) {
+                         ReportShare(owner, folders);
+                     });
     bool loggedIn = false;
     QHash<QString, QString> reported;
     QTimer watching;

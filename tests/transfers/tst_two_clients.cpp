@@ -148,6 +148,8 @@ private slots:
     void sharedFilesArriveWholeInTheCompleteFolder();
     void downloadKeepsAPartialFileAndAppendsTheRest();
     void downloadFinishesAfterTheUploaderRestarts();
+    void downloadFinishesAfterTheDownloaderRestarts();
+    void browsedShareOffersEveryFileToDownload();
     void queuedDownloadWaitsForItsOwnerToComeOnline();
     void clientsDownloadFromEachOtherAtOnce();
     void fileOutsideTheShareIsDenied();
@@ -295,6 +297,53 @@ void TwoClientsTest::downloadFinishesAfterTheUploaderRestarts()
     QCOMPARE(ReadFile(Target(name, true)), files[name]);
     QVERIFY(!QFile::exists(Target(name, false)));
     QVERIFY(bob->Quit());
+}
+
+void TwoClientsTest::downloadFinishesAfterTheDownloaderRestarts()
+{
+    const QString name = "big.bin";
+    QVERIFY(StartBoth());
+    alice->Command({"limit", "512"});
+    Download(name);
+    QVERIFY(QTest::qWaitFor([&] { return QFileInfo(Target(name, false)).size() > 256 * 1024; },
+                            transferMs));
+    // Saved mid-download, as the hourly save may do, then gone without a word.
+    bob->Command({"save"});
+    QVERIFY(bob->WaitFor({"saved"}));
+    bob->Kill();
+    QVERIFY(hub->WaitForLogin("bob", false));
+    QVERIFY(QFileInfo(Target(name, false)).size() < files[name].size());
+    alice->Command({"limit", "0"});
+
+    QVERIFY(bob->Start());
+    QVERIFY(bob->WaitFor({"download", RemotePath(name), "complete"}));
+    QVERIFY(alice->WaitFor({"upload", RemotePath(name), "complete"}));
+    QCOMPARE(ReadFile(Target(name, true)), files[name]);
+    QVERIFY(!QFile::exists(Target(name, false)));
+}
+
+void TwoClientsTest::browsedShareOffersEveryFileToDownload()
+{
+    QVERIFY(StartBoth());
+    bob->Command({"browse", "alice"});
+    QVERIFY(bob->WaitFor({"browsed_done", "alice"}));
+    QMap<QString, qint64> browsed;
+    for (const QStringList& line : bob->lines)
+        if (line.size() == 4 && line[0] == "browsed" && line[1] == "alice")
+            browsed.insert(line[2], line[3].toLongLong());
+    QMap<QString, qint64> expected;
+    for (auto file = files.cbegin(); file != files.cend(); ++file)
+        expected.insert(RemotePath(file.key()), file.value().size());
+    QCOMPARE(browsed, expected);
+
+    // Queued as the browse showed them, names and sizes as they came.
+    for (auto file = browsed.cbegin(); file != browsed.cend(); ++file)
+        bob->Command({"download", "alice", file.key(), QString::number(file.value())});
+    for (const QString& name : files.keys())
+    {
+        QVERIFY2(bob->WaitFor({"download", RemotePath(name), "complete"}), qPrintable(name));
+        QCOMPARE(ReadFile(Target(name, true)), files[name]);
+    }
 }
 
 void TwoClientsTest::queuedDownloadWaitsForItsOwnerToComeOnline()
