@@ -152,6 +152,8 @@ private slots:
     void browsedShareOffersEveryFileToDownload();
     void queuedDownloadWaitsForItsOwnerToComeOnline();
     void clientsDownloadFromEachOtherAtOnce();
+    void firewalledClientIsReachedThroughTheServer_data();
+    void firewalledClientIsReachedThroughTheServer();
     void fileOutsideTheShareIsDenied();
     void fileThatChangedSizeArrivesAsItIsNow();
 
@@ -388,6 +390,30 @@ void TwoClientsTest::clientsDownloadFromEachOtherAtOnce()
     QCOMPARE(ReadFile(aliceHome->path() + "/Vandrell Downloads/complete/photos/holiday.jpg"),
              photo);
     QCOMPARE(ReadFile(Target("big.bin", true)), files["big.bin"]);
+}
+
+void TwoClientsTest::firewalledClientIsReachedThroughTheServer_data()
+{
+    QTest::addColumn<QString>("firewalled");
+    QTest::newRow("uploader") << "alice";
+    QTest::newRow("downloader") << "bob";
+}
+
+void TwoClientsTest::firewalledClientIsReachedThroughTheServer()
+{
+    // Dialling the firewalled client fails; it dials back when the server relays the request.
+    QFETCH(QString, firewalled);
+    hub->SetFirewalled(firewalled);
+    QVERIFY(StartBoth());
+    const QString name = QString::fromUtf8("Bjørk – 日本語 ütf.txt");
+    Download(name);
+    Download("big.bin");
+    for (const QString& file : {name, QString("big.bin")})
+    {
+        QVERIFY2(bob->WaitFor({"download", RemotePath(file), "complete"}), qPrintable(file));
+        QVERIFY2(alice->WaitFor({"upload", RemotePath(file), "complete"}), qPrintable(file));
+        QCOMPARE(ReadFile(Target(file, true)), files[file]);
+    }
 }
 
 void TwoClientsTest::fileOutsideTheShareIsDenied()
