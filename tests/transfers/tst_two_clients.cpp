@@ -37,6 +37,7 @@ public:
     bool Start()
     {
         lines.clear();
+        killed = false;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", home);
         environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -82,17 +83,25 @@ public:
         return shared;
     }
 
-    bool Quit()
+    // Ends the run as a user would, when it still runs; true when the client ended cleanly or
+    // was killed by the test, false when it crashed or failed on its way out.
+    bool End()
     {
-        Command({"quit"});
-        return process.waitForFinished(startMs) && process.exitStatus() == QProcess::NormalExit &&
-               process.exitCode() == 0;
+        if (process.state() != QProcess::NotRunning)
+        {
+            Command({"quit"});
+            if (!QTest::qWaitFor([this] { return process.state() == QProcess::NotRunning; },
+                                 startMs))
+                return false;
+        }
+        return killed || (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0);
     }
 
     void Kill()
     {
         process.kill();
         process.waitForFinished();
+        killed = true;
     }
 
     QString Name() const { return user; }
@@ -110,6 +119,7 @@ private:
     QString home;
     quint16 serverPort;
     QProcess process;
+    bool killed = false;
 };
 
 QByteArray Pattern(int size, quint32 seed)
@@ -180,6 +190,8 @@ void TwoClientsTest::init()
     hub = std::make_unique<FakeCentralHub>();
     aliceHome = std::make_unique<QTemporaryDir>();
     bobHome = std::make_unique<QTemporaryDir>();
+    alice = std::make_unique<ClientProcess>("alice", aliceHome->path(), hub->Port());
+    bob = std::make_unique<ClientProcess>("bob", bobHome->path(), hub->Port());
     shareFolder = aliceHome->path() + "/music";
     files = {{"empty.dat", QByteArray()},
              {"notes.txt", "a few words\n"},
@@ -187,8 +199,6 @@ void TwoClientsTest::init()
              {"big.bin", Pattern(5 * 1024 * 1024 + 321, 11)}};
     for (auto file = files.cbegin(); file != files.cend(); ++file)
         QVERIFY(WriteFile(shareFolder + "/" + file.key(), file.value()));
-    alice = std::make_unique<ClientProcess>("alice", aliceHome->path(), hub->Port());
-    bob = std::make_unique<ClientProcess>("bob", bobHome->path(), hub->Port());
 }
 
 void TwoClientsTest::cleanup()
@@ -198,9 +208,14 @@ void TwoClientsTest::cleanup()
         for (const auto* client : {alice.get(), bob.get()})
             for (const QStringList& line : client->lines)
                 qWarning("%s: %s", qPrintable(client->Name()), qPrintable(line.join(" | ")));
+    // Both shut down cleanly, whatever the test left running.
+    const bool aliceEnded = alice->End();
+    const bool bobEnded = bob->End();
     alice.reset();
     bob.reset();
     hub.reset();
+    QVERIFY(aliceEnded);
+    QVERIFY(bobEnded);
 }
 
 bool TwoClientsTest::StartBoth()
@@ -252,8 +267,6 @@ void TwoClientsTest::sharedFilesArriveWholeInTheCompleteFolder()
     for (const QString& name : files.keys())
         QVERIFY2(!bob->History("download", RemotePath(name)).contains("local error"),
                  qPrintable(bob->History("download", RemotePath(name)).join(",")));
-    QVERIFY(alice->Quit());
-    QVERIFY(bob->Quit());
 }
 
 void TwoClientsTest::downloadKeepsAPartialFileAndAppendsTheRest()
@@ -298,7 +311,6 @@ void TwoClientsTest::downloadFinishesAfterTheUploaderRestarts()
     QVERIFY(alice->WaitFor({"upload", RemotePath(name), "complete"}));
     QCOMPARE(ReadFile(Target(name, true)), files[name]);
     QVERIFY(!QFile::exists(Target(name, false)));
-    QVERIFY(bob->Quit());
 }
 
 void TwoClientsTest::downloadFinishesAfterTheDownloaderRestarts()
@@ -353,7 +365,7 @@ void TwoClientsTest::queuedDownloadWaitsForItsOwnerToComeOnline()
     QVERIFY(alice->Start());
     alice->Command({"share", shareFolder});
     QVERIFY(alice->WaitFor({"shared_done"}));
-    QVERIFY(alice->Quit());
+    QVERIFY(alice->End());
     QVERIFY(hub->WaitForLogin("alice", false));
 
     QVERIFY(bob->Start());
