@@ -205,6 +205,10 @@ private slots:
         QVERIFY(progressed.count() >= 1);
         QVERIFY(entry[downloadThread].IsNull());
         QVERIFY(entry[downloadSocket].IsNull());
+        // The progress cells are freed with the transfer, not kept until the program ends.
+        for (const char* cell : {writePosition, lastReceiptTime, lastSpeedMeasurementTime,
+                                 bytesPerSecond, bytesSinceLastReceipt})
+            QVERIFY2(entry[cell].IsNull(), cell);
         QVERIFY(peer->WaitForClose());
     }
 
@@ -412,6 +416,9 @@ private slots:
         QVERIFY(Logged("Recording upload speed of"));
         QVERIFY(entry[uploadThread].IsNull());
         QVERIFY(entry[uploadFile].IsNull());
+        for (const char* cell :
+             {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond, bytesSinceLastReceipt})
+            QVERIFY2(entry[cell].IsNull(), cell);
     }
 
     void refusesAnOffsetOutsideTheFile_data()
