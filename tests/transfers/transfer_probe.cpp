@@ -7,12 +7,13 @@
 //   browse <user>                       ask for the user's share list; answers "browsed <user>
 //                                       <path> <size>" per file, then "browsed_done <user>"
 //   download <user> <path> <size>       queue the peer's file as a user would
+//   remove <user> <path>                remove the download, as the downloads view does
 //   limit <KiB/s>                       limit uploads to the speed (0 lifts the limit)
 //   save                                save the store, as the desktop session's save does;
 //                                       answers "saved"
 //   quit                                end the run as the program does
 // Reports: "logged_in", and "download <path> <status>" or "upload <path> <status>" whenever a
-// transfer's status changes. The end of stdin ends the run too.
+// transfer's status changes ("removed" when it is gone). The end of stdin ends the run too.
 
 #include <cstdio>
 
@@ -21,6 +22,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMap>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -101,6 +103,14 @@ void Execute(const QString& line, MainWindow* window)
         peerMessenger->GetUserSharedFiles(fields[1]);
     else if (fields[0] == "download")
         Download(fields);
+    else if (fields[0] == "remove" && fields.size() > 2)
+    {
+        const std::string path = fields[2].toStdString();
+        ItemPtr entry =
+            transferQueueManager->GetDownloadEntry(fields[1], GetFileName(path), GetFolder(path));
+        if (!entry.IsNull())
+            transferQueueManager->RemoveDownload(entry);
+    }
     else if (fields[0] == "limit" && fields.size() > 1)
     {
         transferQueueManager->SetUploadSpeedLimit(fields[1].toInt());
@@ -124,26 +134,33 @@ void ReportShare(const QString& user, const FileInfoMap& folders)
     Report({"browsed_done", user});
 }
 
-// Reports every transfer whose status differs from the one last reported.
-void ReportStatuses(QHash<QString, QString>& reported)
+using Reported = QMap<QPair<QString, QString>, QString>;
+
+void ReportStatus(Reported& reported, Reported& seen, const QString& kind, const QString& path,
+                  const QString& status)
+{
+    const QPair<QString, QString> key(kind, path);
+    if (reported.value(key) != status)
+        Report({kind, path, status});
+    seen[key] = status;
+}
+
+// Reports every transfer whose status differs from the one last reported, and "removed" for
+// one that is gone.
+void ReportStatuses(Reported& reported)
 {
     using namespace TransferTypes;
+    Reported seen;
     for (ItemPtr entry : g(downloadEntry))
-    {
-        const QString path = TransferQueueManager::RemotePath(entry);
-        const QString status = entry[downloadEntryStatus].AsString();
-        if (reported.value("download" + path) != status)
-            Report({"download", path, status});
-        reported["download" + path] = status;
-    }
+        ReportStatus(reported, seen, "download", TransferQueueManager::RemotePath(entry),
+                     entry[downloadEntryStatus].AsString());
     for (ItemPtr entry : g(uploadEntry))
-    {
-        const QString path = entry[filenameAsRequested].AsString();
-        const QString status = entry[uploadEntryStatus].AsString();
-        if (reported.value("upload" + path) != status)
-            Report({"upload", path, status});
-        reported["upload" + path] = status;
-    }
+        ReportStatus(reported, seen, "upload", entry[filenameAsRequested].AsString(),
+                     entry[uploadEntryStatus].AsString());
+    for (auto gone = reported.cbegin(); gone != reported.cend(); ++gone)
+        if (!seen.contains(gone.key()))
+            Report({gone.key().first, gone.key().second, "removed"});
+    reported = seen;
 }
 } // namespace
 
@@ -180,7 +197,7 @@ int main(int argc, char** argv)
                          ReportShare(owner, folders);
                      });
     bool loggedIn = false;
-    QHash<QString, QString> reported;
+    Reported reported;
     QTimer watching;
     QObject::connect(&watching, &QTimer::timeout, [&] {
         if (!loggedIn && gp_server && gp_server->IsConnected())

@@ -160,6 +160,7 @@ private slots:
     void downloadFinishesAfterTheUploaderRestarts();
     void downloadFinishesAfterTheDownloaderRestarts();
     void browsedShareOffersEveryFileToDownload();
+    void removedDownloadLetsTheNextOneStart();
     void queuedDownloadWaitsForItsOwnerToComeOnline();
     void clientsDownloadFromEachOtherAtOnce();
     void firewalledClientIsReachedThroughTheServer_data();
@@ -360,6 +361,29 @@ void TwoClientsTest::browsedShareOffersEveryFileToDownload()
         QVERIFY2(bob->WaitFor({"download", RemotePath(name), "complete"}), qPrintable(name));
         QCOMPARE(ReadFile(Target(name, true)), files[name]);
     }
+}
+
+void TwoClientsTest::removedDownloadLetsTheNextOneStart()
+{
+    // alice sends one file at a time to a user: notes.txt waits behind the slowed big.bin.
+    QVERIFY(StartBoth());
+    alice->Command({"limit", "256"});
+    Download("big.bin");
+    QVERIFY(alice->WaitFor({"upload", RemotePath("big.bin"), "uploading"}));
+    Download("notes.txt");
+    QVERIFY(alice->WaitFor({"upload", RemotePath("notes.txt"), "queued"}));
+    QVERIFY(QTest::qWaitFor([&] { return QFileInfo(Target("big.bin", false)).size() > 0; },
+                            transferMs));
+
+    bob->Command({"remove", "alice", RemotePath("big.bin")});
+    QVERIFY(alice->WaitFor({"upload", RemotePath("big.bin"), "aborted"}));
+    QVERIFY(bob->WaitFor({"download", RemotePath("notes.txt"), "complete"}));
+    QVERIFY(alice->WaitFor({"upload", RemotePath("notes.txt"), "complete"}));
+    QCOMPARE(ReadFile(Target("notes.txt", true)), files["notes.txt"]);
+    QVERIFY(!QFile::exists(Target("big.bin", true)));
+    // Its failure notice finds no download at bob's to bring back.
+    QCOMPARE(bob->Status("download", RemotePath("big.bin")), QString("removed"));
+    QVERIFY(alice->History("upload", RemotePath("big.bin")).endsWith("aborted"));
 }
 
 void TwoClientsTest::queuedDownloadWaitsForItsOwnerToComeOnline()
