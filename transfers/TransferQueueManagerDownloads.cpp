@@ -91,7 +91,8 @@ void TransferQueueManager::SetDownloadEntryStatus(ItemPtr entry, const QString& 
     StopThread(entry[downloadThread]);
     DropFile(entry[downloadFile]);
     DropSocket(entry[downloadSocket], false);
-    RemoveCells(entry, {writePosition, lastReceiptTime, bytesPerSecond});
+    RemoveCells(entry, {writePosition, lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond,
+                        bytesSinceLastReceipt});
     entry[ServerTypes::user].Connect(
         d.GetType(lastQueueRequestTime)->GetItem(Value(CurrentLocalTimeText())));
 }

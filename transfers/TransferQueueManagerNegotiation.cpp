@@ -172,6 +172,17 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
         Log(logArea, 2, "Transfer is already downloading, cancelling...", user);
         SetDownloadEntryStatus(entry, TransferStatus::aborted);
     }
+    // The offered size is the file as it is now; one seen earlier in a browse or a search may be
+    // out of date, and reading by it would cut the file short or wait for bytes never sent.
+    if (i_fileSize >= 0 && entry[PeerTypes::fileSize].AsInt64() != i_fileSize)
+    {
+        Log(logArea, 2,
+            QString("File size changed from %1 to %2")
+                .arg(entry[PeerTypes::fileSize].AsString())
+                .arg(i_fileSize),
+            user);
+        ReplaceValue(entry, PeerTypes::fileSize, Value(i_fileSize));
+    }
     if (peerMessenger)
         peerMessenger->AcceptTransferRequest(i_user, i_req, false, 0);
     Log(logArea, 2, "Accepted", user);

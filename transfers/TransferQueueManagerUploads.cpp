@@ -336,7 +336,8 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr entry, const QString& st
         DropFile(entry[uploadFile]);
         DropSocket(entry[uploadSocket], false);
         DropReadPosition(entry);
-        RemoveCells(entry, {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond});
+        RemoveCells(entry, {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond,
+                            bytesSinceLastReceipt});
         if (status == TransferStatus::aborted)
         {
             ItemPtr user = entry[ServerTypes::user];

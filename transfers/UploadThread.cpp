@@ -50,7 +50,9 @@ bool UploadThread::PerformUpload()
     if (!ReadOffset(offset))
         return false;
     const qint64 size = file->size();
-    if (offset < 0 || offset >= size)
+    // An offset at the end means the peer holds the whole file (always so for an empty one): the
+    // upload ends as soon as the peer closes, as its download does.
+    if (offset < 0 || offset > size)
         return Fail(QString("Won't seek to offset %1 in file of size %2").arg(offset).arg(size));
     if (!file->seek(offset))
         return Fail(QString("Seeking to starting offset %1 failed. Error string: ").arg(offset) +

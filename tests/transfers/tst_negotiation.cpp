@@ -253,6 +253,30 @@ private slots:
         }
     }
 
+    void takesTheSizeTheUploaderOffers_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<qint64>("offered");
+        QTest::addColumn<qint64>("sizeAfter");
+        QTest::newRow("shrank") << "queued" << qint64(40) << qint64(40);
+        QTest::newRow("grew") << "queued" << qint64(250) << qint64(250);
+        QTest::newRow("emptied") << "aborted" << qint64(0) << qint64(0);
+        QTest::newRow("while downloading") << "downloading" << qint64(60) << qint64(60);
+        QTest::newRow("negative keeps ours") << "queued" << qint64(-1) << qint64(100);
+        QTest::newRow("complete keeps ours") << "complete" << qint64(40) << qint64(100);
+    }
+
+    void takesTheSizeTheUploaderOffers()
+    {
+        QFETCH(QString, status);
+        QFETCH(qint64, offered);
+        QFETCH(qint64, sizeAfter);
+        ItemPtr entry = Download("bob", "a.bin", status);
+        bob->Send(40, qint32(1), quint32(8), Bytes("x\\a.bin"), offered);
+        Received();
+        QCOMPARE(entry[PeerTypes::fileSize].AsInt64(), sizeAfter);
+    }
+
     void requestNumberNamesOneEntryPerUser()
     {
         ItemPtr first = Download("bob", "a.bin");
