@@ -527,8 +527,15 @@ void PeerMessenger::DisposeOfPeerConnectionRequest(ItemPtr request)
         QString("Disposing of peer connection request of type %1 to user %2")
             .arg(request[peerConnectionType].AsString(), user.AsString()),
         user);
-    // The first link wins: a second one of the same type would hand a file or distributed link
-    // to its owner twice, so the attempt still running is given up.
+    // Both messaging links of a crossing are kept and read: the peer may already have written
+    // its queued messages on the one that came second, and refusing that link loses them.
+    if (request[peerConnectionType].AsString() == "P")
+    {
+        request.Remove();
+        return;
+    }
+    // For file and distributed links the first wins: a second one would hand a link to its owner
+    // twice, so the attempt still running is given up.
     if (ItemPtr indirect = request[indirectConnectToPeerRequest])
         indirect.Remove();
     if (ItemPtr direct = request[connectToPeerRequestSocket])

@@ -128,23 +128,77 @@ private slots:
     void firstLinkWinsOverTheRelayedAttempt()
     {
         QSignalSpy failed(messenger, &PeerMessenger::ConnectionToUserFailed);
+        QSignalSpy fileLinks(messenger, &PeerMessenger::FileConnectionAccepted);
         FakePeer peer;
         const QString user = NewUser();
         SetUserAddress(user, peer.Listen());
         central->ClearMessages();
-        messenger->ConnectToUser(user, "P");
-        messenger->ConnectToUser(user, "P");
+        messenger->ConnectToUser(user, "F");
+        messenger->ConnectToUser(user, "F");
         QVERIFY(peer.WaitForFrames(1));
-        QCOMPARE(peer.frames[0], FakePeer::InitBody("me", "P"));
+        QCOMPARE(peer.frames[0], FakePeer::InitBody("me", "F"));
         QVERIFY(ServerTestSetup::Settle(*server, *central));
         QCOMPARE(central->MessagesWithCode(18).size(), 1);
+        QCOMPARE(fileLinks.size(), 1);
+        fileLinks.at(0).at(1).value<QTcpSocket*>()->deleteLater();
 
-        // The relayed attempt was given up: its late answer finds nothing to answer.
+        // The relayed attempt was given up: its late answer finds nothing to answer, and no
+        // second file link reaches the transfers.
         FakePeer late;
         late.Dial(messenger->ListeningPort());
         late.SendFrame(FakePeer::RelayAnswerBody(LastRelayToken()));
         QVERIFY(late.WaitForClose());
         QCOMPARE(Count(connectToPeerRequest), 0);
+        QCOMPARE(fileLinks.size(), 1);
+        QCOMPARE(failed.size(), 0);
+    }
+
+    // Both clients dial at once: our direct link comes up first, then the peer answers our
+    // relayed request on a link of its own, on which it has already written what it had queued
+    // for us. Both links are read, and later messages still reach the peer.
+    void readsTheMessagesOfACrossingLink()
+    {
+        QSignalSpy failed(messenger, &PeerMessenger::ConnectionToUserFailed);
+        QSignalSpy queued(messenger, &PeerMessenger::QueueUploadRequested);
+        // Its file name is a std::string, which a signal spy cannot hold.
+        QObject receiver;
+        QList<QPair<QString, uint>> transfers;
+        connect(messenger, &PeerMessenger::FileTransferRequested, &receiver,
+                [&](QString from, int, uint request, std::string, qint64) {
+                    transfers.append({from, request});
+                });
+        FakePeer direct;
+        const QString user = NewUser();
+        SetUserAddress(user, direct.Listen());
+        central->ClearMessages();
+        MemStream ours;
+        ours.Write(std::uint32_t(15));
+        messenger->SendMessage(user, ours);
+        QVERIFY(direct.WaitForFrames(2));
+        QCOMPARE(direct.frames[1], FakePeer::Body(15));
+        QVERIFY(ServerTestSetup::Settle(*server, *central));
+        QCOMPARE(central->MessagesWithCode(18).size(), 1);
+
+        FakePeer crossing;
+        crossing.Dial(messenger->ListeningPort());
+        crossing.SendFrame(FakePeer::RelayAnswerBody(LastRelayToken()));
+        crossing.Send(43, std::string("big.bin"));
+        crossing.Send(40, std::int32_t(0), std::uint32_t(77), std::string("big.bin"));
+        QTRY_COMPARE_WITH_TIMEOUT(transfers.size(), 1, 5000);
+        QCOMPARE(queued.size(), 1);
+        QCOMPARE(queued.at(0).at(0).toString(), user);
+        QCOMPARE(transfers.at(0).first, user);
+        QCOMPARE(transfers.at(0).second, 77u);
+        QCOMPARE(ServerStore::User(user).GetItems(peerSocket).Size(), 2u);
+
+        MemStream later;
+        later.Write(std::uint32_t(4));
+        messenger->SendMessage(user, later);
+        QTRY_VERIFY_WITH_TIMEOUT(direct.frames.size() + crossing.frames.size() == 3, 5000);
+        QVERIFY(direct.frames.contains(FakePeer::Body(4)) ||
+                crossing.frames.contains(FakePeer::Body(4)));
+        QVERIFY(direct.IsConnected());
+        QVERIFY(crossing.IsConnected());
         QCOMPARE(failed.size(), 0);
     }
 
