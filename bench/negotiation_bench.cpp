@@ -3,7 +3,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "Data.h"
@@ -17,6 +16,7 @@
 #include "SharedFoldersManager.h"
 #include "TransferQueueManager.h"
 #include "TransferTypes.h"
+#include "TransfersTestSetup.h"
 
 // A user from whom thousands of downloads wait comes online: every one of them is asked for
 // again, in queue order, on the GUI thread. Measured with the user's messaging link up (each
@@ -40,13 +40,6 @@ void SetOnline(bool online)
         SourceUser().Connect(mark);
     else
         SourceUser().Disconnect(mark);
-}
-
-void ForgetMessages()
-{
-    for (ItemPtr message : g(PeerTypes::unsentMessage))
-        delete message.AsPointer<MemStream>();
-    g(PeerTypes::unsentMessage).Remove();
 }
 
 void QueueDownloads(int count)
@@ -93,7 +86,7 @@ void ComingOnline(benchmark::State& state)
     {
         state.PauseTiming();
         QueueDownloads(count);
-        ForgetMessages();
+        TransfersTestSetup::ForgetMessages();
         if (source)
             Delivered(0);
         state.ResumeTiming();
@@ -122,7 +115,7 @@ void PlaceQuestions(benchmark::State& state)
         state.PauseTiming();
         QueueDownloads(count);
         SetOnline(true);
-        ForgetMessages();
+        TransfersTestSetup::ForgetMessages();
         const QDateTime due = QDateTime::currentDateTime().addSecs(31);
         state.ResumeTiming();
         manager->EveryHalfMinuteAt(due);
@@ -138,14 +131,10 @@ BENCHMARK(PlaceQuestions)->Arg(1000)->Arg(10000)->Iterations(3)->Unit(benchmark:
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    Server* server = nullptr;
-    PeerMessenger* messenger = nullptr;
-    MessengerTestSetup::Build(server, messenger);
-    auto* shares = new SharedFoldersManager;
-    manager = new TransferQueueManager;
-    Settings::Set("download_folder", home.path() + "/downloads");
+    TransfersTestSetup setup;
+    setup.Build();
+    manager = setup.manager;
+    Settings::Set("download_folder", setup.Downloads());
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
@@ -154,10 +143,7 @@ int main(int argc, char** argv)
     source.reset();
     for (ItemPtr entry : g(downloadEntry))
         manager->RemoveDownload(entry);
-    ForgetMessages();
-    delete manager;
-    delete shares;
-    delete messenger;
-    delete server;
+    TransfersTestSetup::ForgetMessages();
+    setup.Destroy();
     return 0;
 }
