@@ -2,14 +2,17 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include "Data.h"
 #include "DataSaver.h"
+#include "FakePeer.h"
 #include "MemStream.h"
 #include "MessengerTestSetup.h"
 #include "PeerMessenger.h"
@@ -108,6 +111,55 @@ struct TransfersTestSetup
         for (int index = 0; index < width; ++index)
             bytes.append(char(value >> (8 * index)));
         return bytes;
+    }
+
+    // Bytes that differ from chunk to chunk, so that a misplaced chunk shows.
+    static QByteArray Pattern(int size)
+    {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (int index = 0; index < size; ++index)
+            bytes[index] = char((index * 7 + index / 8192) & 0xff);
+        return bytes;
+    }
+
+    // Bytes a fake peer got after the first frame of the link it accepted.
+    static QByteArray AfterFirstFrame(const QByteArray& received)
+    {
+        if (received.size() < 4)
+            return QByteArray();
+        const int length = int(quint8(received[0]) | quint8(received[1]) << 8 |
+                               quint8(received[2]) << 16 | quint8(received[3]) << 24);
+        return received.mid(4 + length);
+    }
+
+    // A peer that opened a file link to us and named the request; raw bytes from then on.
+    std::unique_ptr<FakePeer> OpenFileLink(const QString& user, uint request,
+                                           bool obfuscated = false)
+    {
+        auto peer = std::make_unique<FakePeer>(obfuscated);
+        peer->SetRawMode(true);
+        peer->Dial(obfuscated ? messenger->ObfuscatedListeningPort() : messenger->ListeningPort());
+        peer->SendFrame(FakePeer::InitBody(user, "F"));
+        peer->SendRaw(LittleEndian(request, 4));
+        return peer;
+    }
+
+    // An upload of the file to the user, whose file link we now dial to the peer.
+    ItemPtr UploadToPeer(FakePeer& peer, const QString& user, const QString& path, uint request)
+    {
+        peer.SetRawMode(true);
+        MessengerTestSetup::SetUserAddress(user, peer.Listen());
+        ItemPtr entry = ConnectingUpload(user, path, request);
+        messenger->RequestFileConnectionToUser(user);
+        return entry;
+    }
+
+    // Our file link to the peer is up and the request number has arrived on it.
+    static void AwaitUploadLink(FakePeer& peer, uint request)
+    {
+        QVERIFY(peer.WaitForClient());
+        QTRY_VERIFY(AfterFirstFrame(peer.rawBytes).size() >= 4);
+        QCOMPARE(AfterFirstFrame(peer.rawBytes).left(4), LittleEndian(request, 4));
     }
 
     static void ForgetMessages()

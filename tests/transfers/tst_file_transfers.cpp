@@ -21,13 +21,9 @@ QString Status(ItemPtr entry)
                                                : entry[downloadEntryStatus].AsString();
 }
 
-// Bytes that differ from chunk to chunk, so that a misplaced chunk shows.
 QByteArray Pattern(int size)
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int index = 0; index < size; ++index)
-        bytes[index] = char((index * 7 + index / 8192) & 0xff);
-    return bytes;
+    return TransfersTestSetup::Pattern(size);
 }
 
 QByteArray LittleEndian(quint64 value, int width)
@@ -49,14 +45,9 @@ void WriteFile(const QString& path, const QByteArray& bytes)
     QCOMPARE(file.write(bytes), qint64(bytes.size()));
 }
 
-// Bytes a fake peer got after the first frame of the link it accepted.
 QByteArray AfterFirstFrame(const QByteArray& received)
 {
-    if (received.size() < 4)
-        return QByteArray();
-    const int length = int(quint8(received[0]) | quint8(received[1]) << 8 |
-                           quint8(received[2]) << 16 | quint8(received[3]) << 24);
-    return received.mid(4 + length);
+    return TransfersTestSetup::AfterFirstFrame(received);
 }
 } // namespace
 
@@ -89,35 +80,20 @@ private:
         return entry;
     }
 
-    // A peer that opened a file link to us and named the request; raw bytes from then on.
     std::unique_ptr<FakePeer> OpenFileLink(const QString& user, uint request,
                                            bool obfuscated = false)
     {
-        auto peer = std::make_unique<FakePeer>(obfuscated);
-        peer->SetRawMode(true);
-        peer->Dial(obfuscated ? setup.messenger->ObfuscatedListeningPort()
-                              : setup.messenger->ListeningPort());
-        peer->SendFrame(FakePeer::InitBody(user, "F"));
-        peer->SendRaw(LittleEndian(request, 4));
-        return peer;
+        return setup.OpenFileLink(user, request, obfuscated);
     }
 
-    // An upload of the file to the user, whose file link we now dial to the peer.
     ItemPtr UploadToPeer(FakePeer& peer, const QString& user, const QString& path, uint request)
     {
-        peer.SetRawMode(true);
-        MessengerTestSetup::SetUserAddress(user, peer.Listen());
-        ItemPtr entry = setup.ConnectingUpload(user, path, request);
-        setup.messenger->RequestFileConnectionToUser(user);
-        return entry;
+        return setup.UploadToPeer(peer, user, path, request);
     }
 
-    // Our file link to the peer is up and the request number has arrived on it.
     void AwaitUploadLink(FakePeer& peer, uint request)
     {
-        QVERIFY(peer.WaitForClient());
-        QTRY_VERIFY(AfterFirstFrame(peer.rawBytes).size() >= 4);
-        QCOMPARE(AfterFirstFrame(peer.rawBytes).left(4), LittleEndian(request, 4));
+        TransfersTestSetup::AwaitUploadLink(peer, request);
     }
 
     bool Logged(const QString& text) const
