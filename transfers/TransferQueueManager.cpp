@@ -290,6 +290,8 @@ void TransferQueueManager::WriteDefaults()
 
 void TransferQueueManager::DataLoaded()
 {
+    // The loaded entries did not pass through the line; the next walk reads the whole queue.
+    uploadLine.Flush();
     for (ItemPtr entry : d.GetType(downloadEntry)->GetItems())
         if (entry[downloadEntryStatus].AsString() != TransferStatus::complete)
             entry.Connect(d.GetType(downloadEntryStatus)->GetItem(TransferStatus::queued));
@@ -322,6 +324,7 @@ void TransferQueueManager::OnUploadEntryRemoved(ItemPtr item)
 {
     if (item == lastOrderedUpload)
         lastOrderedUpload = ItemPtr();
+    uploadLine.Forget(item);
 }
 
 bool TransferQueueManager::IsActiveStatus(ItemPtr status)

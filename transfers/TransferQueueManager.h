@@ -16,6 +16,7 @@
 #include "DataLoadedEventHandler.h"
 #include "FileInfoMap.h"
 #include "ItemPtr.h"
+#include "UploadLine.h"
 #include "UploadQueue.h"
 
 class QFile;
@@ -79,6 +80,8 @@ public:
     bool IsActivelyDownloadingFromUser(const QString& user);
     bool AssertNoExtraUploads();
     bool CanAcceptUserInitiatedUploadsFrom(const QString& user);
+    // The entry's place in the effective upload order, or -1 when it has none.
+    long long EffectiveUploadOrder(ItemPtr entry);
 
     // The upload speed limit, in KiB/s.
     void DetermineUploadSpeedLimit();
@@ -216,6 +219,7 @@ private:
     int perUploadSpeedLimit = 0;
     QMutex speedMutex;
     ItemPtr lastOrderedUpload;
+    UploadLine uploadLine;
     QDateTime runStart;
 };
 

@@ -99,6 +99,7 @@ void TransferQueueManager::OnUserOnline(ItemPtr user)
 {
     Log(logArea, 1, QString("User %1 went online").arg(user.AsString()), user);
     RequeueUserDownloads(user);
+    uploadLine.Arrive(user);
     StartNewUploads();
 }
 

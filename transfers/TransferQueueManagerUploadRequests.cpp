@@ -107,10 +107,10 @@ void TransferQueueManager::OnUploadPlaceInLineRequested(QString i_user, QString 
     if (name.IsNull() || user.IsNull())
         return;
     ItemPtr entry = name.GetItems(uploadEntry).Connected(user);
-    ItemPtr place = entry[effectiveUploadOrder];
-    if (place.IsNull() || !peerMessenger)
+    const long long place = entry.IsNull() ? -1 : uploadLine.NumberOf(entry);
+    if (place < 0 || !peerMessenger)
         return;
-    peerMessenger->SendUploadPlaceInLine(i_user, i_fileName, place.AsInt());
+    peerMessenger->SendUploadPlaceInLine(i_user, i_fileName, int(place));
 }
 
 void TransferQueueManager::OnFileTransferResponse(QString i_user, uint i_req, bool i_accepted, bool,

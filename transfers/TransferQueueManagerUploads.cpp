@@ -106,80 +106,6 @@ bool IsStillShared(ItemPtr entry)
            sharedFoldersManager->IsFileSharedWithUser(entry[SharesTypes::sharedFile],
                                                       entry[ServerTypes::user].AsString());
 }
-
-// The types that a walk over the queue reads for every entry, looked up once per walk.
-struct QueueTypes
-{
-    Type* entry = d.GetType(uploadEntry);
-    Type* user = d.GetType(ServerTypes::user);
-    Type* number = d.GetType(effectiveUploadOrder);
-    Type* unshared = d.GetType(SharesTypes::unshared);
-    Item* online = d.GetType(ServerTypes::isOnline)->GetGlobalNullItem();
-};
-
-long long NumberOf(Item* item)
-{
-    return std::strtoll(item->value.Bytes().c_str(), nullptr, 10);
-}
-
-// Connects the entry to its new number only when it holds another one.
-void Number(const QueueTypes& types, ItemPtr entry, long long number)
-{
-    Item* numberItem = types.number->GetItem(Value(number));
-    if (entry->HasItem(types.number) != numberItem)
-        entry.Connect(numberItem);
-}
-
-// The queued entries of users who are online and not unshared, by their number (entries without
-// one are left out; equal numbers in the store's item order, which is the items' addresses).
-// Read from the online users' entries when those are fewer than the queued ones, so that a long
-// queue of offline users costs nothing; else from the queued entries, in address order, which
-// keeps the reads close together in memory.
-std::vector<std::pair<long long, ItemPtr>> WaitingUploads(const QueueTypes& types)
-{
-    std::vector<std::pair<long long, ItemPtr>> waiting;
-    ItemPtr queued = d.GetType(uploadEntryStatus)->HasItem(Value(TransferStatus::queued));
-    const ItemSet* queuedEntries =
-        queued.IsNull() ? nullptr : queued->connections.ItemsOf(types.entry);
-    const ItemSet* onlineUsers = types.online->connections.ItemsOf(types.user);
-    if (!queuedEntries || !onlineUsers)
-        return waiting;
-    size_t reachable = 0;
-    for (ItemPtr user : *onlineUsers)
-        if (const ItemSet* entries = user->connections.ItemsOf(types.entry))
-            reachable += entries->Size();
-    auto consider = [&](ItemPtr entry) {
-        ItemPtr number = entry->HasItem(types.number);
-        if (!number.IsNull())
-            waiting.emplace_back(NumberOf(number), entry);
-    };
-    if (queuedEntries->Size() <= reachable)
-    {
-        for (ItemPtr entry : *queuedEntries)
-        {
-            ItemPtr user = entry->HasItem(types.user);
-            if (!user.IsNull() && user->IsConnected(types.online) &&
-                !user->IsConnected(types.unshared))
-                consider(entry);
-        }
-    }
-    else
-    {
-        for (ItemPtr user : *onlineUsers)
-        {
-            const ItemSet* entries = user->connections.ItemsOf(types.entry);
-            if (!entries || user->IsConnected(types.unshared))
-                continue;
-            for (ItemPtr entry : *entries)
-                if (entry->IsConnected(queued))
-                    consider(entry);
-        }
-    }
-    std::sort(waiting.begin(), waiting.end(), [](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first < b.first : a.second.Get() < b.second.Get();
-    });
-    return waiting;
-}
 } // namespace
 
 void TransferQueueManager::AddUpload(const QString& user, const QString& path)
@@ -207,6 +133,8 @@ void TransferQueueManager::AddUpload(const QString& user, const QString& path)
 
 std::list<ItemPtr> TransferQueueManager::NumberedUploads()
 {
+    // The store's numbers must be whole before they are sorted.
+    uploadLine.Flush();
     return d.GetType(uploadEntry)
         ->GetItems()
         .Connected(effectiveUploadOrder)
@@ -223,7 +151,7 @@ void TransferQueueManager::OrderNewUpload(ItemPtr entry)
         built = true;
         if (numbered.empty())
         {
-            Number(QueueTypes(), entry, 1);
+            UploadLine::WriteNumber(entry, 1);
             lastOrderedUpload = entry;
             return;
         }
@@ -233,7 +161,8 @@ void TransferQueueManager::OrderNewUpload(ItemPtr entry)
     const QueueKey key = keys.Of(entry);
     if (Before(keys.Of(lastOrderedUpload), key))
     {
-        Number(QueueTypes(), entry, lastOrderedUpload[effectiveUploadOrder].AsInt64() + 1);
+        UploadLine::WriteNumber(entry, uploadLine.NumberOf(lastOrderedUpload) + 1);
+        uploadLine.Touch(entry);
         lastOrderedUpload = entry;
         return;
     }
@@ -247,10 +176,9 @@ void TransferQueueManager::OrderNewUpload(ItemPtr entry)
     while (place != numbered.end() && !Before(key, keys.Of(*place)))
         ++place;
     numbered.insert(place, entry);
-    const QueueTypes types;
     long long number = 1;
     for (ItemPtr numberedEntry : numbered)
-        Number(types, numberedEntry, number++);
+        UploadLine::WriteNumber(numberedEntry, number++);
 }
 
 bool TransferQueueManager::UploadEntrySortCompare(ItemPtr a, ItemPtr b)
@@ -266,15 +194,20 @@ int TransferQueueManager::GetUserGroupDownloadPriority(const QString& user)
 
 void TransferQueueManager::DetermineUploadsEffectiveOrder()
 {
+    uploadLine.Flush();
     QueueKeys keys;
     std::vector<QueueKey> entries;
     for (ItemPtr entry : d.GetType(uploadEntry)->GetItems())
         entries.push_back(keys.Of(entry));
     std::stable_sort(entries.begin(), entries.end(), Before);
-    const QueueTypes types;
     long long number = 0;
     for (const QueueKey& key : entries)
-        Number(types, key.entry, number++);
+        UploadLine::WriteNumber(key.entry, number++);
+}
+
+long long TransferQueueManager::EffectiveUploadOrder(ItemPtr entry)
+{
+    return uploadLine.NumberOf(entry);
 }
 
 void TransferQueueManager::StartNewUploads()
@@ -282,42 +215,48 @@ void TransferQueueManager::StartNewUploads()
     int free = Settings::Get(TransferSettings::uploadSlots).AsInt() - ActiveUploadCount();
     if (free < 1)
         return;
-    const QueueTypes types;
-    const auto waiting = WaitingUploads(types);
-    if (waiting.empty())
-        return;
+    const std::vector<UploadLine::Waiting> waiting = uploadLine.Gather();
     // Users with a running upload; the walk below adds those it starts, so each gets one.
     std::unordered_set<Item*> busyUsers;
     for (ItemPtr mark : d.GetType(isActive)->GetItems())
         for (ItemPtr status : mark.GetItems(uploadEntryStatus))
             for (ItemPtr entry : status.GetItems(uploadEntry))
                 busyUsers.insert(entry[ServerTypes::user]);
+    std::vector<UploadLine::Waiting> numbered;
+    numbered.reserve(waiting.size());
+    std::vector<ItemPtr> starting;
     std::vector<ItemPtr> refused;
-    long long counter = 0;
-    for (const auto& numbered : waiting)
+    for (const UploadLine::Waiting& entry : waiting)
     {
-        ItemPtr entry = numbered.second;
-        ItemPtr user = entry->HasItem(types.user);
-        const bool startable = free > 0 && busyUsers.count(user) == 0;
+        const bool startable = free > 0 && busyUsers.count(entry.user) == 0;
         // The file's folder may have been unshared, or made private, since the entry was queued.
-        if (startable && !IsStillShared(entry))
+        if (startable && !IsStillShared(entry.entry))
         {
-            refused.push_back(entry);
+            refused.push_back(entry.entry);
             continue;
         }
-        Number(types, entry, counter++);
+        numbered.push_back(entry);
         if (!startable)
             continue;
-        busyUsers.insert(user);
+        busyUsers.insert(entry.user);
+        starting.push_back(entry.entry);
+        --free;
+    }
+    // Every waiting entry is numbered by its place in this walk, the started ones included.
+    uploadLine.Replace(numbered);
+    const ItemPtr queued = d.GetType(uploadEntryStatus)->HasItem(Value(TransferStatus::queued));
+    for (ItemPtr entry : starting)
+    {
+        if (!entry.IsConnected(queued))
+            continue;
         const unsigned int request =
             peerMessenger
                 ? peerMessenger->RequestUpload(
-                      user.AsString(), entry[filenameAsRequested].AsString(),
+                      entry[ServerTypes::user].AsString(), entry[filenameAsRequested].AsString(),
                       entry[SharesTypes::sharedFile][SharesTypes::sharedFileSize].AsInt64())
                 : 0;
         SetUploadEntryStatus(entry, TransferStatus::requesting);
         entry.Connect(d.GetType(transferReq)->GetItem(Value(request)));
-        --free;
         DetermineUploadSpeedLimit();
     }
     for (ItemPtr entry : refused)
@@ -329,6 +268,7 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr entry, const QString& st
     const bool wasActive = IsActiveStatus(entry[uploadEntryStatus]);
     ItemPtr statusItem = d.GetType(uploadEntryStatus)->GetItem(Value(status));
     entry.Connect(statusItem);
+    uploadLine.Touch(entry);
     entry.Connect(d.GetType(lastStatusChangeTime)->GetItem(Value(CurrentLocalTimeText())));
     if (wasActive && !IsActiveStatus(statusItem))
     {
@@ -405,7 +345,9 @@ void TransferQueueManager::UnshareUser(const QString& user)
 
 void TransferQueueManager::ReshareUser(const QString& user)
 {
-    UserItemOf(user).Disconnect(SharesTypes::unshared);
+    ItemPtr userItem = UserItemOf(user);
+    userItem.Disconnect(SharesTypes::unshared);
+    uploadLine.Arrive(userItem);
 }
 
 void TransferQueueManager::SetUploadSlots(int slotCount)

@@ -1,3 +1,6 @@
+#include <functional>
+
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include "PeerMessageCode.h"
@@ -14,7 +17,7 @@ QString Status(ItemPtr entry)
 
 int Place(ItemPtr entry)
 {
-    return entry[effectiveUploadOrder].AsInt();
+    return int(transferQueueManager->EffectiveUploadOrder(entry));
 }
 } // namespace
 
@@ -82,6 +85,63 @@ private:
                                 ->GetItem(Value(user + QString::number(priority)));
             listed.Connect(group);
             group.Connect(d.GetType(ServerTypes::groupDownloadPriority)->GetItem(Value(priority)));
+        }
+    }
+
+    // Runs one walk and compares it with the order read from the whole queue beforehand.
+    void CheckWalk(const QString& where)
+    {
+        struct Before
+        {
+            long long number;
+            QString status;
+        };
+        QHash<Item*, Before> before;
+        std::vector<std::pair<long long, ItemPtr>> waiting;
+        QSet<Item*> busy;
+        for (ItemPtr entry : g(uploadEntry))
+        {
+            const long long number = Manager()->EffectiveUploadOrder(entry);
+            before.insert(entry, {number, Status(entry)});
+            ItemPtr user = entry[ServerTypes::user];
+            if (entry[uploadEntryStatus].IsConnected(isActive))
+                busy.insert(user);
+            if (Status(entry) == "queued" && number >= 0 &&
+                user.IsConnected(ServerTypes::isOnline) && !user.IsConnected(SharesTypes::unshared))
+                waiting.emplace_back(number, entry);
+        }
+        std::sort(waiting.begin(), waiting.end(), [](const auto& a, const auto& b) {
+            return a.first != b.first ? a.first < b.first
+                                      : std::less<Item*>()(a.second.Get(), b.second.Get());
+        });
+        int free = Settings::Get("upload_slots").AsInt() - Manager()->ActiveUploadCount();
+        const bool walks = free > 0;
+        QHash<Item*, Before> expected = before;
+        for (int place = 0; walks && place < int(waiting.size()); ++place)
+        {
+            ItemPtr entry = waiting[size_t(place)].second;
+            ItemPtr user = entry[ServerTypes::user];
+            expected[entry].number = place;
+            if (free > 0 && !busy.contains(user))
+            {
+                expected[entry].status = "requesting";
+                busy.insert(user);
+                --free;
+            }
+        }
+        Manager()->StartNewUploads();
+        QCOMPARE(int(g(uploadEntry).Size()), expected.size());
+        for (ItemPtr entry : g(uploadEntry))
+        {
+            const QString what = where + ", " + entry[ServerTypes::user].AsString() + " " +
+                                 entry[filenameAsRequested].AsString();
+            QVERIFY2(Manager()->EffectiveUploadOrder(entry) == expected[entry].number,
+                     qPrintable(what + ": number " +
+                                QString::number(Manager()->EffectiveUploadOrder(entry)) +
+                                ", expected " + QString::number(expected[entry].number)));
+            QVERIFY2(
+                Status(entry) == expected[entry].status,
+                qPrintable(what + ": " + Status(entry) + ", expected " + expected[entry].status));
         }
     }
 
@@ -492,6 +552,96 @@ private slots:
         QCOMPARE(Push("ann", "a.mp3"), first);
         QCOMPARE(int(g(uploadEntry).Size()), 2);
         QCOMPARE(Sent("ann", PeerMessageCode::QueueUploadFromUs), 3);
+    }
+
+    // Between walks the queue changes in every way a running client sees; each walk must number
+    // the waiting entries (queued, online, not unshared) by the numbers they held, equal numbers
+    // in item order, start the first ones whose users have no running upload, and leave every
+    // other entry's number alone.
+    void walkAfterAnyChangeMatchesAFullReadOfTheQueue_data()
+    {
+        QTest::addColumn<quint32>("seed");
+        for (quint32 seed : {1u, 7u, 1234u, 99991u})
+            QTest::newRow(qPrintable(QString::number(seed))) << seed;
+    }
+
+    void walkAfterAnyChangeMatchesAFullReadOfTheQueue()
+    {
+        QFETCH(quint32, seed);
+        QRandomGenerator random(seed);
+        const QStringList users = {"ann", "bob", "cat", "dan", "eve", "fay"};
+        const QStringList files = {"a.mp3", "b.mp3", "c.mp3", "d.mp3"};
+        const QStringList statuses = {"queued", "complete", "aborted", "uploading"};
+        auto anyEntry = [&]() {
+            const ItemSet entries = g(uploadEntry);
+            ItemPtr chosen;
+            int index = random.bounded(int(entries.Size()) + 1);
+            for (ItemPtr entry : entries)
+                if (index-- == 0)
+                    chosen = entry;
+            return chosen;
+        };
+        for (int step = 0; step < 400; ++step)
+        {
+            const QString user = users[random.bounded(users.size())];
+            switch (random.bounded(10))
+            {
+            case 0:
+            case 1:
+            case 2:
+                Push(user, files[random.bounded(files.size())]);
+                break;
+            case 3:
+            case 4:
+                if (ItemPtr entry = anyEntry())
+                    Manager()->SetUploadEntryStatus(entry,
+                                                    statuses[random.bounded(statuses.size())]);
+                break;
+            case 5:
+                TransfersTestSetup::User(
+                    user,
+                    !TransfersTestSetup::User(user, false).IsConnected(ServerTypes::isOnline));
+                break;
+            case 6:
+                if (ItemPtr entry = anyEntry())
+                    Manager()->RemoveUpload(entry);
+                break;
+            case 7:
+                // The mark alone, as the saved store brings it back, keeps the user's entries.
+                if (random.bounded(3) == 0)
+                    Manager()->UnshareUser(user);
+                else if (random.bounded(2))
+                    ItemPtr(d.GetType(ServerTypes::user)->GetItem(Value(user)))
+                        .Connect(d.GetType(SharesTypes::unshared)->GetGlobalNullItem());
+                else
+                    Manager()->ReshareUser(user);
+                break;
+            case 8:
+                Settings::Set("upload_slots", Value(random.bounded(1, 5)));
+                break;
+            default: {
+                ItemPtr userItem = d.GetType(ServerTypes::user)->GetItem(Value(user));
+                if (userItem.IsConnected(ServerTypes::isPrivileged))
+                    userItem.Disconnect(ServerTypes::isPrivileged);
+                else
+                    userItem.Connect(d.GetType(ServerTypes::isPrivileged)->GetGlobalNullItem());
+            }
+            }
+            CheckWalk(QString("seed %1, step %2").arg(seed).arg(step));
+            TransfersTestSetup::ForgetMessages();
+        }
+    }
+
+    // The mark alone comes back with the saved store; the user's entries stay until shared again.
+    void entriesOfAResharedUserWaitAgain()
+    {
+        ItemPtr entry = Push("ann", "a.mp3");
+        MarkUnshared("ann");
+        TransfersTestSetup::User("ann", true);
+        QCOMPARE(Status(entry), QString("queued"));
+        Manager()->ReshareUser("ann");
+        Manager()->StartNewUploads();
+        QCOMPARE(Status(entry), QString("requesting"));
     }
 
     // The cached last-ordered entry, removed without RemoveUpload, must not be read again.
