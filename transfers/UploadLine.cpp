@@ -121,8 +121,10 @@ void UploadLine::Clear()
 {
     valid = false;
     places.clear();
-    placeOf.clear();
-    touched.clear();
+    // Fresh tables rather than clear(), whose cost follows the buckets a long line left behind,
+    // and which runs at every walk.
+    std::unordered_map<Item*, std::size_t>().swap(placeOf);
+    std::unordered_set<Item*>().swap(touched);
 }
 
 void UploadLine::WriteNumber(Item* entry, long long number)
