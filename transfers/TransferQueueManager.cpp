@@ -176,21 +176,25 @@ TransferQueueManager::TransferQueueManager() : runStart(QDateTime::currentDateTi
 
 TransferQueueManager::~TransferQueueManager()
 {
-    // Threads, sockets and files of running transfers belong to the entries; stop them before
-    // the store outlives this object, uploads first. No event loop may run again to delete the
-    // threads later.
+    // Threads, sockets, files and progress cells of running transfers belong to the entries;
+    // stop and free them before the store outlives this object, uploads first. No event loop may
+    // run again to delete the threads later.
     for (ItemPtr entry : d.GetType(uploadEntry)->GetItems())
     {
         delete EndThread(entry[uploadThread]);
         DropSocket(entry[uploadSocket], true);
         DropFile(entry[uploadFile]);
         DropReadPosition(entry);
+        RemoveCells(entry, {lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond,
+                            bytesSinceLastReceipt});
     }
     for (ItemPtr entry : d.GetType(downloadEntry)->GetItems())
     {
         delete EndThread(entry[downloadThread]);
         DropSocket(entry[downloadSocket], true);
         DropFile(entry[downloadFile]);
+        RemoveCells(entry, {writePosition, lastReceiptTime, lastSpeedMeasurementTime,
+                            bytesPerSecond, bytesSinceLastReceipt});
     }
     if (sharedFoldersManager)
         sharedFoldersManager->SetUploadQueue(nullptr);

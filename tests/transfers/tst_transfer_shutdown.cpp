@@ -63,6 +63,14 @@ private slots:
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!transferQueueManager);
         QVERIFY(!downloading && !uploading);
+        // The cells the progress was counted in are freed, not left to the store.
+        for (const char* cell : {writePosition, lastReceiptTime, lastSpeedMeasurementTime,
+                                 bytesPerSecond, bytesSinceLastReceipt})
+        {
+            QVERIFY2(download[cell].IsNull(), cell);
+            QVERIFY2(upload[cell].IsNull(), cell);
+        }
+        QVERIFY(upload[readPosition].IsNull());
         QVERIFY(sender->WaitForClose());
         QVERIFY(receiver.WaitForClose());
         // What the threads reported on their way out was meant for the deleted manager.
