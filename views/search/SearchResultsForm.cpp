@@ -8,6 +8,7 @@
 #include <QMenu>
 
 #include "ActionSetToolBar.h"
+#include "ClosedTabRemoval.h"
 #include "Data.h"
 #include "DelayedInvoker.h"
 #include "EventToolBar.h"
@@ -110,6 +111,14 @@ QLineEdit* SearchResultsForm::filterEdit() const
 QTreeWidget* SearchResultsForm::CorrelationsWidget() const
 {
     return ui->correlationsWidget;
+}
+
+QList<QTreeWidgetItem*> SearchResultsForm::TakeRows()
+{
+    shownFiles.clear();
+    staleFolders.clear();
+    fileRows = 0;
+    return ui->searchResultsTreeWidget->invisibleRootItem()->takeChildren();
 }
 
 ItemPtr SearchResultsForm::WidgetItem() const
@@ -224,8 +233,7 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr results)
                 .arg(files.Size())
                 .arg(results[ServerTypes::user].AsString(), text));
         // Nothing will show these results: keep none of them until the tab closes.
-        files.Remove();
-        results.Remove();
+        ClosedTabRemoval::RemoveAnswer(results);
         return;
     }
     QTreeWidget* tree = ui->searchResultsTreeWidget;

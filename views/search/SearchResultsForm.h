@@ -35,6 +35,8 @@ public:
     QTreeWidget* CorrelationsWidget() const;
     QString Text() const { return text; }
     int FileRowCount() const { return fileRows; }
+    // Takes every row out of the tree in one change, for the caller to free.
+    QList<QTreeWidgetItem*> TakeRows();
 
     void SetSortingParamters(int column, Qt::SortOrder order);
     void Init();

@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include "ClosedTabRemoval.h"
 #include "CompressedBody.h"
 #include "Data.h"
 #include "DataSaver.h"
@@ -25,6 +26,7 @@
 #include "SearchViews.h"
 #include "Settings.h"
 #include "UserViews.h"
+#include "ViewAddress.h"
 #include "WindowTypes.h"
 #include "ui_ReceivedSearchesForm.h"
 #include "ui_SearchForm.h"
@@ -675,6 +677,61 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(live->searchResults()->topLevelItemCount(), 1, 5000);
         QCOMPARE(tabs->count(), before);
         Form()->searchTabControl->tabCloseRequested(Form()->searchTabControl->indexOf(live));
+        wish.Remove();
+    }
+
+    void closingABigWishTabFinishesOnLaterPasses()
+    {
+        ItemPtr wish(d.GetType(WindowTypes::wishListItem)->NewItem(Value("bulky")));
+        wish.NewItem(WindowTypes::wishListItemEnabled);
+        QTabWidget* tabs = Form()->wishListTabControl;
+        const int before = tabs->count();
+        const int results = Count(searchResult);
+        const int nodes = Count(SearchTypes::resultNode);
+        const int folders = Count(SearchTypes::folderNode);
+        const int names = Count(searchResultFileName);
+        ItemPtr request = d.GetType(searchRequest)->NewItem(Value(++nextToken));
+        request.NewItem(wishlistSearch);
+        request.Connect(d.GetType(searchRequestText)->NewItem(Value("bulky")));
+        const int perAnswer = ClosedTabRemoval::resultsPerSlice / 2 + 1;
+        for (int user = 0; user < 5; ++user)
+        {
+            QList<File> files;
+            for (int n = 0; n < perAnswer; ++n)
+                files.append({QString("f%1").arg(n % 7), QString("%1.mp3").arg(n), 1, 0});
+            Answer(nextToken, QString("bulk%1").arg(user), "Y", 1024, files);
+        }
+        QCOMPARE(tabs->count(), before + 1);
+        auto* form = qobject_cast<SearchResultsForm*>(tabs->widget(tabs->count() - 1));
+        QVERIFY(form);
+        const QTreeWidgetItem* fileRow = form->searchResults()->topLevelItem(0)->child(0)->child(0);
+        searchForm->OnWishTabCloseRequested(tabs->indexOf(form));
+        QCOMPARE(tabs->count(), before);
+        ClosedTabRemoval& removal = searchForm->ClosedTabs();
+        QVERIFY(!removal.IsEmpty());
+        QVERIFY(Count(searchResult) > results);
+        QCOMPARE(Count(SearchTypes::folderNode), folders);
+
+        // An answer arriving meanwhile opens no tab and is not kept.
+        Answer(nextToken, "late", "Y", 1024, {{"a", "bulky.mp3", 1, 0}});
+        QCOMPARE(tabs->count(), before);
+
+        int slices = 0;
+        while (!removal.IsEmpty() && slices < 100)
+        {
+            // A row is freed only after the last node naming it: its address may be reused.
+            if (!ViewAddress::IsLive(fileRow))
+                QCOMPARE(Count(SearchTypes::resultNode), nodes);
+            removal.Step();
+            ++slices;
+        }
+        QVERIFY(removal.IsEmpty());
+        QVERIFY(slices >= 2);
+        QVERIFY(!ViewAddress::IsLive(fileRow));
+        QCOMPARE(Count(searchResult), results);
+        QCOMPARE(Count(SearchTypes::resultNode), nodes);
+        QVERIFY(ItemPtr(d.GetType(searchRequest)->HasItem(Value(nextToken))).IsNull());
+        QCOMPARE(Count(searchResultFileName), names);
         wish.Remove();
     }
 
