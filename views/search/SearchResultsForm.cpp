@@ -48,6 +48,9 @@ SearchResultsForm::SearchResultsForm(const QString& text, bool wishList, QWidget
 {
     ViewAddress::Enter(this);
     ui->setupUi(this);
+    answerTimer.setSingleShot(true);
+    connect(&answerTimer, &QTimer::timeout, this, &SearchResultsForm::AddWaitingAnswers);
+    sinceRows.start();
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     tree->setSortingEnabled(false);
     // Every row is one line of text: the view need not measure each row it lays out.
@@ -118,6 +121,9 @@ QList<QTreeWidgetItem*> SearchResultsForm::TakeRows()
     shownFiles.clear();
     staleFolders.clear();
     fileRows = 0;
+    answerTimer.stop();
+    waitingAnswers.clear();
+    waitingFiles = 0;
     return ui->searchResultsTreeWidget->invisibleRootItem()->takeChildren();
 }
 
@@ -225,26 +231,59 @@ SearchResultsForm::AnswerRows::AnswerRows(ItemPtr widgetItem, ItemPtr answerItem
 
 void SearchResultsForm::AddUserSearchResults(ItemPtr results)
 {
-    const ItemSet files = results.GetItems(searchResult);
-    if (fileRows + int(files.Size()) > maxFileRows)
+    const int files = int(results.GetItems(searchResult).Size());
+    if (FileRowCount() + files > maxFileRows)
     {
         Log("Search", 1,
             QString("Dropped an answer of %1 files from %2 to the search \"%3\": the tab is full")
-                .arg(files.Size())
+                .arg(files)
                 .arg(results[ServerTypes::user].AsString(), text));
         // Nothing will show these results: keep none of them until the tab closes.
         ClosedTabRemoval::RemoveAnswer(results);
         return;
     }
+    waitingAnswers.append(results);
+    waitingFiles += files;
+    const int delay = AnswerDelay();
+    if (delay == 0 || waitingFiles >= maxWaitingFiles)
+        AddWaitingAnswers();
+    else if (!answerTimer.isActive())
+        answerTimer.start(int(std::max<qint64>(0, delay - sinceRows.elapsed())));
+}
+
+int SearchResultsForm::AnswerDelay() const
+{
+    return fileRows < immediateFileRows ? 0 : fileRows / 1000;
+}
+
+void SearchResultsForm::AddWaitingAnswers()
+{
+    answerTimer.stop();
+    if (waitingAnswers.isEmpty())
+        return;
+    const QList<ItemPtr> answers = std::move(waitingAnswers);
+    waitingAnswers.clear();
+    waitingFiles = 0;
     QTreeWidget* tree = ui->searchResultsTreeWidget;
-    // One repaint for the whole answer, not one per row.
+    // One repaint for all the answers, not one per row.
     const bool updates = tree->updatesEnabled();
     tree->setUpdatesEnabled(false);
     FilterParser filter;
     filter.Parse(ui->filterEdit->text());
-    AnswerRows rows(WidgetItem(), results);
+    QTreeWidgetItem* userRow = nullptr;
+    for (ItemPtr answer : answers)
+        AddAnswerRows(answer, filter, userRow);
+    tree->setUpdatesEnabled(updates);
+    sinceRows.start();
+    AfterAnswers(userRow);
+}
+
+void SearchResultsForm::AddAnswerRows(ItemPtr answer, const FilterParser& filter,
+                                      QTreeWidgetItem*& userRow)
+{
+    AnswerRows rows(WidgetItem(), answer);
     bool anyShown = false;
-    for (ItemPtr result : files)
+    for (ItemPtr result : answer.GetItems(searchResult))
     {
         QTreeWidgetItem* fileRow = AddFileRow(result, rows, filter);
         if (!flat)
@@ -253,18 +292,22 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr results)
     // Only the new rows are tested: every earlier row was filtered with the present text
     // already, and a folder only gains files, so a shown folder or user row stays shown. A
     // peer's long run of small answers then costs each row once.
-    QTreeWidgetItem* userRow = rows.userRow;
-    if (userRow && anyShown && userRow->isHidden())
-        userRow->setHidden(false);
-    else if (userRow && !anyShown && rows.newUser)
-        userRow->setHidden(true);
-    tree->setUpdatesEnabled(updates);
+    if (rows.userRow)
+        userRow = rows.userRow;
+    if (rows.userRow && anyShown && rows.userRow->isHidden())
+        rows.userRow->setHidden(false);
+    else if (rows.userRow && !anyShown && rows.newUser)
+        rows.userRow->setHidden(true);
+}
 
-    ItemPtr widget = rows.widget;
+void SearchResultsForm::AfterAnswers(QTreeWidgetItem* lastUserRow)
+{
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    ItemPtr widget = WidgetItem();
     ItemPtr wish = widget[WindowTypes::wishListItem];
     if (!wish.IsNull() && !widget.IsConnected(resultsWidgetAlerted))
     {
-        bool visible = userRow && !userRow->isHidden();
+        bool visible = lastUserRow && !lastUserRow->isHidden();
         for (int index = 0; index < tree->topLevelItemCount() && !visible; ++index)
             visible = !tree->topLevelItem(index)->isHidden();
         if (visible)

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
+#include <QList>
 #include <QSet>
+#include <QTimer>
 #include <QWidget>
 
 #include "DataHandler.h"
@@ -26,6 +29,12 @@ class SearchResultsForm : public QWidget, public DataHandler
 public:
     // Beyond this many file rows a tab drops further answers: a peer may answer as many users.
     static constexpr int maxFileRows = 100000;
+    // Up to this many file rows answers join the tree as they arrive. Beyond it, every change
+    // to the tree makes the view lay out each expanded row again, so answers wait and join
+    // together, at most one millisecond per 1,000 rows held after the last ones joined.
+    static constexpr int immediateFileRows = 10000;
+    // Waiting answers with this many files join at once, which bounds one pass's work.
+    static constexpr int maxWaitingFiles = 8000;
 
     SearchResultsForm(const QString& text, bool wishList, QWidget* parent = nullptr);
     ~SearchResultsForm() override;
@@ -34,7 +43,9 @@ public:
     QLineEdit* filterEdit() const;
     QTreeWidget* CorrelationsWidget() const;
     QString Text() const { return text; }
-    int FileRowCount() const { return fileRows; }
+    // File rows in the tree and in answers waiting to join it.
+    int FileRowCount() const { return fileRows + waitingFiles; }
+    int WaitingAnswerCount() const { return int(waitingAnswers.size()); }
     // Takes every row out of the tree in one change, for the caller to free.
     QList<QTreeWidgetItem*> TakeRows();
 
@@ -55,6 +66,8 @@ public:
     static QString AttributesText(ItemPtr file);
 
 public slots:
+    // Adds the rows of every waiting answer.
+    void AddWaitingAnswers();
     void Sort();
     void OnSectionClicked(int i_column);
     void OnSearchCorrelations(QString i_search);
@@ -97,6 +110,12 @@ private:
         QHash<Item*, FolderRow> folders;
     };
 
+    // Adds the rows of one answer, filtered with the filter given, and names its user row.
+    void AddAnswerRows(ItemPtr answer, const FilterParser& filter, QTreeWidgetItem*& userRow);
+    // After rows were added: the wish-list alert and the deferred sort.
+    void AfterAnswers(QTreeWidgetItem* lastUserRow);
+    // How long answers wait before they join the tree, in milliseconds.
+    int AnswerDelay() const;
     // Adds the result's file row, and its user and folder rows when missing.
     QTreeWidgetItem* AddFileRow(ItemPtr result, AnswerRows& rows, const FilterParser& filter);
     // Finds or makes the answer's user row.
@@ -122,7 +141,14 @@ private:
     bool flat;
     int sortColumn = 1;
     Qt::SortOrder sortOrder = Qt::DescendingOrder;
+    // File rows in the tree.
     int fileRows = 0;
+    // Answers not yet in the tree, in arrival order, and their file count.
+    QList<ItemPtr> waitingAnswers;
+    int waitingFiles = 0;
+    QTimer answerTimer;
+    // Since rows last joined the tree.
+    QElapsedTimer sinceRows;
     // How many file rows of each folder row the filter shows.
     QHash<const QTreeWidgetItem*, int> shownFiles;
     // Hidden folder rows whose file rows were not set by the last whole-tree filter.

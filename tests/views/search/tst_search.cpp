@@ -735,6 +735,56 @@ private slots:
         wish.Remove();
     }
 
+    void answersToABigTabWaitAndJoinInOrder()
+    {
+        const int results = Count(searchResult);
+        const int nodes = Count(SearchTypes::resultNode);
+        SearchResultsForm* form = Open("waiting");
+        QTreeWidget* tree = form->searchResults();
+        QList<File> bulk;
+        for (int n = 0; n < SearchResultsForm::immediateFileRows; ++n)
+            bulk.append({"bulk", QString("%1.mp3").arg(n), 1, 0});
+        Answer(nextToken, "bulky", "Y", 1024, bulk);
+        QCOMPARE(form->WaitingAnswerCount(), 0);
+
+        Answer(nextToken, "A", "Y", 1024, {{"x", "a1", 1, 0}});
+        Answer(nextToken, "B", "Y", 1024, {{"y", "b1", 1, 0}});
+        Answer(nextToken, "A", "Y", 1024, {{"x", "a2", 1, 0}, {"z", "a3", 1, 0}});
+        QCOMPARE(form->WaitingAnswerCount(), 3);
+        QCOMPARE(tree->topLevelItemCount(), 1);
+        QCOMPARE(form->FileRowCount(), SearchResultsForm::immediateFileRows + 4);
+        // A filter typed meanwhile applies to the waiting answers when they join.
+        form->filterEdit()->setText("a -a3");
+        form->AddWaitingAnswers();
+        QCOMPARE(form->WaitingAnswerCount(), 0);
+        QCOMPARE(tree->topLevelItemCount(), 3);
+        QCOMPARE(tree->topLevelItem(1)->text(0), QString("A"));
+        QCOMPARE(tree->topLevelItem(2)->text(0), QString("B"));
+        QCOMPARE(tree->topLevelItem(1)->childCount(), 2);
+        QCOMPARE(tree->topLevelItem(1)->child(0)->childCount(), 2);
+        QVERIFY(tree->topLevelItem(1)->child(1)->isHidden());
+        QVERIFY(tree->topLevelItem(2)->isHidden());
+        QCOMPARE(Column(tree, 4, true), (QStringList{"a1", "a2"}));
+
+        // Without a call, the answer joins on a later pass.
+        Answer(nextToken, "B", "Y", 1024, {{"y", "ba", 1, 0}});
+        QCOMPARE(form->WaitingAnswerCount(), 1);
+        QTRY_COMPARE(form->WaitingAnswerCount(), 0);
+        QVERIFY(!tree->topLevelItem(2)->isHidden());
+        QCOMPARE(tree->topLevelItem(2)->child(0)->childCount(), 2);
+
+        // Closing the tab with an answer waiting adds no row and keeps none of its items.
+        Answer(nextToken, "C", "Y", 1024, {{"w", "c1", 1, 0}});
+        QCOMPARE(form->WaitingAnswerCount(), 1);
+        Form()->searchTabControl->tabCloseRequested(Form()->searchTabControl->indexOf(form));
+        ClosedTabRemoval& removal = searchForm->ClosedTabs();
+        for (int slice = 0; slice < 100 && !removal.IsEmpty(); ++slice)
+            removal.Step();
+        QVERIFY(removal.IsEmpty());
+        QCOMPARE(Count(searchResult), results);
+        QCOMPARE(Count(SearchTypes::resultNode), nodes);
+    }
+
     void wishTabsAlertOnceEachAndKeepTheLatestFilter()
     {
         QTabWidget* tabs = Form()->wishListTabControl;
