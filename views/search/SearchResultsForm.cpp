@@ -124,7 +124,11 @@ QList<QTreeWidgetItem*> SearchResultsForm::TakeRows()
     answerTimer.stop();
     waitingAnswers.clear();
     waitingFiles = 0;
-    return ui->searchResultsTreeWidget->invisibleRootItem()->takeChildren();
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    // The view's expanded and hidden rows are kept by persistent index, which the model walks
+    // on every removal: dropped first, they cost one pass instead.
+    tree->reset();
+    return tree->invisibleRootItem()->takeChildren();
 }
 
 ItemPtr SearchResultsForm::WidgetItem() const
