@@ -118,8 +118,7 @@ QTreeWidget* SearchResultsForm::CorrelationsWidget() const
 
 QList<QTreeWidgetItem*> SearchResultsForm::TakeRows()
 {
-    shownFiles.clear();
-    staleFolders.clear();
+    folderFiles.clear();
     fileRows = 0;
     answerTimer.stop();
     waitingAnswers.clear();
@@ -175,6 +174,42 @@ void SearchResultsForm::SetSortingParamters(int column, Qt::SortOrder order)
 void SearchResultsForm::Sort()
 {
     ui->searchResultsTreeWidget->sortByColumn(sortColumn, sortOrder);
+    for (auto& [folderRow, files] : folderFiles)
+        FollowTreeOrder(folderRow, files);
+}
+
+void SearchResultsForm::FollowTreeOrder(const QTreeWidgetItem* folderRow, FolderFiles& files)
+{
+    const int count = int(files.files.size());
+    int same = 0;
+    while (same < count && folderRow->child(same) == files.files[same].row)
+        ++same;
+    if (same == count)
+        return;
+    // Places by row address, searched rather than hashed: a folder may hold thousands of files.
+    std::vector<std::pair<const QTreeWidgetItem*, int>> places;
+    places.reserve(count);
+    for (int index = 0; index < count; ++index)
+        places.push_back({files.files[index].row, index});
+    std::sort(places.begin(), places.end());
+    std::vector<FileText> ordered;
+    ordered.reserve(count);
+    for (int r = 0; r < count; ++r)
+    {
+        const std::pair<const QTreeWidgetItem*, int> child(folderRow->child(r), 0);
+        const auto place = std::lower_bound(places.begin(), places.end(), child);
+        ordered.push_back(std::move(files.files[place->second]));
+    }
+    files.files = std::move(ordered);
+}
+
+QModelIndex SearchResultsForm::IndexOf(QTreeWidgetItem* row) const
+{
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    QTreeWidgetItem* parent = row->parent();
+    if (!parent)
+        return tree->model()->index(tree->indexOfTopLevelItem(row), 0);
+    return tree->model()->index(parent->indexOfChild(row), 0, IndexOf(parent));
 }
 
 void SearchResultsForm::OnSectionClicked(int i_column)
@@ -274,6 +309,7 @@ void SearchResultsForm::AddWaitingAnswers()
     tree->setUpdatesEnabled(false);
     FilterParser filter;
     filter.Parse(ui->filterEdit->text());
+    showsAll = ui->filterEdit->text().simplified().isEmpty();
     QTreeWidgetItem* userRow = nullptr;
     for (ItemPtr answer : answers)
         AddAnswerRows(answer, filter, userRow);
@@ -291,7 +327,8 @@ void SearchResultsForm::AddAnswerRows(ItemPtr answer, const FilterParser& filter
     {
         QTreeWidgetItem* fileRow = AddFileRow(result, rows, filter);
         if (!flat)
-            anyShown = ArrivalFilter(fileRow->parent(), fileRow, result, filter) || anyShown;
+            anyShown =
+                ArrivalFilter(fileRow->parent(), *rows.lastFolder, result, filter) || anyShown;
     }
     // Only the new rows are tested: every earlier row was filtered with the present text
     // already, and a folder only gains files, so a shown folder or user row stays shown. A
@@ -355,7 +392,9 @@ QTreeWidgetItem* SearchResultsForm::AddFileRow(ItemPtr result, AnswerRows& rows,
         if (!folderRow)
         {
             folderRow = new SearchResultListItem;
-            folderRow->setText(3, ReversePathname(folder.AsString()));
+            const QString text = ReversePathname(folder.AsString());
+            folderRow->setText(3, text);
+            folderFiles[folderRow].text = text;
             rows.userRow->addChild(folderRow);
             node = NewNode(folderNode, folderRow);
             node.Connect(rows.userNode);
@@ -364,12 +403,14 @@ QTreeWidgetItem* SearchResultsForm::AddFileRow(ItemPtr result, AnswerRows& rows,
         // A row collapsed by hand opens again when a result arrives under it.
         if (rows.expandFolders)
             folderRow->setExpanded(true);
-        known = rows.folders.insert(folder.Get(), {node, folderRow});
+        known = rows.folders.insert(folder.Get(), {node, folderRow, &folderFiles[folderRow]});
     }
 
     auto* fileRow = new SearchResultListItem;
     SetFileColumns(fileRow, result, rows);
     known->row->addChild(fileRow);
+    known->files->files.push_back({fileRow, fileRow->text(4), false});
+    rows.lastFolder = known->files;
     ItemPtr node = rows.resultNodeType->NewItem(Value(fileRow));
     node.Connect(result);
     node.Connect(known->node);
@@ -439,30 +480,37 @@ QString SearchResultsForm::FreeText(ItemPtr answer)
     return queue.toLongLong() < 0 ? QString("0") : queue;
 }
 
-bool SearchResultsForm::ArrivalFilter(QTreeWidgetItem* folderRow, QTreeWidgetItem* fileRow,
+bool SearchResultsForm::ArrivalFilter(QTreeWidgetItem* folderRow, FolderFiles& files,
                                       ItemPtr result, const FilterParser& filter)
 {
-    const bool match =
-        filter.IsMatching(folderRow->text(3) + fileRow->text(4), nullptr, result) == 0;
+    FileText& file = files.files.back();
+    const bool match = showsAll || filter.IsMatching(files.text + file.name, nullptr, result) == 0;
     if (!match)
-        fileRow->setHidden(true);
-    int& shown = shownFiles[folderRow];
-    shown += match ? 1 : 0;
-    bool hidden = shown == 0 || shown < filter.MinFilesInFolder();
-    // A folder the whole-tree filter hid left its earlier file rows unset: set them now.
-    if (!hidden && staleFolders.remove(folderRow))
     {
-        shown = 0;
-        for (int r = 0; r < folderRow->childCount(); ++r)
+        file.row->setHidden(true);
+        file.hidden = true;
+    }
+    files.shown += match ? 1 : 0;
+    bool hidden = files.shown == 0 || files.shown < filter.MinFilesInFolder();
+    // A folder the whole-tree filter hid left its earlier file rows as they were: set them now.
+    if (!hidden && files.stale)
+    {
+        files.stale = false;
+        QTreeWidget* tree = ui->searchResultsTreeWidget;
+        const QModelIndex folderIndex = IndexOf(folderRow);
+        files.shown = 0;
+        for (int r = 0; r < int(files.files.size()); ++r)
         {
-            QTreeWidgetItem* earlier = folderRow->child(r);
+            FileText& earlier = files.files[r];
             const bool shows =
-                earlier == fileRow || filter.IsMatching(folderRow->text(3) + earlier->text(4),
-                                                        nullptr, ResultOf(earlier)) == 0;
-            earlier->setHidden(!shows);
-            shown += shows ? 1 : 0;
+                &earlier == &file ||
+                filter.IsMatching(files.text + earlier.name, nullptr, ResultOf(earlier.row)) == 0;
+            if (earlier.hidden == shows)
+                tree->setRowHidden(r, folderIndex, !shows);
+            earlier.hidden = !shows;
+            files.shown += shows ? 1 : 0;
         }
-        hidden = shown < filter.MinFilesInFolder();
+        hidden = files.shown < filter.MinFilesInFolder();
     }
     if (folderRow->isHidden() != hidden)
         folderRow->setHidden(hidden);
@@ -554,33 +602,36 @@ bool SearchResultsForm::FilterFolder(QTreeWidgetItem* folderRow, const QModelInd
                                      const FilterParser& filter)
 {
     QTreeWidget* tree = ui->searchResultsTreeWidget;
+    FolderFiles& files = folderFiles[folderRow];
     FilterParser remainder;
     std::vector<bool> matches;
     int shown = 0;
     bool hidden = true;
-    if (filter.IsMatching(folderRow->text(3), &remainder, ItemPtr()) != 2)
+    if (filter.IsMatching(files.text, &remainder, ItemPtr()) != 2)
     {
-        matches.reserve(folderRow->childCount());
-        for (int r = 0; r < folderRow->childCount(); ++r)
+        matches.reserve(files.files.size());
+        for (const FileText& file : files.files)
         {
-            QTreeWidgetItem* fileRow = folderRow->child(r);
-            const ItemPtr item = remainder.HasAttributes() ? ResultOf(fileRow) : ItemPtr();
-            matches.push_back(remainder.IsMatching(fileRow->text(4), nullptr, item) == 0);
+            const ItemPtr item = remainder.HasAttributes() ? ResultOf(file.row) : ItemPtr();
+            matches.push_back(remainder.IsMatching(file.name, nullptr, item) == 0);
             shown += matches.back() ? 1 : 0;
         }
         hidden = shown == 0 || shown < remainder.MinFilesInFolder();
     }
     tree->setRowHidden(folderIndex.row(), folderIndex.parent(), hidden);
-    shownFiles[folderRow] = shown;
+    files.shown = shown;
     // The file rows of a hidden folder cannot be seen: they are set when the folder shows.
+    files.stale = hidden;
     if (hidden)
-    {
-        staleFolders.insert(folderRow);
         return false;
-    }
-    staleFolders.remove(folderRow);
+    // Only rows whose state changes are told to the view.
     for (int r = 0; r < int(matches.size()); ++r)
-        tree->setRowHidden(r, folderIndex, !matches[r]);
+    {
+        FileText& file = files.files[r];
+        if (file.hidden == matches[r])
+            tree->setRowHidden(r, folderIndex, !matches[r]);
+        file.hidden = !matches[r];
+    }
     return true;
 }
 

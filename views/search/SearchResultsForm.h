@@ -1,9 +1,11 @@
 #pragma once
 
+#include <unordered_map>
+#include <vector>
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
-#include <QSet>
 #include <QTimer>
 #include <QWidget>
 
@@ -84,11 +86,30 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // A file row with the name the filter reads and the state it last gave the row.
+    struct FileText
+    {
+        QTreeWidgetItem* row;
+        QString name;
+        bool hidden;
+    };
+    // A folder row's text and its file rows in the tree's order, kept beside the tree: reading
+    // each row's text back from the tree costs more than matching it.
+    struct FolderFiles
+    {
+        QString text;
+        std::vector<FileText> files;
+        // File rows the filter shows.
+        int shown = 0;
+        // Hidden by the whole-tree filter, which left its file rows as they were.
+        bool stale = false;
+    };
     // What the rows of one answer share, found once per answer.
     struct FolderRow
     {
         ItemPtr node;
         QTreeWidgetItem* row;
+        FolderFiles* files;
     };
     struct AnswerRows
     {
@@ -108,6 +129,8 @@ private:
         bool newUser = false;
         // The answer's folders met so far, by their folder item.
         QHash<Item*, FolderRow> folders;
+        // The files of the folder of the last file row added.
+        FolderFiles* lastFolder = nullptr;
     };
 
     // Adds the rows of one answer, filtered with the filter given, and names its user row.
@@ -124,12 +147,16 @@ private:
     static QString FreeText(ItemPtr answer);
     // Filters a new file row, joined to its folder's text, and updates the folder row; true when
     // the folder is shown.
-    bool ArrivalFilter(QTreeWidgetItem* folderRow, QTreeWidgetItem* fileRow, ItemPtr result,
+    bool ArrivalFilter(QTreeWidgetItem* folderRow, FolderFiles& files, ItemPtr result,
                        const FilterParser& filter);
     // Applies the whole-tree filter to a folder row and its files; true when the folder shows.
     bool FilterFolder(QTreeWidgetItem* folderRow, const QModelIndex& folderIndex,
                       const FilterParser& filter);
     void FilterTree(const FilterParser& filter);
+    // Puts the files kept beside a folder row in the tree's order again, after a sort.
+    static void FollowTreeOrder(const QTreeWidgetItem* folderRow, FolderFiles& files);
+    // The model index of a row of the tree.
+    QModelIndex IndexOf(QTreeWidgetItem* row) const;
     void OnSavedFilterAdded(ItemPtr filter);
     void OnSavedFilterRemoved(ItemPtr filter);
     QTreeWidgetItem* AddFlatResult(ItemPtr result, AnswerRows& rows, const FilterParser& filter);
@@ -149,8 +176,8 @@ private:
     QTimer answerTimer;
     // Since rows last joined the tree.
     QElapsedTimer sinceRows;
-    // How many file rows of each folder row the filter shows.
-    QHash<const QTreeWidgetItem*, int> shownFiles;
-    // Hidden folder rows whose file rows were not set by the last whole-tree filter.
-    QSet<const QTreeWidgetItem*> staleFolders;
+    // The files of each folder row, by the row.
+    std::unordered_map<const QTreeWidgetItem*, FolderFiles> folderFiles;
+    // Set while answers join: the filter text is blank, so every row shows.
+    bool showsAll = true;
 };

@@ -449,6 +449,34 @@ private slots:
         QCOMPARE(Column(form->searchResults(), 4, true), shown);
     }
 
+    void filterFollowsTheRowsAfterASort()
+    {
+        SearchResultsForm* form = Open("sorted filter");
+        QTreeWidget* tree = form->searchResults();
+        Answer(nextToken, "sorter", "Y", 1024,
+               {{"f", "b big", 3000, 0}, {"f", "a small", 1000, 0}, {"f", "c mid", 2000, 0}});
+        form->SetSortingParamters(5, Qt::AscendingOrder);
+        form->Sort();
+        QCOMPARE(Column(tree, 4), (QStringList{"b big", "c mid", "a small"}));
+        form->filterEdit()->setText("a");
+        QCOMPARE(Column(tree, 4, true), QStringList{"a small"});
+        form->filterEdit()->setText("i");
+        QCOMPARE(Column(tree, 4, true), (QStringList{"b big", "c mid"}));
+
+        // A folder hidden whole, sorted, then lifted by a new file: its earlier rows are right.
+        form->filterEdit()->setText("zz");
+        QVERIFY(tree->topLevelItem(0)->isHidden());
+        form->SetSortingParamters(5, Qt::DescendingOrder);
+        form->Sort();
+        Answer(nextToken, "sorter", "Y", 1024, {{"f", "zz b", 1500, 0}});
+        QCOMPARE(Column(tree, 4, true), QStringList{"zz b"});
+        form->filterEdit()->setText("b");
+        QCOMPARE(Column(tree, 4, true), (QStringList{"b big", "zz b"}));
+        form->filterEdit()->clear();
+        QCOMPARE(Column(tree, 4, true), (QStringList{"a small", "c mid", "b big", "zz b"}));
+        Form()->searchTabControl->tabCloseRequested(Form()->searchTabControl->indexOf(form));
+    }
+
     void defaultFilterAppliesToNewTabs()
     {
         Settings::Set(SearchTypes::defaultSearchFilter, Value("-live"));
