@@ -5,7 +5,8 @@
 // open, once alone; with what the closed tabs leave to later passes, per tab), beside the same rows
 // put into a bare tree in the same run. Then one peer's 4,000 one-file replies with the filter off
 // and on, and one reply of 20,000 folders. The replies' store items are made before each pass is
-// timed: that is the messenger's work, not the view's. Only a failed sanity check fails the run.
+// timed: that is the messenger's work, not the view's. Answers still waiting to join the tree
+// after the last pass join in one more timed pass. Only a failed sanity check fails the run.
 
 #include <algorithm>
 #include <cstdio>

@@ -198,6 +198,8 @@ void SearchResultsForm::FollowTreeOrder(const QTreeWidgetItem* folderRow, Folder
     {
         const std::pair<const QTreeWidgetItem*, int> child(folderRow->child(r), 0);
         const auto place = std::lower_bound(places.begin(), places.end(), child);
+        if (place == places.end() || place->first != child.first)
+            return;
         ordered.push_back(std::move(files.files[place->second]));
     }
     files.files = std::move(ordered);
