@@ -36,7 +36,7 @@ public:
     // together, at most one millisecond per 1,000 rows held after the last ones joined.
     static constexpr int immediateFileRows = 10000;
     // Waiting answers with this many files join at once, which bounds one pass's work.
-    static constexpr int maxWaitingFiles = 8000;
+    static constexpr int maxWaitingFiles = 5000;
 
     SearchResultsForm(const QString& text, bool wishList, QWidget* parent = nullptr);
     ~SearchResultsForm() override;
