@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 
 #include "ActionSetToolBar.h"
+#include "ClosedTabRemoval.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "FocusWidget.h"
@@ -96,20 +97,6 @@ bool TypeExists(const char* name)
     {
         return false;
     }
-}
-
-// Removes the item, then those of its valued leaf partners (file names, sizes, speeds) that
-// nothing else holds any more.
-void RemoveWithBareLeaves(ItemPtr item)
-{
-    std::vector<ItemPtr> leaves;
-    for (const TypeItemsMap::Entry& entry : item->connections)
-        if (entry.type->primacy == PrimacyLeaf && !entry.type->isNull)
-            entry.items.ForEach([&leaves](ItemPtr leaf) { leaves.push_back(leaf); });
-    item.Remove();
-    for (ItemPtr leaf : leaves)
-        if (d.IsAlive(leaf) && leaf.IsDisconnectedFromAll())
-            leaf.Remove();
 }
 
 // The live result tab whose address the item holds, or null.
@@ -382,7 +369,9 @@ SearchResultsForm* SearchForm::GetCurrentSearchResultsForm() const
 void SearchForm::OnUserSearchResults(ItemPtr i_results)
 {
     ItemPtr request = i_results[PeerTypes::searchRequest];
-    if (!request.IsConnected(resultsWidget) && request.IsConnected(wishlistSearch))
+    // A stopped request belongs to a closed tab still being taken apart: it opens nothing.
+    if (!request.IsConnected(resultsWidget) && request.IsConnected(wishlistSearch) &&
+        !request.IsConnected(PeerTypes::searchStopped))
     {
         ItemPtr wish = d.GetType(WindowTypes::wishListItem)
                            ->HasItem(Value(request[searchRequestText].AsString()));
@@ -396,7 +385,7 @@ void SearchForm::OnUserSearchResults(ItemPtr i_results)
         return;
     }
     // Nobody will show this answer: keep nothing of it, and let no further answers in.
-    i_results.Remove();
+    ClosedTabRemoval::RemoveAnswer(i_results);
     if (!request.IsNull() && request.IsConnected(wishlistSearch))
         request.Connect(d.GetType(PeerTypes::searchStopped)->GetGlobalNullItem());
 }
@@ -419,31 +408,22 @@ void SearchForm::CloseTab(QTabWidget* tabs, int index)
     ItemPtr widget = form->WidgetItem();
     if (widget.IsNull())
         return;
-    const ItemSet requests = widget.GetItems(PeerTypes::searchRequest);
+    std::vector<unsigned int> tokens;
+    for (ItemPtr request : widget.GetItems(PeerTypes::searchRequest))
+        tokens.push_back(request.AsUInt());
     const ItemSet users = widget.GetItems(userNode);
-    RemoveWithBareLeaves(widget);
-    tabs->removeTab(index);
-    delete form;
-    // The tab's own items are removed one by one rather than by a collection of the whole store,
-    // so that closing costs what the tab held, whatever other tabs hold.
+    ClosedTabRemoval::RemoveWithBareLeaves(widget);
+    // The tab's own items are removed rather than left to a collection of the whole store, so
+    // that closing costs what the tab held, whatever other tabs hold.
     for (ItemPtr user : users)
     {
         user.GetItems(folderNode).Remove();
         user.Remove();
     }
-    for (ItemPtr request : requests)
-    {
-        for (ItemPtr answer : request.GetItems(PeerTypes::searchResults))
-        {
-            for (ItemPtr result : answer.GetItems(PeerTypes::searchResult))
-            {
-                result.GetItems(resultNode).Remove();
-                RemoveWithBareLeaves(result);
-            }
-            RemoveWithBareLeaves(answer);
-        }
-        request.Remove();
-    }
+    tabs->removeTab(index);
+    const QList<QTreeWidgetItem*> rows = form->TakeRows();
+    delete form;
+    removal.Add(tokens, rows);
 }
 
 void SearchForm::OnActionBarTriggered(QWidget* ip_widget, QString i_action)

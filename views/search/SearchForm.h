@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include "ClosedTabRemoval.h"
 #include "DataHandler.h"
 #include "DataLoadedEventHandler.h"
 #include "ItemPtr.h"
@@ -30,6 +31,8 @@ public:
     SearchResultsForm* CreateSearchForm(unsigned int token, const QString& text, SearchType type);
     SearchResultsForm* GetCurrentSearchResultsForm() const;
     Ui_SearchForm* Form() const { return ui; }
+    // The closed tabs still being taken apart.
+    ClosedTabRemoval& ClosedTabs() { return removal; }
 
 public slots:
     void OnSearchEntered();
@@ -58,6 +61,7 @@ private:
     void RequestDeleteNode(QTreeWidgetItem* row);
 
     Ui_SearchForm* ui;
+    ClosedTabRemoval removal;
     // Set while a wish-list row is being built: its edits are not the user's.
     bool adding = false;
 };

@@ -8,6 +8,7 @@
 #include <QMenu>
 
 #include "ActionSetToolBar.h"
+#include "ClosedTabRemoval.h"
 #include "Data.h"
 #include "DelayedInvoker.h"
 #include "EventToolBar.h"
@@ -47,6 +48,9 @@ SearchResultsForm::SearchResultsForm(const QString& text, bool wishList, QWidget
 {
     ViewAddress::Enter(this);
     ui->setupUi(this);
+    answerTimer.setSingleShot(true);
+    connect(&answerTimer, &QTimer::timeout, this, &SearchResultsForm::AddWaitingAnswers);
+    sinceRows.start();
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     tree->setSortingEnabled(false);
     // Every row is one line of text: the view need not measure each row it lays out.
@@ -112,6 +116,20 @@ QTreeWidget* SearchResultsForm::CorrelationsWidget() const
     return ui->correlationsWidget;
 }
 
+QList<QTreeWidgetItem*> SearchResultsForm::TakeRows()
+{
+    folderFiles.clear();
+    fileRows = 0;
+    answerTimer.stop();
+    waitingAnswers.clear();
+    waitingFiles = 0;
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    // The view's expanded and hidden rows are kept by persistent index, which the model walks
+    // on every removal: dropped first, they cost one pass instead.
+    tree->reset();
+    return tree->invisibleRootItem()->takeChildren();
+}
+
 ItemPtr SearchResultsForm::WidgetItem() const
 {
     return d.GetType(resultsWidget)->HasItem(ViewAddress::Of(this));
@@ -156,6 +174,44 @@ void SearchResultsForm::SetSortingParamters(int column, Qt::SortOrder order)
 void SearchResultsForm::Sort()
 {
     ui->searchResultsTreeWidget->sortByColumn(sortColumn, sortOrder);
+    for (auto& [folderRow, files] : folderFiles)
+        FollowTreeOrder(folderRow, files);
+}
+
+void SearchResultsForm::FollowTreeOrder(const QTreeWidgetItem* folderRow, FolderFiles& files)
+{
+    const int count = int(files.files.size());
+    int same = 0;
+    while (same < count && folderRow->child(same) == files.files[same].row)
+        ++same;
+    if (same == count)
+        return;
+    // Places by row address, searched rather than hashed: a folder may hold thousands of files.
+    std::vector<std::pair<const QTreeWidgetItem*, int>> places;
+    places.reserve(count);
+    for (int index = 0; index < count; ++index)
+        places.push_back({files.files[index].row, index});
+    std::sort(places.begin(), places.end());
+    std::vector<FileText> ordered;
+    ordered.reserve(count);
+    for (int r = 0; r < count; ++r)
+    {
+        const std::pair<const QTreeWidgetItem*, int> child(folderRow->child(r), 0);
+        const auto place = std::lower_bound(places.begin(), places.end(), child);
+        if (place == places.end() || place->first != child.first)
+            return;
+        ordered.push_back(std::move(files.files[place->second]));
+    }
+    files.files = std::move(ordered);
+}
+
+QModelIndex SearchResultsForm::IndexOf(QTreeWidgetItem* row) const
+{
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    QTreeWidgetItem* parent = row->parent();
+    if (!parent)
+        return tree->model()->index(tree->indexOfTopLevelItem(row), 0);
+    return tree->model()->index(parent->indexOfChild(row), 0, IndexOf(parent));
 }
 
 void SearchResultsForm::OnSectionClicked(int i_column)
@@ -216,47 +272,85 @@ SearchResultsForm::AnswerRows::AnswerRows(ItemPtr widgetItem, ItemPtr answerItem
 
 void SearchResultsForm::AddUserSearchResults(ItemPtr results)
 {
-    const ItemSet files = results.GetItems(searchResult);
-    if (fileRows + int(files.Size()) > maxFileRows)
+    const int files = int(results.GetItems(searchResult).Size());
+    if (FileRowCount() + files > maxFileRows)
     {
         Log("Search", 1,
             QString("Dropped an answer of %1 files from %2 to the search \"%3\": the tab is full")
-                .arg(files.Size())
+                .arg(files)
                 .arg(results[ServerTypes::user].AsString(), text));
         // Nothing will show these results: keep none of them until the tab closes.
-        files.Remove();
-        results.Remove();
+        ClosedTabRemoval::RemoveAnswer(results);
         return;
     }
+    waitingAnswers.append(results);
+    waitingFiles += files;
+    const int delay = AnswerDelay();
+    if (delay == 0 || waitingFiles >= maxWaitingFiles)
+        AddWaitingAnswers();
+    else if (!answerTimer.isActive())
+        answerTimer.start(int(std::max<qint64>(0, delay - sinceRows.elapsed())));
+}
+
+int SearchResultsForm::AnswerDelay() const
+{
+    return fileRows < immediateFileRows ? 0 : fileRows / 1000;
+}
+
+void SearchResultsForm::AddWaitingAnswers()
+{
+    answerTimer.stop();
+    if (waitingAnswers.isEmpty())
+        return;
+    const QList<ItemPtr> answers = std::move(waitingAnswers);
+    waitingAnswers.clear();
+    waitingFiles = 0;
     QTreeWidget* tree = ui->searchResultsTreeWidget;
-    // One repaint for the whole answer, not one per row.
+    // One repaint for all the answers, not one per row.
     const bool updates = tree->updatesEnabled();
     tree->setUpdatesEnabled(false);
     FilterParser filter;
     filter.Parse(ui->filterEdit->text());
-    AnswerRows rows(WidgetItem(), results);
+    showsAll = ui->filterEdit->text().simplified().isEmpty();
+    QTreeWidgetItem* userRow = nullptr;
+    for (ItemPtr answer : answers)
+        AddAnswerRows(answer, filter, userRow);
+    tree->setUpdatesEnabled(updates);
+    sinceRows.start();
+    AfterAnswers(userRow);
+}
+
+void SearchResultsForm::AddAnswerRows(ItemPtr answer, const FilterParser& filter,
+                                      QTreeWidgetItem*& userRow)
+{
+    AnswerRows rows(WidgetItem(), answer);
     bool anyShown = false;
-    for (ItemPtr result : files)
+    for (ItemPtr result : answer.GetItems(searchResult))
     {
         QTreeWidgetItem* fileRow = AddFileRow(result, rows, filter);
         if (!flat)
-            anyShown = ArrivalFilter(fileRow->parent(), fileRow, result, filter) || anyShown;
+            anyShown =
+                ArrivalFilter(fileRow->parent(), *rows.lastFolder, result, filter) || anyShown;
     }
     // Only the new rows are tested: every earlier row was filtered with the present text
     // already, and a folder only gains files, so a shown folder or user row stays shown. A
     // peer's long run of small answers then costs each row once.
-    QTreeWidgetItem* userRow = rows.userRow;
-    if (userRow && anyShown && userRow->isHidden())
-        userRow->setHidden(false);
-    else if (userRow && !anyShown && rows.newUser)
-        userRow->setHidden(true);
-    tree->setUpdatesEnabled(updates);
+    if (rows.userRow)
+        userRow = rows.userRow;
+    if (rows.userRow && anyShown && rows.userRow->isHidden())
+        rows.userRow->setHidden(false);
+    else if (rows.userRow && !anyShown && rows.newUser)
+        rows.userRow->setHidden(true);
+}
 
-    ItemPtr widget = rows.widget;
+void SearchResultsForm::AfterAnswers(QTreeWidgetItem* lastUserRow)
+{
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    ItemPtr widget = WidgetItem();
     ItemPtr wish = widget[WindowTypes::wishListItem];
     if (!wish.IsNull() && !widget.IsConnected(resultsWidgetAlerted))
     {
-        bool visible = userRow && !userRow->isHidden();
+        bool visible = lastUserRow && !lastUserRow->isHidden();
         for (int index = 0; index < tree->topLevelItemCount() && !visible; ++index)
             visible = !tree->topLevelItem(index)->isHidden();
         if (visible)
@@ -300,7 +394,9 @@ QTreeWidgetItem* SearchResultsForm::AddFileRow(ItemPtr result, AnswerRows& rows,
         if (!folderRow)
         {
             folderRow = new SearchResultListItem;
-            folderRow->setText(3, ReversePathname(folder.AsString()));
+            const QString text = ReversePathname(folder.AsString());
+            folderRow->setText(3, text);
+            folderFiles[folderRow].text = text;
             rows.userRow->addChild(folderRow);
             node = NewNode(folderNode, folderRow);
             node.Connect(rows.userNode);
@@ -309,12 +405,14 @@ QTreeWidgetItem* SearchResultsForm::AddFileRow(ItemPtr result, AnswerRows& rows,
         // A row collapsed by hand opens again when a result arrives under it.
         if (rows.expandFolders)
             folderRow->setExpanded(true);
-        known = rows.folders.insert(folder.Get(), {node, folderRow});
+        known = rows.folders.insert(folder.Get(), {node, folderRow, &folderFiles[folderRow]});
     }
 
     auto* fileRow = new SearchResultListItem;
     SetFileColumns(fileRow, result, rows);
     known->row->addChild(fileRow);
+    known->files->files.push_back({fileRow, fileRow->text(4), false});
+    rows.lastFolder = known->files;
     ItemPtr node = rows.resultNodeType->NewItem(Value(fileRow));
     node.Connect(result);
     node.Connect(known->node);
@@ -384,30 +482,37 @@ QString SearchResultsForm::FreeText(ItemPtr answer)
     return queue.toLongLong() < 0 ? QString("0") : queue;
 }
 
-bool SearchResultsForm::ArrivalFilter(QTreeWidgetItem* folderRow, QTreeWidgetItem* fileRow,
+bool SearchResultsForm::ArrivalFilter(QTreeWidgetItem* folderRow, FolderFiles& files,
                                       ItemPtr result, const FilterParser& filter)
 {
-    const bool match =
-        filter.IsMatching(folderRow->text(3) + fileRow->text(4), nullptr, result) == 0;
+    FileText& file = files.files.back();
+    const bool match = showsAll || filter.IsMatching(files.text + file.name, nullptr, result) == 0;
     if (!match)
-        fileRow->setHidden(true);
-    int& shown = shownFiles[folderRow];
-    shown += match ? 1 : 0;
-    bool hidden = shown == 0 || shown < filter.MinFilesInFolder();
-    // A folder the whole-tree filter hid left its earlier file rows unset: set them now.
-    if (!hidden && staleFolders.remove(folderRow))
     {
-        shown = 0;
-        for (int r = 0; r < folderRow->childCount(); ++r)
+        file.row->setHidden(true);
+        file.hidden = true;
+    }
+    files.shown += match ? 1 : 0;
+    bool hidden = files.shown == 0 || files.shown < filter.MinFilesInFolder();
+    // A folder the whole-tree filter hid left its earlier file rows as they were: set them now.
+    if (!hidden && files.stale)
+    {
+        files.stale = false;
+        QTreeWidget* tree = ui->searchResultsTreeWidget;
+        const QModelIndex folderIndex = IndexOf(folderRow);
+        files.shown = 0;
+        for (int r = 0; r < int(files.files.size()); ++r)
         {
-            QTreeWidgetItem* earlier = folderRow->child(r);
+            FileText& earlier = files.files[r];
             const bool shows =
-                earlier == fileRow || filter.IsMatching(folderRow->text(3) + earlier->text(4),
-                                                        nullptr, ResultOf(earlier)) == 0;
-            earlier->setHidden(!shows);
-            shown += shows ? 1 : 0;
+                &earlier == &file ||
+                filter.IsMatching(files.text + earlier.name, nullptr, ResultOf(earlier.row)) == 0;
+            if (earlier.hidden == shows)
+                tree->setRowHidden(r, folderIndex, !shows);
+            earlier.hidden = !shows;
+            files.shown += shows ? 1 : 0;
         }
-        hidden = shown < filter.MinFilesInFolder();
+        hidden = files.shown < filter.MinFilesInFolder();
     }
     if (folderRow->isHidden() != hidden)
         folderRow->setHidden(hidden);
@@ -499,33 +604,36 @@ bool SearchResultsForm::FilterFolder(QTreeWidgetItem* folderRow, const QModelInd
                                      const FilterParser& filter)
 {
     QTreeWidget* tree = ui->searchResultsTreeWidget;
+    FolderFiles& files = folderFiles[folderRow];
     FilterParser remainder;
     std::vector<bool> matches;
     int shown = 0;
     bool hidden = true;
-    if (filter.IsMatching(folderRow->text(3), &remainder, ItemPtr()) != 2)
+    if (filter.IsMatching(files.text, &remainder, ItemPtr()) != 2)
     {
-        matches.reserve(folderRow->childCount());
-        for (int r = 0; r < folderRow->childCount(); ++r)
+        matches.reserve(files.files.size());
+        for (const FileText& file : files.files)
         {
-            QTreeWidgetItem* fileRow = folderRow->child(r);
-            const ItemPtr item = remainder.HasAttributes() ? ResultOf(fileRow) : ItemPtr();
-            matches.push_back(remainder.IsMatching(fileRow->text(4), nullptr, item) == 0);
+            const ItemPtr item = remainder.HasAttributes() ? ResultOf(file.row) : ItemPtr();
+            matches.push_back(remainder.IsMatching(file.name, nullptr, item) == 0);
             shown += matches.back() ? 1 : 0;
         }
         hidden = shown == 0 || shown < remainder.MinFilesInFolder();
     }
     tree->setRowHidden(folderIndex.row(), folderIndex.parent(), hidden);
-    shownFiles[folderRow] = shown;
+    files.shown = shown;
     // The file rows of a hidden folder cannot be seen: they are set when the folder shows.
+    files.stale = hidden;
     if (hidden)
-    {
-        staleFolders.insert(folderRow);
         return false;
-    }
-    staleFolders.remove(folderRow);
+    // Only rows whose state changes are told to the view.
     for (int r = 0; r < int(matches.size()); ++r)
-        tree->setRowHidden(r, folderIndex, !matches[r]);
+    {
+        FileText& file = files.files[r];
+        if (file.hidden == matches[r])
+            tree->setRowHidden(r, folderIndex, !matches[r]);
+        file.hidden = !matches[r];
+    }
     return true;
 }
 

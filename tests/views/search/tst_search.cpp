@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include "ClosedTabRemoval.h"
 #include "CompressedBody.h"
 #include "Data.h"
 #include "DataSaver.h"
@@ -25,6 +26,7 @@
 #include "SearchViews.h"
 #include "Settings.h"
 #include "UserViews.h"
+#include "ViewAddress.h"
 #include "WindowTypes.h"
 #include "ui_ReceivedSearchesForm.h"
 #include "ui_SearchForm.h"
@@ -447,6 +449,34 @@ private slots:
         QCOMPARE(Column(form->searchResults(), 4, true), shown);
     }
 
+    void filterFollowsTheRowsAfterASort()
+    {
+        SearchResultsForm* form = Open("sorted filter");
+        QTreeWidget* tree = form->searchResults();
+        Answer(nextToken, "sorter", "Y", 1024,
+               {{"f", "b big", 3000, 0}, {"f", "a small", 1000, 0}, {"f", "c mid", 2000, 0}});
+        form->SetSortingParamters(5, Qt::AscendingOrder);
+        form->Sort();
+        QCOMPARE(Column(tree, 4), (QStringList{"b big", "c mid", "a small"}));
+        form->filterEdit()->setText("a");
+        QCOMPARE(Column(tree, 4, true), QStringList{"a small"});
+        form->filterEdit()->setText("i");
+        QCOMPARE(Column(tree, 4, true), (QStringList{"b big", "c mid"}));
+
+        // A folder hidden whole, sorted, then lifted by a new file: its earlier rows are right.
+        form->filterEdit()->setText("zz");
+        QVERIFY(tree->topLevelItem(0)->isHidden());
+        form->SetSortingParamters(5, Qt::DescendingOrder);
+        form->Sort();
+        Answer(nextToken, "sorter", "Y", 1024, {{"f", "zz b", 1500, 0}});
+        QCOMPARE(Column(tree, 4, true), QStringList{"zz b"});
+        form->filterEdit()->setText("b");
+        QCOMPARE(Column(tree, 4, true), (QStringList{"b big", "zz b"}));
+        form->filterEdit()->clear();
+        QCOMPARE(Column(tree, 4, true), (QStringList{"a small", "c mid", "b big", "zz b"}));
+        Form()->searchTabControl->tabCloseRequested(Form()->searchTabControl->indexOf(form));
+    }
+
     void defaultFilterAppliesToNewTabs()
     {
         Settings::Set(SearchTypes::defaultSearchFilter, Value("-live"));
@@ -676,6 +706,111 @@ private slots:
         QCOMPARE(tabs->count(), before);
         Form()->searchTabControl->tabCloseRequested(Form()->searchTabControl->indexOf(live));
         wish.Remove();
+    }
+
+    void closingABigWishTabFinishesOnLaterPasses()
+    {
+        ItemPtr wish(d.GetType(WindowTypes::wishListItem)->NewItem(Value("bulky")));
+        wish.NewItem(WindowTypes::wishListItemEnabled);
+        QTabWidget* tabs = Form()->wishListTabControl;
+        const int before = tabs->count();
+        const int results = Count(searchResult);
+        const int nodes = Count(SearchTypes::resultNode);
+        const int folders = Count(SearchTypes::folderNode);
+        const int names = Count(searchResultFileName);
+        ItemPtr request = d.GetType(searchRequest)->NewItem(Value(++nextToken));
+        request.NewItem(wishlistSearch);
+        request.Connect(d.GetType(searchRequestText)->NewItem(Value("bulky")));
+        const int perAnswer = ClosedTabRemoval::resultsPerSlice / 2 + 1;
+        for (int user = 0; user < 5; ++user)
+        {
+            QList<File> files;
+            for (int n = 0; n < perAnswer; ++n)
+                files.append({QString("f%1").arg(n % 7), QString("%1.mp3").arg(n), 1, 0});
+            Answer(nextToken, QString("bulk%1").arg(user), "Y", 1024, files);
+        }
+        QCOMPARE(tabs->count(), before + 1);
+        auto* form = qobject_cast<SearchResultsForm*>(tabs->widget(tabs->count() - 1));
+        QVERIFY(form);
+        const QTreeWidgetItem* fileRow = form->searchResults()->topLevelItem(0)->child(0)->child(0);
+        searchForm->OnWishTabCloseRequested(tabs->indexOf(form));
+        QCOMPARE(tabs->count(), before);
+        ClosedTabRemoval& removal = searchForm->ClosedTabs();
+        QVERIFY(!removal.IsEmpty());
+        QVERIFY(Count(searchResult) > results);
+        QCOMPARE(Count(SearchTypes::folderNode), folders);
+
+        // An answer arriving meanwhile opens no tab and is not kept.
+        Answer(nextToken, "late", "Y", 1024, {{"a", "bulky.mp3", 1, 0}});
+        QCOMPARE(tabs->count(), before);
+
+        int slices = 0;
+        while (!removal.IsEmpty() && slices < 100)
+        {
+            // A row is freed only after the last node naming it: its address may be reused.
+            if (!ViewAddress::IsLive(fileRow))
+                QCOMPARE(Count(SearchTypes::resultNode), nodes);
+            removal.Step();
+            ++slices;
+        }
+        QVERIFY(removal.IsEmpty());
+        QVERIFY(slices >= 2);
+        QVERIFY(!ViewAddress::IsLive(fileRow));
+        QCOMPARE(Count(searchResult), results);
+        QCOMPARE(Count(SearchTypes::resultNode), nodes);
+        QVERIFY(ItemPtr(d.GetType(searchRequest)->HasItem(Value(nextToken))).IsNull());
+        QCOMPARE(Count(searchResultFileName), names);
+        wish.Remove();
+    }
+
+    void answersToABigTabWaitAndJoinInOrder()
+    {
+        const int results = Count(searchResult);
+        const int nodes = Count(SearchTypes::resultNode);
+        SearchResultsForm* form = Open("waiting");
+        QTreeWidget* tree = form->searchResults();
+        QList<File> bulk;
+        for (int n = 0; n < SearchResultsForm::immediateFileRows; ++n)
+            bulk.append({"bulk", QString("%1.mp3").arg(n), 1, 0});
+        Answer(nextToken, "bulky", "Y", 1024, bulk);
+        QCOMPARE(form->WaitingAnswerCount(), 0);
+
+        Answer(nextToken, "A", "Y", 1024, {{"x", "a1", 1, 0}});
+        Answer(nextToken, "B", "Y", 1024, {{"y", "b1", 1, 0}});
+        Answer(nextToken, "A", "Y", 1024, {{"x", "a2", 1, 0}, {"z", "a3", 1, 0}});
+        QCOMPARE(form->WaitingAnswerCount(), 3);
+        QCOMPARE(tree->topLevelItemCount(), 1);
+        QCOMPARE(form->FileRowCount(), SearchResultsForm::immediateFileRows + 4);
+        // A filter typed meanwhile applies to the waiting answers when they join.
+        form->filterEdit()->setText("a -a3");
+        form->AddWaitingAnswers();
+        QCOMPARE(form->WaitingAnswerCount(), 0);
+        QCOMPARE(tree->topLevelItemCount(), 3);
+        QCOMPARE(tree->topLevelItem(1)->text(0), QString("A"));
+        QCOMPARE(tree->topLevelItem(2)->text(0), QString("B"));
+        QCOMPARE(tree->topLevelItem(1)->childCount(), 2);
+        QCOMPARE(tree->topLevelItem(1)->child(0)->childCount(), 2);
+        QVERIFY(tree->topLevelItem(1)->child(1)->isHidden());
+        QVERIFY(tree->topLevelItem(2)->isHidden());
+        QCOMPARE(Column(tree, 4, true), (QStringList{"a1", "a2"}));
+
+        // Without a call, the answer joins on a later pass.
+        Answer(nextToken, "B", "Y", 1024, {{"y", "ba", 1, 0}});
+        QCOMPARE(form->WaitingAnswerCount(), 1);
+        QTRY_COMPARE(form->WaitingAnswerCount(), 0);
+        QVERIFY(!tree->topLevelItem(2)->isHidden());
+        QCOMPARE(tree->topLevelItem(2)->child(0)->childCount(), 2);
+
+        // Closing the tab with an answer waiting adds no row and keeps none of its items.
+        Answer(nextToken, "C", "Y", 1024, {{"w", "c1", 1, 0}});
+        QCOMPARE(form->WaitingAnswerCount(), 1);
+        Form()->searchTabControl->tabCloseRequested(Form()->searchTabControl->indexOf(form));
+        ClosedTabRemoval& removal = searchForm->ClosedTabs();
+        for (int slice = 0; slice < 100 && !removal.IsEmpty(); ++slice)
+            removal.Step();
+        QVERIFY(removal.IsEmpty());
+        QCOMPARE(Count(searchResult), results);
+        QCOMPARE(Count(SearchTypes::resultNode), nodes);
     }
 
     void wishTabsAlertOnceEachAndKeepTheLatestFilter()
