@@ -124,10 +124,13 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
     sharedFoldersManager = this;
     DeclareTypes(d);
     RegisterSavedTypes();
+    fileTypes = {d.GetType(sharedFileName), d.GetType(sharedFileFolder), d.GetType(sharedFileSize),
+                 d.GetType(PeerTypes::bitrate), d.GetType(PeerTypes::bitrateMode)};
     Listen(d.GetType(sharedFileName)->itemAdded, this,
            &SharedFoldersManager::OnSharedFileNameAdded);
     Listen(d.GetType(sharedFileFolder)->itemAdded, this,
            &SharedFoldersManager::OnSharedFileFolderAdded);
+    Listen(d.GetType(sharedFile)->itemRemoved, this, &SharedFoldersManager::OnSharedFileRemoved);
     for (const char* type : {sharedFile, sharedFolder})
     {
         Listen(d.GetType(type)->connected, this, &SharedFoldersManager::OnShareChanged);

@@ -1,10 +1,11 @@
 // The search index, search answers, and the share lists and folder contents for peers.
 #include "SharedFoldersManager.h"
 
-#include <functional>
-#include <map>
+#include <algorithm>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "CompressedBody.h"
 #include "Data.h"
@@ -28,34 +29,23 @@ namespace {
 // cannot shrink, and the code goes in front.
 constexpr int compressionHeadroom = 16384;
 
-bool IsPathSeparator(QChar character)
-{
-    return character == ' ' || character == '/' || character == '\\';
-}
-
-template <class IsSeparator>
-void ForEachWord(const QString& text, IsSeparator isSeparator,
-                 const std::function<void(const QString&)>& enter)
-{
-    int start = -1;
-    for (int at = 0; at < text.size(); ++at)
-    {
-        const bool separator = isSeparator(text[at]);
-        if (start < 0 && !separator)
-            start = at;
-        else if (start >= 0 && separator)
-        {
-            enter(text.mid(start, at - start));
-            start = -1;
-        }
-    }
-    if (start >= 0)
-        enter(text.mid(start));
-}
-
 std::string ListedName(const std::string& path)
 {
     return StringReplace(path, "/", "\\");
+}
+
+void AppendListed(std::string& path, const std::string& local)
+{
+    for (const char character : local)
+        path += character == '/' ? '\\' : character;
+}
+
+// Whether the text after the last dot is "mp3" in any case of its ASCII letters.
+bool IsMP3Path(const std::string& path)
+{
+    const size_t length = path.size();
+    return length >= 4 && path[length - 4] == '.' && (path[length - 3] | 0x20) == 'm' &&
+           (path[length - 2] | 0x20) == 'p' && path[length - 1] == '3';
 }
 
 bool ContainsAny(const QString& text, const SearchParser::TokenSet& words)
@@ -89,12 +79,22 @@ bool SharedFoldersManager::IsSearchTokenSeparator(QChar character)
 
 void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
 {
+    // A file's folder and name never change, so a file met again by a walk keeps its words.
+    if (file.IsNull() || searchIndex.Contains(file))
+        return;
     const QString text =
         (file[sharedFileFolder].AsString() + "\\" + file[sharedFileName].AsString()).toLower();
-    Type* tokens = d.GetType(searchToken);
-    const auto enter = [&](const QString& word) { file.Connect(tokens->GetItem(Value(word))); };
-    ForEachWord(text, &SharedFoldersManager::IsSearchTokenSeparator, enter);
-    ForEachWord(text, IsPathSeparator, enter);
+    searchIndex.Add(file, text);
+}
+
+void SharedFoldersManager::OnSharedFileRemoved(ItemPtr file)
+{
+    searchIndex.Remove(file);
+}
+
+std::vector<std::string> SharedFoldersManager::IndexedWords(ItemPtr file) const
+{
+    return searchIndex.WordsOf(file);
 }
 
 void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
@@ -127,18 +127,18 @@ void SharedFoldersManager::AnswerSearch(const QString& user, quint32 token, cons
 }
 
 FileInfo SharedFoldersManager::DescribeFile(ItemPtr file, const std::string& name,
-                                            bool withAttributes)
+                                            bool withAttributes) const
 {
     FileInfo info;
     info.name = name;
-    info.size = file[sharedFileSize].AsInt64();
-    if (!withAttributes || GetFileExtension(name) != "mp3")
+    info.size = ItemPtr(file->HasItem(fileTypes.size)).AsInt64();
+    if (!withAttributes || !IsMP3Path(name))
         return info;
     info.attributes.extension = "mp3";
-    ItemPtr bitrate = file[PeerTypes::bitrate];
+    ItemPtr bitrate = file->HasItem(fileTypes.bitrate);
     if (!bitrate.IsNull())
         info.attributes.pairs.emplace_back(AttributeMap::Bitrate, bitrate.AsInt());
-    ItemPtr mode = file[PeerTypes::bitrateMode];
+    ItemPtr mode = file->HasItem(fileTypes.bitrateMode);
     if (!mode.IsNull())
         info.attributes.pairs.emplace_back(AttributeMap::BitrateMode,
                                            mode.AsStdString() == "vbr" ? 1 : 0);
@@ -156,20 +156,33 @@ bool SharedFoldersManager::IsFolderVisible(ItemPtr folder, const ItemSet& roots)
 bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token,
                                          const QString& query)
 {
+    MemStream body;
+    if (!BuildSearchAnswer(user, token, query, body) || !peerMessenger)
+        return false;
+    MemStream message;
+    if (!CompressedBody::Compress(PeerMessageCode::PM_FILE_SEARCH_RESULT, body, message))
+        return false;
+    Log("Search", 1,
+        QString("Sending search results to user %1 for search string %2").arg(user, query));
+    peerMessenger->SendMessageToUser(user, message);
+    return true;
+}
+
+bool SharedFoldersManager::BuildSearchAnswer(const QString& user, unsigned int token,
+                                             const QString& query, MemStream& body)
+{
     if (Settings::IsYes(SharesSettings::finishUploadsAndQuit, Settings::runtime))
         return false;
     SearchParser parser;
     if (!parser.SetSearchText(query) || parser.GetIncludedTokenSet().empty())
         return false;
-    Type* tokenType = d.GetType(searchToken);
-    ItemSet tokens;
+    std::vector<std::string> keys;
     bool longEnough = false;
     for (const QString& word : parser.GetIncludedTokenSet())
     {
-        ItemPtr tokenItem = tokenType->HasItem(Value(word));
-        if (tokenItem.IsNull())
+        keys.push_back(SearchIndex::Key(word));
+        if (!searchIndex.HasWord(keys.back()))
             return false;
-        tokens.Insert(tokenItem);
         longEnough = longEnough || word.size() > 2;
     }
     if (!longEnough)
@@ -187,60 +200,72 @@ bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token
     const int budget = int(PeerFrame::MaxBodyLength) - compressionHeadroom - trailerLength - 4 -
                        head.GetWrittenLength();
 
-    std::map<std::string, FileInfo> records;
+    struct Found
+    {
+        std::string path;
+        Item* file;
+    };
+    std::vector<Found> found;
     // At least what the records collected take in the body: past the budget or the record
     // limit, collecting more would only build records that are cut.
     qint64 leastLength = 0;
-    std::unordered_map<Item*, bool> visibleFolders;
-    d.GetItemSubset(tokens, sharedFile).ForEach([&](ItemPtr file) {
-        if (records.size() >= size_t(maxSearchResults) || leastLength > budget)
-            return;
-        ItemPtr name = file[sharedFileName];
-        const QString lowerName = name.AsString().toLower();
-        if (ContainsAny(lowerName, parser.GetExcludedTokenSet()) ||
-            !ContainsAll(lowerName, parser.GetIncludedPartTokenSet()))
-            return;
-        ItemPtr folder = file[sharedFileFolder];
-        const auto cached = visibleFolders.find(folder.Get());
-        const bool visible = cached != visibleFolders.end()
-                                 ? cached->second
-                                 : (visibleFolders[folder.Get()] = IsFolderVisible(folder, roots));
-        if (!visible)
-            return;
-        const std::string path = ListedName(folder.AsStdString() + "/" + name.AsStdString());
+    // Per folder: whether the asker sees it, and its listed path with the separator after it.
+    std::unordered_map<Item*, std::pair<bool, std::string>> folders;
+    const bool byName =
+        !parser.GetExcludedTokenSet().empty() || !parser.GetIncludedPartTokenSet().empty();
+    searchIndex.ForEachFileWithAll(keys, [&](Item* file) {
+        ItemPtr name = file->HasItem(fileTypes.name);
+        if (byName)
+        {
+            const QString lowerName = name.AsString().toLower();
+            if (ContainsAny(lowerName, parser.GetExcludedTokenSet()) ||
+                !ContainsAll(lowerName, parser.GetIncludedPartTokenSet()))
+                return true;
+        }
+        ItemPtr folder = file->HasItem(fileTypes.folder);
+        auto seen = folders.find(folder.Get());
+        if (seen == folders.end())
+        {
+            const bool visible = IsFolderVisible(folder, roots);
+            seen = folders.emplace(folder.Get(), std::make_pair(visible, std::string())).first;
+            if (visible)
+                seen->second.second = ListedName(folder.AsStdString() + "/");
+        }
+        if (!seen->second.first)
+            return true;
+        found.push_back({seen->second.second, file});
+        AppendListed(found.back().path, name->value);
         // Flag, name count, size, extension count and pair count around the path.
         constexpr int recordFrame = 1 + 4 + 8 + 4 + 4;
-        leastLength += qint64(path.size()) + recordFrame;
-        records[path] = DescribeFile(file, path, true);
+        leastLength += qint64(found.back().path.size()) + recordFrame;
+        return found.size() < size_t(maxSearchResults) && leastLength <= budget;
     });
-    if (records.empty() || !peerMessenger)
+    if (found.empty())
         return false;
-
+    // In path order; of equal paths the one met last stands.
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Found& left, const Found& right) { return left.path < right.path; });
     MemStream written;
+    MemStream record;
     std::uint32_t count = 0;
-    for (const auto& entry : records)
+    for (size_t at = 0; at < found.size() && count < std::uint32_t(maxSearchResults); ++at)
     {
-        MemStream record;
-        entry.second.Write(record);
-        if (count == maxSearchResults ||
-            written.GetWrittenLength() + record.GetWrittenLength() > budget)
+        if (at + 1 < found.size() && found[at + 1].path == found[at].path)
+            continue;
+        record.Reset();
+        DescribeFile(found[at].file, found[at].path, true).Write(record);
+        if (written.GetWrittenLength() + record.GetWrittenLength() > budget)
             break;
         written.WriteBuffer(record.GetWrittenData(), record.GetWrittenLength());
         ++count;
     }
-    MemStream body = head;
+    body.WriteBuffer(head.GetWrittenData(), head.GetWrittenLength());
     body.Write(count);
     body.WriteBuffer(written.GetWrittenData(), written.GetWrittenLength());
     body.Write(uploadQueue ? uploadQueue->IsFreeToUpload() : true);
     body.Write(std::uint32_t(Settings::GetText(SharesSettings::uploadSpeed).toUInt()));
     body.Write(std::uint32_t(uploadQueue ? uploadQueue->QueuedUploadCount() : 0));
     body.Write(std::uint32_t(0));
-    MemStream message;
-    if (!CompressedBody::Compress(PeerMessageCode::PM_FILE_SEARCH_RESULT, body, message))
-        return false;
-    Log("Search", 1,
-        QString("Sending search results to user %1 for search string %2").arg(user, query));
-    peerMessenger->SendMessageToUser(user, message);
     return true;
 }
 
