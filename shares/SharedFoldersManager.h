@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <string>
 #include <unordered_map>
 
 #include <QObject>
@@ -19,6 +20,7 @@
 #include "ItemSet.h"
 #include "MemStream.h"
 #include "SearchIndex.h"
+#include "SharedFileLookup.h"
 #include "SharesProvider.h"
 #include "UserStats.h"
 
@@ -100,9 +102,14 @@ private:
 
     // Store handlers.
     void OnUserAddress(ItemPtr user);
-    void OnSharedFileNameAdded(ItemPtr name);
-    void OnSharedFileFolderAdded(ItemPtr folder);
     void OnSharedFileRemoved(ItemPtr file);
+    void OnSharedFileConnected(ConnectionInfo change);
+    void OnSharedFileDisconnected(ConnectionInfo change);
+    // Enters the file in the lookup by path, or takes it out, once it has a folder and a name.
+    void EnterFile(ItemPtr file, ItemPtr folder, ItemPtr name, bool entered);
+    // The same when the connection changed is the file's folder or name.
+    void EnterFileOf(ConnectionInfo change, bool entered);
+    static std::string LookupForm(ItemPtr folderOrName);
     // Any change around a file or a root may change what a share list holds.
     void OnShareChanged(ConnectionInfo change);
 
@@ -137,6 +144,11 @@ private:
     FileScanner::RootFolders::const_iterator mergeFolder;
     UploadQueue* uploadQueue = nullptr;
     SearchIndex searchIndex;
+    SharedFileLookup sharedFiles;
+    // The last folder whose lookup form was made, with the value it was made from.
+    Item* formedFolder = nullptr;
+    std::string formedFolderValue;
+    std::string formedFolderForm;
     // The partner types read for every file of an answer, looked up once.
     struct FileTypes
     {

@@ -90,23 +90,14 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
 void SharedFoldersManager::OnSharedFileRemoved(ItemPtr file)
 {
     searchIndex.Remove(file);
+    // Its partners go next, each with an event of its own; a partner already gone would leave
+    // the file behind.
+    EnterFile(file, file->HasItem(fileTypes.folder), file->HasItem(fileTypes.name), false);
 }
 
 std::vector<std::string> SharedFoldersManager::IndexedWords(ItemPtr file) const
 {
     return searchIndex.WordsOf(file);
-}
-
-void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
-{
-    folder.Connect(d.GetType(sharedFileFolderLowercaseName)
-                       ->GetItem(Value(GetAbsoluteFileName(folder.AsString()))));
-}
-
-void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr name)
-{
-    name.Connect(
-        d.GetType(sharedFileLowercaseName)->GetItem(Value(GetAbsoluteFileName(name.AsString()))));
 }
 
 void SharedFoldersManager::OnDirectFileSearch(QString user, quint32 token, QString query)

@@ -238,6 +238,47 @@ private slots:
         QCOMPARE(Answer("share").size(), Expected("share").size());
     }
 
+    void findsFilesByPathInAnyCase()
+    {
+        // Items made as a load makes them, without the walk: found at once.
+        SharesTestSetup::ForgetShares();
+        std::vector<std::pair<ItemPtr, QString>> made;
+        const auto make = [&](int number) {
+            const QString folder = QString("/Share/%1/Sub %2").arg(Word()).arg(number % 40);
+            const QString name = QString("%1 %2.Mp3").arg(Word()).arg(number);
+            ItemPtr item = d.GetType(sharedFile)->NewItem();
+            item.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
+            item.Connect(d.GetType(sharedFileFolder)->GetItem(Value(folder)));
+            made.emplace_back(item, (folder + "/" + name).toUpper().replace('/', '\\'));
+        };
+        for (int number = 0; number < 1500; ++number)
+            make(number);
+        for (const auto& [item, path] : made)
+            QCOMPARE(shares->GetSharedFileItem(path), item);
+
+        std::vector<QString> gone;
+        for (size_t at = 0; at < made.size(); at += 2)
+        {
+            gone.push_back(made[at].second);
+            made[at].first.Remove();
+        }
+        // New items may take the places of removed ones.
+        for (int number = 1500; number < 2300; ++number)
+            make(number);
+        for (const QString& path : gone)
+            QVERIFY2(shares->GetSharedFileItem(path).IsNull(), qPrintable(path));
+        for (size_t at = 1; at < made.size(); at += 2)
+            QCOMPARE(shares->GetSharedFileItem(made[at].second), made[at].first);
+
+        // A file given another name is found by that name only.
+        ItemPtr renamed = made[1].first;
+        renamed.Connect(d.GetType(sharedFileName)->GetItem("Other.ogg"));
+        QVERIFY(shares->GetSharedFileItem(made[1].second).IsNull());
+        QCOMPARE(shares->GetSharedFileItem(renamed[sharedFileFolder].AsString().toLower() +
+                                           "/OTHER.OGG"),
+                 renamed);
+    }
+
     void stopsAtTheRecordLimit()
     {
         SharesTestSetup::ForgetShares();
