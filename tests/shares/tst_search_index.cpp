@@ -274,9 +274,12 @@ private slots:
         ItemPtr renamed = made[1].first;
         renamed.Connect(d.GetType(sharedFileName)->GetItem("Other.ogg"));
         QVERIFY(shares->GetSharedFileItem(made[1].second).IsNull());
-        QCOMPARE(shares->GetSharedFileItem(renamed[sharedFileFolder].AsString().toLower() +
-                                           "/OTHER.OGG"),
-                 renamed);
+        const QString otherPath = renamed[sharedFileFolder].AsString().toLower() + "/OTHER.OGG";
+        QCOMPARE(shares->GetSharedFileItem(otherPath), renamed);
+        // Nothing of a removed file is left to be found under either name.
+        renamed.Remove();
+        QVERIFY(shares->GetSharedFileItem(made[1].second).IsNull());
+        QVERIFY(shares->GetSharedFileItem(otherPath).IsNull());
     }
 
     void stopsAtTheRecordLimit()
