@@ -3,8 +3,6 @@
 
 #include <algorithm>
 #include <string>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "CompressedBody.h"
@@ -200,8 +198,11 @@ bool SharedFoldersManager::BuildSearchAnswer(const QString& user, unsigned int t
     // At least what the records collected take in the body: past the budget or the record
     // limit, collecting more would only build records that are cut.
     qint64 leastLength = 0;
-    // Per folder: whether the asker sees it, and its listed path with the separator after it.
-    std::unordered_map<Item*, std::pair<bool, std::string>> folders;
+    // The folder of the file before: files come folder by folder, so a folder's visibility and
+    // listed path, with the separator after it, are mostly made once.
+    Item* lastFolder = nullptr;
+    bool lastVisible = false;
+    std::string lastListed;
     const bool byName =
         !parser.GetExcludedTokenSet().empty() || !parser.GetIncludedPartTokenSet().empty();
     searchIndex.ForEachFileWithAll(keys, [&](Item* file) {
@@ -214,18 +215,20 @@ bool SharedFoldersManager::BuildSearchAnswer(const QString& user, unsigned int t
                 return true;
         }
         ItemPtr folder = file->HasItem(fileTypes.folder);
-        auto seen = folders.find(folder.Get());
-        if (seen == folders.end())
-        {
-            const bool visible = IsFolderVisible(folder, roots);
-            seen = folders.emplace(folder.Get(), std::make_pair(visible, std::string())).first;
-            if (visible)
-                seen->second.second = ListedName(folder.AsStdString() + "/");
-        }
-        if (!seen->second.first)
+        if (folder.IsNull())
             return true;
-        found.push_back({seen->second.second, file});
-        AppendListed(found.back().path, name->value);
+        if (folder.Get() != lastFolder)
+        {
+            lastFolder = folder.Get();
+            lastVisible = IsFolderVisible(folder, roots);
+            if (lastVisible)
+                lastListed = ListedName(folder.AsStdString() + "/");
+        }
+        if (!lastVisible)
+            return true;
+        found.push_back({lastListed, file});
+        if (!name.IsNull())
+            AppendListed(found.back().path, name->value);
         // Flag, name count, size, extension count and pair count around the path.
         constexpr int recordFrame = 1 + 4 + 8 + 4 + 4;
         leastLength += qint64(found.back().path.size()) + recordFrame;
