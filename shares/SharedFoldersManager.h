@@ -128,7 +128,7 @@ private:
     // removed.
     static int RemoveFolderIfUnshared(ItemPtr folder);
     bool IsFolderVisible(ItemPtr folder, const ItemSet& roots);
-    FileInfo DescribeFile(ItemPtr file, const std::string& name, bool withAttributes) const;
+    FileInfo DescribeFile(ItemPtr file, std::string name, bool withAttributes) const;
 
     QThread scannerThread;
     FileScanner scanner;

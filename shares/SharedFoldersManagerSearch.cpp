@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CompressedBody.h"
@@ -26,6 +27,8 @@ namespace {
 // Room left in a frame for the compressed form of a body: deflate may add a little to data it
 // cannot shrink, and the code goes in front.
 constexpr int compressionHeadroom = 16384;
+// Files read together while an answer is built.
+constexpr size_t collectBatchSize = 32;
 
 std::string ListedName(const std::string& path)
 {
@@ -115,13 +118,13 @@ void SharedFoldersManager::AnswerSearch(const QString& user, quint32 token, cons
     emit SearchProcessed(query, ProcessSearch(user, token, query));
 }
 
-FileInfo SharedFoldersManager::DescribeFile(ItemPtr file, const std::string& name,
+FileInfo SharedFoldersManager::DescribeFile(ItemPtr file, std::string name,
                                             bool withAttributes) const
 {
     FileInfo info;
-    info.name = name;
+    info.name = std::move(name);
     info.size = ItemPtr(file->HasItem(fileTypes.size)).AsInt64();
-    if (!withAttributes || !IsMP3Path(name))
+    if (!withAttributes || !IsMP3Path(info.name))
         return info;
     info.attributes.extension = "mp3";
     ItemPtr bitrate = file->HasItem(fileTypes.bitrate);
@@ -205,35 +208,58 @@ bool SharedFoldersManager::BuildSearchAnswer(const QString& user, unsigned int t
     std::string lastListed;
     const bool byName =
         !parser.GetExcludedTokenSet().empty() || !parser.GetIncludedPartTokenSet().empty();
-    searchIndex.ForEachFileWithAll(keys, [&](Item* file) {
-        ItemPtr name = file->HasItem(fileTypes.name);
-        if (byName)
+    // Files are taken a batch at a time, and each step reads what the step before fetched for
+    // the whole batch, so that the memory of many files is on its way at once.
+    std::vector<Item*> batch;
+    std::vector<std::pair<Item*, Item*>> names;
+    const auto collectBatch = [&] {
+        names.clear();
+        for (Item* file : batch)
         {
-            const QString lowerName = name.AsString().toLower();
-            if (ContainsAny(lowerName, parser.GetExcludedTokenSet()) ||
-                !ContainsAll(lowerName, parser.GetIncludedPartTokenSet()))
-                return true;
+            Item* name = file->HasItem(fileTypes.name);
+            names.emplace_back(name, file->HasItem(fileTypes.folder));
+            __builtin_prefetch(name);
         }
-        ItemPtr folder = file->HasItem(fileTypes.folder);
-        if (folder.IsNull())
-            return true;
-        if (folder.Get() != lastFolder)
+        for (const auto& [name, folder] : names)
+            if (name)
+                __builtin_prefetch(name->value.Bytes().data());
+        for (size_t at = 0; at < batch.size(); ++at)
         {
-            lastFolder = folder.Get();
-            lastVisible = IsFolderVisible(folder, roots);
-            if (lastVisible)
-                lastListed = ListedName(folder.AsStdString() + "/");
+            ItemPtr name = names[at].first;
+            ItemPtr folder = names[at].second;
+            if (byName)
+            {
+                const QString lowerName = name.AsString().toLower();
+                if (ContainsAny(lowerName, parser.GetExcludedTokenSet()) ||
+                    !ContainsAll(lowerName, parser.GetIncludedPartTokenSet()))
+                    continue;
+            }
+            if (folder.IsNull())
+                continue;
+            if (folder.Get() != lastFolder)
+            {
+                lastFolder = folder.Get();
+                lastVisible = IsFolderVisible(folder, roots);
+                if (lastVisible)
+                    lastListed = ListedName(folder.AsStdString() + "/");
+            }
+            if (!lastVisible)
+                continue;
+            found.push_back({lastListed, batch[at]});
+            if (!name.IsNull())
+                AppendListed(found.back().path, name->value);
+            // Flag, name count, size, extension count and pair count around the path.
+            constexpr int recordFrame = 1 + 4 + 8 + 4 + 4;
+            leastLength += qint64(found.back().path.size()) + recordFrame;
         }
-        if (!lastVisible)
-            return true;
-        found.push_back({lastListed, file});
-        if (!name.IsNull())
-            AppendListed(found.back().path, name->value);
-        // Flag, name count, size, extension count and pair count around the path.
-        constexpr int recordFrame = 1 + 4 + 8 + 4 + 4;
-        leastLength += qint64(found.back().path.size()) + recordFrame;
+        batch.clear();
         return found.size() < size_t(maxSearchResults) && leastLength <= budget;
+    };
+    searchIndex.ForEachFileWithAll(keys, [&](Item* file) {
+        batch.push_back(file);
+        return batch.size() < collectBatchSize || collectBatch();
     });
+    collectBatch();
     if (found.empty())
         return false;
     // In path order; of equal paths the one met last stands.
@@ -247,7 +273,7 @@ bool SharedFoldersManager::BuildSearchAnswer(const QString& user, unsigned int t
         if (at + 1 < found.size() && found[at + 1].path == found[at].path)
             continue;
         record.Reset();
-        DescribeFile(found[at].file, found[at].path, true).Write(record);
+        DescribeFile(found[at].file, std::move(found[at].path), true).Write(record);
         if (written.GetWrittenLength() + record.GetWrittenLength() > budget)
             break;
         written.WriteBuffer(record.GetWrittenData(), record.GetWrittenLength());
