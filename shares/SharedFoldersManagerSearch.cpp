@@ -91,8 +91,7 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
 void SharedFoldersManager::OnSharedFileRemoved(ItemPtr file)
 {
     searchIndex.Remove(file);
-    // Its partners go next, each with an event of its own; a partner already gone would leave
-    // the file behind.
+    // Here, while its folder and name are still connected: the key is made from them.
     EnterFile(file, file->HasItem(fileTypes.folder), file->HasItem(fileTypes.name), false);
 }
 
