@@ -282,6 +282,22 @@ private slots:
         QVERIFY(shares->GetSharedFileItem(otherPath).IsNull());
     }
 
+    void skipsFilesWithoutFolderOrName()
+    {
+        // Such items come only from a damaged store; the answer leaves out a file without a
+        // folder and lists one without a name by its folder alone, as before the index moved.
+        ItemPtr folderless = d.GetType(sharedFile)->NewItem();
+        folderless.Connect(d.GetType(sharedFileName)->GetItem("zzorphan.mp3"));
+        shares->TokenizeSharedFile(folderless);
+        QCOMPARE(Answer("zzorphan"), QStringList());
+
+        ItemPtr folder = d.GetType(sharedFileFolder)->GetItem("/share/zznameless");
+        Root("/share").Connect(folder);
+        ItemPtr nameless = folder.NewItem(sharedFile);
+        shares->TokenizeSharedFile(nameless);
+        QCOMPARE(Answer("zznameless"), QStringList{"\\share\\zznameless\\"});
+    }
+
     void stopsAtTheRecordLimit()
     {
         SharesTestSetup::ForgetShares();
