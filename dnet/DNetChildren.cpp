@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "DNetState.h"
 #include "DNetTypes.h"
@@ -34,6 +36,7 @@ void DNetManager::OnDNetConnectionRequested(QString user, QTcpSocket* link)
     }
     ItemPtr child = d.GetType(DNetTypes::dnetChild)->GetItem(Value(link));
     child.Connect(userItem);
+    childrenAccepted[link] = {++acceptedChildCount, QDateTime::currentDateTime()};
     connect(link, &QTcpSocket::readyRead, this, &DNetManager::OnChildSocketReadyToRead);
     connect(link, &QTcpSocket::errorOccurred, this, &DNetManager::OnChildSocketError);
     connect(link, &QTcpSocket::disconnected, this, &DNetManager::OnChildSocketClosed);
@@ -124,6 +127,36 @@ void DNetManager::ChildLinkEnded(QTcpSocket* link)
         Log(logArea, 2, "Child socket item not found, aborting");
 }
 
+void DNetManager::AbortChild(QTcpSocket* link)
+{
+    Cut(link);
+    link->abort();
+    ChildLinkEnded(link);
+}
+
+void DNetManager::CheckSurplusChildren(const QDateTime& now)
+{
+    if (childCapacity < 0)
+        return;
+    std::vector<std::pair<quint64, QTcpSocket*>> byAge;
+    for (const auto& [link, accepted] : childrenAccepted)
+        byAge.emplace_back(accepted.order, link);
+    std::sort(byAge.begin(), byAge.end());
+    std::vector<QTcpSocket*> expired;
+    for (size_t place = size_t(std::min<qint64>(childCapacity, qint64(byAge.size())));
+         place < byAge.size(); ++place)
+    {
+        QTcpSocket* link = byAge[place].second;
+        if (childrenAccepted.at(link).since.msecsTo(now) >= surplusChildLimitMs)
+            expired.push_back(link);
+    }
+    for (QTcpSocket* link : expired)
+    {
+        Log(logArea, 1, "Child beyond our capacity held too long, closing child connection");
+        AbortChild(link);
+    }
+}
+
 void DNetManager::OnDNetParentMinSpeed(int speed)
 {
     Log(logArea, 1, QString("Received parent min speed %1, currently not processing").arg(speed));
@@ -156,6 +189,7 @@ void DNetManager::DetermineCanParent()
     const qint64 speed = std::clamp(speedValue.AsInt64(), -bound, bound);
     Log(logArea, 1, "Determining whether we can accept child connections.");
     bool status = false;
+    childCapacity = 0;
     if (speed < qint64(m_parentMinSpeed) * 1024)
         Log(logArea, 2, "Below minimum parent speed, so no.");
     else if (m_parentSpeedConnectionRatio <= 0)
@@ -168,6 +202,7 @@ void DNetManager::DetermineCanParent()
             QString("Currently have %1 child connections, max capacity %2")
                 .arg(children)
                 .arg(capacity));
+        childCapacity = std::max<qint64>(0, capacity);
         status = capacity > children;
     }
     if (status == m_canParent)

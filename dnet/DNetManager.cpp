@@ -234,7 +234,9 @@ void DNetManager::LinkEnded(QTcpSocket* link)
 
 void DNetManager::EveryHalfMinute()
 {
-    CheckParentSilence(QDateTime::currentDateTime());
+    const QDateTime now = QDateTime::currentDateTime();
+    CheckParentSilence(now);
+    CheckSurplusChildren(now);
 }
 
 void DNetManager::CheckParentSilence(const QDateTime& now)
@@ -293,6 +295,7 @@ void DNetManager::Cut(QTcpSocket* link)
 void DNetManager::Dispose(QTcpSocket* link)
 {
     links.erase(link);
+    childrenAccepted.erase(link);
     link->deleteLater();
 }
 

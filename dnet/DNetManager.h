@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <list>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -29,6 +30,8 @@ public:
     static constexpr std::uint32_t maxFrameLength = PeerFrame::MaxBodyLength;
     // A parent that delivers no search for longer than this is dropped.
     static constexpr qint64 parentSilenceLimitSeconds = 60;
+    // A child beyond the capacity we report is dropped once it has been held this long.
+    static constexpr qint64 surplusChildLimitMs = 60000;
 
     // Message codes of the distributed links.
     enum Code : unsigned char
@@ -53,6 +56,9 @@ public:
     void DetermineCanParent();
     // The silence check as of the given moment.
     void CheckParentSilence(const QDateTime& now);
+    // Drops, as of the given moment, the children past the capacity held too long: the oldest
+    // children hold the places within it.
+    void CheckSurplusChildren(const QDateTime& now);
 
 signals:
     // A search that came down the tree; answered before it is relayed, so connect directly.
@@ -96,6 +102,8 @@ private:
     void Adopt(QTcpSocket* link, ItemPtr candidate);
     void LinkEnded(QTcpSocket* link);
     void ChildLinkEnded(QTcpSocket* link);
+    // Ends a child link at once, discarding what it still had to read.
+    void AbortChild(QTcpSocket* link);
 
     // Links this manager owns, so that an address read back from the store is known to be live.
     QTcpSocket* LiveLink(ItemPtr item) const;
@@ -112,6 +120,15 @@ private:
     int m_parentMinSpeed = -1;
     int m_parentSpeedConnectionRatio = -1;
     bool m_canParent = false;
+    // Children the last can-parent decision allows; -1 until it could be made.
+    qint64 childCapacity = -1;
+    struct ChildAcceptance
+    {
+        quint64 order = 0;
+        QDateTime since;
+    };
+    std::map<QTcpSocket*, ChildAcceptance> childrenAccepted;
+    quint64 acceptedChildCount = 0;
     QDateTime m_lastSearchTime;
     std::set<QTcpSocket*> links;
 };

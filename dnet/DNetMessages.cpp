@@ -237,9 +237,7 @@ void DNetManager::SendMessageToChildren(const char* message, int length)
     for (QTcpSocket* link : stalled)
     {
         Log(logArea, 1, "Child is not reading, closing child connection");
-        Cut(link);
-        link->abort();
-        ChildLinkEnded(link);
+        AbortChild(link);
     }
 }
 

@@ -124,10 +124,12 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
     sharedFoldersManager = this;
     DeclareTypes(d);
     RegisterSavedTypes();
-    Listen(d.GetType(sharedFileName)->itemAdded, this,
-           &SharedFoldersManager::OnSharedFileNameAdded);
-    Listen(d.GetType(sharedFileFolder)->itemAdded, this,
-           &SharedFoldersManager::OnSharedFileFolderAdded);
+    fileTypes = {d.GetType(sharedFileName), d.GetType(sharedFileFolder), d.GetType(sharedFileSize),
+                 d.GetType(PeerTypes::bitrate), d.GetType(PeerTypes::bitrateMode)};
+    Listen(d.GetType(sharedFile)->itemRemoved, this, &SharedFoldersManager::OnSharedFileRemoved);
+    Listen(d.GetType(sharedFile)->connected, this, &SharedFoldersManager::OnSharedFileConnected);
+    Listen(d.GetType(sharedFile)->disconnected, this,
+           &SharedFoldersManager::OnSharedFileDisconnected);
     for (const char* type : {sharedFile, sharedFolder})
     {
         Listen(d.GetType(type)->connected, this, &SharedFoldersManager::OnShareChanged);
@@ -254,25 +256,69 @@ QString SharedFoldersManager::GetAbsoluteFileName(QString path)
 ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path)
 {
     const std::string lookup = GetAbsoluteFileName(path).toStdString();
-    ItemPtr name = d.GetType(sharedFileLowercaseName)->HasItem(Value(GetFileName(lookup)));
-    ItemPtr folder = d.GetType(sharedFileFolderLowercaseName)->HasItem(Value(GetFolder(lookup)));
-    if (name.IsNull() || folder.IsNull())
-        return ItemPtr();
-    const ItemSet folders = folder.GetItems(sharedFileFolder);
+    const std::string nameForm = GetFileName(lookup);
+    const std::string folderForm = GetFolder(lookup);
     const QString exact = PlainSeparators(path);
     ItemPtr found;
-    for (ItemPtr file : name.GetItems(sharedFileName).GetItems(sharedFile))
-    {
-        ItemPtr fileFolder = file[sharedFileFolder];
-        if (!folders.Contains(fileFolder))
-            continue;
+    sharedFiles.ForEachWithKey(SharedFileLookup::Key(folderForm, nameForm), [&](Item* candidate) {
+        ItemPtr file(candidate);
+        ItemPtr folder = file->HasItem(fileTypes.folder);
+        ItemPtr name = file->HasItem(fileTypes.name);
+        if (LookupForm(name) != nameForm || LookupForm(folder) != folderForm)
+            return true;
         // Names that differ only in case are different files: the exact spelling wins.
-        if (PlainSeparators(fileFolder.AsString() + "/" + file[sharedFileName].AsString()) == exact)
-            return file;
+        if (PlainSeparators(folder.AsString() + "/" + name.AsString()) == exact)
+        {
+            found = file;
+            return false;
+        }
         if (found.IsNull())
             found = file;
-    }
+        return true;
+    });
     return found;
+}
+
+std::string SharedFoldersManager::LookupForm(ItemPtr folderOrName)
+{
+    return GetAbsoluteFileName(folderOrName.AsString()).toStdString();
+}
+
+void SharedFoldersManager::EnterFile(ItemPtr file, ItemPtr folder, ItemPtr name, bool entered)
+{
+    if (folder.IsNull() || name.IsNull())
+        return;
+    // The files of a folder come one after the other: its form is made once for them.
+    if (folder.Get() != formedFolder || folder->value.Bytes() != formedFolderValue)
+    {
+        formedFolder = folder.Get();
+        formedFolderValue = folder->value.Bytes();
+        formedFolderForm = LookupForm(folder);
+    }
+    const uint64_t key = SharedFileLookup::Key(formedFolderForm, LookupForm(name));
+    if (entered)
+        sharedFiles.Add(file, key);
+    else
+        sharedFiles.Remove(file, key);
+}
+
+void SharedFoldersManager::OnSharedFileConnected(ConnectionInfo change)
+{
+    EnterFileOf(change, true);
+}
+
+void SharedFoldersManager::OnSharedFileDisconnected(ConnectionInfo change)
+{
+    EnterFileOf(change, false);
+}
+
+void SharedFoldersManager::EnterFileOf(ConnectionInfo change, bool entered)
+{
+    Type* partner = change.to.GetType();
+    if (partner == fileTypes.name)
+        EnterFile(change.from, change.from->HasItem(fileTypes.folder), change.to, entered);
+    else if (partner == fileTypes.folder)
+        EnterFile(change.from, change.to, change.from->HasItem(fileTypes.name), entered);
 }
 
 QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr file)

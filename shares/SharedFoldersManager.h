@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <string>
 #include <unordered_map>
+#include <vector>
 
 #include <QObject>
 #include <QString>
@@ -18,10 +20,13 @@
 #include "ItemPtr.h"
 #include "ItemSet.h"
 #include "MemStream.h"
+#include "SearchIndex.h"
+#include "SharedFileLookup.h"
 #include "SharesProvider.h"
 #include "UserStats.h"
 
 class Data;
+class Type;
 class UploadQueue;
 
 // Holds the user's own shares: the shared roots with their audiences, every folder and file found
@@ -66,8 +71,14 @@ public:
     static bool IsSearchTokenSeparator(QChar character);
     void TokenizeSharedFile(ItemPtr file);
 
+    // The words the index holds for a file, in byte order.
+    std::vector<std::string> IndexedWords(ItemPtr file) const;
+
     // Answering. ProcessSearch is the one entry for searches of both roads.
     bool ProcessSearch(const QString& user, unsigned int token, const QString& query);
+    // The uncompressed body of the answer to a search, or false when it is refused.
+    bool BuildSearchAnswer(const QString& user, unsigned int token, const QString& query,
+                           MemStream& body);
     void GetSharedFilesAsUserShare(const QString& user, FileInfoMap& folders,
                                    AttributeTranslationTable& table);
     MemStream GetSharedFilesMessage(const QString& user) override;
@@ -92,8 +103,14 @@ private:
 
     // Store handlers.
     void OnUserAddress(ItemPtr user);
-    void OnSharedFileNameAdded(ItemPtr name);
-    void OnSharedFileFolderAdded(ItemPtr folder);
+    void OnSharedFileRemoved(ItemPtr file);
+    void OnSharedFileConnected(ConnectionInfo change);
+    void OnSharedFileDisconnected(ConnectionInfo change);
+    // Enters the file in the lookup by path, or takes it out, once it has a folder and a name.
+    void EnterFile(ItemPtr file, ItemPtr folder, ItemPtr name, bool entered);
+    // The same when the connection changed is the file's folder or name.
+    void EnterFileOf(ConnectionInfo change, bool entered);
+    static std::string LookupForm(ItemPtr folderOrName);
     // Any change around a file or a root may change what a share list holds.
     void OnShareChanged(ConnectionInfo change);
 
@@ -112,7 +129,7 @@ private:
     // removed.
     static int RemoveFolderIfUnshared(ItemPtr folder);
     bool IsFolderVisible(ItemPtr folder, const ItemSet& roots);
-    static FileInfo DescribeFile(ItemPtr file, const std::string& name, bool withAttributes);
+    FileInfo DescribeFile(ItemPtr file, std::string name, bool withAttributes) const;
 
     QThread scannerThread;
     FileScanner scanner;
@@ -127,6 +144,21 @@ private:
     FileScanner::ScanResults::const_iterator mergeRoot;
     FileScanner::RootFolders::const_iterator mergeFolder;
     UploadQueue* uploadQueue = nullptr;
+    SearchIndex searchIndex;
+    SharedFileLookup sharedFiles;
+    // The last folder whose lookup form was made, with the value it was made from.
+    Item* formedFolder = nullptr;
+    std::string formedFolderValue;
+    std::string formedFolderForm;
+    // The partner types read for every file of an answer, looked up once.
+    struct FileTypes
+    {
+        Type* name = nullptr;
+        Type* folder = nullptr;
+        Type* size = nullptr;
+        Type* bitrate = nullptr;
+        Type* bitrateMode = nullptr;
+    } fileTypes;
 
     // Share lists by the roots their askers see, built once and kept until the shares change.
     struct BuiltShareList

@@ -1,10 +1,10 @@
 // The search index, search answers, and the share lists and folder contents for peers.
 #include "SharedFoldersManager.h"
 
-#include <functional>
-#include <map>
+#include <algorithm>
 #include <string>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "CompressedBody.h"
 #include "Data.h"
@@ -27,35 +27,26 @@ namespace {
 // Room left in a frame for the compressed form of a body: deflate may add a little to data it
 // cannot shrink, and the code goes in front.
 constexpr int compressionHeadroom = 16384;
-
-bool IsPathSeparator(QChar character)
-{
-    return character == ' ' || character == '/' || character == '\\';
-}
-
-template <class IsSeparator>
-void ForEachWord(const QString& text, IsSeparator isSeparator,
-                 const std::function<void(const QString&)>& enter)
-{
-    int start = -1;
-    for (int at = 0; at < text.size(); ++at)
-    {
-        const bool separator = isSeparator(text[at]);
-        if (start < 0 && !separator)
-            start = at;
-        else if (start >= 0 && separator)
-        {
-            enter(text.mid(start, at - start));
-            start = -1;
-        }
-    }
-    if (start >= 0)
-        enter(text.mid(start));
-}
+// Files read together while an answer is built.
+constexpr size_t collectBatchSize = 32;
 
 std::string ListedName(const std::string& path)
 {
     return StringReplace(path, "/", "\\");
+}
+
+void AppendListed(std::string& path, const std::string& local)
+{
+    for (const char character : local)
+        path += character == '/' ? '\\' : character;
+}
+
+// Whether the text after the last dot is "mp3" in any case of its ASCII letters.
+bool IsMP3Path(const std::string& path)
+{
+    const size_t length = path.size();
+    return length >= 4 && path[length - 4] == '.' && (path[length - 3] | 0x20) == 'm' &&
+           (path[length - 2] | 0x20) == 'p' && path[length - 1] == '3';
 }
 
 bool ContainsAny(const QString& text, const SearchParser::TokenSet& words)
@@ -89,24 +80,24 @@ bool SharedFoldersManager::IsSearchTokenSeparator(QChar character)
 
 void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
 {
+    // A file's folder and name never change, so a file met again by a walk keeps its words.
+    if (file.IsNull() || searchIndex.Contains(file))
+        return;
     const QString text =
         (file[sharedFileFolder].AsString() + "\\" + file[sharedFileName].AsString()).toLower();
-    Type* tokens = d.GetType(searchToken);
-    const auto enter = [&](const QString& word) { file.Connect(tokens->GetItem(Value(word))); };
-    ForEachWord(text, &SharedFoldersManager::IsSearchTokenSeparator, enter);
-    ForEachWord(text, IsPathSeparator, enter);
+    searchIndex.Add(file, text);
 }
 
-void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
+void SharedFoldersManager::OnSharedFileRemoved(ItemPtr file)
 {
-    folder.Connect(d.GetType(sharedFileFolderLowercaseName)
-                       ->GetItem(Value(GetAbsoluteFileName(folder.AsString()))));
+    searchIndex.Remove(file);
+    // Here, while its folder and name are still connected: the key is made from them.
+    EnterFile(file, file->HasItem(fileTypes.folder), file->HasItem(fileTypes.name), false);
 }
 
-void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr name)
+std::vector<std::string> SharedFoldersManager::IndexedWords(ItemPtr file) const
 {
-    name.Connect(
-        d.GetType(sharedFileLowercaseName)->GetItem(Value(GetAbsoluteFileName(name.AsString()))));
+    return searchIndex.WordsOf(file);
 }
 
 void SharedFoldersManager::OnDirectFileSearch(QString user, quint32 token, QString query)
@@ -126,19 +117,19 @@ void SharedFoldersManager::AnswerSearch(const QString& user, quint32 token, cons
     emit SearchProcessed(query, ProcessSearch(user, token, query));
 }
 
-FileInfo SharedFoldersManager::DescribeFile(ItemPtr file, const std::string& name,
-                                            bool withAttributes)
+FileInfo SharedFoldersManager::DescribeFile(ItemPtr file, std::string name,
+                                            bool withAttributes) const
 {
     FileInfo info;
-    info.name = name;
-    info.size = file[sharedFileSize].AsInt64();
-    if (!withAttributes || GetFileExtension(name) != "mp3")
+    info.name = std::move(name);
+    info.size = ItemPtr(file->HasItem(fileTypes.size)).AsInt64();
+    if (!withAttributes || !IsMP3Path(info.name))
         return info;
     info.attributes.extension = "mp3";
-    ItemPtr bitrate = file[PeerTypes::bitrate];
+    ItemPtr bitrate = file->HasItem(fileTypes.bitrate);
     if (!bitrate.IsNull())
         info.attributes.pairs.emplace_back(AttributeMap::Bitrate, bitrate.AsInt());
-    ItemPtr mode = file[PeerTypes::bitrateMode];
+    ItemPtr mode = file->HasItem(fileTypes.bitrateMode);
     if (!mode.IsNull())
         info.attributes.pairs.emplace_back(AttributeMap::BitrateMode,
                                            mode.AsStdString() == "vbr" ? 1 : 0);
@@ -156,20 +147,33 @@ bool SharedFoldersManager::IsFolderVisible(ItemPtr folder, const ItemSet& roots)
 bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token,
                                          const QString& query)
 {
+    MemStream body;
+    if (!BuildSearchAnswer(user, token, query, body) || !peerMessenger)
+        return false;
+    MemStream message;
+    if (!CompressedBody::Compress(PeerMessageCode::PM_FILE_SEARCH_RESULT, body, message))
+        return false;
+    Log("Search", 1,
+        QString("Sending search results to user %1 for search string %2").arg(user, query));
+    peerMessenger->SendMessageToUser(user, message);
+    return true;
+}
+
+bool SharedFoldersManager::BuildSearchAnswer(const QString& user, unsigned int token,
+                                             const QString& query, MemStream& body)
+{
     if (Settings::IsYes(SharesSettings::finishUploadsAndQuit, Settings::runtime))
         return false;
     SearchParser parser;
     if (!parser.SetSearchText(query) || parser.GetIncludedTokenSet().empty())
         return false;
-    Type* tokenType = d.GetType(searchToken);
-    ItemSet tokens;
+    std::vector<std::string> keys;
     bool longEnough = false;
     for (const QString& word : parser.GetIncludedTokenSet())
     {
-        ItemPtr tokenItem = tokenType->HasItem(Value(word));
-        if (tokenItem.IsNull())
+        keys.push_back(SearchIndex::Key(word));
+        if (!searchIndex.HasWord(keys.back()))
             return false;
-        tokens.Insert(tokenItem);
         longEnough = longEnough || word.size() > 2;
     }
     if (!longEnough)
@@ -187,60 +191,100 @@ bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token
     const int budget = int(PeerFrame::MaxBodyLength) - compressionHeadroom - trailerLength - 4 -
                        head.GetWrittenLength();
 
-    std::map<std::string, FileInfo> records;
+    struct Found
+    {
+        std::string path;
+        Item* file;
+    };
+    std::vector<Found> found;
     // At least what the records collected take in the body: past the budget or the record
     // limit, collecting more would only build records that are cut.
     qint64 leastLength = 0;
-    std::unordered_map<Item*, bool> visibleFolders;
-    d.GetItemSubset(tokens, sharedFile).ForEach([&](ItemPtr file) {
-        if (records.size() >= size_t(maxSearchResults) || leastLength > budget)
-            return;
-        ItemPtr name = file[sharedFileName];
-        const QString lowerName = name.AsString().toLower();
-        if (ContainsAny(lowerName, parser.GetExcludedTokenSet()) ||
-            !ContainsAll(lowerName, parser.GetIncludedPartTokenSet()))
-            return;
-        ItemPtr folder = file[sharedFileFolder];
-        const auto cached = visibleFolders.find(folder.Get());
-        const bool visible = cached != visibleFolders.end()
-                                 ? cached->second
-                                 : (visibleFolders[folder.Get()] = IsFolderVisible(folder, roots));
-        if (!visible)
-            return;
-        const std::string path = ListedName(folder.AsStdString() + "/" + name.AsStdString());
-        // Flag, name count, size, extension count and pair count around the path.
-        constexpr int recordFrame = 1 + 4 + 8 + 4 + 4;
-        leastLength += qint64(path.size()) + recordFrame;
-        records[path] = DescribeFile(file, path, true);
+    // The folder of the file before: files come folder by folder, so a folder's visibility and
+    // listed path, with the separator after it, are mostly made once.
+    Item* lastFolder = nullptr;
+    bool lastVisible = false;
+    std::string lastListed;
+    const bool byName =
+        !parser.GetExcludedTokenSet().empty() || !parser.GetIncludedPartTokenSet().empty();
+    // Files are taken a batch at a time, and each step reads what the step before fetched for
+    // the whole batch, so that the memory of many files is on its way at once.
+    std::vector<Item*> batch;
+    std::vector<std::pair<Item*, Item*>> names;
+    const auto collectBatch = [&] {
+        names.clear();
+        for (Item* file : batch)
+        {
+            Item* name = file->HasItem(fileTypes.name);
+            names.emplace_back(name, file->HasItem(fileTypes.folder));
+            __builtin_prefetch(name);
+        }
+        for (const auto& [name, folder] : names)
+            if (name)
+                __builtin_prefetch(name->value.Bytes().data());
+        for (size_t at = 0; at < batch.size(); ++at)
+        {
+            ItemPtr name = names[at].first;
+            ItemPtr folder = names[at].second;
+            if (byName)
+            {
+                const QString lowerName = name.AsString().toLower();
+                if (ContainsAny(lowerName, parser.GetExcludedTokenSet()) ||
+                    !ContainsAll(lowerName, parser.GetIncludedPartTokenSet()))
+                    continue;
+            }
+            if (folder.IsNull())
+                continue;
+            if (folder.Get() != lastFolder)
+            {
+                lastFolder = folder.Get();
+                lastVisible = IsFolderVisible(folder, roots);
+                if (lastVisible)
+                    lastListed = ListedName(folder.AsStdString() + "/");
+            }
+            if (!lastVisible)
+                continue;
+            found.push_back({lastListed, batch[at]});
+            if (!name.IsNull())
+                AppendListed(found.back().path, name->value);
+            // Flag, name count, size, extension count and pair count around the path.
+            constexpr int recordFrame = 1 + 4 + 8 + 4 + 4;
+            leastLength += qint64(found.back().path.size()) + recordFrame;
+        }
+        batch.clear();
+        return found.size() < size_t(maxSearchResults) && leastLength <= budget;
+    };
+    searchIndex.ForEachFileWithAll(keys, [&](Item* file) {
+        batch.push_back(file);
+        return batch.size() < collectBatchSize || collectBatch();
     });
-    if (records.empty() || !peerMessenger)
+    collectBatch();
+    if (found.empty())
         return false;
-
+    // In path order; of equal paths the one met last stands.
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Found& left, const Found& right) { return left.path < right.path; });
     MemStream written;
+    MemStream record;
     std::uint32_t count = 0;
-    for (const auto& entry : records)
+    for (size_t at = 0; at < found.size() && count < std::uint32_t(maxSearchResults); ++at)
     {
-        MemStream record;
-        entry.second.Write(record);
-        if (count == maxSearchResults ||
-            written.GetWrittenLength() + record.GetWrittenLength() > budget)
+        if (at + 1 < found.size() && found[at + 1].path == found[at].path)
+            continue;
+        record.Reset();
+        DescribeFile(found[at].file, std::move(found[at].path), true).Write(record);
+        if (written.GetWrittenLength() + record.GetWrittenLength() > budget)
             break;
         written.WriteBuffer(record.GetWrittenData(), record.GetWrittenLength());
         ++count;
     }
-    MemStream body = head;
+    body.WriteBuffer(head.GetWrittenData(), head.GetWrittenLength());
     body.Write(count);
     body.WriteBuffer(written.GetWrittenData(), written.GetWrittenLength());
     body.Write(uploadQueue ? uploadQueue->IsFreeToUpload() : true);
     body.Write(std::uint32_t(Settings::GetText(SharesSettings::uploadSpeed).toUInt()));
     body.Write(std::uint32_t(uploadQueue ? uploadQueue->QueuedUploadCount() : 0));
     body.Write(std::uint32_t(0));
-    MemStream message;
-    if (!CompressedBody::Compress(PeerMessageCode::PM_FILE_SEARCH_RESULT, body, message))
-        return false;
-    Log("Search", 1,
-        QString("Sending search results to user %1 for search string %2").arg(user, query));
-    peerMessenger->SendMessageToUser(user, message);
     return true;
 }
 

@@ -207,6 +207,66 @@ private slots:
         manager->OnDNetParentSpeedConnectionRatio(ratio);
         QCOMPARE(Flags(100), sent);
     }
+
+    void dropsSurplusChildrenAtTheirTimeOut_data()
+    {
+        QTest::addColumn<bool>("capacityKnown");
+        QTest::addColumn<qint64>("speed"); // capacity 2 at 1024, none below it
+        QTest::addColumn<int>("childCount");
+        QTest::addColumn<bool>("firstLeaves");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("within capacity")
+            << true << qint64(1024) << 2 << false << 61 << QStringList{"c0", "c1"};
+        QTest::newRow("one beyond, before its time-out")
+            << true << qint64(1024) << 3 << false << 59 << QStringList{"c0", "c1", "c2"};
+        QTest::newRow("one beyond, at its time-out")
+            << true << qint64(1024) << 3 << false << 61 << QStringList{"c0", "c1"};
+        QTest::newRow("capacity not known yet")
+            << false << qint64(1024) << 3 << false << 61 << QStringList{"c0", "c1", "c2"};
+        QTest::newRow("below the minimum speed")
+            << true << qint64(1023) << 2 << false << 61 << QStringList{};
+        QTest::newRow("an older child left")
+            << true << qint64(1024) << 3 << true << 61 << QStringList{"c1", "c2"};
+    }
+
+    void dropsSurplusChildrenAtTheirTimeOut()
+    {
+        QFETCH(bool, capacityKnown);
+        QFETCH(qint64, speed);
+        QFETCH(int, childCount);
+        QFETCH(bool, firstLeaves);
+        QFETCH(int, seconds);
+        QFETCH(QStringList, kept);
+        QStringList names;
+        for (int at = 0; at < childCount; ++at)
+        {
+            names << QString("c%1").arg(at);
+            QVERIFY(Child(names.last()));
+        }
+        Settings::Set("upload_speed", Value(static_cast<long long>(speed)));
+        if (capacityKnown)
+        {
+            manager->OnDNetParentMinSpeed(1);
+            manager->OnDNetParentSpeedConnectionRatio(5);
+        }
+        if (firstLeaves)
+        {
+            Child("c0")->Close();
+            QTRY_VERIFY(!ServerStore::User("c0").IsConnected(DNetTypes::dnetChild));
+            names.removeFirst();
+        }
+        manager->CheckSurplusChildren(QDateTime::currentDateTime().addSecs(seconds));
+        QStringList recorded;
+        for (const QString& name : names)
+            if (ServerStore::User(name).IsConnected(DNetTypes::dnetChild))
+                recorded << name;
+        QCOMPARE(recorded, kept);
+        for (const QString& name : names)
+            if (!kept.contains(name))
+                QVERIFY2(Child(name)->WaitForClose(), qPrintable(name));
+        QCOMPARE(Count(DNetTypes::dnetChild), kept.size());
+    }
 };
 
 QTEST_MAIN(ChildrenTest)

@@ -139,8 +139,8 @@ private slots:
         QFETCH(QString, tokens);
         ItemPtr file = AddFile("/home/user/Music", "/home/user/Music", name);
         QStringList words;
-        for (ItemPtr token : file.GetItems(searchToken))
-            words << token.AsString();
+        for (const std::string& word : shares->IndexedWords(file))
+            words << QString::fromStdString(word);
         words.sort();
         QCOMPARE(words.join(' '), tokens);
     }

@@ -1,0 +1,78 @@
+#include "SharedFileLookup.h"
+
+namespace {
+// FNV-1a over the bytes, then a final mix so that the low bits, which pick the slot, depend on
+// all of them.
+uint64_t Mix(uint64_t hash, std::string_view bytes)
+{
+    for (const char byte : bytes)
+        hash = (hash ^ static_cast<unsigned char>(byte)) * 0x100000001B3ull;
+    return hash;
+}
+} // namespace
+
+uint64_t SharedFileLookup::Key(std::string_view folderForm, std::string_view nameForm)
+{
+    // The folder's length keeps "a/b" + "c" apart from "a" + "b/c".
+    uint64_t hash = Mix(0xCBF29CE484222325ull, folderForm);
+    hash = (hash ^ folderForm.size()) * 0x100000001B3ull;
+    hash = Mix(hash, nameForm);
+    hash ^= hash >> 33;
+    hash *= 0xFF51AFD7ED558CCDull;
+    return hash ^ (hash >> 33);
+}
+
+void SharedFileLookup::Place(const Slot& entry)
+{
+    const size_t mask = table.size() - 1;
+    size_t slot = Home(entry.key);
+    while (table[slot].file)
+        slot = (slot + 1) & mask;
+    table[slot] = entry;
+}
+
+void SharedFileLookup::Add(Item* file, uint64_t key)
+{
+    if (!file)
+        return;
+    if (2 * (count + 1) > table.size())
+    {
+        std::vector<Slot> old = std::move(table);
+        table.assign(old.empty() ? 16 : 2 * old.size(), Slot());
+        for (const Slot& entry : old)
+            if (entry.file)
+                Place(entry);
+    }
+    Place(Slot{key, file});
+    ++count;
+}
+
+void SharedFileLookup::Remove(Item* file, uint64_t key)
+{
+    if (table.empty())
+        return;
+    const size_t mask = table.size() - 1;
+    size_t hole = Home(key);
+    while (table[hole].file && (table[hole].file != file || table[hole].key != key))
+        hole = (hole + 1) & mask;
+    if (!table[hole].file)
+        return;
+    table[hole] = Slot();
+    --count;
+    // Backward-shift deletion keeps every other entry reachable from its home slot.
+    for (size_t next = (hole + 1) & mask; table[next].file; next = (next + 1) & mask)
+    {
+        if (((next - Home(table[next].key)) & mask) >= ((next - hole) & mask))
+        {
+            table[hole] = table[next];
+            table[next] = Slot();
+            hole = next;
+        }
+    }
+}
+
+void SharedFileLookup::Clear()
+{
+    table = {};
+    count = 0;
+}
