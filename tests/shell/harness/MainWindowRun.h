@@ -24,7 +24,8 @@ public:
 
     // Shows the window and runs its Init; the fake answers the login as scripted before this.
     void Start();
-    bool WaitLoggedIn(int timeoutMs = 5000);
+    // A whole client starting under the sanitizers beside other tests can take several seconds.
+    bool WaitLoggedIn(int timeoutMs = 20000);
 
     MainWindow* Window() const { return window; }
     Ui_MainWindow* Form() const;
