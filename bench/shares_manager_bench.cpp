@@ -219,9 +219,13 @@ int main(int argc, char** argv)
                 scanSample, scanMedian, scanMedian / median);
     // A word of every path (the shared folder's own name): the answer stops collecting once it
     // holds what can be sent.
+    // Its compression runs on a worker: the window's thread holds only the look-up and body.
     start = Clock::now();
     const bool everyPathAnswered = shares->ProcessSearch("asker", 1, "share");
     const double everyPathSeconds = Seconds(start);
+    while (g(PeerTypes::unsentMessage).Empty() && Seconds(start) < 60)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    const double everyPathSentSeconds = Seconds(start);
     int everyPathBytes = 0;
     for (ItemPtr unsent : g(PeerTypes::unsentMessage))
     {
@@ -229,8 +233,10 @@ int main(int argc, char** argv)
         delete unsent.AsPointer<MemStream>();
         unsent.Remove();
     }
-    std::printf("query matching all %d files: answered %s in %.3f s, %d bytes compressed\n",
-                fileCount, everyPathAnswered ? "yes" : "no", everyPathSeconds, everyPathBytes);
+    std::printf("query matching all %d files: answered %s, %.3f s on the window's thread, sent "
+                "after %.3f s, %d bytes compressed\n",
+                fileCount, everyPathAnswered ? "yes" : "no", everyPathSeconds, everyPathSentSeconds,
+                everyPathBytes);
     if (answered < queryCount / 2)
     {
         std::fprintf(stderr, "sanity check failed: only %d queries answered\n", answered);

@@ -122,6 +122,7 @@ QString PlainSeparators(QString path)
 SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
 {
     sharedFoldersManager = this;
+    compressing.setMaxThreadCount(1);
     DeclareTypes(d);
     RegisterSavedTypes();
     fileTypes = {d.GetType(sharedFileName), d.GetType(sharedFileFolder), d.GetType(sharedFileSize),
@@ -166,6 +167,8 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
 
 SharedFoldersManager::~SharedFoldersManager()
 {
+    // An answer still compressing is dropped: its send is queued to this object, which goes.
+    compressing.waitForDone();
     scanner.Quit();
     scannerThread.exit(0);
     scannerThread.wait();

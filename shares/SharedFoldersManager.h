@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <QThread>
+#include <QThreadPool>
 
 #include "AttributeTranslationTable.h"
 #include "ConnectionInfo.h"
@@ -74,7 +75,9 @@ public:
     // The words the index holds for a file, in byte order.
     std::vector<std::string> IndexedWords(ItemPtr file) const;
 
-    // Answering. ProcessSearch is the one entry for searches of both roads.
+    // Answering. ProcessSearch is the one entry for searches of both roads. A large answer is
+    // compressed on a worker and sent on a later pass of the event loop.
+    static constexpr int compressOnWorkerFrom = 256 * 1024;
     bool ProcessSearch(const QString& user, unsigned int token, const QString& query);
     // The uncompressed body of the answer to a search, or false when it is refused.
     bool BuildSearchAnswer(const QString& user, unsigned int token, const QString& query,
@@ -133,6 +136,8 @@ private:
 
     QThread scannerThread;
     FileScanner scanner;
+    // One thread, so that large answers leave in the order they were asked for.
+    QThreadPool compressing;
     int addedFileCount = 0;
     int removedFileCount = 0;
     std::set<QString> foldersBeingScanned;

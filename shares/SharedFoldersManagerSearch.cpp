@@ -2,6 +2,7 @@
 #include "SharedFoldersManager.h"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -147,15 +148,37 @@ bool SharedFoldersManager::IsFolderVisible(ItemPtr folder, const ItemSet& roots)
 bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token,
                                          const QString& query)
 {
-    MemStream body;
-    if (!BuildSearchAnswer(user, token, query, body) || !peerMessenger)
+    // Held alone by whichever thread compresses it: copies of a stream share an unlocked count.
+    auto body = std::make_shared<MemStream>();
+    if (!BuildSearchAnswer(user, token, query, *body) || !peerMessenger)
         return false;
-    MemStream message;
-    if (!CompressedBody::Compress(PeerMessageCode::PM_FILE_SEARCH_RESULT, body, message))
-        return false;
-    Log("Search", 1,
-        QString("Sending search results to user %1 for search string %2").arg(user, query));
-    peerMessenger->SendMessageToUser(user, message);
+    auto send = [this, user, query](const std::shared_ptr<MemStream>& message) {
+        if (!peerMessenger)
+            return;
+        Log("Search", 1,
+            QString("Sending search results to user %1 for search string %2").arg(user, query));
+        peerMessenger->SendMessageToUser(user, *message);
+    };
+    if (body->GetWrittenLength() < compressOnWorkerFrom)
+    {
+        auto message = std::make_shared<MemStream>();
+        if (!CompressedBody::Compress(PeerMessageCode::PM_FILE_SEARCH_RESULT, *body, *message))
+            return false;
+        send(message);
+        return true;
+    }
+    // An answer of every shared file takes a second to compress at level 9, and any search
+    // of the network can ask for one.
+    compressing.start([this, body = std::move(body), send]() mutable {
+        auto message = std::make_shared<MemStream>();
+        const bool compressed =
+            CompressedBody::Compress(PeerMessageCode::PM_FILE_SEARCH_RESULT, *body, *message);
+        body.reset();
+        if (compressed)
+            QMetaObject::invokeMethod(
+                this, [send, message = std::move(message)] { send(message); },
+                Qt::QueuedConnection);
+    });
     return true;
 }
 

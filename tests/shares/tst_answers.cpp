@@ -92,6 +92,39 @@ private slots:
                      Fields(true, std::uint32_t(777), std::uint32_t(0), std::uint32_t(0)));
     }
 
+    // An answer too large to compress on the window's thread leaves later, byte for byte the
+    // answer built for it, and answers asked for after it still leave.
+    void sendsALargeAnswerCompressedOnAWorker()
+    {
+        using namespace SharesTypes;
+        ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(music + "/Plenty"));
+        ItemPtr(d.GetType(sharedFolder)->GetItem(Value(music))).Connect(folder);
+        const QString padding(200, 'x');
+        for (int at = 0; at < 2000; ++at)
+        {
+            ItemPtr file = folder.NewItem(sharedFile);
+            file.Connect(d.GetType(sharedFileName)
+                             ->GetItem(Value(QString("plenty %1 %2.ogg").arg(at).arg(padding))));
+            file.Connect(d.GetType(sharedFileSize)->GetItem(Value(at)));
+            shares->TokenizeSharedFile(file);
+        }
+        MemStream built;
+        QVERIFY(shares->BuildSearchAnswer("carol", 8, "plenty", built));
+        QVERIFY(built.GetWrittenLength() >= SharedFoldersManager::compressOnWorkerFrom);
+
+        FakePeer asker;
+        MessengerTestSetup::SetUserAddress("carol", asker.Listen());
+        QVERIFY(shares->ProcessSearch("carol", 8, "plenty"));
+        QVERIFY(shares->ProcessSearch("carol", 9, "song"));
+        QVERIFY(asker.WaitForFrames(3));
+        QCOMPARE(Inflated(asker.frames[2], 9),
+                 QByteArray(built.GetWrittenData(), built.GetWrittenLength()));
+        QVERIFY(Inflated(asker.frames[1], 9).contains("Song One.mp3"));
+        for (ItemPtr file : folder.GetItems(sharedFile))
+            file.Remove();
+        folder.Remove();
+    }
+
     void sendsShareList()
     {
         auto peer = Dial("bob");

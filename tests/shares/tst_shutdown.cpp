@@ -6,13 +6,27 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "PeerTypes.h"
 #include "SharesTestSetup.h"
 
 class SharesShutdownTest : public QObject
 {
     Q_OBJECT
 
+    // Made once: the store takes each type's declaration once per process. Each test makes and
+    // deletes its own shares manager.
+    Server* server = nullptr;
+    PeerMessenger* messenger = nullptr;
+
 private slots:
+    void initTestCase() { MessengerTestSetup::Build(server, messenger); }
+
+    void cleanupTestCase()
+    {
+        delete messenger;
+        delete server;
+    }
+
     void stopsWalkOfManyFilesPromptly()
     {
         // 100,000 empty files in 1,000 folders; made with plain system calls to stay quick.
@@ -29,9 +43,7 @@ private slots:
                 ::close(handle);
             }
         }
-        Server* server = nullptr;
-        PeerMessenger* messenger = nullptr;
-        SharedFoldersManager* shares = SharesTestSetup::Build(server, messenger);
+        auto* shares = new SharedFoldersManager;
         d.GetType(SharesTypes::sharedFolder)->GetItem(Value(root.path()));
         shares->Init();
         QTRY_VERIFY(shares->Scanner().ListedFolderCount() > 0);
@@ -41,8 +53,33 @@ private slots:
         QVERIFY(clock.elapsed() < 1000);
         QCoreApplication::processEvents();
         QCOMPARE(int(d.GetType(SharesTypes::sharedFile)->ItemCount()), 0);
-        delete messenger;
-        delete server;
+    }
+
+    // The manager goes while a large answer is still being compressed: the answer is dropped.
+    void dropsAnAnswerStillCompressing()
+    {
+        using namespace SharesTypes;
+        auto* shares = new SharedFoldersManager;
+        ItemPtr root = d.GetType(sharedFolder)->GetItem(Value("/shared"));
+        root.NewItem(sharedPublic);
+        ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value("/shared/plenty"));
+        root.Connect(folder);
+        for (int at = 0; at < 2000; ++at)
+        {
+            ItemPtr file = folder.NewItem(sharedFile);
+            file.Connect(
+                d.GetType(sharedFileName)
+                    ->GetItem(Value(QString("plenty %1 %2.ogg").arg(at).arg(QString(200, 'x')))));
+            file.Connect(d.GetType(sharedFileSize)->GetItem(Value(at)));
+            shares->TokenizeSharedFile(file);
+        }
+        MemStream built;
+        QVERIFY(shares->BuildSearchAnswer("carol", 8, "plenty", built));
+        QVERIFY(built.GetWrittenLength() >= SharedFoldersManager::compressOnWorkerFrom);
+        QVERIFY(shares->ProcessSearch("carol", 8, "plenty"));
+        delete shares;
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(int(d.GetType(PeerTypes::unsentMessage)->ItemCount()), 0);
     }
 };
 
