@@ -152,7 +152,7 @@ bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token
     auto body = std::make_shared<MemStream>();
     if (!BuildSearchAnswer(user, token, query, *body) || !peerMessenger)
         return false;
-    auto send = [this, user, query](const std::shared_ptr<MemStream>& message) {
+    auto send = [user, query](const std::shared_ptr<MemStream>& message) {
         if (!peerMessenger)
             return;
         Log("Search", 1,
