@@ -26,9 +26,9 @@ struct QueueTypes
     Item* queued = d.GetType(uploadEntryStatus)->HasItem(Value(TransferStatus::queued));
 };
 
-long long StoredNumber(const QueueTypes& types, Item* entry)
+long long StoredNumber(Type* numberType, Item* entry)
 {
-    ItemPtr number = entry->HasItem(types.number);
+    ItemPtr number = entry->HasItem(numberType);
     return number.IsNull() ? -1 : std::strtoll(number->value.Bytes().c_str(), nullptr, 10);
 }
 
@@ -56,7 +56,7 @@ long long UploadLine::NumberOf(Item* entry) const
         if (place != placeOf.end())
             return static_cast<long long>(place->second);
     }
-    return StoredNumber(QueueTypes(), entry);
+    return StoredNumber(d.GetType(effectiveUploadOrder), entry);
 }
 
 void UploadLine::Touch(Item* entry)
@@ -151,7 +151,7 @@ std::vector<UploadLine::Waiting> UploadLine::ReadQueue() const
         if (const ItemSet* entries = user->connections.ItemsOf(types.entry))
             reachable += entries->Size();
     auto consider = [&](Item* entry, Item* user) {
-        const long long number = StoredNumber(types, entry);
+        const long long number = StoredNumber(types.number, entry);
         if (number >= 0)
             waiting.push_back({number, entry, user});
     };
@@ -210,7 +210,7 @@ std::vector<UploadLine::Waiting> UploadLine::Update()
         Item* user = entry->HasItem(types.user);
         if (!mayStart(user) || !IsQueued(types, entry))
             continue;
-        const long long number = StoredNumber(types, entry);
+        const long long number = StoredNumber(types.number, entry);
         if (number >= 0)
             joining.push_back({number, entry, user});
     }
