@@ -78,6 +78,9 @@ public:
     // Answering. ProcessSearch is the one entry for searches of both roads. A large answer is
     // compressed on a worker and sent on a later pass of the event loop.
     static constexpr int compressOnWorkerFrom = 256 * 1024;
+    // Large answers built and not yet sent; past this a large answer is dropped, since a flood
+    // of broad searches would otherwise queue bodies of up to 10 MiB each without end.
+    static constexpr int maxLargeAnswersWaiting = 4;
     bool ProcessSearch(const QString& user, unsigned int token, const QString& query);
     // The uncompressed body of the answer to a search, or false when it is refused.
     bool BuildSearchAnswer(const QString& user, unsigned int token, const QString& query,
@@ -138,6 +141,7 @@ private:
     FileScanner scanner;
     // One thread, so that large answers leave in the order they were asked for.
     QThreadPool compressing;
+    int largeAnswersWaiting = 0;
     int addedFileCount = 0;
     int removedFileCount = 0;
     std::set<QString> foldersBeingScanned;

@@ -169,15 +169,27 @@ bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token
     }
     // An answer of every shared file takes a second to compress at level 9, and any search
     // of the network can ask for one.
+    if (largeAnswersWaiting >= maxLargeAnswersWaiting)
+    {
+        Log("Search", 1,
+            QString("Not answering %1 for search string %2: too many large answers waiting")
+                .arg(user, query));
+        return false;
+    }
+    ++largeAnswersWaiting;
     compressing.start([this, body = std::move(body), send]() mutable {
         auto message = std::make_shared<MemStream>();
         const bool compressed =
             CompressedBody::Compress(PeerMessageCode::PM_FILE_SEARCH_RESULT, *body, *message);
         body.reset();
-        if (compressed)
-            QMetaObject::invokeMethod(
-                this, [send, message = std::move(message)] { send(message); },
-                Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, send, compressed, message = std::move(message)] {
+                --largeAnswersWaiting;
+                if (compressed)
+                    send(message);
+            },
+            Qt::QueuedConnection);
     });
     return true;
 }

@@ -120,6 +120,17 @@ private slots:
         QCOMPARE(Inflated(asker.frames[2], 9),
                  QByteArray(built.GetWrittenData(), built.GetWrittenLength()));
         QVERIFY(Inflated(asker.frames[1], 9).contains("Song One.mp3"));
+
+        // A flood of such searches: only so many large answers wait, the rest are not answered,
+        // and once they have left, large answers are taken again.
+        asker.frames.clear();
+        const int waiting = SharedFoldersManager::maxLargeAnswersWaiting;
+        for (int at = 0; at < waiting; ++at)
+            QVERIFY(shares->ProcessSearch("carol", 20 + at, "plenty"));
+        QVERIFY(!shares->ProcessSearch("carol", 30, "plenty"));
+        QVERIFY(asker.WaitForFrames(waiting, 20000));
+        QVERIFY(shares->ProcessSearch("carol", 31, "plenty"));
+        QVERIFY(asker.WaitForFrames(waiting + 1, 20000));
         for (ItemPtr file : folder.GetItems(sharedFile))
             file.Remove();
         folder.Remove();
