@@ -3,6 +3,9 @@
 #include "Data.h"
 #include "ItemPool.h"
 
+// Every shared file, user and result is at least one item: keep an item within six 16-byte units.
+static_assert(sizeof(void*) != 8 || sizeof(Item) <= 96, "an item grew past 96 bytes");
+
 void* Item::operator new(std::size_t size)
 {
     return ItemPool::Allocate(size);

@@ -15,7 +15,7 @@ ItemSet::Iterator::Iterator(const ItemSet* set, State state, ItemBlocks::Positio
 
 void ItemSet::Iterator::Normalize()
 {
-    if (state == AtEnd || !set->many)
+    if (state == AtEnd || !set->Many())
         return;
     state = (node.block == 0 && node.index == 0) ? First : Later;
 }
@@ -24,7 +24,8 @@ ItemSet::Iterator& ItemSet::Iterator::operator++()
 {
     if (state == AtEnd)
         return *this;
-    if (!set->many || !set->many->Next(node))
+    ItemBlocks* many = set->Many();
+    if (!many || !many->Next(node))
     {
         state = AtEnd;
         node = {};
@@ -45,9 +46,9 @@ ItemPtr ItemSet::Iterator::Item() const
 {
     if (state == AtEnd)
         return ItemPtr();
-    if (set->many)
-        return set->many->At(node);
-    return set->single;
+    if (ItemBlocks* many = set->Many())
+        return many->At(node);
+    return set->Single();
 }
 
 bool ItemSet::Iterator::operator==(const Iterator& other) const
@@ -57,17 +58,20 @@ bool ItemSet::Iterator::operator==(const Iterator& other) const
     return state != Later || node == other.node;
 }
 
-ItemSet::ItemSet(ItemPtr item) : single(item)
-{}
-
-ItemSet::ItemSet(const ItemSet& other)
-    : single(other.single), many(other.many ? new ItemBlocks(*other.many) : nullptr)
-{}
-
-ItemSet::ItemSet(ItemSet&& other) noexcept : single(other.single), many(other.many)
+ItemSet::ItemSet(ItemPtr item)
 {
-    other.single = ItemPtr();
-    other.many = nullptr;
+    SetSingle(item);
+}
+
+ItemSet::ItemSet(const ItemSet& other) : bits(other.bits)
+{
+    if (ItemBlocks* many = other.Many())
+        SetMany(new ItemBlocks(*many));
+}
+
+ItemSet::ItemSet(ItemSet&& other) noexcept : bits(other.bits)
+{
+    other.bits = 0;
 }
 
 ItemSet& ItemSet::operator=(const ItemSet& other)
@@ -79,14 +83,13 @@ ItemSet& ItemSet::operator=(const ItemSet& other)
 
 ItemSet& ItemSet::operator=(ItemSet&& other) noexcept
 {
-    std::swap(single, other.single);
-    std::swap(many, other.many);
+    std::swap(bits, other.bits);
     return *this;
 }
 
 ItemSet::~ItemSet()
 {
-    delete many;
+    delete Many();
 }
 
 ItemSet::Iterator ItemSet::Begin() const
@@ -96,14 +99,14 @@ ItemSet::Iterator ItemSet::Begin() const
 
 size_t ItemSet::Size() const
 {
-    if (many)
+    if (ItemBlocks* many = Many())
         return many->Size();
-    return single.IsNull() ? 0 : 1;
+    return bits == 0 ? 0 : 1;
 }
 
 ItemSet::Iterator ItemSet::Find(ItemPtr item) const
 {
-    if (many)
+    if (ItemBlocks* many = Many())
     {
         Iterator found(this, Iterator::Later);
         if (!many->Find(item, found.node))
@@ -111,65 +114,65 @@ ItemSet::Iterator ItemSet::Find(ItemPtr item) const
         found.Normalize();
         return found;
     }
-    if (!single.IsNull() && single == item)
+    if (bits != 0 && Single() == item.Get())
         return Begin();
     return End();
 }
 
 bool ItemSet::Contains(ItemPtr item) const
 {
-    if (many)
+    if (ItemBlocks* many = Many())
         return many->Contains(item);
-    return !single.IsNull() && single == item;
+    return bits != 0 && Single() == item.Get();
 }
 
 ItemSet::operator ItemPtr() const
 {
-    return many ? ItemPtr(many->First()) : single;
+    ItemBlocks* many = Many();
+    return many ? many->First() : Single();
 }
 
 void ItemSet::Insert(ItemPtr item)
 {
-    if (many)
+    if (ItemBlocks* many = Many())
     {
         many->Insert(item);
         return;
     }
-    if (single.IsNull())
+    if (bits == 0)
     {
-        single = item;
+        SetSingle(item);
         return;
     }
-    if (single == item)
+    if (Single() == item.Get())
         return;
-    many = new ItemBlocks;
-    many->Insert(single);
+    auto* many = new ItemBlocks;
+    many->Insert(Single());
     many->Insert(item);
-    single = ItemPtr();
+    SetMany(many);
 }
 
 void ItemSet::Erase(ItemPtr item)
 {
+    ItemBlocks* many = Many();
     if (!many)
     {
-        if (single == item)
-            single = ItemPtr();
+        if (Single() == item.Get())
+            bits = 0;
         return;
     }
     many->Erase(item);
     if (many->Size() == 1)
     {
-        single = many->First();
+        SetSingle(many->First());
         delete many;
-        many = nullptr;
     }
 }
 
 void ItemSet::Clear()
 {
-    delete many;
-    many = nullptr;
-    single = ItemPtr();
+    delete Many();
+    bits = 0;
 }
 
 void ItemSet::Add(const ItemSet& other)

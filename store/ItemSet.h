@@ -1,12 +1,16 @@
 #pragma once
 
+#include <cstdint>
 #include <list>
 
 #include "ItemBlocks.h"
 #include "ItemPtr.h"
 
 // A set of items ordered by identity (the item's address). One member is kept
-// inline; storage is allocated only from the second member on.
+// inline; storage is allocated only from the second member on. The set is one
+// word: the member's address, or the storage's address with its low bit set
+// (both are at least 8-byte aligned), since every item holds a set per partner
+// type and a million shared files make several million of them.
 class ItemSet
 {
 public:
@@ -53,7 +57,7 @@ public:
     Iterator end() const { return End(); }
 
     size_t Size() const;
-    bool Empty() const { return single.IsNull() && many == nullptr; }
+    bool Empty() const { return bits == 0; }
     Iterator Find(ItemPtr item) const;
     bool Contains(ItemPtr item) const;
     operator ItemPtr() const;
@@ -86,13 +90,26 @@ public:
     // Visits every member in identity order.
     template <class Visit> void ForEach(Visit visit) const
     {
-        if (!single.IsNull())
-            visit(single);
-        else if (many)
-            many->ForEach([&visit](::Item* item) { visit(ItemPtr(item)); });
+        if (ItemBlocks* blocks = Many())
+            blocks->ForEach([&visit](::Item* item) { visit(ItemPtr(item)); });
+        else if (bits != 0)
+            visit(Single());
     }
 
 private:
-    ItemPtr single;
-    ItemBlocks* many = nullptr;
+    static constexpr std::uintptr_t manyBit = 1;
+
+    // The single member (null when empty or when the storage holds the members).
+    ::Item* Single() const
+    {
+        return (bits & manyBit) ? nullptr : reinterpret_cast<::Item*>(bits);
+    }
+    ItemBlocks* Many() const
+    {
+        return (bits & manyBit) ? reinterpret_cast<ItemBlocks*>(bits & ~manyBit) : nullptr;
+    }
+    void SetSingle(::Item* item) { bits = reinterpret_cast<std::uintptr_t>(item); }
+    void SetMany(ItemBlocks* blocks) { bits = reinterpret_cast<std::uintptr_t>(blocks) | manyBit; }
+
+    std::uintptr_t bits = 0;
 };

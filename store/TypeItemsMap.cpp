@@ -5,7 +5,7 @@
 #include <new>
 #include <utility>
 
-TypeItemsMap::TypeItemsMap(const TypeItemsMap& other) : entries(Inline())
+TypeItemsMap::TypeItemsMap(const TypeItemsMap& other)
 {
     *this = other;
 }
@@ -16,8 +16,10 @@ TypeItemsMap& TypeItemsMap::operator=(const TypeItemsMap& other)
         return *this;
     Clear();
     Reserve(other.count);
+    Entry* entries = Entries();
+    const Entry* theirs = other.Entries();
     for (uint32_t index = 0; index < other.count; ++index)
-        new (&entries[index]) Entry(other.entries[index]);
+        new (&entries[index]) Entry(theirs[index]);
     count = other.count;
     return *this;
 }
@@ -25,6 +27,7 @@ TypeItemsMap& TypeItemsMap::operator=(const TypeItemsMap& other)
 uint32_t TypeItemsMap::LowerBound(Type* type) const
 {
     const std::less<Type*> before;
+    const Entry* entries = Entries();
     // Most items have partners of a few types: a scan beats a search there.
     if (count <= 8)
     {
@@ -49,7 +52,7 @@ uint32_t TypeItemsMap::LowerBound(Type* type) const
 TypeItemsMap::Iterator TypeItemsMap::Find(Type* type) const
 {
     const uint32_t index = LowerBound(type);
-    if (index < count && entries[index].type == type)
+    if (index < count && Entries()[index].type == type)
         return Iterator(this, index);
     return End();
 }
@@ -57,6 +60,7 @@ TypeItemsMap::Iterator TypeItemsMap::Find(Type* type) const
 const ItemSet* TypeItemsMap::ItemsOf(Type* type) const
 {
     const uint32_t index = LowerBound(type);
+    const Entry* entries = Entries();
     if (index < count && entries[index].type == type)
         return &entries[index].items;
     return nullptr;
@@ -69,6 +73,7 @@ void TypeItemsMap::Reserve(uint32_t wanted)
         return;
     std::allocator<Entry> allocator;
     Entry* grown = allocator.allocate(wanted);
+    Entry* entries = Entries();
     for (uint32_t index = 0; index < count; ++index)
     {
         new (&grown[index]) Entry(std::move(entries[index]));
@@ -76,18 +81,20 @@ void TypeItemsMap::Reserve(uint32_t wanted)
     }
     if (OnHeap())
         allocator.deallocate(entries, capacity);
-    entries = grown;
+    // Only now: the heap address shares its bytes with the inline entries just moved out.
+    heap = grown;
     capacity = wanted;
 }
 
 ItemSet& TypeItemsMap::operator[](Type* type)
 {
     const uint32_t index = LowerBound(type);
-    if (index < count && entries[index].type == type)
-        return entries[index].items;
+    if (index < count && Entries()[index].type == type)
+        return Entries()[index].items;
     // One more at a time beyond the inline room: most items have partners of
     // one to three types.
     Reserve(count + 1);
+    Entry* entries = Entries();
     new (&entries[count]) Entry();
     if (index == count)
     {
@@ -105,6 +112,7 @@ ItemSet& TypeItemsMap::operator[](Type* type)
 void TypeItemsMap::Erase(Type* type)
 {
     const uint32_t index = LowerBound(type);
+    Entry* entries = Entries();
     if (index >= count || entries[index].type != type)
         return;
     for (uint32_t move = index; move + 1 < count; ++move)
@@ -117,11 +125,11 @@ void TypeItemsMap::Erase(Type* type)
 
 void TypeItemsMap::Clear()
 {
+    Entry* entries = Entries();
     for (uint32_t index = 0; index < count; ++index)
         entries[index].~Entry();
     if (OnHeap())
         std::allocator<Entry>().deallocate(entries, capacity);
-    entries = Inline();
     count = 0;
     capacity = inlineCapacity;
 }

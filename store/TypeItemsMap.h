@@ -7,8 +7,9 @@
 
 // An item's connections: partner type to the set of connected items of that
 // type, ordered by the type's address. Kept as one small sorted array, since
-// most items have partners of only one or two types; room for two lives inside
-// the map itself, so such items need no storage of their own.
+// most items have partners of only one to three types; room for three lives
+// inside the map itself (sharing its bytes with the address of the storage that
+// more types need), so such items need no storage of their own.
 class TypeItemsMap
 {
 public:
@@ -40,17 +41,17 @@ public:
             return map == other.map && index == other.index;
         }
         bool operator!=(const Iterator& other) const { return !(*this == other); }
-        const Entry& operator*() const { return map->entries[index]; }
+        const Entry& operator*() const { return map->Entries()[index]; }
 
-        Type* GetType() const { return index < map->count ? map->entries[index].type : nullptr; }
-        ItemSet* Set() const { return index < map->count ? &map->entries[index].items : nullptr; }
+        Type* GetType() const { return index < map->count ? map->Entries()[index].type : nullptr; }
+        ItemSet* Set() const { return index < map->count ? &map->Entries()[index].items : nullptr; }
 
     private:
         const TypeItemsMap* map;
         uint32_t index;
     };
 
-    TypeItemsMap() : entries(Inline()) {}
+    TypeItemsMap() {}
     TypeItemsMap(const TypeItemsMap& other);
     TypeItemsMap& operator=(const TypeItemsMap& other);
     ~TypeItemsMap() { Clear(); }
@@ -72,15 +73,22 @@ public:
     void Clear();
 
 private:
-    static constexpr uint32_t inlineCapacity = 2;
+    static constexpr uint32_t inlineCapacity = 3;
 
     uint32_t LowerBound(Type* type) const;
     void Reserve(uint32_t wanted);
-    Entry* Inline() { return reinterpret_cast<Entry*>(inlineStorage); }
     bool OnHeap() const { return capacity > inlineCapacity; }
+    Entry* Entries() const
+    {
+        return OnHeap() ? heap
+                        : reinterpret_cast<Entry*>(const_cast<unsigned char*>(inlineStorage));
+    }
 
-    alignas(Entry) unsigned char inlineStorage[inlineCapacity * sizeof(Entry)];
-    Entry* entries;
+    union
+    {
+        alignas(Entry) unsigned char inlineStorage[inlineCapacity * sizeof(Entry)];
+        Entry* heap;
+    };
     uint32_t count = 0;
     uint32_t capacity = inlineCapacity;
 };

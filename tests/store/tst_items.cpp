@@ -205,7 +205,8 @@ private slots:
         QCOMPARE(word->ItemCount(), size_t(count - count / 3 + count / 6));
     }
 
-    // The first partner types live inside the item; a third moves them out and back.
+    // The first three partner types live inside the item; a fourth moves them out, and a copy of
+    // either form keeps every partner.
     void partnersOfManyTypesComeAndGo()
     {
         Data store;
@@ -221,6 +222,9 @@ private slots:
         for (ItemPtr partner : partners)
             centre += partner;
         QCOMPARE(centre->connections.Size(), size_t(4));
+        const TypeItemsMap four = centre->connections;
+        for (ItemPtr partner : partners)
+            QVERIFY(four.ItemsOf(partner->type) && four.ItemsOf(partner->type)->Contains(partner));
         partners[1].Remove();
         centre.Disconnect(partners[0]);
         QCOMPARE(centre->connections.Size(), size_t(2));
@@ -229,6 +233,7 @@ private slots:
         const TypeItemsMap copy = centre->connections;
         QCOMPARE(copy.Size(), size_t(3));
         QVERIFY(copy.ItemsOf(partners[0]->type) && !copy.ItemsOf(store.GetType("b")));
+        QVERIFY(copy.ItemsOf(partners[3]->type)->Contains(partners[3]));
         centre.Remove();
         QVERIFY(partners[0].IsDisconnectedFromAll() && partners[3].IsDisconnectedFromAll());
     }
