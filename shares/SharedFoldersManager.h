@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -25,6 +27,8 @@
 #include "SharedFileLookup.h"
 #include "SharesProvider.h"
 #include "UserStats.h"
+
+class ShareListBody;
 
 class Data;
 class Type;
@@ -87,7 +91,12 @@ public:
                            MemStream& body);
     void GetSharedFilesAsUserShare(const QString& user, FileInfoMap& folders,
                                    AttributeTranslationTable& table);
+    // The kept list when there is one; otherwise an empty stream, and the list is built over
+    // later passes of the event loop, compressed on the worker and sent to every user who asked
+    // meanwhile.
     MemStream GetSharedFilesMessage(const QString& user) override;
+    // At most this long per pass of the event loop gathering a share list's files.
+    static constexpr int shareListSliceMs = 10;
 
 signals:
     void MP3ScanRequired(QString path);
@@ -176,6 +185,32 @@ private:
         bool tooLarge = false;
     };
     std::map<QString, BuiltShareList> builtShareLists;
+    // A share list being built for the users who asked. Its folders are named by path and
+    // looked up again in each slice, and any change of the shares starts it again, so that no
+    // item is held across passes of the event loop.
+    struct ShareListBuild
+    {
+        std::set<QString> askers;
+        quint64 generation = 0;
+        std::vector<std::string> folders;
+        size_t next = 0;
+        std::shared_ptr<ShareListBody> list;
+        bool compressing = false;
+    };
+    std::map<QString, ShareListBuild> shareListBuilds;
+    // Counts the changes of the shares, so that a build knows whether what it holds is current.
+    quint64 shareGeneration = 0;
+    bool shareListSliceQueued = false;
+    // The roots the user sees, as one text: users who see the same roots get the same list.
+    QString AudienceOf(const QString& user);
+    void QueueShareListSlice();
+    void BuildShareListSlice();
+    void StartShareListBuild(ShareListBuild& build);
+    void ShareListCompressed(const QString& audience, quint64 generation,
+                             const QByteArray& message, int folderCount);
+    // Adds the folder's files, each folder's files sorted once rather than placed one by one.
+    void AddListedFolder(ItemPtr folder, FileInfoMap& folders,
+                         std::vector<FileInfo>& scratch) const;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

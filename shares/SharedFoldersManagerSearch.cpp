@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <QElapsedTimer>
 
 #include "CompressedBody.h"
 #include "Data.h"
@@ -323,52 +326,164 @@ bool SharedFoldersManager::BuildSearchAnswer(const QString& user, unsigned int t
     return true;
 }
 
+void SharedFoldersManager::AddListedFolder(ItemPtr folder, FileInfoMap& folders,
+                                           std::vector<FileInfo>& scratch) const
+{
+    scratch.clear();
+    if (const ItemSet* files = folder->connections.ItemsOf(d.GetType(sharedFile)))
+        files->ForEach([this, &scratch](ItemPtr file) {
+            scratch.push_back(
+                DescribeFile(file, ItemPtr(file->HasItem(fileTypes.name)).AsStdString(), true));
+        });
+    std::sort(scratch.begin(), scratch.end());
+    std::set<FileInfo>& into = folders[ListedName(folder.AsStdString())];
+    for (FileInfo& file : scratch)
+        into.emplace_hint(into.end(), std::move(file));
+}
+
 void SharedFoldersManager::GetSharedFilesAsUserShare(const QString& user, FileInfoMap& folders,
                                                      AttributeTranslationTable&)
 {
+    std::vector<FileInfo> scratch;
     for (ItemPtr folder : GetUserSharedFolders(user).GetItems(sharedFileFolder))
-    {
-        std::set<FileInfo>& files = folders[ListedName(folder.AsStdString())];
-        for (ItemPtr file : folder.GetItems(sharedFile))
-            files.insert(DescribeFile(file, file[sharedFileName].AsStdString(), true));
-    }
+        AddListedFolder(folder, folders, scratch);
 }
 
 void SharedFoldersManager::OnShareChanged(ConnectionInfo)
 {
     builtShareLists.clear();
+    ++shareGeneration;
+}
+
+QString SharedFoldersManager::AudienceOf(const QString& user)
+{
+    QStringList roots;
+    for (ItemPtr root : GetUserSharedFolders(user))
+        roots << root.AsString();
+    roots.sort();
+    return roots.join('\n');
 }
 
 MemStream SharedFoldersManager::GetSharedFilesMessage(const QString& user)
 {
     Log("Shared", 1, QString("Shared file list requested by user %1").arg(user));
-    // Users who see the same roots get the same list.
-    QStringList roots;
-    for (ItemPtr root : GetUserSharedFolders(user))
-        roots << root.AsString();
-    roots.sort();
-    const QString audience = roots.join('\n');
+    const QString audience = AudienceOf(user);
     const auto kept = builtShareLists.find(audience);
     if (kept != builtShareLists.end())
         return kept->second.tooLarge ? MemStream() : kept->second.message;
+    // Gathering a large share holds the window for long, and compressing it longer still.
+    ShareListBuild& build = shareListBuilds[audience];
+    const bool fresh = build.askers.empty();
+    build.askers.insert(user);
+    if (fresh)
+        StartShareListBuild(build);
+    return MemStream();
+}
 
-    ShareListBody list;
-    GetSharedFilesAsUserShare(user, list.folders, list.attributeNames);
-    MemStream body;
-    BuiltShareList& built = builtShareLists[audience];
-    list.Write(body);
-    CompressedBody::Compress(PeerMessageCode::PM_SHARED_FILE_LIST, body, built.message);
+void SharedFoldersManager::StartShareListBuild(ShareListBuild& build)
+{
+    // Every asker of the build sees the same roots.
+    build.generation = shareGeneration;
+    build.folders.clear();
+    for (ItemPtr folder :
+         GetUserSharedFolders(*build.askers.begin()).GetItems(sharedFileFolder))
+        build.folders.push_back(folder->value.Bytes());
+    build.next = 0;
+    build.list = std::make_shared<ShareListBody>();
+    build.compressing = false;
+    QueueShareListSlice();
+}
+
+void SharedFoldersManager::QueueShareListSlice()
+{
+    if (shareListSliceQueued)
+        return;
+    shareListSliceQueued = true;
+    QMetaObject::invokeMethod(this, &SharedFoldersManager::BuildShareListSlice,
+                              Qt::QueuedConnection);
+}
+
+void SharedFoldersManager::BuildShareListSlice()
+{
+    shareListSliceQueued = false;
+    QElapsedTimer spent;
+    spent.start();
+    std::vector<FileInfo> scratch;
+    Type* folderType = d.GetType(sharedFileFolder);
+    for (auto& [audience, build] : shareListBuilds)
+    {
+        if (build.compressing)
+            continue;
+        if (build.generation != shareGeneration)
+            StartShareListBuild(build);
+        while (build.next < build.folders.size() && spent.elapsed() < shareListSliceMs)
+        {
+            ItemPtr folder = folderType->HasItem(Value(build.folders[build.next++]));
+            if (!folder.IsNull())
+                AddListedFolder(folder, build.list->folders, scratch);
+        }
+        if (build.next < build.folders.size())
+        {
+            QueueShareListSlice();
+            return;
+        }
+        // Written and compressed on the worker: the list holds its own copies of every name.
+        build.compressing = true;
+        compressing.start([this, audience = audience, generation = build.generation,
+                           list = std::move(build.list)]() mutable {
+            MemStream body;
+            MemStream message;
+            list->Write(body);
+            const int folderCount = int(list->folders.size());
+            list.reset();
+            // Handed over as bytes: copies of a stream share an unlocked count.
+            QByteArray bytes;
+            if (CompressedBody::Compress(PeerMessageCode::PM_SHARED_FILE_LIST, body, message))
+                bytes = QByteArray(message.GetWrittenData(), message.GetWrittenLength());
+            QMetaObject::invokeMethod(
+                this,
+                [this, audience, generation, folderCount, bytes] {
+                    ShareListCompressed(audience, generation, bytes, folderCount);
+                },
+                Qt::QueuedConnection);
+        });
+    }
+}
+
+void SharedFoldersManager::ShareListCompressed(const QString& audience, quint64 generation,
+                                               const QByteArray& message, int folderCount)
+{
+    const auto found = shareListBuilds.find(audience);
+    if (found == shareListBuilds.end())
+        return;
+    ShareListBuild& build = found->second;
+    if (generation != shareGeneration)
+    {
+        // The shares changed while it was compressed: the askers get the current list.
+        StartShareListBuild(build);
+        return;
+    }
+    const std::set<QString> askers = std::move(build.askers);
+    shareListBuilds.erase(found);
+    BuiltShareList& built = builtShareLists[audience] = BuiltShareList();
+    built.message.WriteBuffer(message.constData(), message.size());
     Log("Shared", 2,
         QString("Built share list of %1 folders, %2 bytes")
-            .arg(list.folders.size())
+            .arg(folderCount)
             .arg(built.message.GetWrittenLength()));
-    // Every receiver drops a link that brings a frame past the limit.
-    built.tooLarge = std::uint32_t(built.message.GetWrittenLength()) > PeerFrame::MaxBodyLength;
-    if (!built.tooLarge)
-        return built.message;
-    Log("Shared", 1, "Share list is too large to send, not sending it until the shares change");
-    built.message = MemStream();
-    return MemStream();
+    // Every receiver drops a link that brings a frame past the limit; an empty message failed.
+    built.tooLarge = built.message.GetWrittenLength() < 4 ||
+                     std::uint32_t(built.message.GetWrittenLength()) > PeerFrame::MaxBodyLength;
+    if (built.tooLarge)
+    {
+        Log("Shared", 1, "Share list is too large to send, not sending it until the shares change");
+        built.message = MemStream();
+        return;
+    }
+    if (!peerMessenger)
+        return;
+    for (const QString& asker : askers)
+        peerMessenger->SendMessage(asker, built.message);
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 token, QString folder)

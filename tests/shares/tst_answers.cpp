@@ -8,6 +8,8 @@
 #include "FakeCentralServer.h"
 #include "FakePeer.h"
 #include "Log.h"
+#include "PeerTypes.h"
+#include "ServerStore.h"
 #include "ServerTestSetup.h"
 #include "Settings.h"
 #include "SharesTestSetup.h"
@@ -94,7 +96,8 @@ private slots:
 
     // An answer too large to compress on the window's thread leaves later, byte for byte the
     // answer built for it, and answers asked for after it still leave.
-    void sendsALargeAnswerCompressedOnAWorker()
+    // A shared folder of files with long names, whose answers and lists take a while to compress.
+    ItemPtr AddPlenty()
     {
         using namespace SharesTypes;
         ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(music + "/Plenty"));
@@ -108,6 +111,30 @@ private slots:
             file.Connect(d.GetType(sharedFileSize)->GetItem(Value(at)));
             shares->TokenizeSharedFile(file);
         }
+        return folder;
+    }
+
+    static void RemoveFolder(ItemPtr folder)
+    {
+        for (ItemPtr file : folder.GetItems(SharesTypes::sharedFile))
+            file.Remove();
+        folder.Remove();
+    }
+
+    // A peer dialled in whose link the messenger has taken.
+    std::unique_ptr<FakePeer> Linked(const QString& user)
+    {
+        auto peer = Dial(user);
+        ItemPtr userItem = ServerStore::User(user);
+        if (!QTest::qWaitFor([&] { return userItem.IsConnected(PeerTypes::peerSocket); }, 5000))
+            return nullptr;
+        return peer;
+    }
+
+    void sendsALargeAnswerCompressedOnAWorker()
+    {
+        using namespace SharesTypes;
+        ItemPtr folder = AddPlenty();
         MemStream built;
         QVERIFY(shares->BuildSearchAnswer("carol", 8, "plenty", built));
         QVERIFY(built.GetWrittenLength() >= SharedFoldersManager::compressOnWorkerFrom);
@@ -131,9 +158,7 @@ private slots:
         QVERIFY(asker.WaitForFrames(waiting, 20000));
         QVERIFY(shares->ProcessSearch("carol", 31, "plenty"));
         QVERIFY(asker.WaitForFrames(waiting + 1, 20000));
-        for (ItemPtr file : folder.GetItems(sharedFile))
-            file.Remove();
-        folder.Remove();
+        RemoveFolder(folder);
     }
 
     void sendsShareList()
@@ -214,6 +239,65 @@ private slots:
         QCOMPARE(builds, 2);
         QVERIFY(!Inflated(first->frames[1], 5).contains("added.txt"));
         SetLogSink({});
+    }
+
+    // A list is built over later passes and compressed on the worker: whoever asked meanwhile
+    // gets it once, and it holds the shares as they are when it leaves, whether they changed
+    // while it was gathered or while it was compressed.
+    void sendsTheCurrentListOnceToEveryoneWhoAskedWhileItWasBuilt()
+    {
+        using namespace SharesTypes;
+        int builds = 0;
+        Settings::Set(LogSettings::showDiagnostics, "yes");
+        SetLogSink([&](const QString& area, int, const QString& text, ItemPtr) {
+            builds += area == "Shared" && text.startsWith("Built share list");
+        });
+        auto hal = Linked("hal");
+        auto ivy = Linked("ivy");
+        QVERIFY(hal && ivy);
+        ItemPtr root = d.GetType(sharedFolder)->GetItem(Value(music));
+        ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(music));
+        QVERIFY(root.IsConnected(folder));
+        const auto addFile = [&](const QString& name, ItemPtr into) {
+            ItemPtr file = into.NewItem(sharedFile);
+            file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
+            file.Connect(d.GetType(sharedFileSize)->GetItem(Value(7)));
+            return file;
+        };
+        addFile("clears the kept list.txt", folder);
+        QCOMPARE(shares->GetSharedFilesMessage("hal").GetWrittenLength(), 0);
+        QCOMPARE(shares->GetSharedFilesMessage("hal").GetWrittenLength(), 0);
+        QCOMPARE(shares->GetSharedFilesMessage("ivy").GetWrittenLength(), 0);
+        // In a folder that was not there when the build started.
+        ItemPtr later = d.GetType(sharedFileFolder)->GetItem(Value(music + "/Later"));
+        root.Connect(later);
+        ItemPtr late = addFile("late.txt", later);
+        QVERIFY(hal->WaitForFrames(1) && ivy->WaitForFrames(1));
+        QCOMPARE(ivy->frames[0], hal->frames[0]);
+        QVERIFY(Inflated(hal->frames[0], 5).contains("late.txt"));
+        QCOMPARE(builds, 1);
+
+        // The worker is busy with a large answer, so the list is still compressing when the
+        // shares change again.
+        ItemPtr plenty = AddPlenty();
+        MessengerTestSetup::SetUserAddress("carol", MessengerTestSetup::UnusedPort());
+        QVERIFY(shares->ProcessSearch("carol", 60, "plenty"));
+        QCOMPARE(shares->GetSharedFilesMessage("hal").GetWrittenLength(), 0);
+        QCoreApplication::processEvents();
+        late.Remove();
+        QVERIFY(hal->WaitForFrames(2, 20000));
+        const QByteArray list = Inflated(hal->frames[1], 5);
+        QVERIFY(list.contains("plenty 1999") && !list.contains("late.txt"));
+        QCOMPARE(builds, 2);
+        QTest::qWait(100);
+        QCOMPARE(hal->frames.size(), 2);
+        QCOMPARE(ivy->frames.size(), 1);
+        SetLogSink({});
+        RemoveFolder(plenty);
+        later.Remove();
+        for (ItemPtr file : folder.GetItems(sharedFile))
+            if (file[sharedFileName].AsString().startsWith("clears"))
+                file.Remove();
     }
 };
 
