@@ -1,4 +1,6 @@
 #include <memory>
+#include <random>
+#include <string>
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -298,6 +300,52 @@ private slots:
         for (ItemPtr file : folder.GetItems(sharedFile))
             if (file[sharedFileName].AsString().startsWith("clears"))
                 file.Remove();
+    }
+
+    // A list whose frame would pass what every receiver accepts is not sent, and said so once
+    // until the shares change; the asker's link stays and other requests are still answered.
+    void doesNotSendAListTooLargeForAFrame()
+    {
+        using namespace SharesTypes;
+        int refusals = 0;
+        Settings::Set(LogSettings::showDiagnostics, "yes");
+        SetLogSink([&](const QString& area, int, const QString& text, ItemPtr) {
+            refusals += area == "Shared" && text.startsWith("Share list is too large");
+        });
+        ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(music + "/Noise"));
+        ItemPtr(d.GetType(sharedFolder)->GetItem(Value(music))).Connect(folder);
+        // Names of random bytes hardly compress: 64,000 of 200 bytes pass 10 MiB compressed.
+        std::mt19937 random(3);
+        for (int at = 0; at < 64000; ++at)
+        {
+            std::string name(200, ' ');
+            for (char& byte : name)
+                do
+                    byte = char(0x20 + random() % 0xE0);
+                while (byte == '/' || byte == '\\');
+            ItemPtr file = folder.NewItem(sharedFile);
+            file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
+            file.Connect(d.GetType(sharedFileSize)->GetItem(Value(at)));
+        }
+        auto jay = Linked("jay");
+        QVERIFY(jay);
+        jay->Send(4);
+        QTRY_COMPARE_WITH_TIMEOUT(refusals, 1, 30000);
+        jay->Send(4);
+        jay->Send(36, std::uint32_t(43), listedLive);
+        QVERIFY(jay->WaitForFrames(1));
+        QVERIFY(Inflated(jay->frames[0], 37).startsWith(Fields(std::uint32_t(43), listedLive)));
+        QTest::qWait(100);
+        QCOMPARE(jay->frames.size(), 1);
+        QCOMPARE(refusals, 1);
+        QVERIFY(jay->IsConnected());
+
+        RemoveFolder(folder);
+        jay->Send(4);
+        QVERIFY(jay->WaitForFrames(2, 30000));
+        QVERIFY(Inflated(jay->frames[1], 5).contains("Song One.mp3"));
+        QCOMPARE(refusals, 1);
+        SetLogSink({});
     }
 };
 
