@@ -191,6 +191,8 @@ private:
     struct ShareListBuild
     {
         std::set<QString> askers;
+        // The roots its askers saw when the first of them asked.
+        std::vector<std::string> roots;
         quint64 generation = 0;
         std::vector<std::string> folders;
         size_t next = 0;

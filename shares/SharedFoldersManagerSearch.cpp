@@ -373,20 +373,25 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(const QString& user)
         return kept->second.tooLarge ? MemStream() : kept->second.message;
     // Gathering a large share holds the window for long, and compressing it longer still.
     ShareListBuild& build = shareListBuilds[audience];
-    const bool fresh = build.askers.empty();
-    build.askers.insert(user);
-    if (fresh)
+    if (build.askers.empty())
+    {
+        GetUserSharedFolders(user).ForEach(
+            [&build](ItemPtr root) { build.roots.push_back(root->value.Bytes()); });
         StartShareListBuild(build);
+    }
+    build.askers.insert(user);
     return MemStream();
 }
 
 void SharedFoldersManager::StartShareListBuild(ShareListBuild& build)
 {
-    // Every asker of the build sees the same roots.
     build.generation = shareGeneration;
+    ItemSet roots;
+    for (const std::string& root : build.roots)
+        if (Item* rootItem = d.GetType(sharedFolder)->HasItem(Value(root)))
+            roots.Insert(rootItem);
     build.folders.clear();
-    for (ItemPtr folder :
-         GetUserSharedFolders(*build.askers.begin()).GetItems(sharedFileFolder))
+    for (ItemPtr folder : roots.GetItems(sharedFileFolder))
         build.folders.push_back(folder->value.Bytes());
     build.next = 0;
     build.list = std::make_shared<ShareListBody>();
@@ -482,8 +487,15 @@ void SharedFoldersManager::ShareListCompressed(const QString& audience, quint64 
     }
     if (!peerMessenger)
         return;
+    const MemStream list = built.message;
     for (const QString& asker : askers)
-        peerMessenger->SendMessage(asker, built.message);
+    {
+        // An asker who sees other roots by now (unshared, or in another group) is answered as
+        // one asking now.
+        MemStream answer = AudienceOf(asker) == audience ? list : GetSharedFilesMessage(asker);
+        if (answer.GetWrittenLength() >= 4)
+            peerMessenger->SendMessage(asker, answer);
+    }
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 token, QString folder)

@@ -302,6 +302,25 @@ private slots:
                 file.Remove();
     }
 
+    // A user unshared while the list is built is answered as one asking now: with no folders.
+    void sendsTheListOnlyToAskersWhoStillSeeItsFolders()
+    {
+        using namespace SharesTypes;
+        auto kim = Linked("kim");
+        auto lee = Linked("lee");
+        QVERIFY(kim && lee);
+        ItemPtr(d.GetType(sharedFolder)->GetItem(Value(music)))
+            .Connect(d.GetType(sharedFileFolder)->GetItem(Value(music + "/Changed")));
+        QCOMPARE(shares->GetSharedFilesMessage("kim").GetWrittenLength(), 0);
+        QCOMPARE(shares->GetSharedFilesMessage("lee").GetWrittenLength(), 0);
+        ItemPtr(ServerStore::User("lee")).NewItem(unshared);
+        QVERIFY(kim->WaitForFrames(1) && lee->WaitForFrames(1));
+        QVERIFY(Inflated(kim->frames[0], 5).contains("Song One.mp3"));
+        QCOMPARE(Inflated(lee->frames[0], 5), Fields(std::uint32_t(0), std::uint32_t(0)));
+        ItemPtr(ServerStore::User("lee")).Disconnect(unshared);
+        d.GetType(sharedFileFolder)->HasItem(Value(music + "/Changed"))->Remove();
+    }
+
     // A list whose frame would pass what every receiver accepts is not sent, and said so once
     // until the shares change; the asker's link stays and other requests are still answered.
     void doesNotSendAListTooLargeForAFrame()
