@@ -8,6 +8,10 @@
 
 #include "Data.h"
 #include "ExtendedAsciiTranslator.h"
+#include "Item.h"
+
+// The low bit of a set's word tells storage from a member: both must leave it free.
+static_assert(alignof(Item) > 1 && alignof(ItemBlocks) > 1);
 
 ItemSet::Iterator::Iterator(const ItemSet* set, State state, ItemBlocks::Position node)
     : state(state), node(node), set(set)
