@@ -20,6 +20,7 @@
 #include "PeerMessenger.h"
 #include "PeerTypes.h"
 #include "SearchParser.h"
+#include "ServerTypes.h"
 #include "Settings.h"
 #include "ShareListBody.h"
 #include "SharesTypes.h"
@@ -488,8 +489,14 @@ void SharedFoldersManager::ShareListCompressed(const QString& audience, quint64 
     if (!peerMessenger)
         return;
     const MemStream list = built.message;
+    Type* users = d.GetType(ServerTypes::user);
     for (const QString& asker : askers)
     {
+        // One who has left since can ask again; dialling back would let a peer that asks under
+        // many names and hangs up send us after it.
+        ItemPtr user = users->HasItem(Value(asker));
+        if (!user.IsConnected(PeerTypes::peerSocket))
+            continue;
         // An asker who sees other roots by now (unshared, or in another group) is answered as
         // one asking now.
         MemStream answer = AudienceOf(asker) == audience ? list : GetSharedFilesMessage(asker);

@@ -303,20 +303,27 @@ private slots:
     }
 
     // A user unshared while the list is built is answered as one asking now: with no folders.
+    // One who hangs up meanwhile is not dialled back.
     void sendsTheListOnlyToAskersWhoStillSeeItsFolders()
     {
         using namespace SharesTypes;
         auto kim = Linked("kim");
         auto lee = Linked("lee");
-        QVERIFY(kim && lee);
+        auto max = Linked("max");
+        QVERIFY(kim && lee && max);
         ItemPtr(d.GetType(sharedFolder)->GetItem(Value(music)))
             .Connect(d.GetType(sharedFileFolder)->GetItem(Value(music + "/Changed")));
-        QCOMPARE(shares->GetSharedFilesMessage("kim").GetWrittenLength(), 0);
-        QCOMPARE(shares->GetSharedFilesMessage("lee").GetWrittenLength(), 0);
+        const int unsent = MessengerTestSetup::Count(PeerTypes::unsentMessage);
+        for (const char* user : {"kim", "lee", "max"})
+            QCOMPARE(shares->GetSharedFilesMessage(user).GetWrittenLength(), 0);
+        ItemPtr maxLink = ServerStore::User("max").GetItems(PeerTypes::peerSocket);
+        messenger->DisposeOfSocket(maxLink.AsPointer<QTcpSocket>());
+        QVERIFY(!ServerStore::User("max").IsConnected(PeerTypes::peerSocket));
         ItemPtr(ServerStore::User("lee")).NewItem(unshared);
         QVERIFY(kim->WaitForFrames(1) && lee->WaitForFrames(1));
         QVERIFY(Inflated(kim->frames[0], 5).contains("Song One.mp3"));
         QCOMPARE(Inflated(lee->frames[0], 5), Fields(std::uint32_t(0), std::uint32_t(0)));
+        QCOMPARE(MessengerTestSetup::Count(PeerTypes::unsentMessage), unsent);
         ItemPtr(ServerStore::User("lee")).Disconnect(unshared);
         d.GetType(sharedFileFolder)->HasItem(Value(music + "/Changed"))->Remove();
     }
