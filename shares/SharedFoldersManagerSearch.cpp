@@ -362,7 +362,8 @@ QString SharedFoldersManager::AudienceOf(const QString& user)
     for (ItemPtr root : GetUserSharedFolders(user))
         roots << root.AsString();
     roots.sort();
-    return roots.join('\n');
+    // No path holds a null character, so no two sets of roots give one text.
+    return roots.join(QChar(0));
 }
 
 MemStream SharedFoldersManager::GetSharedFilesMessage(const QString& user)

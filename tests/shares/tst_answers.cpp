@@ -1,6 +1,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -326,6 +327,50 @@ private slots:
         QCOMPARE(MessengerTestSetup::Count(PeerTypes::unsentMessage), unsent);
         ItemPtr(ServerStore::User("lee")).Disconnect(unshared);
         d.GetType(sharedFileFolder)->HasItem(Value(music + "/Changed"))->Remove();
+    }
+
+    // Users who see different roots get different lists, even where the roots' paths joined
+    // one after the other would read alike.
+    void keepsListsApartForRootsThatReadAlikeJoined()
+    {
+        using namespace SharesTypes;
+        const auto share = [](const QString& path, const QString& file, ItemPtr group) {
+            ItemPtr root = d.GetType(sharedFolder)->GetItem(Value(path));
+            root.Connect(group);
+            ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(path));
+            root.Connect(folder);
+            ItemPtr item = folder.NewItem(sharedFile);
+            item.Connect(d.GetType(sharedFileName)->GetItem(Value(file)));
+            item.Connect(d.GetType(sharedFileSize)->GetItem(Value(1)));
+            return root;
+        };
+        const auto member = [](const QString& user, ItemPtr group) {
+            ItemPtr listed = ServerStore::User(user).NewItem(ServerTypes::inUserList);
+            listed.Disconnect(ServerTypes::userListGroup);
+            listed.Connect(group);
+        };
+        ItemPtr one = d.GetType(ServerTypes::userListGroup)->GetItem("one");
+        ItemPtr two = d.GetType(ServerTypes::userListGroup)->GetItem("two");
+        const std::vector<ItemPtr> roots{share("/m/x\n/m/y", "only one.txt", one),
+                                         share("/m/x", "two.txt", two),
+                                         share("/m/y", "two.txt", two)};
+        member("ola", one);
+        member("pia", two);
+        const auto listOf = [this](const char* user) {
+            const MemStream message = shares->GetSharedFilesMessage(user);
+            return Inflated(QByteArray(message.GetWrittenData(), message.GetWrittenLength()), 5);
+        };
+        QVERIFY(QTest::qWaitFor([&] { return listOf("ola").contains("only one.txt"); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return listOf("pia").contains("two.txt"); }, 5000));
+        QVERIFY(!listOf("pia").contains("only one.txt"));
+        for (ItemPtr root : roots)
+        {
+            ItemPtr folder = root.GetItems(sharedFileFolder);
+            RemoveFolder(folder);
+            root.Remove();
+        }
+        for (const char* user : {"ola", "pia"})
+            ItemPtr(ServerStore::User(user))[ServerTypes::inUserList].Remove();
     }
 
     // A list whose frame would pass what every receiver accepts is not sent, and said so once
