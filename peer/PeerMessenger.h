@@ -63,6 +63,8 @@ public:
     static constexpr qint64 firstFrameLimitMs = 60000;
     // Accepted and messaging links held at once; a new one pushes out the one idle longest.
     static constexpr int maxOpenLinks = 1000;
+    // One pass of the event loop handles a link's messages for at most about this long.
+    static constexpr qint64 readSliceMs = 20;
 
     PeerMessenger();
     ~PeerMessenger() override;
@@ -160,6 +162,8 @@ public slots:
     void EveryHalfMinute();
 
 private:
+    // Handles the link's whole frames that have arrived, for at most a slice of time.
+    void ReadFrames(QTcpSocket* socket);
     // Deletes a queued message and forgets its item.
     void DropUnsentMessage(ItemPtr message);
     // Removes the items of users made only to queue messages whose messages have all gone.

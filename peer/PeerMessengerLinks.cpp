@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
+#include <QElapsedTimer>
 #include <QHostAddress>
+#include <QTimer>
 
 #include "Data.h"
 #include "Log.h"
@@ -97,9 +99,18 @@ bool PeerMessenger::IsShareListUnsent(QTcpSocket* socket) const
 
 void PeerMessenger::OnSocketReadyToRead()
 {
-    auto* socket = qobject_cast<QTcpSocket*>(sender());
-    if (!socket)
-        return;
+    if (auto* socket = qobject_cast<QTcpSocket*>(sender()))
+        ReadFrames(socket);
+}
+
+void PeerMessenger::ReadFrames(QTcpSocket* socket)
+{
+    // What waits unread stays in the system's buffers, so a peer that sends faster than its
+    // messages are handled is slowed down instead of filling our memory.
+    if (socket->readBufferSize() != PeerFrame::MaxBytesWaiting)
+        socket->setReadBufferSize(PeerFrame::MaxBytesWaiting);
+    QElapsedTimer spent;
+    spent.start();
     auto found = m_socketBuffers.find(socket);
     if (found == m_socketBuffers.end())
     {
@@ -203,6 +214,16 @@ void PeerMessenger::OnSocketReadyToRead()
         }
         found->second.m_lengthRead = false;
         found->second.m_buffer.Reset();
+        // A burst of costly requests would hold the window: the rest is read on a later pass,
+        // and whatever else waits is served in between.
+        if (available > 0 && spent.elapsed() >= readSliceMs)
+        {
+            QTimer::singleShot(0, socket, [this, socket] {
+                if (m_socketBuffers.count(socket) != 0)
+                    ReadFrames(socket);
+            });
+            return;
+        }
     }
 }
 

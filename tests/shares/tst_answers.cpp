@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -186,6 +187,35 @@ private slots:
             Inflated(peer->frames[0], 37),
             Fields(std::uint32_t(42), listedLive, std::uint32_t(1), listedLive, std::uint32_t(1)) +
                 Record("Song Two.ogg", 4, "") + Fields(std::uint32_t(0)));
+    }
+
+    // A burst of costly requests from one peer is handled a slice at a time, and another peer's
+    // request is answered in between rather than after the whole burst.
+    void servesOtherPeersDuringABurstOfRequests()
+    {
+        ItemPtr plenty = AddPlenty();
+        const QString listedPlenty = QString(music + "/Plenty").replace('/', '\\');
+        auto flooder = Linked("flooder");
+        auto other = Linked("other");
+        QVERIFY(flooder && other);
+        QSignalSpy requests(messenger, &PeerMessenger::SharedFilesInFolderRequested);
+        const auto handled = [&requests](const QString& user) {
+            return int(std::count_if(requests.begin(), requests.end(), [&](const QVariantList& row) {
+                return row.at(0).toString() == user;
+            }));
+        };
+        const int burst = 40;
+        QByteArray frames;
+        for (int at = 0; at < burst; ++at)
+            frames += flooder->Frame(FakePeer::Body(36, std::uint32_t(at), listedPlenty));
+        flooder->SendRaw(frames);
+        QVERIFY(QTest::qWaitFor([&] { return handled("flooder") > 0; }, 10000));
+        other->Send(36, std::uint32_t(99), listedLive);
+        QVERIFY(other->WaitForFrames(1, 20000));
+        QVERIFY2(handled("flooder") < burst, qPrintable(QString::number(handled("flooder"))));
+        QVERIFY(Inflated(other->frames[0], 37).contains("Song Two.ogg"));
+        QVERIFY(flooder->WaitForFrames(burst, 60000));
+        RemoveFolder(plenty);
     }
 
     void reportsShareAndAsksOwnStatsAtLogin()
