@@ -109,11 +109,8 @@ private slots:
         const QString padding(200, 'x');
         for (int at = 0; at < 2000; ++at)
         {
-            ItemPtr file = folder.NewItem(sharedFile);
-            file.Connect(d.GetType(sharedFileName)
-                             ->GetItem(Value(QString("plenty %1 %2.ogg").arg(at).arg(padding))));
-            file.Connect(d.GetType(sharedFileSize)->GetItem(Value(at)));
-            shares->TokenizeSharedFile(file);
+            shares->TokenizeSharedFile(
+                AddFile(folder, Value(QString("plenty %1 %2.ogg").arg(at).arg(padding)), at));
         }
         return folder;
     }
@@ -133,6 +130,24 @@ private slots:
         if (!QTest::qWaitFor([&] { return userItem.IsConnected(PeerTypes::peerSocket); }, 5000))
             return nullptr;
         return peer;
+    }
+
+    static ItemPtr AddFile(ItemPtr folder, const Value& name, int size)
+    {
+        using namespace SharesTypes;
+        ItemPtr file = folder.NewItem(sharedFile);
+        file.Connect(d.GetType(sharedFileName)->GetItem(name));
+        file.Connect(d.GetType(sharedFileSize)->GetItem(Value(size)));
+        return file;
+    }
+
+    // Counts the "Shared" log lines that start with the text, until the sink is cleared.
+    static void CountLogLines(int& count, const QString& start)
+    {
+        Settings::Set(LogSettings::showDiagnostics, "yes");
+        SetLogSink([&count, start](const QString& area, int, const QString& text, ItemPtr) {
+            count += area == "Shared" && text.startsWith(start);
+        });
     }
 
     void sendsALargeAnswerCompressedOnAWorker()
@@ -249,10 +264,7 @@ private slots:
     void buildsShareListOncePerChange()
     {
         int builds = 0;
-        Settings::Set(LogSettings::showDiagnostics, "yes");
-        SetLogSink([&](const QString& area, int, const QString& text, ItemPtr) {
-            builds += area == "Shared" && text.startsWith("Built share list");
-        });
+        CountLogLines(builds, "Built share list");
         QVERIFY(SharesTestSetup::WriteFile(music + "/added.txt", "xy"));
         shares->RescanShares();
         auto first = Dial("fay");
@@ -281,30 +293,21 @@ private slots:
     {
         using namespace SharesTypes;
         int builds = 0;
-        Settings::Set(LogSettings::showDiagnostics, "yes");
-        SetLogSink([&](const QString& area, int, const QString& text, ItemPtr) {
-            builds += area == "Shared" && text.startsWith("Built share list");
-        });
+        CountLogLines(builds, "Built share list");
         auto hal = Linked("hal");
         auto ivy = Linked("ivy");
         QVERIFY(hal && ivy);
         ItemPtr root = d.GetType(sharedFolder)->GetItem(Value(music));
         ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(music));
         QVERIFY(root.IsConnected(folder));
-        const auto addFile = [&](const QString& name, ItemPtr into) {
-            ItemPtr file = into.NewItem(sharedFile);
-            file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
-            file.Connect(d.GetType(sharedFileSize)->GetItem(Value(7)));
-            return file;
-        };
-        addFile("clears the kept list.txt", folder);
+        AddFile(folder, Value("clears the kept list.txt"), 7);
         QCOMPARE(shares->GetSharedFilesMessage("hal").GetWrittenLength(), 0);
         QCOMPARE(shares->GetSharedFilesMessage("hal").GetWrittenLength(), 0);
         QCOMPARE(shares->GetSharedFilesMessage("ivy").GetWrittenLength(), 0);
         // In a folder that was not there when the build started.
         ItemPtr later = d.GetType(sharedFileFolder)->GetItem(Value(music + "/Later"));
         root.Connect(later);
-        ItemPtr late = addFile("late.txt", later);
+        ItemPtr late = AddFile(later, Value("late.txt"), 7);
         QVERIFY(hal->WaitForFrames(1) && ivy->WaitForFrames(1));
         QCOMPARE(ivy->frames[0], hal->frames[0]);
         QVERIFY(Inflated(hal->frames[0], 5).contains("late.txt"));
@@ -369,9 +372,7 @@ private slots:
             root.Connect(group);
             ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(path));
             root.Connect(folder);
-            ItemPtr item = folder.NewItem(sharedFile);
-            item.Connect(d.GetType(sharedFileName)->GetItem(Value(file)));
-            item.Connect(d.GetType(sharedFileSize)->GetItem(Value(1)));
+            AddFile(folder, Value(file), 1);
             return root;
         };
         const auto member = [](const QString& user, ItemPtr group) {
@@ -409,10 +410,7 @@ private slots:
     {
         using namespace SharesTypes;
         int refusals = 0;
-        Settings::Set(LogSettings::showDiagnostics, "yes");
-        SetLogSink([&](const QString& area, int, const QString& text, ItemPtr) {
-            refusals += area == "Shared" && text.startsWith("Share list is too large");
-        });
+        CountLogLines(refusals, "Share list is too large");
         ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(music + "/Noise"));
         ItemPtr(d.GetType(sharedFolder)->GetItem(Value(music))).Connect(folder);
         // Names of random bytes hardly compress: 64,000 of 200 bytes pass 10 MiB compressed.
@@ -424,9 +422,7 @@ private slots:
                 do
                     byte = char(0x20 + random() % 0xE0);
                 while (byte == '/' || byte == '\\');
-            ItemPtr file = folder.NewItem(sharedFile);
-            file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
-            file.Connect(d.GetType(sharedFileSize)->GetItem(Value(at)));
+            AddFile(folder, Value(name), at);
         }
         auto jay = Linked("jay");
         QVERIFY(jay);
