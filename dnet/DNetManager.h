@@ -28,6 +28,9 @@ class DNetManager : public QObject, public DataHandler
 public:
     // A longer frame ends the link that announced it, as on messaging links.
     static constexpr std::uint32_t maxFrameLength = PeerFrame::MaxBodyLength;
+    // One pass of the event loop handles a link's frames for at most about this long.
+    static constexpr qint64 readSliceMs = 20;
+    static_assert(PeerFrame::MaxBytesWaiting >= 4 + qint64(maxFrameLength));
     // A parent that delivers no search for longer than this is dropped.
     static constexpr qint64 parentSilenceLimitSeconds = 60;
     // A child beyond the capacity we report is dropped once it has been held this long.
@@ -88,7 +91,8 @@ private:
     void DeclareTypes();
     void OnReceivedOwnUploadSpeed(ItemPtr value);
 
-    // Reads every whole frame the link holds and hands each to the handler.
+    // Reads the whole frames the link holds and hands each to the handler, for at most a slice
+    // of time per pass of the event loop.
     void ReadFrames(QTcpSocket* link, Handler handler);
     void SendMessageToChildren(const char* message, int length);
     void SendFrame(QTcpSocket* link, const MemStream& message);

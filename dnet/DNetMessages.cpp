@@ -3,6 +3,9 @@
 #include <climits>
 #include <vector>
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include "DNetState.h"
 #include "DNetTypes.h"
 #include "Data.h"
@@ -41,9 +44,24 @@ void DNetManager::OnChildSocketReadyToRead()
 
 void DNetManager::ReadFrames(QTcpSocket* link, Handler handler)
 {
+    // A whole frame must fit; what waits beyond stays in the system's buffers and slows the
+    // sender instead of filling our memory.
+    if (link->readBufferSize() != PeerFrame::MaxBytesWaiting)
+        link->setReadBufferSize(PeerFrame::MaxBytesWaiting);
+    QElapsedTimer spent;
+    spent.start();
     // A handler may end the link; its bytes are then no longer ours to read.
     while (links.count(link) != 0 && link->bytesAvailable() >= 4)
     {
+        // A burst of searches would hold the window: the rest waits for a later pass.
+        if (spent.elapsed() >= readSliceMs)
+        {
+            QTimer::singleShot(0, link, [this, link, handler] {
+                if (links.count(link) != 0)
+                    ReadFrames(link, handler);
+            });
+            return;
+        }
         unsigned char header[4];
         if (link->peek(reinterpret_cast<char*>(header), 4) != 4)
             return;

@@ -1,8 +1,10 @@
 #include <memory>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include "DNetBytes.h"
 #include "DNetManager.h"
@@ -199,6 +201,36 @@ private slots:
         QCOMPARE(child->received,
                  (relayed.isEmpty() ? QByteArray() : Frame(relayed)) + Frame(marker));
         QCOMPARE(searches.size(), answered ? 1 : 0);
+        QVERIFY(parent->IsConnected());
+    }
+
+    // A burst of searches from the parent, each costly to answer, is handled a slice at a time:
+    // the window's other work runs before the burst is through, and every search is handled.
+    void handlesABurstOfSearchesOverSeveralPasses()
+    {
+        FakePeer* parent = AdoptParent();
+        QVERIFY(parent);
+        int handled = 0;
+        int handledWhenOtherWorkRan = -1;
+        QObject scope;
+        const auto costly = connect(manager, &DNetManager::DNetSearchRequest, &scope, [&] {
+            if (handled++ == 0)
+                QTimer::singleShot(0, &scope, [&] { handledWhenOtherWorkRan = handled; });
+            QElapsedTimer busy;
+            busy.start();
+            while (busy.elapsed() < 2)
+                ;
+        });
+        const int burst = 100;
+        QByteArray frames;
+        for (int at = 0; at < burst; ++at)
+            frames += Frame(Search("asker", quint32(at), "burst"));
+        parent->SendRaw(frames);
+        QVERIFY(QTest::qWaitFor([&] { return handled == burst; }, 20000));
+        disconnect(costly);
+        QTRY_VERIFY(handledWhenOtherWorkRan != -1);
+        QVERIFY2(handledWhenOtherWorkRan > 0 && handledWhenOtherWorkRan < burst,
+                 qPrintable(QString::number(handledWhenOtherWorkRan)));
         QVERIFY(parent->IsConnected());
     }
 
