@@ -171,6 +171,22 @@ class SearchTest : public QObject
         return searchForm->CreateSearchForm(nextToken, text, NetworkSearch);
     }
 
+    // An enabled wish-list entry.
+    static ItemPtr NewWish(const QString& text)
+    {
+        ItemPtr wish(d.GetType(WindowTypes::wishListItem)->NewItem(Value(text)));
+        wish.NewItem(WindowTypes::wishListItemEnabled);
+        return wish;
+    }
+
+    // As the wish-list searcher records a search it sends; its token is nextToken.
+    void WishSearch(const QString& text)
+    {
+        ItemPtr request = d.GetType(searchRequest)->NewItem(Value(++nextToken));
+        request.NewItem(wishlistSearch);
+        request.Connect(d.GetType(searchRequestText)->NewItem(Value(text)));
+    }
+
 private slots:
     void initTestCase()
     {
@@ -555,17 +571,14 @@ private slots:
 
     void wishListAnswersGatherInOneBackgroundTab()
     {
-        ItemPtr wish(d.GetType(WindowTypes::wishListItem)->NewItem(Value("wanted")));
-        wish.NewItem(WindowTypes::wishListItemEnabled);
+        ItemPtr wish = NewWish("wanted");
         wish.Connect(d.GetType(SearchTypes::wishListItemFilterText)->NewItem(Value("-bad")));
         Settings::Set(SearchTypes::defaultSearchFilter, Value("-good"));
         QTabWidget* tabs = Form()->wishListTabControl;
         const int before = tabs->count();
         for (int repeat = 0; repeat < 2; ++repeat)
         {
-            ItemPtr request = d.GetType(searchRequest)->NewItem(Value(++nextToken));
-            request.NewItem(wishlistSearch);
-            request.Connect(d.GetType(searchRequestText)->NewItem(Value("wanted")));
+            WishSearch("wanted");
             Answer(nextToken, QString("wisher%1").arg(repeat), "Y", 1024,
                    {{"a", "good.mp3", 1, 0}, {"a", "bad.mp3", 1, 0}});
         }
@@ -670,8 +683,7 @@ private slots:
 
     void closingAWishTabForgetsEveryRepeat()
     {
-        ItemPtr wish(d.GetType(WindowTypes::wishListItem)->NewItem(Value("repeated")));
-        wish.NewItem(WindowTypes::wishListItemEnabled);
+        ItemPtr wish = NewWish("repeated");
         QTabWidget* tabs = Form()->wishListTabControl;
         const int before = tabs->count();
         const int requests = Count(searchRequest);
@@ -679,9 +691,7 @@ private slots:
         QList<unsigned int> tokens;
         for (int repeat = 0; repeat < 3; ++repeat)
         {
-            ItemPtr request = d.GetType(searchRequest)->NewItem(Value(++nextToken));
-            request.NewItem(wishlistSearch);
-            request.Connect(d.GetType(searchRequestText)->NewItem(Value("repeated")));
+            WishSearch("repeated");
             tokens << nextToken;
             Answer(nextToken, QString("repeater%1").arg(repeat), "Y", 1024, {{"r", "x.mp3", 1, 0}});
         }
@@ -710,17 +720,14 @@ private slots:
 
     void closingABigWishTabFinishesOnLaterPasses()
     {
-        ItemPtr wish(d.GetType(WindowTypes::wishListItem)->NewItem(Value("bulky")));
-        wish.NewItem(WindowTypes::wishListItemEnabled);
+        ItemPtr wish = NewWish("bulky");
         QTabWidget* tabs = Form()->wishListTabControl;
         const int before = tabs->count();
         const int results = Count(searchResult);
         const int nodes = Count(SearchTypes::resultNode);
         const int folders = Count(SearchTypes::folderNode);
         const int names = Count(searchResultFileName);
-        ItemPtr request = d.GetType(searchRequest)->NewItem(Value(++nextToken));
-        request.NewItem(wishlistSearch);
-        request.Connect(d.GetType(searchRequestText)->NewItem(Value("bulky")));
+        WishSearch("bulky");
         const int perAnswer = ClosedTabRemoval::resultsPerSlice / 2 + 1;
         for (int user = 0; user < 5; ++user)
         {
@@ -819,11 +826,8 @@ private slots:
         QList<SearchResultsForm*> forms;
         for (const QString& text : {QString("alert one"), QString("alert two")})
         {
-            ItemPtr wish(d.GetType(WindowTypes::wishListItem)->NewItem(Value(text)));
-            wish.NewItem(WindowTypes::wishListItemEnabled);
-            ItemPtr request = d.GetType(searchRequest)->NewItem(Value(++nextToken));
-            request.NewItem(wishlistSearch);
-            request.Connect(d.GetType(searchRequestText)->NewItem(Value(text)));
+            NewWish(text);
+            WishSearch(text);
             Answer(nextToken, "alerter", "Y", 1024, {{"a", "1.mp3", 1, 0}});
             forms << qobject_cast<SearchResultsForm*>(tabs->widget(tabs->count() - 1));
             Answer(nextToken, "alerter", "Y", 1024, {{"a", "2.mp3", 1, 0}});
