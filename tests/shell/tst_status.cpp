@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTextEdit>
@@ -184,17 +185,22 @@ private slots:
         bool boxSeen = false;
         bool closedWhileOpen = false;
         QTimer watch;
+        // Answered here, not by the run's own answering, which could close it before it is seen.
+        run.SetAnswering(false);
+        const auto resume = qScopeGuard([this] { run.SetAnswering(true); });
         connect(&watch, &QTimer::timeout, this, [&] {
-            if (boxSeen || !qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (boxSeen || !box)
                 return;
             boxSeen = true;
             closedWhileOpen = QTest::qWaitFor([&] { return !run.Server().HasClient(); }, 5000);
+            box->accept();
         });
         watch.start(1);
         run.Server().SetLoginReply(F::RefuseLogin, "INVALIDPASS");
         gp_server->Connect();
         QVERIFY(run.Server().WaitForClient());
-        QTRY_VERIFY(boxSeen);
+        QTRY_VERIFY_WITH_TIMEOUT(boxSeen, 20000);
         QVERIFY(closedWhileOpen);
     }
 

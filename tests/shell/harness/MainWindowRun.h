@@ -24,13 +24,17 @@ public:
 
     // Shows the window and runs its Init; the fake answers the login as scripted before this.
     void Start();
-    // A whole client starting under the sanitizers beside other tests can take several seconds.
-    bool WaitLoggedIn(int timeoutMs = 20000);
+    // A whole client starting under the sanitizers beside other tests can take several seconds,
+    // and a first attempt that fails is tried again on the next half-minute tick.
+    bool WaitLoggedIn(int timeoutMs = 45000);
 
     MainWindow* Window() const { return window; }
     Ui_MainWindow* Form() const;
     FakeCentralServer& Server() { return fake; }
     QString Home() const { return home.path(); }
+
+    // Stops and starts answering modal boxes, for a test that answers one itself.
+    void SetAnswering(bool on) { on ? answering.start(20) : answering.stop(); }
 
     // "title: text" of each message box answered, oldest first.
     QStringList boxes;
