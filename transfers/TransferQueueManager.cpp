@@ -178,7 +178,11 @@ TransferQueueManager::~TransferQueueManager()
 {
     // Threads, sockets, files and progress cells of running transfers belong to the entries;
     // stop and free them before the store outlives this object, uploads first. No event loop may
-    // run again to delete the threads later.
+    // run again to delete the threads later. Every thread is asked before any is waited for.
+    for (const char* type : {uploadThread, downloadThread})
+        for (ItemPtr thread : d.GetType(type)->GetItems())
+            if (auto* running = thread.AsPointer<TransferThread>())
+                running->SignalExit();
     for (ItemPtr entry : d.GetType(uploadEntry)->GetItems())
     {
         delete EndThread(entry[uploadThread]);

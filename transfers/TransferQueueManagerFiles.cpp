@@ -171,8 +171,9 @@ void TransferQueueManager::StartUploadThread(ItemPtr entry, QTcpSocket* socket)
     entry.Connect(d.GetType(readPosition)->NewItem(Value(new qint64(0))));
 
     socket->disconnect();
-    auto* thread = new UploadThread(socket, entry[uploadFile].AsPointer<QFile>(),
-                                    static_cast<int>(entry[transferReq].AsUInt()));
+    auto* thread = new UploadThread(
+        socket, entry[uploadFile].AsPointer<QFile>(), static_cast<int>(entry[transferReq].AsUInt()),
+        entry[SharesTypes::sharedFile][SharesTypes::sharedFileSize].AsInt64());
     socket->setParent(nullptr);
     socket->moveToThread(thread);
     entry.Connect(d.GetType(uploadThread)->NewItem(Value(static_cast<TransferThread*>(thread))));

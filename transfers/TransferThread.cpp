@@ -2,20 +2,44 @@
 
 #include <climits>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QTcpSocket>
 
 std::atomic<int> TransferThread::waitStepMs{1000};
 
 TransferThread::TransferThread(QTcpSocket* socket) : socket(socket), buffer(new char[stepSize])
-{}
+{
+    const qintptr descriptor = socket->socketDescriptor();
+    if (descriptor >= 0)
+        wakeHandle = ::dup(int(descriptor));
+}
 
-TransferThread::~TransferThread() = default;
+TransferThread::~TransferThread()
+{
+    ReleaseWakeHandle();
+}
 
 void TransferThread::SignalExit()
 {
     QMutexLocker lock(&exitMutex);
     exitFlag = true;
+    // Shutting the link down ends a wait for data or for room at once; the thread then sees
+    // the flag instead of a failed link.
+    if (wakeHandle >= 0)
+        ::shutdown(wakeHandle, SHUT_RDWR);
+    exitRequested.wakeAll();
+}
+
+void TransferThread::ReleaseWakeHandle()
+{
+    QMutexLocker lock(&exitMutex);
+    if (wakeHandle >= 0)
+        ::close(wakeHandle);
+    wakeHandle = -1;
 }
 
 bool TransferThread::AskedToExit()
@@ -42,6 +66,9 @@ bool TransferThread::Fail(const QString& reason)
 
 bool TransferThread::FailWithSocketError(const char* what)
 {
+    // A link shut down by an exit request fails for that reason, not for the link's.
+    if (AskedToExit())
+        return ExitRequested();
     return Fail(QString(what) + " Error string: " + socket->errorString());
 }
 
@@ -76,15 +103,13 @@ bool TransferThread::ReadExactly(char* into, qint64 length, const char* waitFail
 
 bool TransferThread::SleepUnlessAsked(qint64 ms)
 {
-    while (ms > 0)
-    {
-        if (AskedToExit())
-            return ExitRequested();
-        const qint64 slice = qMin<qint64>(ms, WaitStepMs());
-        QThread::msleep(static_cast<unsigned long>(slice));
-        ms -= slice;
-    }
-    return true;
+    const QDeadlineTimer deadline(ms);
+    QMutexLocker lock(&exitMutex);
+    while (!exitFlag)
+        if (!exitRequested.wait(&exitMutex, deadline))
+            return true;
+    lock.unlock();
+    return ExitRequested();
 }
 
 int TransferThread::AverageSpeed(qint64 bytes, qint64 elapsedMs)
@@ -111,5 +136,14 @@ bool TransferThread::ProgressDue(bool last)
 
 void TransferThread::ReturnSocket()
 {
+    ReleaseWakeHandle();
     socket->moveToThread(thread());
+}
+
+void TransferThread::DiscardIncoming()
+{
+    // Not the transfer's buffer: it may hold a step still being sent.
+    char dropped[512];
+    while (socket->bytesAvailable() > 0 && socket->read(dropped, sizeof dropped) > 0)
+    {}
 }

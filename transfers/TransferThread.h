@@ -7,6 +7,7 @@
 #include <QMutex>
 #include <QString>
 #include <QThread>
+#include <QWaitCondition>
 
 class QTcpSocket;
 
@@ -30,7 +31,7 @@ public:
 
     ~TransferThread() override;
 
-    // Any thread.
+    // Any thread. Shuts the link down, which the transfer is about to drop anyway.
     void SignalExit();
     bool AskedToExit();
 
@@ -56,8 +57,11 @@ protected:
     void StartProgressClock();
     // Whether a progress report is due (always for the last one), and if so marks it made.
     bool ProgressDue(bool last);
-    // Gives the socket back to the thread that made this object, before the end is reported.
+    // Gives the socket back to the thread that made this object, before the end is reported,
+    // and lets go of the handle that woke its waits.
     void ReturnSocket();
+    // Reads and drops whatever the peer sent that the transfer has no use for.
+    void DiscardIncoming();
 
     QTcpSocket* socket;
     QString errorText;
@@ -65,8 +69,14 @@ protected:
     const std::unique_ptr<char[]> buffer;
 
 private:
+    void ReleaseWakeHandle();
+
     QMutex exitMutex;
+    QWaitCondition exitRequested;
     bool exitFlag = false;
+    // A duplicate of the socket's descriptor, shut down to end a blocking wait; owned here, so
+    // that it can never name another file once the socket has closed its own.
+    int wakeHandle = -1;
     QElapsedTimer progressClock;
     qint64 lastReport = 0;
     static std::atomic<int> waitStepMs;

@@ -5,8 +5,10 @@
 
 #include "TransferQueueManager.h"
 
-UploadThread::UploadThread(QTcpSocket* socket, QFile* file, int transferRequest)
-    : TransferThread(socket), file(file), transferRequest(static_cast<quint32>(transferRequest))
+UploadThread::UploadThread(QTcpSocket* socket, QFile* file, int transferRequest,
+                           qint64 announcedSize)
+    : TransferThread(socket), file(file), transferRequest(static_cast<quint32>(transferRequest)),
+      announcedSize(announcedSize)
 {}
 
 void UploadThread::run()
@@ -28,6 +30,10 @@ int PerUploadLimit()
 // How long one step may take under a limit: short enough that the pace stays even, long enough
 // that a fast limit does not cost a sleep per chunk.
 constexpr qint64 pacedStepMs = 20;
+// The downloader sends 8 bytes and nothing more; whatever else it sends is read a little at a
+// time and dropped, so that it waits in the system's buffers and slows the sender instead of
+// filling our memory.
+constexpr qint64 incomingCap = 64;
 } // namespace
 
 qint64 UploadThread::StepLength(int limit)
@@ -40,6 +46,7 @@ qint64 UploadThread::StepLength(int limit)
 
 bool UploadThread::PerformUpload()
 {
+    socket->setReadBufferSize(incomingCap);
     char request[4];
     for (int index = 0; index < 4; ++index)
         request[index] = static_cast<char>(transferRequest >> (8 * index));
@@ -49,7 +56,13 @@ bool UploadThread::PerformUpload()
     qint64 offset = 0;
     if (!ReadOffset(offset))
         return false;
-    const qint64 size = file->size();
+    DiscardIncoming();
+    const qint64 size = announcedSize;
+    if (file->size() != size)
+        return Fail(QString("The file is %1 bytes long, not the %2 bytes announced: it changed "
+                            "since it was shared")
+                        .arg(file->size())
+                        .arg(size));
     // An offset at the end means the peer holds the whole file (always so for an empty one): the
     // upload ends as soon as the peer closes, as its download does.
     if (offset < 0 || offset > size)
@@ -145,6 +158,7 @@ bool UploadThread::SendStep(qint64 length)
         sent += taken;
         // Straight to the kernel while it has room; a wait only when it has none.
         socket->flush();
+        DiscardIncoming();
         if (socket->bytesToWrite() > 0 && !WaitForBytesWritten())
             return false;
     }
@@ -163,6 +177,7 @@ bool UploadThread::WaitForBytesWritten()
         if (socket->state() != QAbstractSocket::ConnectedState || queued == 0)
             break;
         socket->waitForBytesWritten(WaitStepMs());
+        DiscardIncoming();
         idleSteps = socket->bytesToWrite() < queued ? 0 : idleSteps + 1;
     }
     return socket->bytesToWrite() == 0 ||
@@ -173,6 +188,8 @@ bool UploadThread::WaitForPeerToClose()
 {
     for (int step = 0; step < waitStepsPerWait; ++step)
     {
+        // A full read buffer would hide the peer's close from the wait.
+        DiscardIncoming();
         if (socket->waitForDisconnected(WaitStepMs()) ||
             socket->state() == QAbstractSocket::UnconnectedState)
             return true;

@@ -13,8 +13,9 @@ class UploadThread : public TransferThread
     Q_OBJECT
 
 public:
-    // The socket and the file are not owned; the file is open for reading.
-    UploadThread(QTcpSocket* socket, QFile* file, int transferRequest);
+    // The socket and the file are not owned; the file is open for reading. The size is the one
+    // the peer was told: exactly that many bytes are sent, or none.
+    UploadThread(QTcpSocket* socket, QFile* file, int transferRequest, qint64 announcedSize);
 
 signals:
     void UploadProgress(qint64 i_offset, int l_bytesPerSecond);
@@ -39,6 +40,7 @@ private:
 
     QFile* file;
     quint32 transferRequest;
+    qint64 announcedSize;
     // Bytes sent and not yet paid for under the speed limit.
     qint64 debt = 0;
     QElapsedTimer pacingClock;

@@ -112,6 +112,23 @@ private:
             Manager()->RemoveUpload(entry);
     }
 
+    // An upload of a 16 MiB file to a peer that reads with a plain socket, whose link to it is
+    // returned; the peer's failure notice, later, finds no one to take it.
+    QTcpSocket* UploadToPlainSocket(QTcpServer& listener, const QString& user, ItemPtr& entry)
+    {
+        const QString path = setup.home.path() + "/shared/" + user + ".mp3";
+        WriteFile(path, Pattern(16 * 1024 * 1024));
+        if (!listener.listen(QHostAddress::LocalHost))
+            return nullptr;
+        MessengerTestSetup::SetUserAddress(user, listener.serverPort());
+        entry = setup.ConnectingUpload(user, path, nextRequest);
+        setup.messenger->RequestFileConnectionToUser(user);
+        if (!listener.waitForNewConnection(5000))
+            return nullptr;
+        MessengerTestSetup::SetUserAddress(user, MessengerTestSetup::UnusedPort());
+        return listener.nextPendingConnection();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -457,17 +474,10 @@ private slots:
     void endsAnUploadThePeerStopsReading()
     {
         TransferThread::SetWaitStepMsForTesting(10);
-        const QString path = setup.home.path() + "/shared/unread.mp3";
-        WriteFile(path, Pattern(16 * 1024 * 1024));
         QTcpServer listener;
-        QVERIFY(listener.listen(QHostAddress::LocalHost));
-        MessengerTestSetup::SetUserAddress("ria", listener.serverPort());
-        ItemPtr entry = setup.ConnectingUpload("ria", path, nextRequest);
-        setup.messenger->RequestFileConnectionToUser("ria");
-        QVERIFY(listener.waitForNewConnection(5000));
-        QTcpSocket* link = listener.nextPendingConnection();
-        // The failure notice finds no one to take it.
-        MessengerTestSetup::SetUserAddress("ria", MessengerTestSetup::UnusedPort());
+        ItemPtr entry;
+        QTcpSocket* link = UploadToPlainSocket(listener, "ria", entry);
+        QVERIFY(link);
         // The peer asks for the file, then takes no more than a few bytes of it.
         link->setReadBufferSize(16);
         link->write(LittleEndian(0, 8));
@@ -476,20 +486,30 @@ private slots:
         QVERIFY(Logged("Waiting for bytes to be written to socket failed."));
     }
 
+    // The peer agreed to the size announced when the file was shared; no other length is sent.
     void refusesAnOffsetOutsideTheFile_data()
     {
         QTest::addColumn<qint64>("offset");
-        QTest::newRow("beyond the end") << qint64(4001);
-        QTest::newRow("negative") << qint64(-1);
+        QTest::addColumn<int>("sizeNow");
+        QTest::addColumn<QString>("reason");
+        const QString seek = "Won't seek to offset %1 in file of size 4000";
+        QTest::newRow("beyond the end") << qint64(4001) << 4000 << seek.arg(4001);
+        QTest::newRow("negative") << qint64(-1) << 4000 << seek.arg(-1);
+        const QString changed = "The file is %1 bytes long, not the 4000 bytes announced";
+        QTest::newRow("file grew since shared") << qint64(0) << 5000 << changed.arg(5000);
+        QTest::newRow("file shrank since shared") << qint64(0) << 3000 << changed.arg(3000);
     }
 
     void refusesAnOffsetOutsideTheFile()
     {
         QFETCH(qint64, offset);
+        QFETCH(int, sizeNow);
+        QFETCH(QString, reason);
         const QString path = setup.home.path() + "/shared/small.mp3";
         WriteFile(path, Pattern(4000));
         FakePeer fileLink;
         ItemPtr entry = UploadToPeer(fileLink, "lea", path, nextRequest);
+        WriteFile(path, Pattern(sizeNow));
         AwaitUploadLink(fileLink, nextRequest);
 
         // The failure notice goes over a message link, which is dialled afresh.
@@ -498,10 +518,7 @@ private slots:
         fileLink.SendRaw(LittleEndian(quint64(offset), 8));
         QTRY_COMPARE(Status(entry), QString(TransferStatus::aborted));
         QCOMPARE(AfterFirstFrame(fileLink.rawBytes).size(), 4);
-        QVERIFY(Logged(
-            QString("Error uploading %1 to lea. Won't seek to offset %2 in file of size 4000")
-                .arg(path)
-                .arg(offset)));
+        QVERIFY(Logged(QString("Error uploading %1 to lea. %2").arg(path, reason)));
         QVERIFY(messages.WaitForFrames(2));
         QCOMPARE(messages.frames.at(1).left(4), LittleEndian(PeerMessageCode::PM_UPLOAD_FAILED, 4));
     }
@@ -515,6 +532,69 @@ private slots:
         QVERIFY(peer.WaitForClient());
         QVERIFY(peer.WaitForClose());
         QCOMPARE(AfterFirstFrame(peer.rawBytes).size(), 0);
+    }
+
+    // A downloader that sends more than its offset must not fill our memory: what it sends
+    // waits in the system's buffers, so it cannot hand over much more than they hold.
+    void uploadReadsLittleOfWhatTheDownloaderSends()
+    {
+        QTcpServer listener;
+        ItemPtr entry;
+        QTcpSocket* link = UploadToPlainSocket(listener, "sid", entry);
+        QVERIFY(link);
+        link->setReadBufferSize(16);
+        link->write(LittleEndian(0, 8));
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::uploading));
+
+        const QByteArray junk(1024 * 1024, 'j');
+        qint64 offered = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 3000 && offered < 256 * 1024 * 1024)
+        {
+            if (link->bytesToWrite() < junk.size())
+                offered += link->write(junk);
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        const qint64 handedOver = offered - link->bytesToWrite();
+        QVERIFY2(handedOver < 48 * 1024 * 1024, qPrintable(QString::number(handedOver)));
+        QCOMPARE(Status(entry), QString(TransferStatus::uploading));
+    }
+
+    // Each thread is woken by its exit request, so removing many stalled transfers holds the
+    // window for no wait step per transfer.
+    void removingManyStalledDownloadsReturnsAtOnce()
+    {
+        TransferThread::SetWaitStepMsForTesting(400);
+        std::vector<std::unique_ptr<FakePeer>> peers;
+        std::vector<ItemPtr> entries;
+        for (int index = 0; index < 40; ++index)
+        {
+            const std::string name = "stalled " + std::to_string(index) + ".mp3";
+            entries.push_back(NegotiatedDownload("tom", name, 100000, ++nextRequest));
+            peers.push_back(OpenFileLink("tom", nextRequest));
+            QVERIFY(peers.back()->WaitForBytes(8));
+        }
+        for (ItemPtr entry : entries)
+            QTRY_COMPARE(Status(entry), QString(TransferStatus::downloading));
+        // Data that comes at staggered times puts each thread's wait steps out of step with
+        // the others', as real transfers are: a thread asked in turn then costs a step each.
+        for (auto& peer : peers)
+        {
+            peer->SendRaw(Pattern(9000));
+            QTest::qWait(10);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry)
+            Manager()->RemoveDownload(*entry);
+        QVERIFY2(clock.elapsed() < TransferThread::WaitStepMs(),
+                 qPrintable(QString::number(clock.elapsed())));
+        for (auto& peer : peers)
+            QVERIFY(peer->WaitForClose());
+        // Whole chunks that came stay in each partial file.
+        QCOMPARE(QFileInfo(setup.Downloads() + "/downloading/music/album/stalled 7.mp3").size(),
+                 qint64(8192));
     }
 
     // A status change that ends a running transfer must not wait for the transfer to end.
