@@ -1,6 +1,9 @@
 #include "DownloadPath.h"
 
+#include <vector>
+
 #include <QDir>
+#include <QFileInfo>
 
 #include "ExtendedAsciiTranslator.h"
 
@@ -15,11 +18,11 @@ QString DownloadPath::SafeComponent(const QString& name)
     return safe;
 }
 
-QStringList DownloadPath::RelativeComponents(const std::string& remoteFolder, int level)
+namespace {
+// The non-empty names of a remote folder, split at either separator, as the peer's bytes.
+std::vector<std::string> RemoteComponents(const std::string& remoteFolder)
 {
-    // Split as bytes and decode each name as file names are decoded: decoding the whole folder
-    // as UTF-8 would turn every 8-bit name into the same replacement characters.
-    QStringList components;
+    std::vector<std::string> components;
     std::string::size_type start = 0;
     while (start <= remoteFolder.size())
     {
@@ -27,14 +30,64 @@ QStringList DownloadPath::RelativeComponents(const std::string& remoteFolder, in
         if (end == std::string::npos)
             end = remoteFolder.size();
         if (end > start)
-            components << SafeComponent(ToQString(remoteFolder.substr(start, end - start)));
+            components.push_back(remoteFolder.substr(start, end - start));
         start = end + 1;
     }
-    // Compared before adding one, so that a saved level of INT_MAX cannot overflow.
-    const int wanted = level < 0 ? 0 : level;
-    if (wanted < components.size())
-        components = components.mid(components.size() - wanted - 1);
     return components;
+}
+
+// How many trailing components the level keeps: all when the folder has fewer. Compared before
+// adding one, so that a saved level of INT_MAX cannot overflow.
+std::size_t KeptCount(std::size_t count, int level)
+{
+    const std::size_t wanted = level < 0 ? 0 : std::size_t(level);
+    return wanted < count ? wanted + 1 : count;
+}
+} // namespace
+
+QStringList DownloadPath::RelativeComponents(const std::string& remoteFolder, int level)
+{
+    // Split as bytes and decode each name as file names are decoded: decoding the whole folder
+    // as UTF-8 would turn every 8-bit name into the same replacement characters.
+    const std::vector<std::string> remote = RemoteComponents(remoteFolder);
+    QStringList components;
+    for (std::size_t index = remote.size() - KeptCount(remote.size(), level); index < remote.size();
+         ++index)
+        components << SafeComponent(ToQString(remote[index]));
+    return components;
+}
+
+int DownloadPath::ComponentCount(const std::string& remoteFolder)
+{
+    return int(RemoteComponents(remoteFolder).size());
+}
+
+std::string DownloadPath::ChosenFolder(const std::string& remoteFolder, int level)
+{
+    const std::vector<std::string> remote = RemoteComponents(remoteFolder);
+    const std::size_t end = remote.size() - KeptCount(remote.size(), level) + 1;
+    std::string chosen;
+    for (std::size_t index = 0; index < end && index < remote.size(); ++index)
+        chosen += (index > 0 ? "\\" : "") + remote[index];
+    return chosen;
+}
+
+QString DownloadPath::Numbered(const QString& path, int number)
+{
+    if (number <= 1)
+        return path;
+    const int slash = path.lastIndexOf('/');
+    int dot = path.lastIndexOf('.');
+    // A leading dot starts a hidden name, not its ending.
+    if (dot <= slash + 1)
+        dot = path.size();
+    return path.left(dot) + QString(" (%1)").arg(number) + path.mid(dot);
+}
+
+bool DownloadPath::IsTaken(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
 }
 
 bool DownloadPath::IsInside(const QString& localPath, const QString& root)

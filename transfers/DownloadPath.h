@@ -20,6 +20,17 @@ public:
     static QStringList RelativeComponents(const std::string& remoteFolder, int level);
     // Whether the local path lies strictly inside the root folder once both are cleaned.
     static bool IsInside(const QString& localPath, const QString& root);
+    // How many non-empty names the remote folder has.
+    static int ComponentCount(const std::string& remoteFolder);
+    // The remote folder that the first of RelativeComponents names: the folder a folder download
+    // was started from; its components joined with "\".
+    static std::string ChosenFolder(const std::string& remoteFolder, int level);
+    // The path, or for number 2 and up the path with " (number)" before the name's ending:
+    // "a/b.mp3", "a/b (2).mp3". Names are tried in turn up to the bound.
+    static QString Numbered(const QString& path, int number);
+    static constexpr int maxNumberedNames = 10000;
+    // Whether anything, a dangling link included, is at the path.
+    static bool IsTaken(const QString& path);
     // The download folder used when none, or an unusable one, is set.
     static QString DefaultRoot();
     // An empty or relative folder would put downloads under "/" or wherever the program started.

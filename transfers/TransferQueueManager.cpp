@@ -57,6 +57,7 @@ const TypeRow downloadTypes[] = {
     {subfolderSaveLevel, PrimacyLeaf, false},
     {lastStatusChangeTime, PrimacyLeaf, false},
     {singleDownload, PrimacyLeaf, true},
+    {downloadLocalPath, PrimacyLeaf, false},
 };
 
 const RelationRow downloadRelations[] = {
@@ -81,6 +82,7 @@ const RelationRow downloadRelations[] = {
     {downloadEntry, subfolderSaveLevel, One, Many},
     {downloadEntry, lastStatusChangeTime, One, Many},
     {downloadEntry, singleDownload, One, Many},
+    {downloadEntry, downloadLocalPath, One, Many},
     {downloadEntryStatus, isActive, One, Many},
     {ServerTypes::user, lastQueueRequestTime, One, Many},
     {ServerTypes::user, nextPlaceInLineRequestTime, One, Many},
@@ -224,7 +226,7 @@ void TransferQueueManager::DeclareDownloadTypes()
     dataSaver->AddSavedType(downloadEntry);
     for (const char* type :
          {ServerTypes::user, fileName, remoteFolder, PeerTypes::fileSize, downloadFolder,
-          downloadEntryStatus, downloadOrder, subfolderSaveLevel})
+          downloadEntryStatus, downloadOrder, subfolderSaveLevel, downloadLocalPath})
         dataSaver->AddSavedByConnectionType(type, downloadEntry);
 }
 

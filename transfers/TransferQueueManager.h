@@ -190,7 +190,8 @@ private:
     // The entry whose thread item holds the sending thread, or null when it is gone.
     ItemPtr EntryOfSendingThread(const char* threadType, const char* entryType);
     void FinishDownload(ItemPtr entry);
-    bool MoveToCompleteFolder(ItemPtr entry);
+    // The finished file's path, moved there when it is not already; empty on failure.
+    QString MoveToCompleteFolder(ItemPtr entry);
     void RecordCompleteDownload(ItemPtr entry);
 
     static bool IsActiveStatus(ItemPtr status);
@@ -207,6 +208,15 @@ private:
                                        std::initializer_list<ItemPtr> partners);
     QString DownloadRoot();
     QString SubfolderPart(ItemPtr entry);
+    // Gives a folder download's entry the local name of the folder it was started from.
+    void ChooseLocalFolder(ItemPtr entry);
+    // Whether the entry's recorded file is the one asked for: its partial file while it is not
+    // complete, its finished file once it is.
+    static bool IsRecordedPath(ItemPtr entry, bool complete);
+    // The entry's partial file in local form: the one it has, else a free one of its own.
+    QString PartialPathOf(ItemPtr entry);
+    static bool IsClaimedByAnother(const QString& localPath, ItemPtr entry);
+    static bool HoldsWholeFile(ItemPtr entry, const QString& localPath);
     std::list<ItemPtr> NumberedUploads();
     // Removal without starting the next uploads, and refusal ("File not shared.") with it.
     void DropUpload(ItemPtr entry);

@@ -43,6 +43,8 @@ ItemPtr TransferQueueManager::AddDownload(const QString& user, const string& fil
     entry.Connect(d.GetType(subfolderSaveLevel)->GetItem(Value(level)));
     if (singleFile)
         entry.Connect(d.GetType(singleDownload)->GetGlobalNullItem());
+    else
+        ChooseLocalFolder(entry);
     const long long order = Settings::Get(TransferSettings::transferOrderCounter).AsInt64();
     entry.Connect(d.GetType(downloadOrder)->GetItem(Value(order)));
     Settings::Set(TransferSettings::transferOrderCounter, Value(order + 1));
@@ -107,6 +109,12 @@ void TransferQueueManager::RequeueDownload(ItemPtr entry)
         SetDownloadEntryStatus(entry, TransferStatus::localError);
         return;
     }
+    // Every byte is in, and only the move failed: it is tried again, the peer is not asked.
+    if (!entry[downloadLocalPath].IsNull() && HoldsWholeFile(entry, PartialPathOf(entry)))
+    {
+        FinishDownload(entry);
+        return;
+    }
     if (DoesDownloadItemCompleteFilenameExist(entry))
     {
         SetDownloadEntryStatus(entry, TransferStatus::complete);
@@ -145,9 +153,52 @@ QString TransferQueueManager::SubfolderPart(ItemPtr entry)
     ItemPtr folder = entry[remoteFolder];
     if (folder.IsNull() || folder.AsStdString().empty())
         return QString();
-    const QStringList components =
+    QStringList components =
         DownloadPath::RelativeComponents(folder.AsStdString(), entry[subfolderSaveLevel].AsInt());
-    return components.isEmpty() ? QString() : "\\" + components.join('\\');
+    if (components.isEmpty())
+        return QString();
+    // A folder download may have been given a distinct name for the folder it started from.
+    if (ItemPtr chosen = entry[downloadFolder])
+        components.first() = DownloadPath::SafeComponent(chosen.AsString());
+    return "\\" + components.join('\\');
+}
+
+void TransferQueueManager::ChooseLocalFolder(ItemPtr entry)
+{
+    const std::string folder = entry[remoteFolder].AsStdString();
+    const int level = entry[subfolderSaveLevel].AsInt();
+    const QStringList components = DownloadPath::RelativeComponents(folder, level);
+    if (components.isEmpty())
+        return;
+    // The downloads of one folder share its local name; another folder of the same name, or the
+    // same folder from another user, takes a numbered one, so that no two mix their files.
+    const std::string chosen = DownloadPath::ChosenFolder(folder, level);
+    ItemPtr user = entry[ServerTypes::user];
+    QString firstFree;
+    for (int number = 1; number <= DownloadPath::maxNumberedNames; ++number)
+    {
+        const QString name = DownloadPath::Numbered(components.first(), number);
+        ItemPtr item = d.GetType(downloadFolder)->HasItem(Value(name));
+        ItemPtr holder = item[downloadEntry];
+        if (holder.IsNull())
+        {
+            if (firstFree.isEmpty())
+                firstFree = name;
+            // Numbered names are taken in turn: past a name never made, none is held.
+            if (item.IsNull())
+                break;
+            continue;
+        }
+        if (holder[ServerTypes::user] == user &&
+            DownloadPath::ChosenFolder(holder[remoteFolder].AsStdString(),
+                                       holder[subfolderSaveLevel].AsInt()) == chosen)
+        {
+            entry.Connect(item);
+            return;
+        }
+    }
+    if (!firstFree.isEmpty())
+        entry.Connect(d.GetType(downloadFolder)->GetItem(Value(firstFree)));
 }
 
 QString TransferQueueManager::DownloadRoot()
@@ -155,8 +206,16 @@ QString TransferQueueManager::DownloadRoot()
     return LocalDownloadRoot().replace('/', '\\');
 }
 
+bool TransferQueueManager::IsRecordedPath(ItemPtr entry, bool complete)
+{
+    return !entry[downloadLocalPath].IsNull() &&
+           (entry[downloadEntryStatus].AsString() == TransferStatus::complete) == complete;
+}
+
 QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr entry, bool complete)
 {
+    if (IsRecordedPath(entry, complete))
+        return QFileInfo(entry[downloadLocalPath].AsString()).path().replace('/', '\\');
     QString folder = DownloadRoot();
     if (Settings::GetText(TransferSettings::dontSplitDownloads) != "yes")
         folder += complete ? "\\complete" : "\\downloading";
@@ -169,6 +228,8 @@ QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr entry, bool comple
 
 QString TransferQueueManager::GetDownloadTargetPath(ItemPtr entry, bool complete)
 {
+    if (IsRecordedPath(entry, complete))
+        return entry[downloadLocalPath].AsString().replace('/', '\\');
     return GetDownloadTargetFolder(entry, complete) + "\\" +
            DownloadPath::SafeComponent(entry[fileName].AsString());
 }
@@ -185,9 +246,45 @@ bool TransferQueueManager::IsDownloadPathSafe(ItemPtr entry)
            DownloadPath::IsInside(LocalPath(GetDownloadTargetPath(entry, false)), root);
 }
 
+// A finished file counts as this entry's only when it has the size the user queued: a file of
+// another size there is another download's, or this one's own partial without the downloading
+// folder.
 bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr entry)
 {
-    return QFileInfo::exists(LocalPath(GetDownloadTargetPath(entry, true)));
+    return HoldsWholeFile(entry, LocalPath(GetDownloadTargetPath(entry, true)));
+}
+
+bool TransferQueueManager::HoldsWholeFile(ItemPtr entry, const QString& localPath)
+{
+    const QFileInfo file(localPath);
+    return file.isFile() && file.size() == entry[PeerTypes::fileSize].AsInt64();
+}
+
+QString TransferQueueManager::PartialPathOf(ItemPtr entry)
+{
+    if (ItemPtr recorded = entry[downloadLocalPath])
+        return recorded.AsString();
+    const QString wanted = LocalPath(GetDownloadTargetPath(entry, false));
+    // Without the downloading folder a file already there may be a finished one: it is never
+    // appended to. In the downloading folder an unclaimed file is a partial left behind (by an
+    // entry removed and queued again, or saved before files were claimed): it is resumed.
+    const bool split = !Settings::IsYes(TransferSettings::dontSplitDownloads);
+    for (int number = 1; number <= DownloadPath::maxNumberedNames; ++number)
+    {
+        const QString candidate = DownloadPath::Numbered(wanted, number);
+        if (!IsClaimedByAnother(candidate, entry) && (split || !DownloadPath::IsTaken(candidate)))
+            return candidate;
+    }
+    return wanted;
+}
+
+bool TransferQueueManager::IsClaimedByAnother(const QString& localPath, ItemPtr entry)
+{
+    ItemPtr claim = d.GetType(downloadLocalPath)->HasItem(Value(localPath));
+    for (ItemPtr holder : claim.GetItems(downloadEntry))
+        if (holder != entry)
+            return true;
+    return false;
 }
 
 void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr entry)

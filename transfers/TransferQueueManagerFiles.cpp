@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 
 #include "Data.h"
+#include "DownloadPath.h"
 #include "DownloadThread.h"
 #include "Log.h"
 #include "PeerTypes.h"
@@ -68,7 +69,7 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         return;
     }
 
-    const QString path = LocalPath(GetDownloadTargetPath(entry, false));
+    const QString path = PartialPathOf(entry);
     QDir().mkpath(QFileInfo(path).path());
     auto* file = new QFile(path);
     if (!IsDownloadPathSafe(entry) ||
@@ -80,6 +81,8 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         Log(logArea, 2, "Could not open file, aborting", user);
         return;
     }
+    // From now on the file is this entry's, wherever later settings would put a new one.
+    ReplaceValue(entry, downloadLocalPath, Value(path));
     const qint64 offset = file->pos();
     WriteOffset(ip_socket, offset);
     const qint64 size = entry[PeerTypes::fileSize].AsInt64();
@@ -248,38 +251,51 @@ void TransferQueueManager::OnDownloadComplete()
 
 void TransferQueueManager::FinishDownload(ItemPtr entry)
 {
-    if (Settings::IsYes(TransferSettings::dontSplitDownloads))
-        SetDownloadEntryStatus(entry, TransferStatus::complete);
-    else
+    const QString destination = MoveToCompleteFolder(entry);
+    if (destination.isEmpty())
     {
-        if (!MoveToCompleteFolder(entry))
-        {
-            SetDownloadEntryStatus(entry, TransferStatus::localError);
-            return;
-        }
-        SetDownloadEntryStatus(entry, TransferStatus::complete);
-        RemoveDownloadDownloadingFolderIfAppropriate(entry);
+        SetDownloadEntryStatus(entry, TransferStatus::localError);
+        return;
     }
+    ReplaceValue(entry, downloadLocalPath, Value(destination));
+    SetDownloadEntryStatus(entry, TransferStatus::complete);
+    if (!Settings::IsYes(TransferSettings::dontSplitDownloads))
+        RemoveDownloadDownloadingFolderIfAppropriate(entry);
     RecordCompleteDownload(entry);
 }
 
-// The finished file keeps its name; a file of that name already there is never replaced.
-bool TransferQueueManager::MoveToCompleteFolder(ItemPtr entry)
+// Where the finished file ends: its place under the complete folder (without the downloading
+// folder, the partial file is usually there already). It keeps its name unless a file of that
+// name is there: it then takes the first free numbered name, so that neither file is lost nor
+// taken for the other. Empty when it could not be moved.
+QString TransferQueueManager::MoveToCompleteFolder(ItemPtr entry)
 {
-    const QString source = LocalPath(GetDownloadTargetPath(entry, false));
-    const QString destination = LocalPath(GetDownloadTargetPath(entry, true));
+    const QString source = PartialPathOf(entry);
+    const QString wanted = LocalPath(GetDownloadTargetPath(entry, true));
+    QString destination;
+    for (int number = 1; number <= DownloadPath::maxNumberedNames; ++number)
+    {
+        const QString candidate = DownloadPath::Numbered(wanted, number);
+        if (candidate == source)
+            return source;
+        if (!DownloadPath::IsTaken(candidate))
+        {
+            destination = candidate;
+            break;
+        }
+    }
     QString failure;
-    if (QFileInfo::exists(destination))
-        failure = "a file of that name is already there";
+    if (destination.isEmpty())
+        failure = "every numbered name is taken";
     else if (!QDir().mkpath(QFileInfo(destination).path()))
         failure = "its folder could not be made";
     else if (!QFile::rename(source, destination))
         failure = QFile(source).exists() ? "the move failed" : "the finished file is missing";
     if (failure.isEmpty())
-        return true;
-    Log(logArea, 1, QString("Could not move %1 to %2: %3").arg(source, destination, failure),
+        return destination;
+    Log(logArea, 1, QString("Could not move %1 to %2: %3").arg(source, wanted, failure),
         entry[ServerTypes::user]);
-    return false;
+    return QString();
 }
 
 void TransferQueueManager::RecordCompleteDownload(ItemPtr entry)
@@ -287,8 +303,9 @@ void TransferQueueManager::RecordCompleteDownload(ItemPtr entry)
     ItemPtr user = entry[ServerTypes::user];
     ItemPtr folder =
         d.GetType(completeDownloadFolder)->GetItem(Value(GetDownloadTargetFolder(entry, true)));
-    ItemPtr name =
-        d.GetType(completeDownloadFilename)->GetItem(Value(entry[fileName].AsStdString()));
+    // The name the file has on disk, which differs from the peer's when it clashed.
+    const QString localName = QFileInfo(LocalPath(GetDownloadTargetPath(entry, true))).fileName();
+    ItemPtr name = d.GetType(completeDownloadFilename)->GetItem(Value(localName));
     if (!user.GetItems(completeDownload).Connected(folder).Connected(name).Empty())
         return;
     ItemPtr record = d.GetType(completeDownload)->NewItem();

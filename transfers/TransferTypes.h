@@ -5,7 +5,10 @@ namespace TransferTypes {
 constexpr const char* downloadEntry = "download_entry";
 constexpr const char* fileName = "file_name";
 constexpr const char* remoteFolder = "remote_folder";
+// The local name of the folder a folder download was started from, chosen when it is queued.
 constexpr const char* downloadFolder = "download_folder";
+// Where the entry's own file is: its partial file once opened, its finished file once complete.
+constexpr const char* downloadLocalPath = "download_local_path";
 constexpr const char* transferReq = "transfer_req";
 constexpr const char* remoteTransferReq = "remote_transfer_req";
 constexpr const char* downloadSocket = "download_socket";
@@ -64,7 +67,10 @@ constexpr const char* uploading = "uploading";
 
 // The settings that the transfer engine reads or writes.
 namespace TransferSettings {
+// The local name of the folder a folder download was started from, chosen when it is queued.
 constexpr const char* downloadFolder = "download_folder";
+// Where the entry's own file is: its partial file once opened, its finished file once complete.
+constexpr const char* downloadLocalPath = "download_local_path";
 constexpr const char* transferOrderCounter = "transfer_order_counter";
 constexpr const char* transferReqCounter = "transfer_req_counter";
 constexpr const char* uploadSpeedLimit = "upload_speed_limit";

@@ -33,6 +33,16 @@ private:
         return Manager()->AddDownload(user, file, folder, 100, single, level);
     }
 
+    // A file of that many bytes at the path below the download folder.
+    void PlaceFile(const QString& relative, int size)
+    {
+        const QString path = setup.Downloads() + "/" + relative;
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(QByteArray(size, 'x')), qint64(size));
+    }
+
     // The entry's local path, relative to the download folder.
     QString Relative(ItemPtr entry, bool complete)
     {
@@ -177,16 +187,25 @@ private slots:
         QCOMPARE(field.mid(4), expected);
     }
 
+    // Only a file of the queued size is taken for this download's finished file.
+    void fileAlreadyInPlaceIsNotAskedFor_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("queued size") << 100 << "complete";
+        QTest::newRow("another size") << 99 << "queued";
+        QTest::newRow("empty") << 0 << "queued";
+    }
+
     void fileAlreadyInPlaceIsNotAskedFor()
     {
+        QFETCH(int, size);
+        QFETCH(QString, status);
         TransfersTestSetup::User("ann", true);
-        QDir().mkpath(setup.Downloads() + "/complete/Album");
-        QFile file(setup.Downloads() + "/complete/Album/a.mp3");
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        PlaceFile("complete/Album/a.mp3", size);
         ItemPtr entry = Add("ann", "a.mp3", "music\\Artist\\Album");
-        QCOMPARE(Status(entry), QString("complete"));
-        QVERIFY(TransfersTestSetup::Pending("ann").isEmpty());
+        QCOMPARE(Status(entry), status);
+        QCOMPARE(TransfersTestSetup::Pending("ann").count(queueCode), status == "queued" ? 1 : 0);
     }
 
     void excludesEndingsWithoutRegardToCase_data()
@@ -333,10 +352,7 @@ private slots:
     void eightBitFolderNamesKeepTheirFilesApart()
     {
         TransfersTestSetup::User("hal", true);
-        QDir().mkpath(setup.Downloads() + "/complete/Caf\u00e9");
-        QFile done(setup.Downloads() + "/complete/Caf\u00e9/a.mp3");
-        QVERIFY(done.open(QIODevice::WriteOnly));
-        done.close();
+        PlaceFile("complete/Caf\u00e9/a.mp3", 100);
         ItemPtr acute = Add("hal", "a.mp3", "music\\Caf\xe9");
         ItemPtr grave = Add("hal", "a.mp3", "music\\Caf\xe8");
         QCOMPARE(Status(acute), QString("complete"));
@@ -365,33 +381,30 @@ private slots:
     void requeueLeavesFinishedAndRunningEntries_data()
     {
         QTest::addColumn<QString>("status");
-        QTest::addColumn<bool>("fileInPlace");
+        QTest::addColumn<int>("fileInPlace");
         QTest::addColumn<QString>("after");
         QTest::addColumn<int>("requests");
-        QTest::newRow("complete") << "complete" << false << "complete" << 0;
-        QTest::newRow("downloading") << "downloading" << false << "downloading" << 0;
-        QTest::newRow("aborted") << "aborted" << false << "queued" << 1;
-        QTest::newRow("denied") << "denied" << false << "queued" << 1;
-        QTest::newRow("local error") << "local error" << false << "queued" << 1;
-        QTest::newRow("aborted, file in place") << "aborted" << true << "complete" << 0;
+        QTest::newRow("complete") << "complete" << -1 << "complete" << 0;
+        QTest::newRow("downloading") << "downloading" << -1 << "downloading" << 0;
+        QTest::newRow("aborted") << "aborted" << -1 << "queued" << 1;
+        QTest::newRow("denied") << "denied" << -1 << "queued" << 1;
+        QTest::newRow("local error") << "local error" << -1 << "queued" << 1;
+        QTest::newRow("aborted, file in place") << "aborted" << 100 << "complete" << 0;
+        QTest::newRow("aborted, another file in place") << "aborted" << 7 << "queued" << 1;
     }
 
     void requeueLeavesFinishedAndRunningEntries()
     {
         QFETCH(QString, status);
-        QFETCH(bool, fileInPlace);
+        QFETCH(int, fileInPlace);
         QFETCH(QString, after);
         QFETCH(int, requests);
         // Offline: a requeue asks whatever the user's state.
         TransfersTestSetup::User("ida", false);
         ItemPtr entry = Add("ida", "a.mp3", "music\\Album");
         Manager()->SetDownloadEntryStatus(entry, status);
-        if (fileInPlace)
-        {
-            QDir().mkpath(setup.Downloads() + "/complete/Album");
-            QFile file(setup.Downloads() + "/complete/Album/a.mp3");
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+        if (fileInPlace >= 0)
+            PlaceFile("complete/Album/a.mp3", fileInPlace);
         Manager()->RequeueDownload(entry);
         QCOMPARE(Status(entry), after);
         QCOMPARE(TransfersTestSetup::Pending("ida").count(queueCode), requests);

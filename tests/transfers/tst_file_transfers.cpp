@@ -369,21 +369,24 @@ private slots:
         QCOMPARE(g(completeDownload).Size(), complete ? 1u : 0u);
     }
 
-    void failedMoveKeepsBothFilesAndRecordsNothing()
+    void finishedFileBesideAnotherOfItsNameTakesANumberedName()
     {
         const QByteArray content = Pattern(5000);
         ItemPtr entry = NegotiatedDownload("ida", "clash.mp3", 5000, nextRequest);
+        const QString wanted = CompletePath(entry);
         // A file of the same name reached the complete folder meanwhile.
-        WriteFile(CompletePath(entry), "older");
+        WriteFile(wanted, "older");
         QSignalSpy added(Manager(), &TransferQueueManager::CompleteDownloadAdded);
         auto peer = OpenFileLink("ida", nextRequest);
         QVERIFY(peer->WaitForBytes(8));
         peer->SendRaw(content);
-        QTRY_COMPARE(Status(entry), QString(TransferStatus::localError));
-        QCOMPARE(ReadAll(CompletePath(entry)), QByteArray("older"));
-        QCOMPARE(ReadAll(PartialPath(entry)), content);
-        QCOMPARE(added.count(), 0);
-        QVERIFY(Logged("a file of that name is already there"));
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
+        QCOMPARE(ReadAll(wanted), QByteArray("older"));
+        QCOMPARE(CompletePath(entry), QFileInfo(wanted).path() + "/clash (2).mp3");
+        QCOMPARE(ReadAll(CompletePath(entry)), content);
+        QCOMPARE(added.count(), 1);
+        QCOMPARE(added.at(0).at(0).value<ItemPtr>()[completeDownloadFilename].AsString(),
+                 QString("clash (2).mp3"));
     }
 
     void unsplitDownloadStaysWhereItWasWritten()

@@ -1,0 +1,273 @@
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "FakePeer.h"
+#include "TransfersTestSetup.h"
+
+using namespace TransferTypes;
+
+// Where finished and partial files land: each download writes a file of its own, completion
+// checks that the file is its own, and later settings do not move what was recorded.
+class LocalFilesTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    TransfersTestSetup setup;
+    uint nextRequest = 100;
+
+    TransferQueueManager* Manager() { return setup.manager; }
+
+    static QString Status(ItemPtr entry) { return entry[downloadEntryStatus].AsString(); }
+
+    QString Finished(ItemPtr entry)
+    {
+        return TransferQueueManager::LocalPath(Manager()->GetDownloadTargetPath(entry, true));
+    }
+
+    static QByteArray ReadAll(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    }
+
+    // A download the peer has offered and we accepted, numbered for its file link.
+    ItemPtr Accepted(const char* folder, const QByteArray& content, bool single = true)
+    {
+        ItemPtr entry = Manager()->AddDownload("ann", "01.mp3", folder, content.size(), single, 0);
+        entry.Connect(d.GetType(remoteTransferReq)->GetItem(Value(++nextRequest)));
+        return entry;
+    }
+
+    // Opens the file link for the entry and sends it bytes from the offset it asks for.
+    std::unique_ptr<FakePeer> Send(ItemPtr entry, const QByteArray& content, int upTo = -1)
+    {
+        auto peer = setup.OpenFileLink("ann", entry[remoteTransferReq].AsUInt());
+        if (!peer->WaitForBytes(8))
+            return peer;
+        qint64 offset = 0;
+        std::memcpy(&offset, peer->rawBytes.constData(), 8);
+        peer->SendRaw(content.mid(int(offset), upTo < 0 ? -1 : upTo - int(offset)));
+        return peer;
+    }
+
+    void Complete(ItemPtr entry, const QByteArray& content)
+    {
+        auto peer = Send(entry, content);
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
+        QCOMPARE(ReadAll(Finished(entry)), content);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        setup.Build();
+        TransfersTestSetup::User("ann", false);
+    }
+
+    void cleanupTestCase()
+    {
+        for (ItemPtr entry : g(downloadEntry))
+            Manager()->RemoveDownload(entry);
+        setup.Destroy();
+    }
+
+    void init()
+    {
+        for (ItemPtr entry : g(downloadEntry))
+            Manager()->RemoveDownload(entry);
+        g(completeDownload).Remove();
+        QDir(setup.Downloads()).removeRecursively();
+        Settings::Set(TransferSettings::downloadFolder, Value(setup.Downloads()));
+        Settings::Set(TransferSettings::dontSplitDownloads, "no");
+        Settings::Set(TransferSettings::dontCreateSubfoldersForSingleDownloads, "no");
+    }
+
+    // a\CD1\01.mp3 and b\CD1\01.mp3 would share downloading/CD1/01.mp3.
+    void twoDownloadsOfOneNameKeepTheirOwnBytes_data()
+    {
+        QTest::addColumn<QString>("order");
+        QTest::addColumn<bool>("unsplit");
+        QTest::newRow("at once") << "together" << false;
+        QTest::newRow("one after the other") << "first, then second" << false;
+        QTest::newRow("second while the first is partial") << "half, second, rest" << false;
+        QTest::newRow("at once, no downloading folder") << "together" << true;
+        QTest::newRow("partial, no downloading folder") << "half, second, rest" << true;
+    }
+
+    void twoDownloadsOfOneNameKeepTheirOwnBytes()
+    {
+        QFETCH(QString, order);
+        QFETCH(bool, unsplit);
+        Settings::Set(TransferSettings::dontSplitDownloads, unsplit ? "yes" : "no");
+        const QByteArray first = TransfersTestSetup::Pattern(200000);
+        const QByteArray second = QByteArray(150848, 'b');
+        ItemPtr a = Accepted("a\\CD1", first);
+        ItemPtr b = Accepted("b\\CD1", second);
+        if (order == "together")
+        {
+            auto linkA = Send(a, first);
+            auto linkB = Send(b, second);
+            QTRY_COMPARE(Status(a), QString(TransferStatus::complete));
+            QTRY_COMPARE(Status(b), QString(TransferStatus::complete));
+        }
+        else if (order == "first, then second")
+        {
+            Complete(a, first);
+            Complete(b, second);
+        }
+        else
+        {
+            auto half = Send(a, first, 8192 * 5);
+            QTRY_COMPARE(Status(a), QString(TransferStatus::downloading));
+            const QString partial =
+                TransferQueueManager::LocalPath(Manager()->GetDownloadTargetPath(a, false));
+            QTRY_COMPARE(QFileInfo(partial).size(), qint64(8192 * 5));
+            half->Close();
+            QTRY_COMPARE(Status(a), QString(TransferStatus::aborted));
+            Complete(b, second);
+            Complete(a, first);
+        }
+        QCOMPARE(ReadAll(Finished(a)), first);
+        QCOMPARE(ReadAll(Finished(b)), second);
+        QVERIFY(Finished(a) != Finished(b));
+        QCOMPARE(g(completeDownload).Size(), 2u);
+    }
+
+    // Folders of one name from distinct places, or from two users, stay apart; the files of one
+    // folder download share its folder.
+    void folderDownloadsKeepDistinctFoldersApart_data()
+    {
+        QTest::addColumn<QStringList>("queued");
+        QTest::addColumn<QStringList>("local");
+        QTest::newRow("deep subfolders of one chosen folder")
+            << QStringList{"ann|x\\a\\c\\Music|3", "ann|x\\b\\c\\Music|3", "ann|x|0"}
+            << QStringList{"x/a/c/Music", "x/b/c/Music", "x"};
+        QTest::newRow("two folders of one name")
+            << QStringList{"ann|p\\Music|0", "ann|q\\Music|0", "ann|p\\Music|0"}
+            << QStringList{"Music", "Music (2)", "Music"};
+        QTest::newRow("one folder from two users")
+            << QStringList{"ann|p\\Music|0", "bob|p\\Music|0", "cy|q\\Music|1"}
+            << QStringList{"Music", "Music (2)", "q/Music"};
+    }
+
+    void folderDownloadsKeepDistinctFoldersApart()
+    {
+        QFETCH(QStringList, queued);
+        QFETCH(QStringList, local);
+        for (int index = 0; index < queued.size(); ++index)
+        {
+            const QStringList fields = queued.at(index).split('|');
+            const std::string name = QString("%1.mp3").arg(index).toStdString();
+            ItemPtr entry = Manager()->AddDownload(fields[0], name, fields[1].toStdString(), 1,
+                                                   false, fields[2].toInt());
+            QCOMPARE(Manager()->GetDownloadRelativeDownloadFolder(entry).replace('\\', '/'),
+                     local.at(index));
+            QCOMPARE(QFileInfo(Finished(entry)).path(),
+                     setup.Downloads() + "/complete/" + local.at(index));
+        }
+    }
+
+    void failedMoveStaysALocalErrorUntilRetried()
+    {
+        const QByteArray content = TransfersTestSetup::Pattern(5000);
+        ItemPtr entry = Accepted("music\\Album", content);
+        // A file where the complete folder should be: no folder can be made there.
+        QDir().mkpath(setup.Downloads());
+        QFile blocker(setup.Downloads() + "/complete");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        auto peer = Send(entry, content);
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::localError));
+
+        TransfersTestSetup::User("ann", true);
+        Manager()->EveryHalfMinuteAt(QDateTime::currentDateTime().addSecs(3600));
+        QCOMPARE(Status(entry), QString(TransferStatus::localError));
+        QCOMPARE(ReadAll(TransferQueueManager::LocalPath(
+                     Manager()->GetDownloadTargetPath(entry, false))),
+                 content);
+        TransfersTestSetup::User("ann", false);
+
+        QVERIFY(QFile::remove(setup.Downloads() + "/complete"));
+        Manager()->RequeueDownload(entry);
+        QCOMPARE(Status(entry), QString(TransferStatus::complete));
+        QCOMPARE(ReadAll(Finished(entry)), content);
+        QCOMPARE(g(completeDownload).Size(), 1u);
+    }
+
+    // Without the downloading folder the partial file is where the finished one goes: a Retry
+    // must not take it for the finished file.
+    void unsplitRetryKeepsAPartial_data()
+    {
+        QTest::addColumn<int>("received");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("a chunk and some of 20000 bytes") << 8192 + 400 << 8192;
+        QTest::newRow("link lost before the first byte") << 0 << 0;
+    }
+
+    void unsplitRetryKeepsAPartial()
+    {
+        QFETCH(int, received);
+        QFETCH(int, kept);
+        Settings::Set(TransferSettings::dontSplitDownloads, "yes");
+        const QByteArray content(20000, 'z');
+        ItemPtr entry = Accepted("music\\Album", content);
+        auto peer = Send(entry, content, received);
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::downloading));
+        const QString partial =
+            TransferQueueManager::LocalPath(Manager()->GetDownloadTargetPath(entry, false));
+        QTRY_COMPARE(QFileInfo(partial).size(), qint64(kept));
+        peer->Close();
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::aborted));
+        Manager()->RequeueDownload(entry);
+        QCOMPARE(Status(entry), QString(TransferStatus::queued));
+        QCOMPARE(QFileInfo(partial).size(), qint64(kept));
+    }
+
+    void settingChangedMidDownloadLeavesTheFileWhereTheRecordSays_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("downloading folder dropped") << TransferSettings::dontSplitDownloads << "no"
+                                                    << "yes";
+        QTest::newRow("downloading folder taken up")
+            << TransferSettings::dontSplitDownloads << "yes"
+            << "no";
+        QTest::newRow("download folder moved") << TransferSettings::downloadFolder << ""
+                                               << "elsewhere";
+        QTest::newRow("single downloads flattened")
+            << TransferSettings::dontCreateSubfoldersForSingleDownloads << "no"
+            << "yes";
+    }
+
+    void settingChangedMidDownloadLeavesTheFileWhereTheRecordSays()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        const QByteArray setKey = key.toUtf8();
+        auto valueOf = [&](const QString& word) {
+            return key == TransferSettings::downloadFolder
+                       ? Value(setup.Downloads() + (word.isEmpty() ? "" : "/" + word))
+                       : Value(word);
+        };
+        Settings::Set(setKey.constData(), valueOf(before));
+        const QByteArray content = TransfersTestSetup::Pattern(50000);
+        ItemPtr entry = Accepted("music\\Album", content);
+        auto peer = Send(entry, content, 8192);
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::downloading));
+        Settings::Set(setKey.constData(), valueOf(after));
+        peer->SendRaw(content.mid(8192));
+        QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
+        QCOMPARE(ReadAll(Finished(entry)), content);
+        ItemPtr record = g(completeDownload);
+        const QString recorded =
+            TransferQueueManager::LocalPath(record[completeDownloadFolder].AsString() + "\\" +
+                                            record[completeDownloadFilename].AsString());
+        QCOMPARE(recorded, Finished(entry));
+    }
+};
+
+QTEST_MAIN(LocalFilesTest)
+#include "tst_local_files.moc"
