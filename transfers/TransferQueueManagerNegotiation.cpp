@@ -162,6 +162,24 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
         return;
     }
 
+    // The size is the one the user queued. A file offered at another size is another version
+    // of it: taking it would mix it with what the partial file holds, and an offer of 0 or of
+    // far too much would be written as the whole file.
+    const qint64 queued = entry[PeerTypes::fileSize].AsInt64();
+    if (i_fileSize != queued)
+    {
+        RefuseTransfer(user, i_req, "Cancelled");
+        const QString reason =
+            QString("File size changed: offered %1 bytes, %2 queued").arg(i_fileSize).arg(queued);
+        Log(logArea, 2, reason, user);
+        if (!IsActiveStatus(entry[downloadEntryStatus]))
+        {
+            ReplaceValue(entry, denialReason, Value(reason));
+            SetDownloadEntryStatus(entry, TransferStatus::denied);
+        }
+        return;
+    }
+
     // Within one user a request number names one entry: the latest to receive it.
     ItemPtr request = d.GetType(remoteTransferReq)->GetItem(Value(i_req));
     for (ItemPtr holder : request.GetItems(downloadEntry).Connected(user))
@@ -172,17 +190,6 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
     {
         Log(logArea, 2, "Transfer is already downloading, cancelling...", user);
         SetDownloadEntryStatus(entry, TransferStatus::aborted);
-    }
-    // The offered size is the file as it is now; one seen earlier in a browse or a search may be
-    // out of date, and reading by it would cut the file short or wait for bytes never sent.
-    if (i_fileSize >= 0 && entry[PeerTypes::fileSize].AsInt64() != i_fileSize)
-    {
-        Log(logArea, 2,
-            QString("File size changed from %1 to %2")
-                .arg(entry[PeerTypes::fileSize].AsString())
-                .arg(i_fileSize),
-            user);
-        ReplaceValue(entry, PeerTypes::fileSize, Value(i_fileSize));
     }
     if (peerMessenger)
         peerMessenger->AcceptTransferRequest(i_user, i_req, false, 0);

@@ -253,28 +253,36 @@ private slots:
         }
     }
 
-    void takesTheSizeTheUploaderOffers_data()
+    // The queued size stays; another offer is refused and shown, never written as the file.
+    void keepsTheQueuedSizeAgainstAnotherOffer_data()
     {
         QTest::addColumn<QString>("status");
         QTest::addColumn<qint64>("offered");
-        QTest::addColumn<qint64>("sizeAfter");
-        QTest::newRow("shrank") << "queued" << qint64(40) << qint64(40);
-        QTest::newRow("grew") << "queued" << qint64(250) << qint64(250);
-        QTest::newRow("emptied") << "aborted" << qint64(0) << qint64(0);
-        QTest::newRow("while downloading") << "downloading" << qint64(60) << qint64(60);
-        QTest::newRow("negative keeps ours") << "queued" << qint64(-1) << qint64(100);
-        QTest::newRow("complete keeps ours") << "complete" << qint64(40) << qint64(100);
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("statusAfter");
+        QTest::newRow("same size") << "aborted" << qint64(100) << true << "aborted";
+        QTest::newRow("shrank") << "queued" << qint64(40) << false << "denied";
+        QTest::newRow("grew") << "queued" << qint64(250) << false << "denied";
+        QTest::newRow("emptied") << "aborted" << qint64(0) << false << "denied";
+        QTest::newRow("near 2^62") << "queued" << (qint64(1) << 62) << false << "denied";
+        QTest::newRow("negative") << "queued" << qint64(-1) << false << "denied";
+        QTest::newRow("while downloading") << "downloading" << qint64(60) << false << "downloading";
     }
 
-    void takesTheSizeTheUploaderOffers()
+    void keepsTheQueuedSizeAgainstAnotherOffer()
     {
         QFETCH(QString, status);
         QFETCH(qint64, offered);
-        QFETCH(qint64, sizeAfter);
+        QFETCH(bool, accepted);
+        QFETCH(QString, statusAfter);
         ItemPtr entry = Download("bob", "a.bin", status);
         bob->Send(40, qint32(1), quint32(8), Bytes("x\\a.bin"), offered);
-        Received();
-        QCOMPARE(entry[PeerTypes::fileSize].AsInt64(), sizeAfter);
+        QCOMPARE(Received(), QList<QByteArray>{accepted ? Accepted(8) : Refused(8, "Cancelled")});
+        QCOMPARE(entry[PeerTypes::fileSize].AsInt64(), qint64(100));
+        QCOMPARE(Status(entry), statusAfter);
+        QCOMPARE(entry.IsConnected(remoteTransferReq), accepted);
+        if (statusAfter == "denied")
+            QVERIFY(entry[denialReason].AsString().contains(QString::number(offered)));
     }
 
     void requestNumberNamesOneEntryPerUser()
