@@ -7,6 +7,7 @@
 #include "ActionSetToolBar.h"
 #include "BrowseTypes.h"
 #include "Data.h"
+#include "DownloadPath.h"
 #include "EventToolBar.h"
 #include "ExtendedAsciiTranslator.h"
 #include "PeerMessenger.h"
@@ -111,10 +112,13 @@ void ShareForm::QueueFile(ItemPtr file, bool single, int level)
 void ShareForm::DownloadFolder(ItemPtr folder, bool subfolder)
 {
     std::vector<ItemPtr> queued;
+    const int chosenDepth = DownloadPath::ComponentCount(folder[userShareFolderName].AsStdString());
     for (ItemPtr walked : FolderAndSubfolders(folder))
     {
-        // Everything below the chosen folder keeps one level of its path.
-        const int level = subfolder || walked != folder ? 1 : 0;
+        // Each folder keeps its path from the chosen folder down, so that subfolders of one
+        // name at different places stay apart under the chosen folder's name.
+        const int depth = DownloadPath::ComponentCount(walked[userShareFolderName].AsStdString());
+        const int level = depth - chosenDepth + (subfolder ? 1 : 0);
         for (ItemPtr file :
              walked.GetItems(userShareFile).SortAlphabeticBy(userShareFileName, true, true))
         {

@@ -30,6 +30,7 @@
 #include "SharesForm.h"
 #include "SharesTypes.h"
 #include "TabFocus.h"
+#include "TransferQueueManager.h"
 #include "TransferTypes.h"
 #include "UploadForm.h"
 #include "UserMenuOptions.h"
@@ -126,6 +127,17 @@ QStringList Downloads(const QString& user)
                           entry[TransferTypes::subfolderSaveLevel].AsString(),
                           entry.IsConnected(TransferTypes::singleDownload) ? " single" : "");
     return texts;
+}
+
+// The local folder of each download of the user, in queue order.
+QStringList LocalFolders(const QString& user)
+{
+    QStringList folders;
+    for (ItemPtr entry : User(user)
+                             .GetItems(TransferTypes::downloadEntry)
+                             .SortNumericBy(TransferTypes::downloadOrder, true))
+        folders << transferQueueManager->GetDownloadRelativeDownloadFolder(entry);
+    return folders;
 }
 
 QStringList MenuTexts(QMenu& menu)
@@ -330,6 +342,34 @@ private slots:
         FileRow(tree, "y.ini")->setSelected(true);
         options.OnDownloadFile();
         QCOMPARE(Downloads("chooser").last(), QString("p\\one\\y.ini 0 single"));
+    }
+
+    // Subfolders of one name at different places, or folders of one name from different places,
+    // must not share a local folder: their files would be mixed or taken for each other's.
+    void folderDownloadsOfOneNameLandApart()
+    {
+        auto sharer = NewSharer("twins");
+        ShareForm* form = Browse(*sharer);
+        QVERIFY(form);
+        QVERIFY(Answer(
+            *sharer, form,
+            ShareMap({{"x\\a\\c\\Music", "01.mp3", 1, {}}, {"x\\b\\c\\Music", "01.mp3", 2, {}}},
+                     {"x", "x\\a", "x\\a\\c", "x\\b", "x\\b\\c"})));
+        form->OnFolderDoubleClicked(Row(form->FolderTree(), "x"), 0);
+        QCOMPARE(LocalFolders("twins"), (QStringList{"x\\a\\c\\Music", "x\\b\\c\\Music"}));
+        Close(form);
+
+        SearchResultsForm* results = OpenResults("music");
+        AnswerSearch(nextToken, "namesake", {{"p\\Music", "01.mp3"}, {"q\\Music", "01.mp3"}});
+        QTreeWidget* tree = results->searchResults();
+        tree->setSelectionMode(QAbstractItemView::MultiSelection);
+        QMenu menu;
+        SearchResultMenuOptions options(&menu, FileRow(tree, "01.mp3"), nullptr);
+        for (QTreeWidgetItem* row :
+             tree->findItems("01.mp3", Qt::MatchExactly | Qt::MatchRecursive, 4))
+            row->setSelected(true);
+        options.OnDownloadFolder();
+        QCOMPARE(LocalFolders("namesake"), (QStringList{"Music", "Music (2)"}));
     }
 
     void browseFolderOpensTheUsersTab()
@@ -641,7 +681,7 @@ private slots:
         const QStringList queued = Downloads("deep");
         QCOMPARE(queued.size(), 50);
         QVERIFY(queued.first().endsWith(QString("f%1 0").arg(depth - 50)));
-        QVERIFY(queued.last().endsWith(QString("f%1 1").arg(depth - 1)));
+        QVERIFY(queued.last().endsWith(QString("f%1 49").arg(depth - 1)));
         Close(form);
         QVERIFY(User("deep")[userShare].IsNull());
     }
