@@ -135,7 +135,12 @@ void TransferQueueManager::RemoveDownload(ItemPtr entry)
     DropFile(entry[downloadFile]);
     RemoveCells(entry, {writePosition, lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond,
                         bytesSinceLastReceipt});
+    // Each entry's path is an item of its own; it goes with the entry, so that many downloads
+    // queued and removed do not fill the store.
+    ItemPtr path = entry[downloadLocalPath];
     entry.Remove();
+    if (!path.IsNull() && path.IsDisconnectedFromAll())
+        path.Remove();
 }
 
 QString TransferQueueManager::RemotePath(ItemPtr entry)

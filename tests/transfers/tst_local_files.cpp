@@ -132,6 +132,10 @@ private slots:
         QCOMPARE(ReadAll(Finished(b)), second);
         QVERIFY(Finished(a) != Finished(b));
         QCOMPARE(g(completeDownload).Size(), 2u);
+        // The paths go with their entries.
+        Manager()->RemoveDownload(a);
+        Manager()->RemoveDownload(b);
+        QVERIFY(g(downloadLocalPath).Empty());
     }
 
     // Folders of one name from distinct places, or from two users, stay apart; the files of one
