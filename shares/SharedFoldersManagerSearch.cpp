@@ -69,6 +69,16 @@ bool ContainsAll(const QString& text, const SearchParser::TokenSet& words)
             return false;
     return true;
 }
+
+// The message compressed on a worker, as bytes that may cross to the window's thread: copies of
+// a stream share an unlocked count. Empty when zlib refuses.
+QByteArray CompressedBytes(std::uint32_t code, const MemStream& body)
+{
+    MemStream message;
+    if (!CompressedBody::Compress(code, body, message))
+        return QByteArray();
+    return QByteArray(message.GetWrittenData(), message.GetWrittenLength());
+}
 } // namespace
 
 bool SharedFoldersManager::IsSearchTokenSeparator(QChar character)
@@ -156,17 +166,17 @@ bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token
     auto body = std::make_shared<MemStream>();
     if (!BuildSearchAnswer(user, token, query, *body) || !peerMessenger)
         return false;
-    auto send = [user, query](const std::shared_ptr<MemStream>& message) {
+    auto send = [user, query](MemStream& message) {
         if (!peerMessenger)
             return;
         Log("Search", 1,
             QString("Sending search results to user %1 for search string %2").arg(user, query));
-        peerMessenger->SendMessageToUser(user, *message);
+        peerMessenger->SendMessageToUser(user, message);
     };
     if (body->GetWrittenLength() < compressOnWorkerFrom)
     {
-        auto message = std::make_shared<MemStream>();
-        if (!CompressedBody::Compress(PeerMessageCode::PM_FILE_SEARCH_RESULT, *body, *message))
+        MemStream message;
+        if (!CompressedBody::Compress(PeerMessageCode::PM_FILE_SEARCH_RESULT, *body, message))
             return false;
         send(message);
         return true;
@@ -182,16 +192,18 @@ bool SharedFoldersManager::ProcessSearch(const QString& user, unsigned int token
     }
     ++largeAnswersWaiting;
     compressing.start([this, body = std::move(body), send]() mutable {
-        auto message = std::make_shared<MemStream>();
-        const bool compressed =
-            CompressedBody::Compress(PeerMessageCode::PM_FILE_SEARCH_RESULT, *body, *message);
+        const QByteArray bytes = CompressedBytes(PeerMessageCode::PM_FILE_SEARCH_RESULT, *body);
         body.reset();
+        // The worker or the window's thread may be the last to let go of this call and its bytes.
         QMetaObject::invokeMethod(
             this,
-            [this, send, compressed, message = std::move(message)] {
+            [this, send, bytes] {
                 --largeAnswersWaiting;
-                if (compressed)
-                    send(message);
+                if (bytes.isEmpty())
+                    return;
+                MemStream message;
+                message.WriteBuffer(bytes.constData(), bytes.size());
+                send(message);
             },
             Qt::QueuedConnection);
     });
@@ -439,14 +451,10 @@ void SharedFoldersManager::BuildShareListSlice()
         compressing.start([this, audience = audience, generation = build.generation,
                            list = std::move(build.list)]() mutable {
             MemStream body;
-            MemStream message;
             list->Write(body);
             const int folderCount = int(list->folders.size());
             list.reset();
-            // Handed over as bytes: copies of a stream share an unlocked count.
-            QByteArray bytes;
-            if (CompressedBody::Compress(PeerMessageCode::PM_SHARED_FILE_LIST, body, message))
-                bytes = QByteArray(message.GetWrittenData(), message.GetWrittenLength());
+            const QByteArray bytes = CompressedBytes(PeerMessageCode::PM_SHARED_FILE_LIST, body);
             QMetaObject::invokeMethod(
                 this,
                 [this, audience, generation, folderCount, bytes] {

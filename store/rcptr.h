@@ -4,7 +4,7 @@
 
 // A reference-counted handle: every copy shares the object, and the last copy
 // to go deletes it. The count is a plain integer, so all copies of one handle
-// must stay on one thread.
+// must stay on one thread: what a worker hands back goes as a QByteArray.
 template <class T> class rcptr
 {
 public:

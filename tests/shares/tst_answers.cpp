@@ -180,6 +180,28 @@ private slots:
         RemoveFolder(folder);
     }
 
+    // A large answer for an asker with no link yet waits in the messenger's queue, whole, and
+    // is dropped there on this thread; the worker that compressed it keeps no share of its
+    // bytes (a ThreadSanitizer build checks that no count is touched from both threads).
+    void queuesALargeAnswerForAnAskerWithoutALinkAndDropsIt()
+    {
+        ItemPtr folder = AddPlenty();
+        MemStream built;
+        QVERIFY(shares->BuildSearchAnswer("uma", 10, "plenty", built));
+        MessengerTestSetup::SetUserAddress("uma", MessengerTestSetup::UnusedPort());
+        ItemPtr uma = ServerStore::User("uma");
+        QVERIFY(shares->ProcessSearch("uma", 10, "plenty"));
+        QVERIFY(uma.GetItems(PeerTypes::unsentMessage).Empty());
+        QTRY_VERIFY_WITH_TIMEOUT(!uma.GetItems(PeerTypes::unsentMessage).Empty(), 20000);
+        const MemStream* queued =
+            ItemPtr(uma.GetItems(PeerTypes::unsentMessage)).AsPointer<MemStream>();
+        QCOMPARE(Inflated(QByteArray(queued->GetWrittenData(), queued->GetWrittenLength()), 9),
+                 QByteArray(built.GetWrittenData(), built.GetWrittenLength()));
+        messenger->EveryHalfMinuteAt(QDateTime::currentDateTime().addDays(1));
+        QVERIFY(uma.GetItems(PeerTypes::unsentMessage).Empty());
+        RemoveFolder(folder);
+    }
+
     void sendsShareList()
     {
         auto peer = Dial("bob");
@@ -215,9 +237,10 @@ private slots:
         QVERIFY(flooder && other);
         QSignalSpy requests(messenger, &PeerMessenger::SharedFilesInFolderRequested);
         const auto handled = [&requests](const QString& user) {
-            return int(std::count_if(requests.begin(), requests.end(), [&](const QVariantList& row) {
-                return row.at(0).toString() == user;
-            }));
+            return int(
+                std::count_if(requests.begin(), requests.end(), [&](const QVariantList& row) {
+                    return row.at(0).toString() == user;
+                }));
         };
         const int burst = 40;
         QByteArray frames;

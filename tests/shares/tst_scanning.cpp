@@ -48,11 +48,17 @@ private slots:
         SharesTestSetup::ForgetShares();
 
         d.GetType(sharedFolder)->GetItem(Value(old.path()));
-        QSignalSpy scanned(&shares->Scanner(), &FileScanner::FoldersScanned);
+        // Counted on this thread: a spy on the scanner would be filled on the scanner's thread
+        // while the test reads it.
+        int scanned = 0;
+        QObject counter;
+        connect(
+            &shares->Scanner(), &FileScanner::FoldersScanned, &counter, [&scanned] { ++scanned; },
+            Qt::QueuedConnection);
         shares->Init();
         // Shared while the walk runs: the merge must leave it alone.
         shares->AddSharedFolder(added.path());
-        QTRY_COMPARE(scanned.size(), 1);
+        QTRY_COMPARE(scanned, 1);
         QTRY_COMPARE(SharedFiles(), walked);
         QCOMPARE(int(d.GetType(sharedFileFolder)->ItemCount()), folders + 1);
     }
