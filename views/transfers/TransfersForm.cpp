@@ -15,6 +15,7 @@
 #include "ConnectionInfo.h"
 #include "Data.h"
 #include "DataSaver.h"
+#include "EntryRemoval.h"
 #include "ExtendedAsciiTranslator.h"
 #include "GeneralFunctions.h"
 #include "PathNode.h"
@@ -178,7 +179,10 @@ void TransfersForm::FitUploadControls()
 
 TransfersForm::~TransfersForm()
 {
-    // The rows go first, while the form is still whole.
+    // Removals chosen but not yet made are made, while the form is still whole; then the rows go.
+    for (EntryRemoval* removal : {downloadRemoval.get(), uploadRemoval.get()})
+        if (removal)
+            removal->Finish();
     delete ui;
     if (transfersForm == this)
         transfersForm = nullptr;
@@ -188,6 +192,10 @@ void TransfersForm::Init()
 {
     qRegisterMetaType<ItemPtr>("ItemPtr");
     DeclareTypes();
+    downloadRemoval = std::make_unique<EntryRemoval>(ui->downloadsList, downloads.entry,
+                                                     &TransferQueueManager::RemoveDownload);
+    uploadRemoval = std::make_unique<EntryRemoval>(ui->uploadsList, uploads.entry,
+                                                   &TransferQueueManager::RemoveUpload);
     RegisterHandlers();
     AddToolBarActions();
     if (dataSaver)

@@ -15,6 +15,7 @@
 #include "ItemSet.h"
 
 struct ConnectionInfo;
+class EntryRemoval;
 class Item;
 class QKeyEvent;
 class QMenu;
@@ -173,7 +174,9 @@ private:
     // Commands.
     void ToggleExpand(QTreeWidget* tree, bool& flag, const char* action, const char* text,
                       bool folders);
-    void RemoveEntries(const Tree& tree, const ItemSet& entries);
+    // Hands the entries to the engine for removal, a slice per pass. A command (`now`) clears
+    // the selection and runs the first slice at once; otherwise it runs on the next pass.
+    void RemoveEntries(const Tree& tree, const ItemSet& entries, bool now = true);
     ItemSet SelectedEntries(const Tree& tree);
     void AddSelectedUsersToList();
     void ShowCompleteDownloads();
@@ -196,6 +199,8 @@ private:
     // Downloads whose completion is queued for OnDownloadComplete; an entry removed meanwhile
     // leaves the set, so that its handle is never used after the item is gone.
     std::unordered_set<Item*> pendingCompletions;
+    std::unique_ptr<EntryRemoval> downloadRemoval;
+    std::unique_ptr<EntryRemoval> uploadRemoval;
 };
 
 extern TransfersForm* transfersForm;

@@ -5,7 +5,7 @@
 #include "ActionSetToolBar.h"
 #include "CompleteDownloadsForm.h"
 #include "Data.h"
-#include "EntryList.h"
+#include "EntryRemoval.h"
 #include "EventToolBar.h"
 #include "ExtendedAsciiTranslator.h"
 #include "GeneralFunctions.h"
@@ -103,19 +103,18 @@ void TransfersForm::ToggleExpand(QTreeWidget* tree, bool& flag, const char* acti
     }
 }
 
-void TransfersForm::RemoveEntries(const Tree& tree, const ItemSet& entries)
+void TransfersForm::RemoveEntries(const Tree& tree, const ItemSet& entries, bool now)
 {
-    if (!transferQueueManager)
+    if (!transferQueueManager || entries.Empty())
         return;
-    // Collected first: each removal changes the store the set was taken from.
-    const std::vector<ItemPtr> chosen = EntryList(entries);
-    for (ItemPtr entry : chosen)
-    {
-        if (&tree == &downloads)
-            transferQueueManager->RemoveDownload(entry);
-        else
-            transferQueueManager->RemoveUpload(entry);
-    }
+    EntryRemoval* removal = &tree == &downloads ? downloadRemoval.get() : uploadRemoval.get();
+    removal->Add(entries);
+    if (!now)
+        return;
+    // A command of the user's: rows taken out while selected cost the selection model a walk
+    // each, and the selection mostly is what goes.
+    TreeOf(tree)->clearSelection();
+    removal->Step();
 }
 
 void TransfersForm::ClearCompleteAndAbortedUploads(const QDateTime& now)
@@ -262,8 +261,9 @@ void TransfersForm::OnDownloadComplete(ItemPtr entry)
     if (pendingCompletions.erase(entry.Get()) == 0)
         return;
     AnnounceCompletion(entry);
-    if (Settings::IsYes(clearCompleteDownloads) && transferQueueManager)
-        transferQueueManager->RemoveDownload(entry);
+    // Thousands may complete in one pass: their removals go in slices.
+    if (Settings::IsYes(clearCompleteDownloads))
+        RemoveEntries(downloads, ItemSet(entry), false);
 }
 
 void TransfersForm::AnnounceCompletion(ItemPtr entry)

@@ -253,6 +253,29 @@ private slots:
         QCOMPARE(Downloads()->topLevelItemCount(), 1);
     }
 
+    // One upload slot, taken by the first user; the second user's entry waits in a folder that
+    // is then no longer shared. Removing the running one makes the engine refuse and drop the
+    // waiting one while the loop still holds it.
+    void deleteInUploadsSurvivesEntriesDroppedMeanwhile()
+    {
+        TransfersViewSetup::Share("/shared/private", "p.mp3", 100);
+        TransfersViewSetup::Share("/shared", "r.mp3", 100);
+        ItemPtr root = d.GetType(SharesTypes::sharedFolder)->GetItem(Value("/shared"));
+        Settings::Set("upload_slots", Value(1));
+        ItemPtr running = setup.Upload("ron", "/shared", "r.mp3");
+        setup.SetStatus(running, TransferStatus::uploading);
+        ItemPtr waiting = setup.Upload("wes", "/shared/private", "p.mp3");
+        QCOMPARE(waiting[uploadEntryStatus].AsString(), QString(TransferStatus::queued));
+        root[SharesTypes::sharedPublic].Remove();
+
+        setup.Uploads()->selectAll();
+        Press(setup.Uploads(), Qt::Key_Delete);
+        QVERIFY(!Exists(running));
+        QVERIFY(!Exists(waiting));
+        QCOMPARE(setup.Uploads()->topLevelItemCount(), 0);
+        Settings::Set("upload_slots", Value(5));
+    }
+
     void clearsCompleteDownloadsOnCommand()
     {
         ItemPtr done = setup.Download("ann", "a.mp3", "x");
