@@ -5,7 +5,6 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMetaObject>
-#include <QProgressBar>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -20,6 +19,7 @@
 #include "GeneralFunctions.h"
 #include "PathNode.h"
 #include "PeerTypes.h"
+#include "ProgressDelegate.h"
 #include "ServerTypes.h"
 #include "Settings.h"
 #include "SharesTypes.h"
@@ -120,6 +120,9 @@ void SetUpColumns(QTreeWidget* tree, int count)
         tree->setColumnWidth(column, widths[column]);
     tree->header()->setSectionsMovable(false);
     tree->setSortingEnabled(false);
+    // Rows of one height: otherwise every cell change walks Qt's layout of all rows.
+    tree->setUniformRowHeights(true);
+    tree->setItemDelegateForColumn(TransfersForm::ProgressColumn, new ProgressDelegate(tree));
 }
 
 PathNode* PathOf(const char* root, std::initializer_list<const char*> steps,

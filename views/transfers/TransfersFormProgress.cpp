@@ -1,12 +1,12 @@
 #include "TransfersForm.h"
 
-#include <QProgressBar>
 #include <QTabWidget>
 #include <QTreeWidget>
 
 #include "ConnectionInfo.h"
 #include "Data.h"
 #include "PeerTypes.h"
+#include "ProgressDelegate.h"
 #include "Settings.h"
 #include "SharesTypes.h"
 #include "TabFocus.h"
@@ -66,35 +66,13 @@ const char* ColourKey(const QString& status)
 
 void TransfersForm::DropProgressBar(QTreeWidgetItem* row)
 {
-    QTreeWidget* tree = row->treeWidget();
-    if (!tree)
-        return;
-    if (QWidget* bar = tree->itemWidget(row, ProgressColumn))
-    {
-        tree->removeItemWidget(row, ProgressColumn);
-        bar->deleteLater();
-    }
+    ProgressDelegate::Clear(row, ProgressColumn);
 }
 
 void TransfersForm::SetProgress(QTreeWidgetItem* row, long long done, double percent)
 {
-    QTreeWidget* tree = row->treeWidget();
-    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, ProgressColumn));
-    if (!bar)
-    {
-        bar = new QProgressBar;
-        bar->setRange(0, 100);
-        bar->setMaximumHeight(14);
-        // The text goes over the bar, in a size that fits its height: the list's own font
-        // would be cut at the top, and wrapped out of sight where the column is narrow.
-        bar->setAlignment(Qt::AlignCenter);
-        QFont font = bar->font();
-        font.setPixelSize(10);
-        bar->setFont(font);
-        tree->setItemWidget(row, ProgressColumn, bar);
-    }
-    bar->setFormat(TransferText::Progress(done, percent));
-    bar->setValue(static_cast<int>(percent));
+    ProgressDelegate::Set(row, ProgressColumn, TransferText::Progress(done, percent),
+                          static_cast<int>(percent));
 }
 
 void TransfersForm::OnDownloadProgress(ItemPtr entry)
@@ -274,7 +252,6 @@ void TransfersForm::ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr st
             pendingCompletions.insert(entry.Get());
             emit DownloadComplete(entry);
         }
-        row->setText(ProgressColumn, QString());
     }
     if (&tree == &downloads)
         row->setText(PlaceColumn, QString());
