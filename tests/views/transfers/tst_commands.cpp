@@ -516,6 +516,8 @@ private slots:
         };
         const QDateTime start = QDateTime::currentDateTime();
         record("early.mp3", start.addSecs(-60));
+        record("earliest.mp3", start.addSecs(-90));
+        record("earlier.mp3", start.addSecs(-75));
         QVERIFY(!completeDownloadsForm);
 
         Form()->OnActionBarTriggered(nullptr, "complete_downloads");
@@ -530,7 +532,8 @@ private slots:
         QStringList files;
         for (int row = 0; row < list->topLevelItemCount(); ++row)
             files << list->topLevelItem(row)->text(CompleteDownloadsForm::FileColumn);
-        QCOMPARE(files, (QStringList{"late.mp3", "middle.mp3", "early.mp3"}));
+        QCOMPARE(files, (QStringList{"late.mp3", "middle.mp3", "early.mp3", "earlier.mp3",
+                                     "earliest.mp3"}));
         QCOMPARE(list->topLevelItem(0)->text(CompleteDownloadsForm::SizeColumn),
                  QString("1234567"));
         QCOMPARE(list->topLevelItem(0)->text(CompleteDownloadsForm::UserColumn), QString("ann"));
@@ -541,7 +544,7 @@ private slots:
         QCOMPARE(tabs->count(), 3);
         // A second load adds no row twice.
         completeDownloadsForm->DataLoaded();
-        QCOMPARE(list->topLevelItemCount(), 3);
+        QCOMPARE(list->topLevelItemCount(), 5);
     }
 };
 
