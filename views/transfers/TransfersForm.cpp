@@ -216,6 +216,11 @@ void TransfersForm::Init()
                 &TransfersForm::EveryHalfMinute);
     connect(this, &TransfersForm::DownloadComplete, this, &TransfersForm::OnDownloadComplete,
             Qt::QueuedConnection);
+    // Long enough for a slow transfer to report some bytes between two looks.
+    stallTimer = new QTimer(this);
+    stallTimer->setInterval(5000);
+    connect(stallTimer, &QTimer::timeout, this, &TransfersForm::ClearStalledTimes);
+    stallTimer->start();
     UpdateActiveTransferCounts();
 }
 
@@ -445,6 +450,9 @@ void TransfersForm::RemoveEntryRow(const Tree& tree, ItemPtr entry)
     QTreeWidgetItem* folderRow = row->parent();
     QTreeWidgetItem* userRow = folderRow->parent();
     delete row;
+    // The groups left read the entries left; taken up after the pass, as status changes are.
+    staleGroups.emplace_back(folderRow, &tree);
+    staleGroups.emplace_back(userRow, &tree);
     if (folderRow->childCount() == 0)
     {
         TransferRow::NodeOf(folderRow, tree.folderNode).Remove();
@@ -466,6 +474,7 @@ void TransfersForm::RemoveEntryRow(const Tree& tree, ItemPtr entry)
 void TransfersForm::OnDownloadEntryRemoved(ItemPtr entry)
 {
     pendingCompletions.erase(entry.Get());
+    timed.erase(entry.Get());
     // A file alert watches this entry alone; it would otherwise outlive it in the store.
     if (ItemPtr alert = entry[completeDownloadAlert]; !alert.IsNull())
         alert.Remove();
@@ -475,6 +484,7 @@ void TransfersForm::OnDownloadEntryRemoved(ItemPtr entry)
 
 void TransfersForm::OnUploadEntryRemoved(ItemPtr entry)
 {
+    timed.erase(entry.Get());
     RemoveEntryRow(uploads, entry);
     ScheduleRefresh();
 }

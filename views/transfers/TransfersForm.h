@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -20,6 +21,7 @@ class Item;
 class QKeyEvent;
 class QMenu;
 class QProgressBar;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class Ui_TransfersForm;
@@ -105,6 +107,9 @@ public:
 
     // The half-minute clearing, with its notion of now given.
     void EveryHalfMinuteAt(const QDateTime& now);
+    // Empties the time left and speed of transfers that received nothing since the last call;
+    // a timer calls it every few seconds.
+    void ClearStalledTimes();
 
 signals:
     void DownloadComplete(ItemPtr i_entry);
@@ -164,6 +169,7 @@ private:
     void DropProgressBar(QTreeWidgetItem* row);
     void ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr status);
     void ShowGroupStatus(const Tree& tree, QTreeWidgetItem* row);
+    void ClearRunningCells(QTreeWidgetItem* row);
     void ShowDenialReason(const Tree& tree, ItemPtr entry);
     void ScheduleRefresh();
     void Refresh();
@@ -199,6 +205,15 @@ private:
     // Downloads whose completion is queued for OnDownloadComplete; an entry removed meanwhile
     // leaves the set, so that its handle is never used after the item is gone.
     std::unordered_set<Item*> pendingCompletions;
+    // Entries whose file row shows a time left, with their tree and the bytes done when last
+    // looked at.
+    struct Timed
+    {
+        const Tree* tree;
+        long long done;
+    };
+    std::unordered_map<Item*, Timed> timed;
+    QTimer* stallTimer = nullptr;
     std::unique_ptr<EntryRemoval> downloadRemoval;
     std::unique_ptr<EntryRemoval> uploadRemoval;
 };

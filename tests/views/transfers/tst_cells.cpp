@@ -92,9 +92,102 @@ private slots:
         QCOMPARE(row->text(Column::SpeedColumn), QString("12.5"));
         QCOMPARE(row->text(Column::TimeLeftColumn), QString("   2m:0s"));
 
+        // Nothing arriving: no time left to tell.
         TransfersViewSetup::SetLive(entry, 1536000, 0);
         emit setup.engine.manager->DownloadProgressed(entry);
+        QCOMPARE(row->text(Column::TimeLeftColumn), QString());
+    }
+
+    // Time left and speed show only while bytes arrive: a stopped or stalled transfer has none.
+    void stoppedOrStalledTransferShowsNoTimeLeft_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("timeLeft");
+        QTest::addColumn<QString>("speed");
+        QTest::newRow("aborted") << "aborted" << QString() << QString();
+        QTest::newRow("queued again") << "queued" << QString() << QString();
+        QTest::newRow("stalled") << "stalled" << QString() << QString();
+        // Kept until the next progress report rewrites them.
+        QTest::newRow("still arriving") << "arriving"
+                                        << "   3s"
+                                        << "1.0";
+    }
+
+    void stoppedOrStalledTransferShowsNoTimeLeft()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, timeLeft);
+        QFETCH(QString, speed);
+        ItemPtr entry = setup.Download("ann", "a.mp3", "x", 4096);
+        setup.SetStatus(entry, TransferStatus::downloading);
+        TransfersViewSetup::SetLive(entry, 1024, 1024);
+        emit setup.engine.manager->DownloadProgressed(entry);
+        QTreeWidgetItem* row = setup.Row(entry);
+        QCOMPARE(row->text(Column::TimeLeftColumn), QString("   3s"));
+        if (change == "arriving")
+            TransfersViewSetup::SetLive(entry, 3072, 1024);
+        else if (change != "stalled")
+            setup.SetStatus(entry, change.toUtf8().constData());
+        setup.form->ClearStalledTimes();
+        QCOMPARE(row->text(Column::TimeLeftColumn), timeLeft);
+        QCOMPARE(row->text(Column::SpeedColumn), speed);
+    }
+
+    // A file that grew past its announced size: at most 100% and no negative time left.
+    void progressIsHeldToItsRange_data()
+    {
+        QTest::addColumn<bool>("upload");
+        QTest::newRow("download") << false;
+        QTest::newRow("upload") << true;
+    }
+
+    void progressIsHeldToItsRange()
+    {
+        QFETCH(bool, upload);
+        TransfersViewSetup::Share("/shared", "grown.mp3", 4096);
+        ItemPtr entry = upload ? setup.Upload("uma", "/shared", "grown.mp3")
+                               : setup.Download("uma", "grown.mp3", "x", 4096);
+        setup.SetStatus(entry, upload ? TransferStatus::uploading : TransferStatus::downloading);
+        TransfersViewSetup::SetLive(entry, 5120, 1024);
+        if (upload)
+            emit setup.engine.manager->UploadProgressed(entry);
+        else
+            emit setup.engine.manager->DownloadProgressed(entry);
+        QTreeWidgetItem* row =
+            setup.form->EntryRow(upload ? TransfersForm::uploads : TransfersForm::downloads, entry);
+        QCOMPARE(TransfersViewSetup::BarText(row), QString("5,120 (100.0%)"));
+        QCOMPARE(TransfersViewSetup::BarValue(row), 100);
         QCOMPARE(row->text(Column::TimeLeftColumn), QString("   0s"));
+    }
+
+    // A collapsed group reads the entries left after one under it goes.
+    void removalRefreshesCollapsedGroupRows_data()
+    {
+        QTest::addColumn<bool>("collapseUser");
+        QTest::newRow("user row") << true;
+        QTest::newRow("folder row") << false;
+    }
+
+    void removalRefreshesCollapsedGroupRows()
+    {
+        QFETCH(bool, collapseUser);
+        ItemPtr running = setup.Download("ann", "a.mp3", "x", 2000);
+        setup.Download("ann", "b.mp3", collapseUser ? "y" : "x", 2000);
+        setup.SetStatus(running, TransferStatus::downloading);
+        QTreeWidgetItem* file = setup.Row(running);
+        QTreeWidgetItem* group = collapseUser ? file->parent()->parent() : file->parent();
+        group->setExpanded(false);
+        TransfersViewSetup::SetLive(running, 1000, 1024);
+        emit setup.engine.manager->DownloadProgressed(running);
+        QTRY_COMPARE(group->text(Column::StatusColumn), QString("downloading"));
+        QCOMPARE(group->text(Column::SpeedColumn), QString("1.0"));
+
+        setup.engine.manager->RemoveDownload(running);
+        QTRY_COMPARE(group->text(Column::StatusColumn), QString("queued"));
+        QCOMPARE(group->text(Column::SpeedColumn), QString());
+        QCOMPARE(group->text(Column::TimeLeftColumn), QString());
+        QCOMPARE(TransfersViewSetup::BarText(group), QString("0 (0.0%)"));
+        QCOMPARE(group->foreground(0).color(), QColor(TransfersViewSetup::ColourOf("queued")));
     }
 
     // The bar is painted in the cell, filled from the left to its value, with its text over it.
