@@ -478,8 +478,28 @@ void TransfersForm::OnDownloadEntryRemoved(ItemPtr entry)
     // A file alert watches this entry alone; it would otherwise outlive it in the store.
     if (ItemPtr alert = entry[completeDownloadAlert]; !alert.IsNull())
         alert.Remove();
+    RemoveGroupAlerts(entry);
     RemoveEntryRow(downloads, entry);
     ScheduleRefresh();
+}
+
+// A folder or user alert watches downloads that no longer exist once the last of them goes: it
+// would keep the menu from offering it for new ones, and announce them without being asked.
+void TransfersForm::RemoveGroupAlerts(ItemPtr entry)
+{
+    using TransferTypes::downloadEntry;
+    ItemPtr user = entry[ServerTypes::user];
+    if (user.IsNull() || !user.IsConnected(completeDownloadAlert))
+        return;
+    auto othersLeft = [&entry](const ItemSet& entries) {
+        return entries.Size() > (entries.Contains(entry) ? 1u : 0u);
+    };
+    ItemPtr folder = entry[TransferTypes::remoteFolder];
+    if (!folder.IsNull() && !othersLeft(folder.GetItems(downloadEntry).Connected(user)))
+        if (ItemPtr alert = d.GetItem(user, folder, completeDownloadAlert); !alert.IsNull())
+            alert.Remove();
+    if (!othersLeft(user.GetItems(downloadEntry)))
+        user.GetItems(completeDownloadAlert).Remove();
 }
 
 void TransfersForm::OnUploadEntryRemoved(ItemPtr entry)

@@ -157,6 +157,7 @@ private:
     // Makes the file row of the entry, or moves and refreshes the row it has.
     QTreeWidgetItem* PlaceEntryRow(const Tree& tree, ItemPtr entry, ItemPtr user, ItemPtr folder);
     void RemoveEntryRow(const Tree& tree, ItemPtr entry);
+    void RemoveGroupAlerts(ItemPtr entry);
     QTreeWidgetItem* UserRowOf(const Tree& tree, QTreeWidgetItem* row);
     ItemSet EntriesOf(const Tree& tree, QTreeWidgetItem* row);
     bool IsGroupRow(const Tree& tree, QTreeWidgetItem* row) const;
