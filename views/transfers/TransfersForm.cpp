@@ -345,7 +345,12 @@ QTreeWidgetItem* TransfersForm::UserRow(const Tree& tree, ItemPtr user, bool exp
 {
     ItemPtr node = user[tree.userNode];
     if (QTreeWidgetItem* row = TransferRow::Of(node))
+    {
+        // Taken out for a removal still under way: a new entry brings it back into view.
+        if (!row->treeWidget())
+            TreeOf(tree)->addTopLevelItem(row);
         return row;
+    }
     if (!node.IsNull())
         node.Remove();
     auto* row = new TransferRow(TreeOf(tree));

@@ -113,7 +113,19 @@ void TransfersForm::RemoveEntries(const Tree& tree, const ItemSet& entries, bool
         return;
     // A command of the user's: rows taken out while selected cost the selection model a walk
     // each, and the selection mostly is what goes.
-    TreeOf(tree)->clearSelection();
+    QTreeWidget* view = TreeOf(tree);
+    view->clearSelection();
+    // Each row the tree lets go walks the indexes of all expanded rows: a user row whose
+    // entries all go leaves the tree at once, and its rows are freed outside it as they go.
+    for (int index = view->topLevelItemCount() - 1; index >= 0; --index)
+    {
+        const ItemSet under = EntriesOf(tree, view->topLevelItem(index));
+        bool allChosen = !under.Empty();
+        for (auto entry = under.begin(); allChosen && entry != under.end(); ++entry)
+            allChosen = entries.Contains(*entry);
+        if (allChosen)
+            view->takeTopLevelItem(index);
+    }
     removal->Step();
 }
 
