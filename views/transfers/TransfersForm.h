@@ -20,7 +20,6 @@ class EntryRemoval;
 class Item;
 class QKeyEvent;
 class QMenu;
-class QProgressBar;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
