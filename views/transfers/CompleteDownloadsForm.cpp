@@ -44,6 +44,7 @@ CompleteDownloadsForm::CompleteDownloadsForm(QWidget* parent)
     for (int column = 0; column < 5; ++column)
         list->setColumnWidth(column, widths[column]);
     list->header()->setSectionsMovable(false);
+    list->setUniformRowHeights(true);
     list->setHeaderLabels(
         {tr("File"), tr("Folder"), tr("User"), tr("Size"), tr("Completion time")});
 }
@@ -70,15 +71,42 @@ void CompleteDownloadsForm::Init()
 
 void CompleteDownloadsForm::DataLoaded()
 {
+    // All rows first, then one sort: sorting after each row made opening quadratic.
+    QList<QTreeWidgetItem*> rows;
     for (ItemPtr download : g(completeDownload))
-        OnCompleteDownloadAdded(download);
+        if (QTreeWidgetItem* row = MakeRow(download))
+            rows << row;
+    if (rows.isEmpty())
+        return;
+    ui->downloadList->addTopLevelItems(rows);
+    ui->downloadList->sortItems(FileColumn, Qt::DescendingOrder);
 }
 
 void CompleteDownloadsForm::OnCompleteDownloadAdded(ItemPtr download)
 {
-    if (download.IsNull() || download.IsConnected(completeDownloadNode))
+    QTreeWidgetItem* row = MakeRow(download);
+    if (!row)
         return;
-    auto* row = new CompleteDownloadItem(ui->downloadList);
+    // Newest first: the first row not newer than this one is where it goes.
+    QTreeWidget* list = ui->downloadList;
+    int low = 0;
+    int high = list->topLevelItemCount();
+    while (low < high)
+    {
+        const int middle = (low + high) / 2;
+        if (*row < *list->topLevelItem(middle))
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    list->insertTopLevelItem(low, row);
+}
+
+QTreeWidgetItem* CompleteDownloadsForm::MakeRow(ItemPtr download)
+{
+    if (download.IsNull() || download.IsConnected(completeDownloadNode))
+        return nullptr;
+    auto* row = new CompleteDownloadItem;
     row->setText(FileColumn, download[completeDownloadFilename].AsString());
     row->setText(FolderColumn, download[completeDownloadRelativeFolder].AsString());
     row->setText(UserColumn, download[ServerTypes::user].AsString());
@@ -87,5 +115,5 @@ void CompleteDownloadsForm::OnCompleteDownloadAdded(ItemPtr download)
     row->setText(CompletionTimeColumn, time);
     row->setData(0, timeRole, QDateTime::fromString(time, Qt::TextDate).toMSecsSinceEpoch());
     download.Connect(d.GetType(completeDownloadNode)->GetItem(TransferRow::Address(row)));
-    ui->downloadList->sortItems(FileColumn, Qt::DescendingOrder);
+    return row;
 }

@@ -43,6 +43,9 @@ public slots:
     void OnCompleteDownloadAdded(ItemPtr download);
 
 private:
+    // The row of a record not yet shown, outside the list; null when it has one.
+    QTreeWidgetItem* MakeRow(ItemPtr download);
+
     Ui_CompleteDownloadsForm* ui;
 };
 

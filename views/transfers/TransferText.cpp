@@ -1,5 +1,7 @@
 #include "TransferText.h"
 
+#include <algorithm>
+
 #include "GeneralFunctions.h"
 
 namespace TransferText {
@@ -13,11 +15,18 @@ QString TimeLeft(long long seconds)
     return "   " + text;
 }
 
+QString TimeLeft(long long remaining, long long bytesPerSecond)
+{
+    if (bytesPerSecond <= 0)
+        return QString();
+    return TimeLeft(std::max(0LL, remaining) / bytesPerSecond);
+}
+
 double Percent(long long done, long long size, bool complete)
 {
     if (size <= 0)
         return complete ? 100.0 : 0.0;
-    return static_cast<double>(done) * 100.0 / static_cast<double>(size);
+    return std::clamp(static_cast<double>(done) * 100.0 / static_cast<double>(size), 0.0, 100.0);
 }
 
 QString Progress(long long done, double percent)

@@ -7,8 +7,12 @@ namespace TransferText {
 // "   1h:2m:5s": hours and minutes only when there are any, no zero padding, three leading
 // blanks; a negative count gives only its seconds part.
 QString TimeLeft(long long seconds);
-// The percentage done, one decimal's worth; a zero or negative size counts as 100 when the
-// transfer is complete and 0 otherwise, so that no cell ever shows a number that is not finite.
+// The time left of `remaining` bytes at the speed; empty while no bytes arrive (no speed), and
+// never negative (a file larger than announced has nothing left).
+QString TimeLeft(long long remaining, long long bytesPerSecond);
+// The percentage done, one decimal's worth, held to 0-100 (a file may grow past its announced
+// size); a zero or negative size counts as 100 when the transfer is complete and 0 otherwise,
+// so that no cell ever shows a number that is not finite.
 double Percent(long long done, long long size, bool complete);
 // "1,536,000 (50.0%)".
 QString Progress(long long done, double percent);

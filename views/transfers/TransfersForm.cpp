@@ -5,7 +5,6 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMetaObject>
-#include <QProgressBar>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -15,10 +14,12 @@
 #include "ConnectionInfo.h"
 #include "Data.h"
 #include "DataSaver.h"
+#include "EntryRemoval.h"
 #include "ExtendedAsciiTranslator.h"
 #include "GeneralFunctions.h"
 #include "PathNode.h"
 #include "PeerTypes.h"
+#include "ProgressDelegate.h"
 #include "ServerTypes.h"
 #include "Settings.h"
 #include "SharesTypes.h"
@@ -119,6 +120,9 @@ void SetUpColumns(QTreeWidget* tree, int count)
         tree->setColumnWidth(column, widths[column]);
     tree->header()->setSectionsMovable(false);
     tree->setSortingEnabled(false);
+    // Rows of one height: otherwise every cell change walks Qt's layout of all rows.
+    tree->setUniformRowHeights(true);
+    tree->setItemDelegateForColumn(TransfersForm::ProgressColumn, new ProgressDelegate(tree));
 }
 
 PathNode* PathOf(const char* root, std::initializer_list<const char*> steps,
@@ -178,7 +182,10 @@ void TransfersForm::FitUploadControls()
 
 TransfersForm::~TransfersForm()
 {
-    // The rows go first, while the form is still whole.
+    // Removals chosen but not yet made are made, while the form is still whole; then the rows go.
+    for (EntryRemoval* removal : {downloadRemoval.get(), uploadRemoval.get()})
+        if (removal)
+            removal->Finish();
     delete ui;
     if (transfersForm == this)
         transfersForm = nullptr;
@@ -188,6 +195,10 @@ void TransfersForm::Init()
 {
     qRegisterMetaType<ItemPtr>("ItemPtr");
     DeclareTypes();
+    downloadRemoval = std::make_unique<EntryRemoval>(ui->downloadsList, downloads.entry,
+                                                     &TransferQueueManager::RemoveDownload);
+    uploadRemoval = std::make_unique<EntryRemoval>(ui->uploadsList, uploads.entry,
+                                                   &TransferQueueManager::RemoveUpload);
     RegisterHandlers();
     AddToolBarActions();
     if (dataSaver)
@@ -205,6 +216,11 @@ void TransfersForm::Init()
                 &TransfersForm::EveryHalfMinute);
     connect(this, &TransfersForm::DownloadComplete, this, &TransfersForm::OnDownloadComplete,
             Qt::QueuedConnection);
+    // Long enough for a slow transfer to report some bytes between two looks.
+    stallTimer = new QTimer(this);
+    stallTimer->setInterval(5000);
+    connect(stallTimer, &QTimer::timeout, this, &TransfersForm::ClearStalledTimes);
+    stallTimer->start();
     UpdateActiveTransferCounts();
 }
 
@@ -329,7 +345,12 @@ QTreeWidgetItem* TransfersForm::UserRow(const Tree& tree, ItemPtr user, bool exp
 {
     ItemPtr node = user[tree.userNode];
     if (QTreeWidgetItem* row = TransferRow::Of(node))
+    {
+        // Taken out for a removal still under way: a new entry brings it back into view.
+        if (!row->treeWidget())
+            TreeOf(tree)->addTopLevelItem(row);
         return row;
+    }
     if (!node.IsNull())
         node.Remove();
     auto* row = new TransferRow(TreeOf(tree));
@@ -434,6 +455,9 @@ void TransfersForm::RemoveEntryRow(const Tree& tree, ItemPtr entry)
     QTreeWidgetItem* folderRow = row->parent();
     QTreeWidgetItem* userRow = folderRow->parent();
     delete row;
+    // The groups left read the entries left; taken up after the pass, as status changes are.
+    staleGroups.emplace_back(folderRow, &tree);
+    staleGroups.emplace_back(userRow, &tree);
     if (folderRow->childCount() == 0)
     {
         TransferRow::NodeOf(folderRow, tree.folderNode).Remove();
@@ -455,15 +479,37 @@ void TransfersForm::RemoveEntryRow(const Tree& tree, ItemPtr entry)
 void TransfersForm::OnDownloadEntryRemoved(ItemPtr entry)
 {
     pendingCompletions.erase(entry.Get());
+    timed.erase(entry.Get());
     // A file alert watches this entry alone; it would otherwise outlive it in the store.
     if (ItemPtr alert = entry[completeDownloadAlert]; !alert.IsNull())
         alert.Remove();
+    RemoveGroupAlerts(entry);
     RemoveEntryRow(downloads, entry);
     ScheduleRefresh();
 }
 
+// A folder or user alert watches downloads that no longer exist once the last of them goes: it
+// would keep the menu from offering it for new ones, and announce them without being asked.
+void TransfersForm::RemoveGroupAlerts(ItemPtr entry)
+{
+    using TransferTypes::downloadEntry;
+    ItemPtr user = entry[ServerTypes::user];
+    if (user.IsNull() || !user.IsConnected(completeDownloadAlert))
+        return;
+    auto othersLeft = [&entry](const ItemSet& entries) {
+        return entries.Size() > (entries.Contains(entry) ? 1u : 0u);
+    };
+    ItemPtr folder = entry[TransferTypes::remoteFolder];
+    if (!folder.IsNull() && !othersLeft(folder.GetItems(downloadEntry).Connected(user)))
+        if (ItemPtr alert = d.GetItem(user, folder, completeDownloadAlert); !alert.IsNull())
+            alert.Remove();
+    if (!othersLeft(user.GetItems(downloadEntry)))
+        user.GetItems(completeDownloadAlert).Remove();
+}
+
 void TransfersForm::OnUploadEntryRemoved(ItemPtr entry)
 {
+    timed.erase(entry.Get());
     RemoveEntryRow(uploads, entry);
     ScheduleRefresh();
 }

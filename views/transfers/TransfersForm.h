@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -15,10 +16,11 @@
 #include "ItemSet.h"
 
 struct ConnectionInfo;
+class EntryRemoval;
 class Item;
 class QKeyEvent;
 class QMenu;
-class QProgressBar;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class Ui_TransfersForm;
@@ -104,6 +106,9 @@ public:
 
     // The half-minute clearing, with its notion of now given.
     void EveryHalfMinuteAt(const QDateTime& now);
+    // Empties the time left and speed of transfers that received nothing since the last call;
+    // a timer calls it every few seconds.
+    void ClearStalledTimes();
 
 signals:
     void DownloadComplete(ItemPtr i_entry);
@@ -151,6 +156,7 @@ private:
     // Makes the file row of the entry, or moves and refreshes the row it has.
     QTreeWidgetItem* PlaceEntryRow(const Tree& tree, ItemPtr entry, ItemPtr user, ItemPtr folder);
     void RemoveEntryRow(const Tree& tree, ItemPtr entry);
+    void RemoveGroupAlerts(ItemPtr entry);
     QTreeWidgetItem* UserRowOf(const Tree& tree, QTreeWidgetItem* row);
     ItemSet EntriesOf(const Tree& tree, QTreeWidgetItem* row);
     bool IsGroupRow(const Tree& tree, QTreeWidgetItem* row) const;
@@ -163,6 +169,7 @@ private:
     void DropProgressBar(QTreeWidgetItem* row);
     void ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr status);
     void ShowGroupStatus(const Tree& tree, QTreeWidgetItem* row);
+    void ClearRunningCells(QTreeWidgetItem* row);
     void ShowDenialReason(const Tree& tree, ItemPtr entry);
     void ScheduleRefresh();
     void Refresh();
@@ -173,7 +180,9 @@ private:
     // Commands.
     void ToggleExpand(QTreeWidget* tree, bool& flag, const char* action, const char* text,
                       bool folders);
-    void RemoveEntries(const Tree& tree, const ItemSet& entries);
+    // Hands the entries to the engine for removal, a slice per pass. A command (`now`) clears
+    // the selection and runs the first slice at once; otherwise it runs on the next pass.
+    void RemoveEntries(const Tree& tree, const ItemSet& entries, bool now = true);
     ItemSet SelectedEntries(const Tree& tree);
     void AddSelectedUsersToList();
     void ShowCompleteDownloads();
@@ -196,6 +205,17 @@ private:
     // Downloads whose completion is queued for OnDownloadComplete; an entry removed meanwhile
     // leaves the set, so that its handle is never used after the item is gone.
     std::unordered_set<Item*> pendingCompletions;
+    // Entries whose file row shows a time left, with their tree and the bytes done when last
+    // looked at.
+    struct Timed
+    {
+        const Tree* tree;
+        long long done;
+    };
+    std::unordered_map<Item*, Timed> timed;
+    QTimer* stallTimer = nullptr;
+    std::unique_ptr<EntryRemoval> downloadRemoval;
+    std::unique_ptr<EntryRemoval> uploadRemoval;
 };
 
 extern TransfersForm* transfersForm;

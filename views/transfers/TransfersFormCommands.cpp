@@ -5,7 +5,7 @@
 #include "ActionSetToolBar.h"
 #include "CompleteDownloadsForm.h"
 #include "Data.h"
-#include "EntryList.h"
+#include "EntryRemoval.h"
 #include "EventToolBar.h"
 #include "ExtendedAsciiTranslator.h"
 #include "GeneralFunctions.h"
@@ -103,19 +103,30 @@ void TransfersForm::ToggleExpand(QTreeWidget* tree, bool& flag, const char* acti
     }
 }
 
-void TransfersForm::RemoveEntries(const Tree& tree, const ItemSet& entries)
+void TransfersForm::RemoveEntries(const Tree& tree, const ItemSet& entries, bool now)
 {
-    if (!transferQueueManager)
+    if (!transferQueueManager || entries.Empty())
         return;
-    // Collected first: each removal changes the store the set was taken from.
-    const std::vector<ItemPtr> chosen = EntryList(entries);
-    for (ItemPtr entry : chosen)
+    EntryRemoval* removal = &tree == &downloads ? downloadRemoval.get() : uploadRemoval.get();
+    removal->Add(entries);
+    if (!now)
+        return;
+    // A command of the user's: rows taken out while selected cost the selection model a walk
+    // each, and the selection mostly is what goes.
+    QTreeWidget* view = TreeOf(tree);
+    view->clearSelection();
+    // Each row the tree lets go walks the indexes of all expanded rows: a user row whose
+    // entries all go leaves the tree at once, and its rows are freed outside it as they go.
+    for (int index = view->topLevelItemCount() - 1; index >= 0; --index)
     {
-        if (&tree == &downloads)
-            transferQueueManager->RemoveDownload(entry);
-        else
-            transferQueueManager->RemoveUpload(entry);
+        const ItemSet under = EntriesOf(tree, view->topLevelItem(index));
+        bool allChosen = !under.Empty();
+        for (auto entry = under.begin(); allChosen && entry != under.end(); ++entry)
+            allChosen = entries.Contains(*entry);
+        if (allChosen)
+            view->takeTopLevelItem(index);
     }
+    removal->Step();
 }
 
 void TransfersForm::ClearCompleteAndAbortedUploads(const QDateTime& now)
@@ -262,8 +273,9 @@ void TransfersForm::OnDownloadComplete(ItemPtr entry)
     if (pendingCompletions.erase(entry.Get()) == 0)
         return;
     AnnounceCompletion(entry);
-    if (Settings::IsYes(clearCompleteDownloads) && transferQueueManager)
-        transferQueueManager->RemoveDownload(entry);
+    // Thousands may complete in one pass: their removals go in slices.
+    if (Settings::IsYes(clearCompleteDownloads))
+        RemoveEntries(downloads, ItemSet(entry), false);
 }
 
 void TransfersForm::AnnounceCompletion(ItemPtr entry)

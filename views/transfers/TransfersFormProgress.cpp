@@ -1,12 +1,12 @@
 #include "TransfersForm.h"
 
-#include <QProgressBar>
 #include <QTabWidget>
 #include <QTreeWidget>
 
 #include "ConnectionInfo.h"
 #include "Data.h"
 #include "PeerTypes.h"
+#include "ProgressDelegate.h"
 #include "Settings.h"
 #include "SharesTypes.h"
 #include "TabFocus.h"
@@ -66,35 +66,13 @@ const char* ColourKey(const QString& status)
 
 void TransfersForm::DropProgressBar(QTreeWidgetItem* row)
 {
-    QTreeWidget* tree = row->treeWidget();
-    if (!tree)
-        return;
-    if (QWidget* bar = tree->itemWidget(row, ProgressColumn))
-    {
-        tree->removeItemWidget(row, ProgressColumn);
-        bar->deleteLater();
-    }
+    ProgressDelegate::Clear(row, ProgressColumn);
 }
 
 void TransfersForm::SetProgress(QTreeWidgetItem* row, long long done, double percent)
 {
-    QTreeWidget* tree = row->treeWidget();
-    auto* bar = qobject_cast<QProgressBar*>(tree->itemWidget(row, ProgressColumn));
-    if (!bar)
-    {
-        bar = new QProgressBar;
-        bar->setRange(0, 100);
-        bar->setMaximumHeight(14);
-        // The text goes over the bar, in a size that fits its height: the list's own font
-        // would be cut at the top, and wrapped out of sight where the column is narrow.
-        bar->setAlignment(Qt::AlignCenter);
-        QFont font = bar->font();
-        font.setPixelSize(10);
-        bar->setFont(font);
-        tree->setItemWidget(row, ProgressColumn, bar);
-    }
-    bar->setFormat(TransferText::Progress(done, percent));
-    bar->setValue(static_cast<int>(percent));
+    ProgressDelegate::Set(row, ProgressColumn, TransferText::Progress(done, percent),
+                          static_cast<int>(percent));
 }
 
 void TransfersForm::OnDownloadProgress(ItemPtr entry)
@@ -118,7 +96,13 @@ void TransfersForm::ShowProgress(const Tree& tree, ItemPtr entry)
     const long long size = Size(tree, entry);
     const long long speed = Speed(entry);
     SetProgress(row, done, TransferText::Percent(done, size, IsComplete(tree, entry)));
-    row->setText(TimeLeftColumn, TransferText::TimeLeft(speed > 0 ? (size - done) / speed : 0));
+    const QString timeLeft = TransferText::TimeLeft(size - done, speed);
+    row->setText(TimeLeftColumn, timeLeft);
+    // Watched until bytes stop arriving; the engine says nothing while a transfer stalls.
+    if (timeLeft.isEmpty())
+        timed.erase(entry.Get());
+    else
+        timed[entry.Get()] = {&tree, done};
 
     QTreeWidgetItem* shown = !userRow->isExpanded()     ? userRow
                              : !folderRow->isExpanded() ? folderRow
@@ -140,9 +124,37 @@ bool TransfersForm::ShowGroupProgress(const Tree& tree, QTreeWidgetItem* row, lo
     ProgressStats(tree, entries, done, remaining, total);
     if (total == 0)
         return false;
-    row->setText(TimeLeftColumn, TransferText::TimeLeft(speed > 0 ? remaining / speed : 0));
+    row->setText(TimeLeftColumn, TransferText::TimeLeft(remaining, speed));
     SetProgress(row, done, TransferText::Percent(done, total, false));
     return true;
+}
+
+void TransfersForm::ClearStalledTimes()
+{
+    for (auto watched = timed.begin(); watched != timed.end();)
+    {
+        auto& [tree, done] = watched->second;
+        ItemPtr entry(watched->first);
+        const long long now = Done(*tree, entry);
+        if (now != done)
+        {
+            done = now;
+            ++watched;
+            continue;
+        }
+        if (QTreeWidgetItem* row = EntryRow(*tree, entry))
+            for (QTreeWidgetItem* shown = row; shown; shown = shown->parent())
+                if (shown == row || !shown->isExpanded())
+                    ClearRunningCells(shown);
+        watched = timed.erase(watched);
+    }
+}
+
+void TransfersForm::ClearRunningCells(QTreeWidgetItem* row)
+{
+    for (Column column : {TimeLeftColumn, SpeedColumn})
+        if (!row->text(column).isEmpty())
+            row->setText(column, QString());
 }
 
 void TransfersForm::ProgressStats(const Tree& tree, ItemSet& entries, long long& done,
@@ -274,10 +286,15 @@ void TransfersForm::ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr st
             pendingCompletions.insert(entry.Get());
             emit DownloadComplete(entry);
         }
-        row->setText(ProgressColumn, QString());
     }
     if (&tree == &downloads)
         row->setText(PlaceColumn, QString());
+    // A stopped transfer has no speed and no time left.
+    if (word != tree.runningWord)
+    {
+        timed.erase(entry.Get());
+        ClearRunningCells(row);
+    }
     row->setText(StatusColumn, word == TransferStatus::denied
                                    ? entry[TransferTypes::denialReason].AsString().toLower()
                                    : word.toLower());
@@ -321,7 +338,18 @@ void TransfersForm::ShowGroupStatus(const Tree& tree, QTreeWidgetItem* row)
     ItemSet entries = EntriesOf(tree, row);
     const QString status = AggregateStatus(tree, entries);
     if (!row->isExpanded() || !row->treeWidget())
+    {
         row->setText(StatusColumn, status);
+        // The sums and running cells follow the entries left after a change or a removal.
+        if (status != tree.runningWord)
+            ClearRunningCells(row);
+        long long done = 0;
+        long long remaining = 0;
+        long long total = 0;
+        ProgressStats(tree, entries, done, remaining, total);
+        if (total > 0)
+            SetProgress(row, done, TransferText::Percent(done, total, false));
+    }
     SetItemColorByStatus(row, status);
 }
 

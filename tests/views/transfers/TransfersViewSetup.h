@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QProgressBar>
 #include <QTabWidget>
 #include <QTreeWidget>
 
 #include "Data.h"
 #include "EntryList.h"
 #include "PeerTypes.h"
+#include "ProgressDelegate.h"
 #include "ServerTypes.h"
 #include "Settings.h"
 #include "SharesTypes.h"
@@ -17,8 +17,9 @@
 #include "ui_TransfersForm.h"
 
 // The Transfers tab over the transfer engine, built before the load as the window builds it,
-// inside a tab control so that its title can be read. Entries are made through the engine, and
-// live readings are written into the engine's cells as its transfer threads write them.
+// inside a tab control, shown, so that its title can be read and its cells drawn. Entries are made
+// through the engine, and live readings are written into the engine's cells as its transfer threads
+// write them.
 struct TransfersViewSetup
 {
     TransfersTestSetup engine;
@@ -37,6 +38,9 @@ struct TransfersViewSetup
         form = new TransfersForm;
         tabs->addTab(form, "Transfers");
         form->Init();
+        // Shown at a real size: a hidden tree skips Qt's layout and painting.
+        tabs->resize(1100, 600);
+        tabs->show();
     }
 
     void Destroy()
@@ -110,10 +114,18 @@ struct TransfersViewSetup
         return form->EntryRow(TransfersForm::downloads, entry);
     }
 
-    QProgressBar* Bar(QTreeWidgetItem* row) const
+    // The bar drawn in a row's progress cell: its text and value.
+    static bool HasBar(const QTreeWidgetItem* row)
     {
-        return qobject_cast<QProgressBar*>(
-            row->treeWidget()->itemWidget(row, TransfersForm::ProgressColumn));
+        return ProgressDelegate::Has(row, TransfersForm::ProgressColumn);
+    }
+    static QString BarText(const QTreeWidgetItem* row)
+    {
+        return row->text(TransfersForm::ProgressColumn);
+    }
+    static int BarValue(const QTreeWidgetItem* row)
+    {
+        return ProgressDelegate::Value(row, TransfersForm::ProgressColumn);
     }
 
     // A public shared file "/shared/<folder>/<name>", made without the disk.

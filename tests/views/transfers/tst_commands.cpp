@@ -5,6 +5,7 @@
 
 #include "CompleteDownloadsForm.h"
 #include "DownloadMenuOptions.h"
+#include "EventToolBar.h"
 #include "TransfersViewSetup.h"
 #include "TransfersViewTypes.h"
 #include "Type.h"
@@ -67,6 +68,9 @@ class TransferCommandsTest : public QObject
 
     TransfersViewSetup setup;
     QStringList opened;
+    // The announcements, as the tray would show them.
+    EventToolBar* bar = nullptr;
+    QStringList announced;
 
     QTreeWidget* Downloads() { return setup.Downloads(); }
     TransfersForm* Form() { return setup.form; }
@@ -107,11 +111,15 @@ private slots:
         Form()->DataLoaded();
         emit setup.engine.manager->TransfersLoaded();
         QDesktopServices::setUrlHandler("file", this, "OnOpenUrl");
+        bar = new EventToolBar;
+        bar->SetWindowCalls(
+            {[](const QString&) {}, [] {}, [this](const QString& text) { announced << text; }});
     }
 
     void cleanupTestCase()
     {
         QDesktopServices::unsetUrlHandler("file");
+        delete bar;
         setup.Destroy();
     }
 
@@ -122,6 +130,7 @@ private slots:
         Settings::Clear("clear_complete_downloads");
         Settings::Clear("clear_complete_aborted_uploads");
         opened.clear();
+        announced.clear();
     }
 
     // Runs first, on the values stored before the load.
@@ -235,6 +244,53 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(g(TransfersViewTypes::completeDownloadAlert).Size(), size_t(0));
         QVERIFY(Downloads()->topLevelItem(0)->icon(Column::UserColumn).isNull());
+        QCOMPARE(announced,
+                 (QStringList{"Download of file a.mp3 complete", "Download of folder rock complete",
+                              "All download from user ann complete"}));
+    }
+
+    // An alert whose downloads were all removed goes with the last of them, and the menu offers
+    // it again for new downloads there, which it then announces once.
+    void groupAlertGoesWithItsLastDownload_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("userRow");
+        QTest::addColumn<QString>("announcement");
+        QTest::newRow("folder") << "Folder download completes" << false
+                                << "Download of folder rock complete";
+        QTest::newRow("user") << "All downloads from user complete" << true
+                              << "All download from user ann complete";
+    }
+
+    void groupAlertGoesWithItsLastDownload()
+    {
+        QFETCH(QString, action);
+        QFETCH(bool, userRow);
+        QFETCH(QString, announcement);
+        auto choose = [&](ItemPtr entry) {
+            Select({userRow ? Downloads()->topLevelItem(0) : setup.Row(entry)});
+        };
+        ItemPtr a = setup.Download("ann", "a.mp3", "music\\rock");
+        ItemPtr b = setup.Download("ann", "b.mp3", "music\\pop");
+        choose(a);
+        {
+            QMenu menu;
+            auto options = Form()->FillDownloadsMenu(&menu);
+            Find(&menu, action)->trigger();
+        }
+        QCOMPARE(g(TransfersViewTypes::completeDownloadAlert).Size(), size_t(1));
+        setup.engine.manager->RemoveDownload(a);
+        setup.engine.manager->RemoveDownload(b);
+        QCOMPARE(g(TransfersViewTypes::completeDownloadAlert).Size(), size_t(0));
+
+        ItemPtr c = setup.Download("ann", "c.mp3", "music\\rock");
+        ItemPtr e = setup.Download("ann", "e.mp3", "music\\pop");
+        choose(c);
+        QVERIFY(DownloadMenu().contains(action));
+        setup.SetStatus(c, TransferStatus::complete);
+        setup.SetStatus(e, TransferStatus::complete);
+        QCoreApplication::processEvents();
+        QVERIFY(!announced.contains(announcement));
     }
 
     void deleteKeyRemovesEachChosenEntryOnce()
@@ -251,6 +307,32 @@ private slots:
         QVERIFY(!Exists(b));
         QVERIFY(Exists(kept));
         QCOMPARE(Downloads()->topLevelItemCount(), 1);
+    }
+
+    // One upload slot, taken by the first user; the second user's entry waits in a folder that
+    // is then no longer shared. Removing the running one makes the engine refuse and drop the
+    // waiting one while the loop still holds it.
+    void deleteInUploadsSurvivesEntriesDroppedMeanwhile()
+    {
+        TransfersViewSetup::Share("/shared/private", "p.mp3", 100);
+        TransfersViewSetup::Share("/shared", "r.mp3", 100);
+        ItemPtr root = d.GetType(SharesTypes::sharedFolder)->GetItem(Value("/shared"));
+        Settings::Set("upload_slots", Value(1));
+        ItemPtr running = setup.Upload("ron", "/shared", "r.mp3");
+        setup.SetStatus(running, TransferStatus::uploading);
+        // Only online users' entries are started, or refused.
+        TransfersTestSetup::User("wes", true);
+        ItemPtr waiting = setup.Upload("wes", "/shared/private", "p.mp3");
+        QCOMPARE(waiting[uploadEntryStatus].AsString(), QString(TransferStatus::queued));
+        root[SharesTypes::sharedPublic].Remove();
+
+        setup.Uploads()->selectAll();
+        Press(setup.Uploads(), Qt::Key_Delete);
+        QVERIFY(!Exists(running));
+        QVERIFY(!Exists(waiting));
+        QCOMPARE(setup.Uploads()->topLevelItemCount(), 0);
+        Settings::Set("upload_slots", Value(5));
+        TransfersTestSetup::User("wes", false);
     }
 
     void clearsCompleteDownloadsOnCommand()
@@ -289,18 +371,25 @@ private slots:
     {
         QTest::addColumn<int>("offlineFor");
         QTest::addColumn<int>("changedAgo");
+        QTest::addColumn<int>("receivedAgo");
         QTest::addColumn<bool>("boxTicked");
         QTest::addColumn<bool>("removed");
-        QTest::newRow("offline 301 s, changed 400 s ago") << 301 << 400 << true << true;
-        QTest::newRow("offline 299 s") << 299 << 400 << true << false;
-        QTest::newRow("changed 200 s ago") << 301 << 200 << true << false;
-        QTest::newRow("box not ticked") << 301 << 400 << false << false;
+        // A receipt time of -1: the entry never received anything.
+        QTest::newRow("offline 301 s, changed 400 s ago") << 301 << 400 << -1 << true << true;
+        QTest::newRow("offline 299 s") << 299 << 400 << -1 << true << false;
+        QTest::newRow("changed 200 s ago") << 301 << 200 << -1 << true << false;
+        QTest::newRow("box not ticked") << 301 << 400 << -1 << false << false;
+        // The later of the change and the last receipt counts.
+        QTest::newRow("received 200 s ago") << 301 << 400 << 200 << true << false;
+        QTest::newRow("received 350 s ago") << 301 << 400 << 350 << true << true;
+        QTest::newRow("received before the change") << 301 << 200 << 400 << true << false;
     }
 
     void halfMinuteClearsQueuedUploadsOfUsersLongOffline()
     {
         QFETCH(int, offlineFor);
         QFETCH(int, changedAgo);
+        QFETCH(int, receivedAgo);
         QFETCH(bool, boxTicked);
         QFETCH(bool, removed);
         TransfersViewSetup::Share("/shared", "q.mp3", 100);
@@ -311,6 +400,8 @@ private slots:
                                      ->GetItem(Value(TimeText(now.addSecs(-offlineFor)))));
         entry.Connect(
             d.GetType(lastStatusChangeTime)->GetItem(Value(TimeText(now.addSecs(-changedAgo)))));
+        if (receivedAgo >= 0)
+            TransfersViewSetup::SetCell(entry, lastReceiptTime, now.addSecs(-receivedAgo));
         if (boxTicked)
             Settings::Set("clear_complete_aborted_uploads", Value("yes"));
         Form()->EveryHalfMinuteAt(now);
@@ -493,6 +584,8 @@ private slots:
         };
         const QDateTime start = QDateTime::currentDateTime();
         record("early.mp3", start.addSecs(-60));
+        record("earliest.mp3", start.addSecs(-90));
+        record("earlier.mp3", start.addSecs(-75));
         QVERIFY(!completeDownloadsForm);
 
         Form()->OnActionBarTriggered(nullptr, "complete_downloads");
@@ -507,7 +600,8 @@ private slots:
         QStringList files;
         for (int row = 0; row < list->topLevelItemCount(); ++row)
             files << list->topLevelItem(row)->text(CompleteDownloadsForm::FileColumn);
-        QCOMPARE(files, (QStringList{"late.mp3", "middle.mp3", "early.mp3"}));
+        QCOMPARE(files, (QStringList{"late.mp3", "middle.mp3", "early.mp3", "earlier.mp3",
+                                     "earliest.mp3"}));
         QCOMPARE(list->topLevelItem(0)->text(CompleteDownloadsForm::SizeColumn),
                  QString("1234567"));
         QCOMPARE(list->topLevelItem(0)->text(CompleteDownloadsForm::UserColumn), QString("ann"));
@@ -518,7 +612,7 @@ private slots:
         QCOMPARE(tabs->count(), 3);
         // A second load adds no row twice.
         completeDownloadsForm->DataLoaded();
-        QCOMPARE(list->topLevelItemCount(), 3);
+        QCOMPARE(list->topLevelItemCount(), 5);
     }
 };
 

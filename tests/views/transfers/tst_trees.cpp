@@ -126,10 +126,10 @@ private slots:
         TransfersViewSetup::SetLive(a, 1000, 100);
         emit setup.engine.manager->DownloadProgressed(a);
         QTreeWidgetItem* ann = setup.Downloads()->topLevelItem(0);
-        QVERIFY(setup.Bar(ann));
+        QVERIFY(TransfersViewSetup::HasBar(ann));
 
         setup.engine.manager->RemoveDownload(b);
-        QVERIFY(!setup.Bar(ann));
+        QVERIFY(!TransfersViewSetup::HasBar(ann));
         QCOMPARE(ann->text(Column::TimeLeftColumn), QString());
     }
 

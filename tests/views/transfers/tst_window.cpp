@@ -1,6 +1,5 @@
 #include <QLineEdit>
 #include <QMenu>
-#include <QProgressBar>
 #include <QtTest>
 
 #include "ActionSetToolBar.h"
