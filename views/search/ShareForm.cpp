@@ -75,20 +75,51 @@ void ShareForm::SetShare(ItemPtr userShare)
     ui->messageBrowser->hide();
     ShowTrees(true);
     AnnounceShare(ui->folderTree);
-    if (!pendingFolder.isEmpty())
-        BrowseToFolder(pendingFolder);
+    if (!pendingPath.empty())
+        BrowseToFolder(pendingPath);
+    else if (!pendingText.isEmpty())
+        BrowseToFolder(pendingText);
+}
+
+void ShareForm::BrowseToFolder(const std::string& folder)
+{
+    if (share.IsNull())
+    {
+        pendingPath = folder;
+        pendingText.clear();
+        return;
+    }
+    ItemPtr name = d.GetType(userShareFolderName)->HasItem(Value(folder));
+    MakeCurrent(name.GetItems(userShareFolder).Connected(share));
 }
 
 void ShareForm::BrowseToFolder(const QString& folder)
 {
     if (share.IsNull())
     {
-        pendingFolder = folder;
+        pendingText = folder;
+        pendingPath.clear();
         return;
     }
-    ItemPtr name = d.GetType(userShareFolderName)->HasItem(Value(folder));
+    MakeCurrent(FolderNamed(folder));
+}
+
+ItemPtr ShareForm::FolderNamed(const QString& text) const
+{
+    // Most paths are UTF-8, and those are found at once by their bytes.
+    ItemPtr name = d.GetType(userShareFolderName)->HasItem(Value(text));
     ItemPtr found = name.GetItems(userShareFolder).Connected(share);
-    ItemPtr node = found[BrowseTypes::folderNode];
+    if (!found.IsNull())
+        return found;
+    for (ItemPtr folder : share.GetItems(userShareFolder))
+        if (folder[userShareFolderName].AsString() == text)
+            return folder;
+    return ItemPtr();
+}
+
+void ShareForm::MakeCurrent(ItemPtr folder)
+{
+    ItemPtr node = folder[BrowseTypes::folderNode];
     if (node.IsNull())
         return;
     // A folder node lives exactly as long as its row.

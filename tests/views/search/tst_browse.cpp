@@ -152,6 +152,20 @@ void AnswerSearch(unsigned int token, const QString& user, const QList<QStringLi
     emit peerMessenger->SearchResults(answer);
 }
 
+// A result whose folder path is the bytes given, whatever their encoding.
+void AnswerSearchInFolder(unsigned int token, const QString& user, const std::string& folder)
+{
+    using namespace PeerTypes;
+    ItemPtr answer = d.GetType(searchResults)->NewItem();
+    answer.Connect(d.GetType(searchRequest)->GetItem(Value(token)));
+    answer.Connect(User(user));
+    ItemPtr result = answer.NewItem(searchResult);
+    result.Connect(d.GetType(searchResultFileFolder)->GetItem(Value(folder)));
+    result.Connect(d.GetType(searchResultFileName)->GetItem(Value(std::string("song.mp3"))));
+    result.Connect(d.GetType(fileSize)->GetItem(Value(100)));
+    emit peerMessenger->SearchResults(answer);
+}
+
 QTreeWidgetItem* FileRow(QTreeWidget* tree, const QString& name)
 {
     const QList<QTreeWidgetItem*> rows =
@@ -349,7 +363,7 @@ private slots:
         QVERIFY(Answer(*sharer, browse, ShareMap(nestedShare)));
         QCOMPARE(browse->FolderTree()->currentItem()->text(0), QString("y"));
         QCOMPARE(Texts(browse->FileList()), QStringList{"b.txt"});
-        browse->BrowseToFolder("not\\there");
+        browse->BrowseToFolder(QString("not\\there"));
         QCOMPARE(browse->FolderTree()->currentItem()->text(0), QString("y"));
         Close(browse);
     }
@@ -644,6 +658,56 @@ private slots:
         QVERIFY(queued.last().endsWith(QString("f%1 1").arg(depth - 1)));
         Close(form);
         QVERIFY(User("deep")[userShare].IsNull());
+    }
+
+    void browseFolderFindsFoldersByTheirBytes_data()
+    {
+        QTest::addColumn<QByteArray>("folder");
+        QTest::addColumn<bool>("fromMenu");
+        QTest::addColumn<bool>("listFirst");
+        const QByteArray latin1("music\\caf\xe9");
+        QTest::newRow("menu, list later") << latin1 << true << false;
+        QTest::newRow("menu, list first") << latin1 << true << true;
+        QTest::newRow("bytes, list later") << latin1 << false << false;
+        QTest::newRow("bytes, list first") << latin1 << false << true;
+        QTest::newRow("menu, utf-8") << QByteArray("music\\caf\xc3\xa9") << true << true;
+    }
+
+    void browseFolderFindsFoldersByTheirBytes()
+    {
+        QFETCH(QByteArray, folder);
+        QFETCH(bool, fromMenu);
+        QFETCH(bool, listFirst);
+        const std::string path = folder.toStdString();
+        const QString name = QString("bytes %1").arg(QTest::currentDataTag());
+        auto sharer = NewSharer(name);
+        // A sibling whose Latin-1 byte differs: the text must not lead to it.
+        const FileInfoMap list =
+            ShareMap({{"music\\caf\xe8", "other.mp3", 1, {}}, {path, "song.mp3", 2, {}}});
+        ShareForm* form = Browse(*sharer);
+        QVERIFY(form);
+        if (listFirst)
+            QVERIFY(Answer(*sharer, form, list));
+        if (fromMenu)
+        {
+            SearchResultsForm* results = OpenResults(name);
+            AnswerSearchInFolder(nextToken, name, path);
+            QMenu menu;
+            SearchResultMenuOptions options(&menu, FileRow(results->searchResults(), "song.mp3"),
+                                            nullptr);
+            options.OnBrowseFolder();
+        }
+        else
+        {
+            form->BrowseToFolder(path);
+        }
+        if (!listFirst)
+            QVERIFY(Answer(*sharer, form, list));
+        QTreeWidgetItem* current = form->FolderTree()->currentItem();
+        QVERIFY(current);
+        QCOMPARE(ShareTreeForm::FolderOf(current)[userShareFolderName].AsStdString(), path);
+        QCOMPARE(Texts(form->FileList()), QStringList{"song.mp3"});
+        Close(form);
     }
 
     void uploadTabPushesFilesAndSubtrees()
