@@ -27,6 +27,9 @@ public:
     // row they hang from: a hostile list of very deep paths would otherwise make rows whose
     // layout, painting and deletion recurse once per level.
     static constexpr int maxRowDepth = 100;
+    // Longest name a row shows; peers may send names of hundreds of kilobytes, which Qt would
+    // measure on every layout and paint.
+    static constexpr int maxShownLength = 256;
 
     ~ShareTreeForm() override;
 
@@ -44,6 +47,11 @@ public:
 
     static ItemPtr FolderOf(QTreeWidgetItem* row);
     static ItemPtr FileOf(QTreeWidgetItem* row);
+    // The whole name a row stands for, read from the store: its text may be cut short.
+    static QString FolderRowName(QTreeWidgetItem* row);
+    static QString FileRowName(QTreeWidgetItem* row);
+    // The name as a row shows it: at most maxShownLength characters, the middle left out.
+    static QString ShownText(const QString& name);
     // The folder and every folder below it, each once, the folder first, then depth first in
     // store order. Walked with a list of its own, never the call stack.
     static std::vector<ItemPtr> FolderAndSubfolders(ItemPtr folder);
@@ -58,6 +66,8 @@ public slots:
 
 protected:
     ShareTreeForm(const QString& user, QWidget* parent);
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     // Sets the widgets up as both tabs want them; the tree joins the tool-bar set given.
     void SetUpTrees(QTreeWidget* folders, QTreeWidget* files, QLineEdit* filter,

@@ -125,3 +125,17 @@ void UploadForm::Delete()
     d.RemoveDisconnectedItems();
     deleteLater();
 }
+
+void UploadForm::DropUnreachableFiles(FileInfoMap& share)
+{
+    for (auto& [path, files] : share)
+    {
+        for (auto file = files.begin(); file != files.end();)
+        {
+            if (file->name.find('\\') != std::string::npos)
+                file = files.erase(file);
+            else
+                ++file;
+        }
+    }
+}

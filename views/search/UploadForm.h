@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileInfoMap.h"
 #include "ShareTreeForm.h"
 
 class Ui_UploadForm;
@@ -16,6 +17,9 @@ public:
 
     Ui_UploadForm* Form() const { return ui; }
     void SetShare(ItemPtr userShare);
+    // Leaves out the files that could not be pushed: a name holding a backslash reads, once
+    // joined to its folder, as a path to another file.
+    static void DropUnreachableFiles(FileInfoMap& share);
     void Delete();
 
 public slots:

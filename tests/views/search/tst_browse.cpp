@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -13,6 +14,7 @@
 #include "Data.h"
 #include "FakePeer.h"
 #include "FilterHelpDialog.h"
+#include "FolderRowPlan.h"
 #include "MainWindow.h"
 #include "MainWindowRun.h"
 #include "MessengerTestSetup.h"
@@ -152,6 +154,23 @@ void AnswerSearch(unsigned int token, const QString& user, const QList<QStringLi
     emit peerMessenger->SearchResults(answer);
 }
 
+// A shared root of the local user's, open to everyone, with its files (folder path, name) as a
+// scan enters them.
+void SharePublicly(const std::string& rootPath,
+                   const std::vector<std::pair<std::string, std::string>>& files)
+{
+    ItemPtr root = d.GetType(sharedFolder)->GetItem(Value(rootPath));
+    root.NewItem(sharedPublic);
+    for (const auto& [folderPath, name] : files)
+    {
+        ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(folderPath));
+        root.Connect(folder);
+        ItemPtr file = folder.NewItem(sharedFile);
+        file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
+        file.Connect(d.GetType(sharedFileSize)->GetItem(Value(100)));
+    }
+}
+
 // A result whose folder path is the bytes given, whatever their encoding.
 void AnswerSearchInFolder(unsigned int token, const QString& user, const std::string& folder)
 {
@@ -164,6 +183,19 @@ void AnswerSearchInFolder(unsigned int token, const QString& user, const std::st
     result.Connect(d.GetType(searchResultFileName)->GetItem(Value(std::string("song.mp3"))));
     result.Connect(d.GetType(fileSize)->GetItem(Value(100)));
     emit peerMessenger->SearchResults(answer);
+}
+
+// The tool tip that the tree shows over the row, or an empty text when it shows none.
+QString ToolTipOver(QTreeWidget* tree, QTreeWidgetItem* row)
+{
+    QToolTip::hideText();
+    // A tool tip fades out a moment after it is hidden.
+    if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 5000))
+        return "still shown";
+    const QPoint at = tree->visualItemRect(row).center();
+    QHelpEvent event(QEvent::ToolTip, at, tree->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(tree->viewport(), &event);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
 }
 
 QTreeWidgetItem* FileRow(QTreeWidget* tree, const QString& name)
@@ -645,7 +677,10 @@ private slots:
         // The deepest folder is still found, named by its path below the deepest row shown.
         form->BrowseToFolder(QString::fromStdString(files.last().folder));
         QTreeWidgetItem* deepest = folders->currentItem();
-        QCOMPARE(deepest->text(0).count('\\'), depth - 1 - ShareTreeForm::maxRowDepth);
+        QCOMPARE(ShareTreeForm::FolderRowName(deepest).count('\\'),
+                 depth - 1 - ShareTreeForm::maxRowDepth);
+        // The row itself holds no more than it shows.
+        QCOMPARE(deepest->text(0).size(), ShareTreeForm::maxShownLength);
         QCOMPARE(Texts(form->FileList()), QStringList{QString("f%1").arg(depth - 1)});
         form->FilterEdit()->setText("-nothing");
         QCOMPARE(Texts(folders, 0, true).size(), depth);
@@ -658,6 +693,92 @@ private slots:
         QVERIFY(queued.last().endsWith(QString("f%1 1").arg(depth - 1)));
         Close(form);
         QVERIFY(User("deep")[userShare].IsNull());
+    }
+
+    void folderRowsHangFromTheirNearestListedFolder_data()
+    {
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<bool>("ignoreCase");
+        QTest::addColumn<int>("maxDepth");
+        // Each row as made, "depth name", parents first.
+        QTest::addColumn<QStringList>("rows");
+        const QStringList cased{"m", "m\\b", "m\\C"};
+        QTest::newRow("nested") << QStringList{"x\\y\\z", "x", "x\\y"} << true << 100
+                                << QStringList{"0 x", "1 y", "2 z"};
+        QTest::newRow("unlisted middle folder")
+            << QStringList{"a", "a\\b\\c"} << true << 100 << QStringList{"0 a", "1 b\\c"};
+        QTest::newRow("name holding a separator")
+            << QStringList{"\\pub", "\\pub\\AC\\DC", "\\pub\\AC\\DC\\live"} << false << 100
+            << QStringList{"0 pub", "1 AC\\DC", "2 live"};
+        QTest::newRow("no listed ancestor")
+            << QStringList{"r", "p\\q"} << true << 100 << QStringList{"0 q", "0 r"};
+        QTest::newRow("siblings without regard to case")
+            << cased << true << 100 << QStringList{"0 m", "1 b", "1 C"};
+        QTest::newRow("siblings in byte order")
+            << cased << false << 100 << QStringList{"0 m", "1 C", "1 b"};
+        QTest::newRow("trailing separator")
+            << QStringList{"t", "t\\u\\"} << true << 100 << QStringList{"0 t", "1 u"};
+        QTest::newRow("longer name is no parent") << QStringList{"ab\\d", "ab!c", "ab"} << false
+                                                  << 100 << QStringList{"0 ab", "0 ab!c", "1 d"};
+        QTest::newRow("below the depth cap")
+            << QStringList{"a", "a\\b", "a\\b\\c", "a\\b\\c\\d"} << true << 1
+            << QStringList{"0 a", "1 b", "1 b\\c", "1 b\\c\\d"};
+    }
+    void folderRowsHangFromTheirNearestListedFolder()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(bool, ignoreCase);
+        QFETCH(int, maxDepth);
+        std::vector<std::string> bytes;
+        for (const QString& path : paths)
+            bytes.push_back(path.toStdString());
+        std::vector<const std::string*> pointers;
+        for (const std::string& path : bytes)
+            pointers.push_back(&path);
+        const FolderRowPlan plan(pointers, ignoreCase, maxDepth);
+        QStringList made;
+        for (const FolderRowPlan::Row& row : plan.Rows())
+        {
+            const std::string* parent = row.parent < 0 ? nullptr : pointers[row.parent];
+            made << QString("%1 %2").arg(row.depth).arg(
+                QString::fromStdString(FolderRowPlan::NameBelow(*pointers[row.folder], parent)));
+        }
+        QFETCH(QStringList, rows);
+        QCOMPARE(made, rows);
+    }
+
+    void longNamesAreShownShortAndReadWhole()
+    {
+        auto sharer = NewSharer("longnamer");
+        ShareForm* form = Browse(*sharer);
+        QVERIFY(form);
+        const std::string folderName = std::string(131000, 'n') + " tail";
+        const std::string fileName = std::string(131000, 'f') + ".mp3";
+        QVERIFY(
+            Answer(*sharer, form,
+                   ShareMap({{"r", "short.mp3", 1, {}}, {"r\\" + folderName, fileName, 2, {}}})));
+        QTreeWidget* folders = form->FolderTree();
+        QTreeWidget* files = form->FileList();
+        QVERIFY(folders->isVisible());
+        QVERIFY(folders->uniformRowHeights());
+        QVERIFY(files->uniformRowHeights());
+        QTreeWidgetItem* longRow = folders->topLevelItem(0)->child(0);
+        QCOMPARE(longRow->text(0).size(), ShareTreeForm::maxShownLength);
+        QVERIFY(longRow->text(0).endsWith(" tail"));
+        QCOMPARE(ToolTipOver(folders, longRow), QString::fromStdString(folderName));
+        QCOMPARE(ToolTipOver(folders, folders->topLevelItem(0)), QString());
+
+        folders->setCurrentItem(longRow);
+        QTreeWidgetItem* fileRow = files->topLevelItem(0);
+        QCOMPARE(fileRow->text(0).size(), ShareTreeForm::maxShownLength);
+        QCOMPARE(ToolTipOver(files, fileRow), QString::fromStdString(fileName));
+        // The filter reads the whole name, not the shown one.
+        form->FilterEdit()->setText("-tail");
+        QCOMPARE(Texts(folders, 0, true), QStringList{"r"});
+        form->FilterEdit()->setText("tail");
+        QCOMPARE(Texts(folders, 0, true).size(), 2);
+        QCOMPARE(files->topLevelItemCount(), 1);
+        Close(form);
     }
 
     void browseFolderFindsFoldersByTheirBytes_data()
@@ -712,19 +833,10 @@ private slots:
 
     void uploadTabPushesFilesAndSubtrees()
     {
-        ItemPtr root = d.GetType(sharedFolder)->GetItem(Value("/pub"));
-        root.NewItem(sharedPublic);
-        auto share = [root](const QString& folderPath, const QString& name) {
-            ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(folderPath));
-            root.Connect(folder);
-            ItemPtr file = folder.NewItem(sharedFile);
-            file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
-            file.Connect(d.GetType(sharedFileSize)->GetItem(Value(100)));
-        };
-        share("/pub", "top.mp3");
-        share("/pub/Secret", "hidden.mp3");
-        share("/pub/Secret/inner", "deeper.mp3");
-        share("/pub/Open", "open.mp3");
+        SharePublicly("/pub", {{"/pub", "top.mp3"},
+                               {"/pub/Secret", "hidden.mp3"},
+                               {"/pub/Secret/inner", "deeper.mp3"},
+                               {"/pub/Open", "open.mp3"}});
         User("friend").NewItem(ServerTypes::isOnline);
 
         UploadForm* form = sharesForm->OpenUploadBrowse("friend");
@@ -757,6 +869,31 @@ private slots:
         Close(form);
         QVERIFY(User("friend")[BrowseTypes::uploadShareTab].IsNull());
         QCOMPARE(d.GetType(userShare)->ItemCount(), shares - 1);
+    }
+
+    void uploadTabListsOnlyPushableNames()
+    {
+        SharePublicly(
+            "/bs", {{"/bs", "a\\b.mp3"}, {"/bs/AC\\DC", "song.mp3"}, {"/bs/AC\\DC/live", "x.mp3"}});
+        User("bsfriend").NewItem(ServerTypes::isOnline);
+
+        UploadForm* form = sharesForm->OpenUploadBrowse("bsfriend");
+        QTreeWidget* folders = form->FolderTree();
+        // Other tests' shares are offered too; this one's rows are found by name.
+        QVERIFY(!Row(folders, "DC"));
+        QVERIFY(Row(folders, "live"));
+        QCOMPARE(Row(folders, "live")->parent(), Row(folders, "AC\\DC"));
+        QCOMPARE(Row(folders, "AC\\DC")->parent(), Row(folders, "bs"));
+        // The file whose name holds a backslash could not be pushed: it is not listed.
+        folders->setCurrentItem(Row(folders, "bs"));
+        QCOMPARE(Texts(form->FileList()), QStringList());
+        form->OnFolderDoubleClicked(Row(folders, "bs"), 0);
+        QStringList pushed;
+        for (ItemPtr entry : User("bsfriend").GetItems(TransferTypes::uploadEntry))
+            pushed << entry[TransferTypes::filenameAsRequested].AsString();
+        pushed.sort();
+        QCOMPARE(pushed, (QStringList{"\\bs\\AC\\DC\\live\\x.mp3", "\\bs\\AC\\DC\\song.mp3"}));
+        Close(form);
     }
 };
 
