@@ -14,7 +14,6 @@
 #include "PortTestPage.h"
 #include "ServerTypes.h"
 #include "Settings.h"
-#include "SharedFoldersManager.h"
 #include "SharesTypes.h"
 #include "TransferQueueManager.h"
 #include "ViewAddress.h"
@@ -220,13 +219,17 @@ void ShareForm::OnUserShareItemRemoved(ItemPtr removed)
         share = ItemPtr();
 }
 
-void ShareForm::Delete()
+ItemPtr ShareForm::Delete()
 {
+    ItemPtr owner = d.GetType(ServerTypes::user)->HasItem(Value(user));
+    ItemPtr shown = share.IsNull() ? owner[userShare] : share;
     share = ItemPtr();
-    if (sharedFoldersManager)
-        sharedFoldersManager->RemoveUserShare(user);
+    // Once off the user, the share is reached by nobody but its removal, and a new tab asks
+    // for a new list.
+    if (!shown.IsNull() && !owner.IsNull())
+        shown.Disconnect(owner);
     ItemPtr tab = d.GetType(BrowseTypes::userShareTab)->HasItem(ViewAddress::Of(this));
     if (!tab.IsNull())
         tab.Remove();
-    deleteLater();
+    return shown;
 }

@@ -27,7 +27,6 @@ public:
     // read as their code page has them, so their bytes are not the text's.
     void BrowseToFolder(const QString& folder);
     void DownloadFolder(ItemPtr folder, bool subfolder);
-    void Delete();
     void OnUserShareItemRemoved(ItemPtr removed);
 
 public slots:
@@ -42,10 +41,12 @@ protected:
     const char* HandedIcon() const override;
     QString FolderActionText() const override;
     QString FileActionText() const override;
+    ItemPtr Delete() override;
 
 private:
     ItemPtr FolderNamed(const QString& text) const;
     void MakeCurrent(ItemPtr folder);
+
     void QueueFile(ItemPtr file, bool single, int level);
     void AnnounceShare(QWidget* widget);
 

@@ -14,6 +14,7 @@
 
 #include "ActionSetToolBar.h"
 #include "BrowseTypes.h"
+#include "ClosedTabRemoval.h"
 #include "Data.h"
 #include "ExtendedAsciiTranslator.h"
 #include "FilterHelpDialog.h"
@@ -65,13 +66,81 @@ void ShareTreeForm::ForgetRows()
     // The rows die with the form; no node item may outlive them and name a freed address.
     if (!folderTree)
         return;
-    ClearFileList();
+    ForgetFileRows();
     for (QTreeWidgetItemIterator it(folderTree); *it; ++it)
     {
         ItemPtr node = NodeOf(BrowseTypes::folderNode, *it);
         if (!node.IsNull())
             node.Remove();
     }
+}
+
+void ShareTreeForm::ForgetFileRows()
+{
+    for (int index = 0; index < fileList->topLevelItemCount(); ++index)
+    {
+        ItemPtr node = NodeOf(BrowseTypes::fileNode, fileList->topLevelItem(index));
+        if (!node.IsNull())
+            node.Remove();
+    }
+}
+
+QList<QTreeWidgetItem*> ShareTreeForm::TakeRows()
+{
+    QList<QTreeWidgetItem*> rows;
+    if (!folderTree)
+        return rows;
+    ForgetRows();
+    // The file list first: dropping the folder tree's current row would clear it in one pass.
+    for (QTreeWidget* tree : {fileList, folderTree})
+    {
+        // The selection and the view's expanded rows are kept by persistent index, which the
+        // model walks on every removal: dropped first, they cost one pass instead.
+        tree->selectionModel()->clear();
+        tree->reset();
+        rows += tree->invisibleRootItem()->takeChildren();
+    }
+    return rows;
+}
+
+int ShareTreeForm::RemoveShareItems(ItemPtr share, int budget)
+{
+    Type* folderType = d.GetType(userShareFolder);
+    Type* fileType = d.GetType(userShareFile);
+    // The sets are looked up again after each removal, which may drop them.
+    while (budget > 0)
+    {
+        const ItemSet* folders = share->connections.ItemsOf(folderType);
+        if (!folders || folders->Empty())
+        {
+            ClosedTabRemoval::RemoveWithBareLeaves(share);
+            return budget;
+        }
+        ItemPtr folder = *folders->Begin();
+        for (const ItemSet* files = folder->connections.ItemsOf(fileType); files && !files->Empty();
+             files = folder->connections.ItemsOf(fileType))
+        {
+            if (budget-- <= 0)
+                return 0;
+            ClosedTabRemoval::RemoveWithBareLeaves(*files->Begin());
+        }
+        folder.GetItems(userShareFolderParent).Remove();
+        folder.GetItems(userShareFolderChild).Remove();
+        ClosedTabRemoval::RemoveWithBareLeaves(folder);
+        --budget;
+    }
+    return 0;
+}
+
+void ShareTreeForm::Close(ClosedTabRemoval& removal)
+{
+    QList<QTreeWidgetItem*> rows = TakeRows();
+    ItemPtr gone = Delete();
+    ClosedTabRemoval::StoreWork work;
+    if (!gone.IsNull())
+        work = [gone](int budget) { return RemoveShareItems(gone, budget); };
+    removal.Add(std::move(work), rows);
+    deleteLater();
 }
 
 void ShareTreeForm::SetUpTrees(QTreeWidget* folders, QTreeWidget* files, QLineEdit* filter,
@@ -238,12 +307,7 @@ std::vector<ItemPtr> ShareTreeForm::FolderAndSubfolders(ItemPtr folder)
 
 void ShareTreeForm::ClearFileList()
 {
-    for (int index = 0; index < fileList->topLevelItemCount(); ++index)
-    {
-        ItemPtr node = NodeOf(BrowseTypes::fileNode, fileList->topLevelItem(index));
-        if (!node.IsNull())
-            node.Remove();
-    }
+    ForgetFileRows();
     fileList->clear();
 }
 

@@ -222,17 +222,9 @@ void SharesForm::OnToolBarActionTriggered(QWidget*, QString i_action)
 
 void SharesForm::OnTabCloseRequested(int i_tabIndex)
 {
-    QWidget* page = ui->tabControl->widget(i_tabIndex);
+    auto* page = qobject_cast<ShareTreeForm*>(ui->tabControl->widget(i_tabIndex));
     if (!page)
         return;
-    if (auto* browse = qobject_cast<ShareForm*>(page))
-    {
-        ui->tabControl->removeTab(i_tabIndex);
-        browse->Delete();
-    }
-    else if (auto* upload = qobject_cast<UploadForm*>(page))
-    {
-        ui->tabControl->removeTab(i_tabIndex);
-        upload->Delete();
-    }
+    ui->tabControl->removeTab(i_tabIndex);
+    page->Close(removal);
 }

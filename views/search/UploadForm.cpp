@@ -109,21 +109,15 @@ void UploadForm::OnUploadFile()
     ActOnFiles(SelectedFiles());
 }
 
-void UploadForm::Delete()
+ItemPtr UploadForm::Delete()
 {
     ItemPtr tab = d.GetType(BrowseTypes::uploadShareTab)->HasItem(ViewAddress::Of(this));
     if (!tab.IsNull())
         tab.Remove();
-    if (!share.IsNull())
-    {
-        for (ItemPtr folder : share.GetItems(userShareFolder))
-            folder.GetItems(userShareFile).Remove();
-        share.GetItems(userShareFolder).Remove();
-        share.Remove();
-        share = ItemPtr();
-    }
-    d.RemoveDisconnectedItems();
-    deleteLater();
+    // The snapshot belongs to this tab alone.
+    ItemPtr shown = share;
+    share = ItemPtr();
+    return shown;
 }
 
 void UploadForm::DropUnreachableFiles(FileInfoMap& share)

@@ -20,7 +20,6 @@ public:
     // Leaves out the files that could not be pushed: a name holding a backslash reads, once
     // joined to its folder, as a path to another file.
     static void DropUnreachableFiles(FileInfoMap& share);
-    void Delete();
 
 public slots:
     void OnActionBarTriggered(QWidget* ip_widget, QString i_action);
@@ -33,6 +32,7 @@ protected:
     const char* HandedIcon() const override;
     QString FolderActionText() const override;
     QString FileActionText() const override;
+    ItemPtr Delete() override;
 
 private:
     void UploadFolder(ItemPtr folder);

@@ -10,6 +10,7 @@
 
 #include "ActionSetToolBar.h"
 #include "BrowseTypes.h"
+#include "ClosedTabRemoval.h"
 #include "CompressedBody.h"
 #include "Data.h"
 #include "FakePeer.h"
@@ -779,6 +780,41 @@ private slots:
         QCOMPARE(Texts(folders, 0, true).size(), 2);
         QCOMPARE(files->topLevelItemCount(), 1);
         Close(form);
+    }
+
+    void closedTabIsTakenApartInSlices()
+    {
+        const QList<const char*> types{
+            userShare,     userShareFolder,   userShareFolderParent,   userShareFolderChild,
+            userShareFile, userShareFileName, BrowseTypes::folderNode, BrowseTypes::fileNode};
+        auto counts = [&types] {
+            QList<size_t> counted;
+            for (const char* type : types)
+                counted << d.GetType(type)->ItemCount();
+            return counted;
+        };
+        const QList<size_t> before = counts();
+        auto sharer = NewSharer("bigsharer");
+        ShareForm* form = Browse(*sharer);
+        QVERIFY(form);
+        QList<SharedFile> files;
+        for (int n = 0; n < ClosedTabRemoval::resultsPerSlice + 500; ++n)
+            files.push_back(
+                {"big\\part" + std::to_string(n % 3), "file" + std::to_string(n), n, {}});
+        QVERIFY(Answer(*sharer, form, ShareMap(files)));
+        QTreeWidget* folders = form->FolderTree();
+        folders->setCurrentItem(Row(folders, "part1"));
+        form->FileList()->selectAll();
+
+        Close(form);
+        ClosedTabRemoval& removal = sharesForm->ClosedTabs();
+        QVERIFY(User("bigsharer")[userShare].IsNull());
+        QVERIFY(!removal.IsEmpty());
+        const QList<size_t> closing = counts();
+        QCOMPARE(closing.mid(6), before.mid(6));
+        QVERIFY(closing.at(4) > before.at(4));
+        QTRY_VERIFY(removal.IsEmpty());
+        QCOMPARE(counts(), before);
     }
 
     void browseFolderFindsFoldersByTheirBytes_data()
