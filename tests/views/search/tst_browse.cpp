@@ -139,17 +139,18 @@ QStringList MenuTexts(QMenu& menu)
     return texts;
 }
 // One peer's answer to the search of the token, stored and announced as the messenger does.
-void AnswerSearch(unsigned int token, const QString& user, const QList<QStringList>& files)
+// Each file is its folder's bytes, whatever their encoding, and its name.
+void AnswerSearch(unsigned int token, const QString& user, const QList<QByteArrayList>& files)
 {
     using namespace PeerTypes;
     ItemPtr answer = d.GetType(searchResults)->NewItem();
     answer.Connect(d.GetType(searchRequest)->GetItem(Value(token)));
     answer.Connect(User(user));
-    for (const QStringList& file : files)
+    for (const QByteArrayList& file : files)
     {
         ItemPtr result = answer.NewItem(searchResult);
-        result.Connect(d.GetType(searchResultFileFolder)->GetItem(Value(file.at(0))));
-        result.Connect(d.GetType(searchResultFileName)->GetItem(Value(file.at(1))));
+        result.Connect(d.GetType(searchResultFileFolder)->GetItem(Value(file.at(0).toStdString())));
+        result.Connect(d.GetType(searchResultFileName)->GetItem(Value(file.at(1).toStdString())));
         result.Connect(d.GetType(fileSize)->GetItem(Value(100)));
     }
     emit peerMessenger->SearchResults(answer);
@@ -170,20 +171,6 @@ void SharePublicly(const std::string& rootPath,
         file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
         file.Connect(d.GetType(sharedFileSize)->GetItem(Value(100)));
     }
-}
-
-// A result whose folder path is the bytes given, whatever their encoding.
-void AnswerSearchInFolder(unsigned int token, const QString& user, const std::string& folder)
-{
-    using namespace PeerTypes;
-    ItemPtr answer = d.GetType(searchResults)->NewItem();
-    answer.Connect(d.GetType(searchRequest)->GetItem(Value(token)));
-    answer.Connect(User(user));
-    ItemPtr result = answer.NewItem(searchResult);
-    result.Connect(d.GetType(searchResultFileFolder)->GetItem(Value(folder)));
-    result.Connect(d.GetType(searchResultFileName)->GetItem(Value(std::string("song.mp3"))));
-    result.Connect(d.GetType(fileSize)->GetItem(Value(100)));
-    emit peerMessenger->SearchResults(answer);
 }
 
 // The tool tip that the tree shows over the row, or an empty text when it shows none.
@@ -848,7 +835,7 @@ private slots:
         if (fromMenu)
         {
             SearchResultsForm* results = OpenResults(name);
-            AnswerSearchInFolder(nextToken, name, path);
+            AnswerSearch(nextToken, name, {{folder, "song.mp3"}});
             QMenu menu;
             SearchResultMenuOptions options(&menu, FileRow(results->searchResults(), "song.mp3"),
                                             nullptr);
