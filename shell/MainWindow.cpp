@@ -436,6 +436,10 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString i_action)
     {
         BrowseUser(actionBar->GetKey("user"));
     }
+    else if (i_action == "unshare_folder")
+    {
+        OnUnshareFolder();
+    }
 }
 
 void MainWindow::BrowseUser(const QString& user)

@@ -108,10 +108,18 @@ void MainWindow::OnSetFolderPermissions()
 
 void MainWindow::OnUnshareFolder()
 {
-    ItemPtr folder = SelectedFolder(ui->sharedFoldersList);
-    if (folder.IsNull())
+    if (!sharedFoldersManager)
         return;
-    sharedFoldersManager->RemoveSharedFolder(folder);
+    // Paths first: each removal takes its row away, and the next folder is found anew.
+    QStringList paths;
+    for (QTreeWidgetItem* row : ui->sharedFoldersList->selectedItems())
+        paths << row->text(0);
+    for (const QString& path : paths)
+    {
+        ItemPtr folder = d.GetType(sharedFolder)->HasItem(Value(path));
+        if (!folder.IsNull())
+            sharedFoldersManager->RemoveSharedFolder(folder);
+    }
 }
 
 void MainWindow::OnSharedFilesRescanned(int i_filesAdded, int i_filesRemoved)

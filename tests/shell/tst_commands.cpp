@@ -17,6 +17,7 @@
 #include "Server.h"
 #include "ServerTypes.h"
 #include "Settings.h"
+#include "SharesTypes.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -177,6 +178,26 @@ private slots:
         QTRY_VERIFY(ui->listeningPortEdit->hasFocus());
         ui->optionsTabControl->setCurrentWidget(ui->fileSharingOptionsTab);
         QTRY_VERIFY(ui->sharedFoldersList->hasFocus());
+    }
+
+    void unshareFolderCommandRemovesTheSelectedFolders()
+    {
+        using SharesTypes::sharedFolder;
+        const QStringList paths{"/unshare/one", "/unshare/two", "/unshare/kept"};
+        for (const QString& path : paths)
+            d.GetType(sharedFolder)->GetItem(Value(path));
+        QTreeWidget* list = ui->sharedFoldersList;
+        list->setSelectionMode(QAbstractItemView::MultiSelection);
+        list->clearSelection();
+        for (const QString& path : paths.mid(0, 2))
+            list->findItems(path, Qt::MatchExactly).value(0)->setSelected(true);
+        QCOMPARE(list->selectedItems().size(), 2);
+        Trigger("unshare_folder");
+        QVERIFY(d.GetType(sharedFolder)->HasItem(Value(paths.at(0))) == nullptr);
+        QVERIFY(d.GetType(sharedFolder)->HasItem(Value(paths.at(1))) == nullptr);
+        QVERIFY(d.GetType(sharedFolder)->HasItem(Value(paths.at(2))) != nullptr);
+        QCOMPARE(list->findItems("/unshare/", Qt::MatchStartsWith).size(), 1);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
     }
 
     void selectColorsOpensANewDialogEachTime()

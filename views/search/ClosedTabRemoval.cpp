@@ -61,11 +61,19 @@ void ClosedTabRemoval::Add(const std::vector<unsigned int>& searchTokens,
     Step();
 }
 
+void ClosedTabRemoval::Add(StoreWork work, const QList<QTreeWidgetItem*>& tabRows)
+{
+    if (work)
+        works.push_back(std::move(work));
+    rows += tabRows;
+    Step();
+}
+
 void ClosedTabRemoval::Step()
 {
-    const int left = RemoveResults(resultsPerSlice);
+    const int left = RunWorks(RemoveResults(resultsPerSlice));
     // Rows are freed only once no node can name them.
-    if (tokens.empty())
+    if (tokens.empty() && works.empty())
         DeleteRows(left > 0 ? rowsPerSlice : 0);
 #ifdef __GLIBC__
     // The C library merges freed blocks lazily, all at once, when a large block is next freed
@@ -99,6 +107,17 @@ int ClosedTabRemoval::RemoveResults(int budget)
             RemoveWithBareLeaves(result);
         }
         RemoveWithBareLeaves(answer);
+    }
+    return budget;
+}
+
+int ClosedTabRemoval::RunWorks(int budget)
+{
+    while (!works.empty() && budget > 0)
+    {
+        budget = works.back()(budget);
+        if (budget > 0)
+            works.pop_back();
     }
     return budget;
 }

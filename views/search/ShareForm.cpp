@@ -15,7 +15,6 @@
 #include "PortTestPage.h"
 #include "ServerTypes.h"
 #include "Settings.h"
-#include "SharedFoldersManager.h"
 #include "SharesTypes.h"
 #include "TransferQueueManager.h"
 #include "ViewAddress.h"
@@ -76,20 +75,51 @@ void ShareForm::SetShare(ItemPtr userShare)
     ui->messageBrowser->hide();
     ShowTrees(true);
     AnnounceShare(ui->folderTree);
-    if (!pendingFolder.isEmpty())
-        BrowseToFolder(pendingFolder);
+    if (!pendingPath.empty())
+        BrowseToFolder(pendingPath);
+    else if (!pendingText.isEmpty())
+        BrowseToFolder(pendingText);
+}
+
+void ShareForm::BrowseToFolder(const std::string& folder)
+{
+    if (share.IsNull())
+    {
+        pendingPath = folder;
+        pendingText.clear();
+        return;
+    }
+    ItemPtr name = d.GetType(userShareFolderName)->HasItem(Value(folder));
+    MakeCurrent(name.GetItems(userShareFolder).Connected(share));
 }
 
 void ShareForm::BrowseToFolder(const QString& folder)
 {
     if (share.IsNull())
     {
-        pendingFolder = folder;
+        pendingText = folder;
+        pendingPath.clear();
         return;
     }
-    ItemPtr name = d.GetType(userShareFolderName)->HasItem(Value(folder));
+    MakeCurrent(FolderNamed(folder));
+}
+
+ItemPtr ShareForm::FolderNamed(const QString& text) const
+{
+    // Most paths are UTF-8, and those are found at once by their bytes.
+    ItemPtr name = d.GetType(userShareFolderName)->HasItem(Value(text));
     ItemPtr found = name.GetItems(userShareFolder).Connected(share);
-    ItemPtr node = found[BrowseTypes::folderNode];
+    if (!found.IsNull())
+        return found;
+    for (ItemPtr folder : share.GetItems(userShareFolder))
+        if (folder[userShareFolderName].AsString() == text)
+            return folder;
+    return ItemPtr();
+}
+
+void ShareForm::MakeCurrent(ItemPtr folder)
+{
+    ItemPtr node = folder[BrowseTypes::folderNode];
     if (node.IsNull())
         return;
     // A folder node lives exactly as long as its row.
@@ -193,13 +223,17 @@ void ShareForm::OnUserShareItemRemoved(ItemPtr removed)
         share = ItemPtr();
 }
 
-void ShareForm::Delete()
+ItemPtr ShareForm::Delete()
 {
+    ItemPtr owner = d.GetType(ServerTypes::user)->HasItem(Value(user));
+    ItemPtr shown = share.IsNull() ? owner[userShare] : share;
     share = ItemPtr();
-    if (sharedFoldersManager)
-        sharedFoldersManager->RemoveUserShare(user);
+    // Once off the user, the share is reached by nobody but its removal, and a new tab asks
+    // for a new list.
+    if (!shown.IsNull() && !owner.IsNull())
+        shown.Disconnect(owner);
     ItemPtr tab = d.GetType(BrowseTypes::userShareTab)->HasItem(ViewAddress::Of(this));
     if (!tab.IsNull())
         tab.Remove();
-    deleteLater();
+    return shown;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "ShareTreeForm.h"
 
 class QShowEvent;
@@ -18,9 +20,13 @@ public:
 
     Ui_ShareForm* Form() const { return ui; }
     void SetShare(ItemPtr userShare);
+    // Makes the folder of that path, bytes as received, current; once the list is in if it is
+    // still to come.
+    void BrowseToFolder(const std::string& folder);
+    // The same for a path as text: the folder whose path reads so. Names that are not UTF-8
+    // read as their code page has them, so their bytes are not the text's.
     void BrowseToFolder(const QString& folder);
     void DownloadFolder(ItemPtr folder, bool subfolder);
-    void Delete();
     void OnUserShareItemRemoved(ItemPtr removed);
 
 public slots:
@@ -35,12 +41,18 @@ protected:
     const char* HandedIcon() const override;
     QString FolderActionText() const override;
     QString FileActionText() const override;
+    ItemPtr Delete() override;
 
 private:
+    ItemPtr FolderNamed(const QString& text) const;
+    void MakeCurrent(ItemPtr folder);
+
     void QueueFile(ItemPtr file, bool single, int level);
     void AnnounceShare(QWidget* widget);
 
     Ui_ShareForm* ui;
     bool answered = false;
-    QString pendingFolder;
+    // A folder asked for before the list came: by its bytes, or by its text.
+    std::string pendingPath;
+    QString pendingText;
 };

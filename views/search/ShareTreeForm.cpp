@@ -1,23 +1,27 @@
 #include "ShareTreeForm.h"
 
 #include <algorithm>
-#include <unordered_map>
 #include <unordered_set>
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
 #include "ActionSetToolBar.h"
 #include "BrowseTypes.h"
+#include "ClosedTabRemoval.h"
 #include "Data.h"
 #include "ExtendedAsciiTranslator.h"
 #include "FilterHelpDialog.h"
 #include "FilterParser.h"
+#include "FolderRowPlan.h"
 #include "GeneralFunctions.h"
+#include "Item.h"
 #include "PeerTypes.h"
 #include "Settings.h"
 #include "SharedFoldersManager.h"
@@ -42,20 +46,6 @@ ItemPtr NodeOf(const char* type, QTreeWidgetItem* row)
     return d.GetType(type)->HasItem(Value(row));
 }
 
-std::string Lowered(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-    return text;
-}
-
-struct PlacedRow
-{
-    QTreeWidgetItem* row;
-    int depth;
-    // Length of the path of the row this one hangs from.
-    std::size_t anchorLength;
-};
 } // namespace
 
 ShareTreeForm::ShareTreeForm(const QString& user, QWidget* parent) : QWidget(parent), user(user)
@@ -76,13 +66,81 @@ void ShareTreeForm::ForgetRows()
     // The rows die with the form; no node item may outlive them and name a freed address.
     if (!folderTree)
         return;
-    ClearFileList();
+    ForgetFileRows();
     for (QTreeWidgetItemIterator it(folderTree); *it; ++it)
     {
         ItemPtr node = NodeOf(BrowseTypes::folderNode, *it);
         if (!node.IsNull())
             node.Remove();
     }
+}
+
+void ShareTreeForm::ForgetFileRows()
+{
+    for (int index = 0; index < fileList->topLevelItemCount(); ++index)
+    {
+        ItemPtr node = NodeOf(BrowseTypes::fileNode, fileList->topLevelItem(index));
+        if (!node.IsNull())
+            node.Remove();
+    }
+}
+
+QList<QTreeWidgetItem*> ShareTreeForm::TakeRows()
+{
+    QList<QTreeWidgetItem*> rows;
+    if (!folderTree)
+        return rows;
+    ForgetRows();
+    // The file list first: dropping the folder tree's current row would clear it in one pass.
+    for (QTreeWidget* tree : {fileList, folderTree})
+    {
+        // The selection and the view's expanded rows are kept by persistent index, which the
+        // model walks on every removal: dropped first, they cost one pass instead.
+        tree->selectionModel()->clear();
+        tree->reset();
+        rows += tree->invisibleRootItem()->takeChildren();
+    }
+    return rows;
+}
+
+int ShareTreeForm::RemoveShareItems(ItemPtr share, int budget)
+{
+    Type* folderType = d.GetType(userShareFolder);
+    Type* fileType = d.GetType(userShareFile);
+    // The sets are looked up again after each removal, which may drop them.
+    while (budget > 0)
+    {
+        const ItemSet* folders = share->connections.ItemsOf(folderType);
+        if (!folders || folders->Empty())
+        {
+            ClosedTabRemoval::RemoveWithBareLeaves(share);
+            return budget;
+        }
+        ItemPtr folder = *folders->Begin();
+        for (const ItemSet* files = folder->connections.ItemsOf(fileType); files && !files->Empty();
+             files = folder->connections.ItemsOf(fileType))
+        {
+            if (budget-- <= 0)
+                return 0;
+            ClosedTabRemoval::RemoveWithBareLeaves(*files->Begin());
+        }
+        folder.GetItems(userShareFolderParent).Remove();
+        folder.GetItems(userShareFolderChild).Remove();
+        ClosedTabRemoval::RemoveWithBareLeaves(folder);
+        --budget;
+    }
+    return 0;
+}
+
+void ShareTreeForm::Close(ClosedTabRemoval& removal)
+{
+    QList<QTreeWidgetItem*> rows = TakeRows();
+    ItemPtr gone = Delete();
+    ClosedTabRemoval::StoreWork work;
+    if (!gone.IsNull())
+        work = [gone](int budget) { return RemoveShareItems(gone, budget); };
+    removal.Add(std::move(work), rows);
+    deleteLater();
 }
 
 void ShareTreeForm::SetUpTrees(QTreeWidget* folders, QTreeWidget* files, QLineEdit* filter,
@@ -93,6 +151,14 @@ void ShareTreeForm::SetUpTrees(QTreeWidget* folders, QTreeWidget* files, QLineEd
     filterEdit = filter;
     filterHelpButton = filterHelp;
     ShowTrees(false);
+    // Rows of varying height make Qt lay every row out again on a change of one; peers choose
+    // the names, so the rows' text is bounded too and the whole name is a tool tip.
+    for (QTreeWidget* tree : {folderTree, fileList})
+    {
+        tree->setUniformRowHeights(true);
+        tree->setTextElideMode(Qt::ElideMiddle);
+        tree->viewport()->installEventFilter(this);
+    }
     connect(filterHelpButton, &QPushButton::clicked, this,
             [this] { FilterHelpDialog::Open(this); });
     fileList->setSortingEnabled(true);
@@ -131,67 +197,80 @@ void ShareTreeForm::ShowTrees(bool shown)
 
 void ShareTreeForm::FillFolderTree(ItemPtr shownShare, bool ignoreCase)
 {
-    struct Folder
-    {
-        std::string path;
-        std::string key;
-        ItemPtr item;
-    };
-    std::vector<Folder> folders;
+    std::vector<ItemPtr> folders;
+    std::vector<const std::string*> paths;
     for (ItemPtr folder : shownShare.GetItems(userShareFolder))
     {
-        std::string path = folder[userShareFolderName].AsStdString();
-        std::string key = ignoreCase ? Lowered(path) : std::string();
-        folders.push_back({std::move(path), std::move(key), folder});
+        ItemPtr name = folder[userShareFolderName];
+        if (name.IsNull())
+            continue;
+        folders.push_back(folder);
+        paths.push_back(&name->value.Bytes());
     }
-    // A parent's path is a prefix of its children's, so it always sorts before them.
-    std::sort(folders.begin(), folders.end(), [ignoreCase](const Folder& a, const Folder& b) {
-        if (ignoreCase && a.key != b.key)
-            return a.key < b.key;
-        return a.path < b.path;
-    });
+    const FolderRowPlan plan(paths, ignoreCase, maxRowDepth);
 
-    treeDepth = 0;
     folderTree->setUpdatesEnabled(false);
     // Rows of a share that was taken away meanwhile give way to the new one.
     ForgetRows();
     folderTree->clear();
-    std::unordered_map<std::string, PlacedRow> rows;
-    rows.reserve(folders.size());
-    for (const Folder& folder : folders)
+    std::vector<QTreeWidgetItem*> rows(folders.size(), nullptr);
+    Type* nodes = d.GetType(BrowseTypes::folderNode);
+    for (const FolderRowPlan::Row& placed : plan.Rows())
     {
-        const std::string parentPath = GetParentFolder(folder.path);
-        const auto parent = parentPath == folder.path ? rows.end() : rows.find(parentPath);
-        PlacedRow placed{nullptr, 0, 0};
-        if (parent == rows.end())
-        {
-            placed.row = new QTreeWidgetItem(folderTree);
-        }
-        else if (parent->second.depth < maxRowDepth)
-        {
-            placed = {new QTreeWidgetItem(parent->second.row), parent->second.depth + 1,
-                      parentPath.size()};
-        }
-        else
-        {
-            // Hung beside its parent, below the deepest row shown, and named from there on.
-            placed = parent->second;
-            placed.row = new QTreeWidgetItem(parent->second.row->parent());
-        }
-        const bool flattened = parent != rows.end() && parent->second.depth == maxRowDepth;
-        const std::string text = flattened && placed.anchorLength + 1 < folder.path.size()
-                                     ? folder.path.substr(placed.anchorLength + 1)
-                                     : GetFileName(folder.path);
-        placed.row->setText(0, ToQString(text));
-        treeDepth = std::max(treeDepth, placed.depth);
-        rows[folder.path] = placed;
-        ItemPtr(d.GetType(BrowseTypes::folderNode)->NewItem(Value(placed.row)))
-            .Connect(folder.item);
+        const bool top = placed.parent < 0;
+        QTreeWidgetItem* row =
+            top ? new QTreeWidgetItem(folderTree) : new QTreeWidgetItem(rows[placed.parent]);
+        row->setText(0, ShownText(ToQString(FolderRowPlan::NameBelow(
+                            *paths[placed.folder], top ? nullptr : paths[placed.parent]))));
+        rows[placed.folder] = row;
+        ItemPtr(nodes->NewItem(Value(row))).Connect(folders[placed.folder]);
     }
+    treeDepth = plan.Depth();
     if (Settings::IsYes(BrowseTypes::expandNewShares))
         folderTree->expandAll();
     folderTree->setUpdatesEnabled(true);
     expandLevel = 0;
+}
+
+QString ShareTreeForm::ShownText(const QString& name)
+{
+    if (name.size() <= maxShownLength)
+        return name;
+    // Both ends: long names often differ only in their endings.
+    const int head = (maxShownLength - 1) / 2;
+    return name.left(head) + QChar(0x2026) + name.right(maxShownLength - 1 - head);
+}
+
+QString ShareTreeForm::FolderRowName(QTreeWidgetItem* row)
+{
+    ItemPtr name = FolderOf(row)[userShareFolderName];
+    if (name.IsNull())
+        return QString();
+    ItemPtr parentName = FolderOf(row->parent())[userShareFolderName];
+    const std::string* parentPath = parentName.IsNull() ? nullptr : &parentName->value.Bytes();
+    return ToQString(FolderRowPlan::NameBelow(name->value.Bytes(), parentPath));
+}
+
+QString ShareTreeForm::FileRowName(QTreeWidgetItem* row)
+{
+    return FileOf(row)[userShareFileName].AsString();
+}
+
+bool ShareTreeForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::eventFilter(watched, event);
+    const bool folders = watched == folderTree->viewport();
+    QTreeWidget* tree = folders ? folderTree : fileList;
+    auto* help = static_cast<QHelpEvent*>(event);
+    QTreeWidgetItem* row = tree->itemAt(help->pos());
+    const QString name = !row ? QString() : folders ? FolderRowName(row) : FileRowName(row);
+    // Only a name cut short needs one; the whole name is read from the store, not the row.
+    if (name.size() > maxShownLength)
+        QToolTip::showText(help->globalPos(), name, tree);
+    else
+        QToolTip::hideText();
+    return true;
 }
 
 ItemPtr ShareTreeForm::FolderOf(QTreeWidgetItem* row)
@@ -228,12 +307,7 @@ std::vector<ItemPtr> ShareTreeForm::FolderAndSubfolders(ItemPtr folder)
 
 void ShareTreeForm::ClearFileList()
 {
-    for (int index = 0; index < fileList->topLevelItemCount(); ++index)
-    {
-        ItemPtr node = NodeOf(BrowseTypes::fileNode, fileList->topLevelItem(index));
-        if (!node.IsNull())
-            node.Remove();
-    }
+    ForgetFileRows();
     fileList->clear();
 }
 
@@ -249,7 +323,7 @@ void ShareTreeForm::OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidge
     for (QTreeWidgetItem* row = ip_current; row; row = row->parent())
     {
         FilterParser remainder;
-        filter.IsMatching(row->text(0), &remainder, ItemPtr());
+        filter.IsMatching(FolderRowName(row), &remainder, ItemPtr());
         filter = remainder;
     }
     // Sorted once when the rows are in, not once per row.
@@ -261,7 +335,7 @@ void ShareTreeForm::OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidge
         if (filter.IsMatching(name, nullptr, file) != FilterParser::Matching)
             continue;
         auto* row = new TreeWidgetItem(fileList);
-        row->setText(FileNameColumn, name);
+        row->setText(FileNameColumn, ShownText(name));
         row->setText(FileSizeColumn, CommafyNumber(file[PeerTypes::fileSize].AsInt64()));
         if (sharedFoldersManager)
             row->setText(FileAttributesColumn,
@@ -297,7 +371,7 @@ void ShareTreeForm::OnFilterTextChanged(QString i_text)
 bool ShareTreeForm::FilterFolderNode(QTreeWidgetItem* row, FilterParser& filter)
 {
     FilterParser remainder;
-    const int verdict = filter.IsMatching(row->text(0), &remainder, ItemPtr());
+    const int verdict = filter.IsMatching(FolderRowName(row), &remainder, ItemPtr());
     if (verdict == FilterParser::Rejected)
     {
         row->setHidden(true);

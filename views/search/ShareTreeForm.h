@@ -9,6 +9,7 @@
 #include "DataHandler.h"
 #include "ItemPtr.h"
 
+class ClosedTabRemoval;
 class FilterParser;
 class QLineEdit;
 class QPushButton;
@@ -27,6 +28,9 @@ public:
     // row they hang from: a hostile list of very deep paths would otherwise make rows whose
     // layout, painting and deletion recurse once per level.
     static constexpr int maxRowDepth = 100;
+    // Longest name a row shows; peers may send names of hundreds of kilobytes, which Qt would
+    // measure on every layout and paint.
+    static constexpr int maxShownLength = 256;
 
     ~ShareTreeForm() override;
 
@@ -44,6 +48,14 @@ public:
 
     static ItemPtr FolderOf(QTreeWidgetItem* row);
     static ItemPtr FileOf(QTreeWidgetItem* row);
+    // The whole name a row stands for, read from the store: its text may be cut short.
+    static QString FolderRowName(QTreeWidgetItem* row);
+    static QString FileRowName(QTreeWidgetItem* row);
+    // The name as a row shows it: at most maxShownLength characters, the middle left out.
+    static QString ShownText(const QString& name);
+    // Removes up to the budget of the share's files, then its folders and the share itself;
+    // returns what is left of the budget, 0 while items remain.
+    static int RemoveShareItems(ItemPtr share, int budget);
     // The folder and every folder below it, each once, the folder first, then depth first in
     // store order. Walked with a list of its own, never the call stack.
     static std::vector<ItemPtr> FolderAndSubfolders(ItemPtr folder);
@@ -56,8 +68,17 @@ public slots:
     void OnFolderContextMenuRequested(QPoint i_position);
     void OnFileContextMenuRequested(QPoint i_position);
 
+    // Forgets the rows' store nodes and hands the rows over, out of their trees, for deletion
+    // a slice at a time.
+    QList<QTreeWidgetItem*> TakeRows();
+    // Closes the tab, already out of its tab widget: its rows and the share it showed are
+    // handed to the removal, which takes them apart a slice at a time; the form goes later.
+    void Close(ClosedTabRemoval& removal);
+
 protected:
     ShareTreeForm(const QString& user, QWidget* parent);
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     // Sets the widgets up as both tabs want them; the tree joins the tool-bar set given.
     void SetUpTrees(QTreeWidget* folders, QTreeWidget* files, QLineEdit* filter,
@@ -83,6 +104,9 @@ protected:
     virtual const char* HandedIcon() const = 0;
     virtual QString FolderActionText() const = 0;
     virtual QString FileActionText() const = 0;
+    // Forgets the tab's own store item and lets go of the share shown, so that nothing else
+    // reaches it; returns that share, for removal.
+    virtual ItemPtr Delete() = 0;
 
     QString user;
     ItemPtr share;
@@ -91,6 +115,7 @@ protected:
 
 private:
     void ForgetRows();
+    void ForgetFileRows();
 
     QTreeWidget* folderTree = nullptr;
     QTreeWidget* fileList = nullptr;

@@ -4,6 +4,7 @@
 #include "BrowseTypes.h"
 #include "Data.h"
 #include "FocusWidget.h"
+#include "FolderRowPlan.h"
 #include "GeneralFunctions.h"
 #include "PeerMessenger.h"
 #include "PeerTypes.h"
@@ -136,6 +137,7 @@ UploadForm* SharesForm::OpenUploadBrowse(const QString& user)
     AttributeTranslationTable table;
     if (sharedFoldersManager)
         sharedFoldersManager->GetSharedFilesAsUserShare(user, share, table);
+    UploadForm::DropUnreachableFiles(share);
     form->SetShare(CreateUserShareData(share, table));
     FocusWidget(form);
     return form;
@@ -145,19 +147,26 @@ ItemPtr SharesForm::CreateUserShareData(FileInfoMap& share, AttributeTranslation
 {
     ItemPtr userShareItem = d.GetType(userShare)->NewItem();
     Type* names = d.GetType(userShareFolderName);
-    // The map is in byte order of the paths, so a parent folder is made before its children.
+    std::vector<const std::string*> paths;
+    paths.reserve(share.size());
+    for (const auto& entry : share)
+        paths.push_back(&entry.first);
+    // A folder hangs from its nearest listed ancestor, as its row does, so that a folder taken
+    // whole takes what its row shows below it.
+    const std::vector<int> parents = FolderRowPlan::NearestListedAncestors(paths);
+    std::vector<ItemPtr> folders;
+    folders.reserve(share.size());
+    // The map is in byte order of the paths, so an ancestor is made before its descendants.
     for (const auto& [path, files] : share)
     {
         ItemPtr folder = userShareItem.NewItem(userShareFolder);
         folder.Connect(names->GetItem(Value(path)));
-        const std::string parentPath = GetParentFolder(path);
-        ItemPtr parentName =
-            parentPath == path ? ItemPtr() : ItemPtr(names->HasItem(Value(parentPath)));
-        ItemPtr parent = parentName.GetItems(userShareFolder).Connected(userShareItem);
-        if (!parent.IsNull())
+        const int parent = parents[folders.size()];
+        folders.push_back(folder);
+        if (parent >= 0)
         {
             ItemPtr up = folder.NewItem(userShareFolderParent);
-            up.Connect(parent.NewItem(userShareFolderChild));
+            up.Connect(folders[parent].NewItem(userShareFolderChild));
         }
         for (const FileInfo& info : files)
         {
@@ -213,17 +222,9 @@ void SharesForm::OnToolBarActionTriggered(QWidget*, QString i_action)
 
 void SharesForm::OnTabCloseRequested(int i_tabIndex)
 {
-    QWidget* page = ui->tabControl->widget(i_tabIndex);
+    auto* page = qobject_cast<ShareTreeForm*>(ui->tabControl->widget(i_tabIndex));
     if (!page)
         return;
-    if (auto* browse = qobject_cast<ShareForm*>(page))
-    {
-        ui->tabControl->removeTab(i_tabIndex);
-        browse->Delete();
-    }
-    else if (auto* upload = qobject_cast<UploadForm*>(page))
-    {
-        ui->tabControl->removeTab(i_tabIndex);
-        upload->Delete();
-    }
+    ui->tabControl->removeTab(i_tabIndex);
+    page->Close(removal);
 }

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include "AttributeTranslationTable.h"
+#include "ClosedTabRemoval.h"
 #include "DataHandler.h"
 #include "FileInfoMap.h"
 #include "ItemPtr.h"
@@ -27,6 +28,7 @@ public:
     ShareForm* OpenShareBrowse(const QString& user);
     UploadForm* OpenUploadBrowse(const QString& user);
     static ItemPtr CreateUserShareData(FileInfoMap& share, AttributeTranslationTable& table);
+    ClosedTabRemoval& ClosedTabs() { return removal; }
 
 public slots:
     void OnTabCloseRequested(int i_tabIndex);
@@ -38,6 +40,8 @@ private:
     UploadForm* UploadFormOf(ItemPtr user) const;
 
     Ui_SharesForm* ui;
+    // Closed tabs' shares and rows, taken apart a slice at a time.
+    ClosedTabRemoval removal;
 };
 
 extern SharesForm* sharesForm;

@@ -109,19 +109,27 @@ void UploadForm::OnUploadFile()
     ActOnFiles(SelectedFiles());
 }
 
-void UploadForm::Delete()
+ItemPtr UploadForm::Delete()
 {
     ItemPtr tab = d.GetType(BrowseTypes::uploadShareTab)->HasItem(ViewAddress::Of(this));
     if (!tab.IsNull())
         tab.Remove();
-    if (!share.IsNull())
+    // The snapshot belongs to this tab alone.
+    ItemPtr shown = share;
+    share = ItemPtr();
+    return shown;
+}
+
+void UploadForm::DropUnreachableFiles(FileInfoMap& share)
+{
+    for (auto& [path, files] : share)
     {
-        for (ItemPtr folder : share.GetItems(userShareFolder))
-            folder.GetItems(userShareFile).Remove();
-        share.GetItems(userShareFolder).Remove();
-        share.Remove();
-        share = ItemPtr();
+        for (auto file = files.begin(); file != files.end();)
+        {
+            if (file->name.find('\\') != std::string::npos)
+                file = files.erase(file);
+            else
+                ++file;
+        }
     }
-    d.RemoveDisconnectedItems();
-    deleteLater();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileInfoMap.h"
 #include "ShareTreeForm.h"
 
 class Ui_UploadForm;
@@ -16,7 +17,9 @@ public:
 
     Ui_UploadForm* Form() const { return ui; }
     void SetShare(ItemPtr userShare);
-    void Delete();
+    // Leaves out the files that could not be pushed: a name holding a backslash reads, once
+    // joined to its folder, as a path to another file.
+    static void DropUnreachableFiles(FileInfoMap& share);
 
 public slots:
     void OnActionBarTriggered(QWidget* ip_widget, QString i_action);
@@ -29,6 +32,7 @@ protected:
     const char* HandedIcon() const override;
     QString FolderActionText() const override;
     QString FileActionText() const override;
+    ItemPtr Delete() override;
 
 private:
     void UploadFolder(ItemPtr folder);

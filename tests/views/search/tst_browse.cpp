@@ -4,15 +4,18 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QtTest>
 
 #include "ActionSetToolBar.h"
 #include "BrowseTypes.h"
+#include "ClosedTabRemoval.h"
 #include "CompressedBody.h"
 #include "Data.h"
 #include "FakePeer.h"
 #include "FilterHelpDialog.h"
+#include "FolderRowPlan.h"
 #include "MainWindow.h"
 #include "MainWindowRun.h"
 #include "MessengerTestSetup.h"
@@ -148,20 +151,51 @@ QStringList MenuTexts(QMenu& menu)
     return texts;
 }
 // One peer's answer to the search of the token, stored and announced as the messenger does.
-void AnswerSearch(unsigned int token, const QString& user, const QList<QStringList>& files)
+// Each file is its folder's bytes, whatever their encoding, and its name.
+void AnswerSearch(unsigned int token, const QString& user, const QList<QByteArrayList>& files)
 {
     using namespace PeerTypes;
     ItemPtr answer = d.GetType(searchResults)->NewItem();
     answer.Connect(d.GetType(searchRequest)->GetItem(Value(token)));
     answer.Connect(User(user));
-    for (const QStringList& file : files)
+    for (const QByteArrayList& file : files)
     {
         ItemPtr result = answer.NewItem(searchResult);
-        result.Connect(d.GetType(searchResultFileFolder)->GetItem(Value(file.at(0))));
-        result.Connect(d.GetType(searchResultFileName)->GetItem(Value(file.at(1))));
+        result.Connect(d.GetType(searchResultFileFolder)->GetItem(Value(file.at(0).toStdString())));
+        result.Connect(d.GetType(searchResultFileName)->GetItem(Value(file.at(1).toStdString())));
         result.Connect(d.GetType(fileSize)->GetItem(Value(100)));
     }
     emit peerMessenger->SearchResults(answer);
+}
+
+// A shared root of the local user's, open to everyone, with its files (folder path, name) as a
+// scan enters them.
+void SharePublicly(const std::string& rootPath,
+                   const std::vector<std::pair<std::string, std::string>>& files)
+{
+    ItemPtr root = d.GetType(sharedFolder)->GetItem(Value(rootPath));
+    root.NewItem(sharedPublic);
+    for (const auto& [folderPath, name] : files)
+    {
+        ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(folderPath));
+        root.Connect(folder);
+        ItemPtr file = folder.NewItem(sharedFile);
+        file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
+        file.Connect(d.GetType(sharedFileSize)->GetItem(Value(100)));
+    }
+}
+
+// The tool tip that the tree shows over the row, or an empty text when it shows none.
+QString ToolTipOver(QTreeWidget* tree, QTreeWidgetItem* row)
+{
+    QToolTip::hideText();
+    // A tool tip fades out a moment after it is hidden.
+    if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 5000))
+        return "still shown";
+    const QPoint at = tree->visualItemRect(row).center();
+    QHelpEvent event(QEvent::ToolTip, at, tree->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(tree->viewport(), &event);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
 }
 
 QTreeWidgetItem* FileRow(QTreeWidget* tree, const QString& name)
@@ -389,7 +423,7 @@ private slots:
         QVERIFY(Answer(*sharer, browse, ShareMap(nestedShare)));
         QCOMPARE(browse->FolderTree()->currentItem()->text(0), QString("y"));
         QCOMPARE(Texts(browse->FileList()), QStringList{"b.txt"});
-        browse->BrowseToFolder("not\\there");
+        browse->BrowseToFolder(QString("not\\there"));
         QCOMPARE(browse->FolderTree()->currentItem()->text(0), QString("y"));
         Close(browse);
     }
@@ -671,7 +705,10 @@ private slots:
         // The deepest folder is still found, named by its path below the deepest row shown.
         form->BrowseToFolder(QString::fromStdString(files.last().folder));
         QTreeWidgetItem* deepest = folders->currentItem();
-        QCOMPARE(deepest->text(0).count('\\'), depth - 1 - ShareTreeForm::maxRowDepth);
+        QCOMPARE(ShareTreeForm::FolderRowName(deepest).count('\\'),
+                 depth - 1 - ShareTreeForm::maxRowDepth);
+        // The row itself holds no more than it shows.
+        QCOMPARE(deepest->text(0).size(), ShareTreeForm::maxShownLength);
         QCOMPARE(Texts(form->FileList()), QStringList{QString("f%1").arg(depth - 1)});
         form->FilterEdit()->setText("-nothing");
         QCOMPARE(Texts(folders, 0, true).size(), depth);
@@ -686,21 +723,183 @@ private slots:
         QVERIFY(User("deep")[userShare].IsNull());
     }
 
+    void folderRowsHangFromTheirNearestListedFolder_data()
+    {
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<bool>("ignoreCase");
+        QTest::addColumn<int>("maxDepth");
+        // Each row as made, "depth name", parents first.
+        QTest::addColumn<QStringList>("rows");
+        const QStringList cased{"m", "m\\b", "m\\C"};
+        QTest::newRow("nested") << QStringList{"x\\y\\z", "x", "x\\y"} << true << 100
+                                << QStringList{"0 x", "1 y", "2 z"};
+        QTest::newRow("unlisted middle folder")
+            << QStringList{"a", "a\\b\\c"} << true << 100 << QStringList{"0 a", "1 b\\c"};
+        QTest::newRow("name holding a separator")
+            << QStringList{"\\pub", "\\pub\\AC\\DC", "\\pub\\AC\\DC\\live"} << false << 100
+            << QStringList{"0 pub", "1 AC\\DC", "2 live"};
+        QTest::newRow("no listed ancestor")
+            << QStringList{"r", "p\\q"} << true << 100 << QStringList{"0 q", "0 r"};
+        QTest::newRow("siblings without regard to case")
+            << cased << true << 100 << QStringList{"0 m", "1 b", "1 C"};
+        QTest::newRow("siblings in byte order")
+            << cased << false << 100 << QStringList{"0 m", "1 C", "1 b"};
+        QTest::newRow("trailing separator")
+            << QStringList{"t", "t\\u\\"} << true << 100 << QStringList{"0 t", "1 u"};
+        QTest::newRow("longer name is no parent") << QStringList{"ab\\d", "ab!c", "ab"} << false
+                                                  << 100 << QStringList{"0 ab", "0 ab!c", "1 d"};
+        QTest::newRow("below the depth cap")
+            << QStringList{"a", "a\\b", "a\\b\\c", "a\\b\\c\\d"} << true << 1
+            << QStringList{"0 a", "1 b", "1 b\\c", "1 b\\c\\d"};
+    }
+    void folderRowsHangFromTheirNearestListedFolder()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(bool, ignoreCase);
+        QFETCH(int, maxDepth);
+        std::vector<std::string> bytes;
+        for (const QString& path : paths)
+            bytes.push_back(path.toStdString());
+        std::vector<const std::string*> pointers;
+        for (const std::string& path : bytes)
+            pointers.push_back(&path);
+        const FolderRowPlan plan(pointers, ignoreCase, maxDepth);
+        QStringList made;
+        for (const FolderRowPlan::Row& row : plan.Rows())
+        {
+            const std::string* parent = row.parent < 0 ? nullptr : pointers[row.parent];
+            made << QString("%1 %2").arg(row.depth).arg(
+                QString::fromStdString(FolderRowPlan::NameBelow(*pointers[row.folder], parent)));
+        }
+        QFETCH(QStringList, rows);
+        QCOMPARE(made, rows);
+    }
+
+    void longNamesAreShownShortAndReadWhole()
+    {
+        auto sharer = NewSharer("longnamer");
+        ShareForm* form = Browse(*sharer);
+        QVERIFY(form);
+        const std::string folderName = std::string(131000, 'n') + " tail";
+        const std::string fileName = std::string(131000, 'f') + ".mp3";
+        QVERIFY(
+            Answer(*sharer, form,
+                   ShareMap({{"r", "short.mp3", 1, {}}, {"r\\" + folderName, fileName, 2, {}}})));
+        QTreeWidget* folders = form->FolderTree();
+        QTreeWidget* files = form->FileList();
+        QVERIFY(folders->isVisible());
+        QVERIFY(folders->uniformRowHeights());
+        QVERIFY(files->uniformRowHeights());
+        QTreeWidgetItem* longRow = folders->topLevelItem(0)->child(0);
+        QCOMPARE(longRow->text(0).size(), ShareTreeForm::maxShownLength);
+        QVERIFY(longRow->text(0).endsWith(" tail"));
+        QCOMPARE(ToolTipOver(folders, longRow), QString::fromStdString(folderName));
+        QCOMPARE(ToolTipOver(folders, folders->topLevelItem(0)), QString());
+
+        folders->setCurrentItem(longRow);
+        QTreeWidgetItem* fileRow = files->topLevelItem(0);
+        QCOMPARE(fileRow->text(0).size(), ShareTreeForm::maxShownLength);
+        QCOMPARE(ToolTipOver(files, fileRow), QString::fromStdString(fileName));
+        // The filter reads the whole name, not the shown one.
+        form->FilterEdit()->setText("-tail");
+        QCOMPARE(Texts(folders, 0, true), QStringList{"r"});
+        form->FilterEdit()->setText("tail");
+        QCOMPARE(Texts(folders, 0, true).size(), 2);
+        QCOMPARE(files->topLevelItemCount(), 1);
+        Close(form);
+    }
+
+    void closedTabIsTakenApartInSlices()
+    {
+        const QList<const char*> types{
+            userShare,     userShareFolder,   userShareFolderParent,   userShareFolderChild,
+            userShareFile, userShareFileName, BrowseTypes::folderNode, BrowseTypes::fileNode};
+        auto counts = [&types] {
+            QList<size_t> counted;
+            for (const char* type : types)
+                counted << d.GetType(type)->ItemCount();
+            return counted;
+        };
+        const QList<size_t> before = counts();
+        auto sharer = NewSharer("bigsharer");
+        ShareForm* form = Browse(*sharer);
+        QVERIFY(form);
+        QList<SharedFile> files;
+        for (int n = 0; n < ClosedTabRemoval::resultsPerSlice + 500; ++n)
+            files.push_back(
+                {"big\\part" + std::to_string(n % 3), "file" + std::to_string(n), n, {}});
+        QVERIFY(Answer(*sharer, form, ShareMap(files)));
+        QTreeWidget* folders = form->FolderTree();
+        folders->setCurrentItem(Row(folders, "part1"));
+        form->FileList()->selectAll();
+
+        Close(form);
+        ClosedTabRemoval& removal = sharesForm->ClosedTabs();
+        QVERIFY(User("bigsharer")[userShare].IsNull());
+        QVERIFY(!removal.IsEmpty());
+        const QList<size_t> closing = counts();
+        QCOMPARE(closing.mid(6), before.mid(6));
+        QVERIFY(closing.at(4) > before.at(4));
+        QTRY_VERIFY(removal.IsEmpty());
+        QCOMPARE(counts(), before);
+    }
+
+    void browseFolderFindsFoldersByTheirBytes_data()
+    {
+        QTest::addColumn<QByteArray>("folder");
+        QTest::addColumn<bool>("fromMenu");
+        QTest::addColumn<bool>("listFirst");
+        const QByteArray latin1("music\\caf\xe9");
+        QTest::newRow("menu, list later") << latin1 << true << false;
+        QTest::newRow("menu, list first") << latin1 << true << true;
+        QTest::newRow("bytes, list later") << latin1 << false << false;
+        QTest::newRow("bytes, list first") << latin1 << false << true;
+        QTest::newRow("menu, utf-8") << QByteArray("music\\caf\xc3\xa9") << true << true;
+    }
+
+    void browseFolderFindsFoldersByTheirBytes()
+    {
+        QFETCH(QByteArray, folder);
+        QFETCH(bool, fromMenu);
+        QFETCH(bool, listFirst);
+        const std::string path = folder.toStdString();
+        const QString name = QString("bytes %1").arg(QTest::currentDataTag());
+        auto sharer = NewSharer(name);
+        // A sibling whose Latin-1 byte differs: the text must not lead to it.
+        const FileInfoMap list =
+            ShareMap({{"music\\caf\xe8", "other.mp3", 1, {}}, {path, "song.mp3", 2, {}}});
+        ShareForm* form = Browse(*sharer);
+        QVERIFY(form);
+        if (listFirst)
+            QVERIFY(Answer(*sharer, form, list));
+        if (fromMenu)
+        {
+            SearchResultsForm* results = OpenResults(name);
+            AnswerSearch(nextToken, name, {{folder, "song.mp3"}});
+            QMenu menu;
+            SearchResultMenuOptions options(&menu, FileRow(results->searchResults(), "song.mp3"),
+                                            nullptr);
+            options.OnBrowseFolder();
+        }
+        else
+        {
+            form->BrowseToFolder(path);
+        }
+        if (!listFirst)
+            QVERIFY(Answer(*sharer, form, list));
+        QTreeWidgetItem* current = form->FolderTree()->currentItem();
+        QVERIFY(current);
+        QCOMPARE(ShareTreeForm::FolderOf(current)[userShareFolderName].AsStdString(), path);
+        QCOMPARE(Texts(form->FileList()), QStringList{"song.mp3"});
+        Close(form);
+    }
+
     void uploadTabPushesFilesAndSubtrees()
     {
-        ItemPtr root = d.GetType(sharedFolder)->GetItem(Value("/pub"));
-        root.NewItem(sharedPublic);
-        auto share = [root](const QString& folderPath, const QString& name) {
-            ItemPtr folder = d.GetType(sharedFileFolder)->GetItem(Value(folderPath));
-            root.Connect(folder);
-            ItemPtr file = folder.NewItem(sharedFile);
-            file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
-            file.Connect(d.GetType(sharedFileSize)->GetItem(Value(100)));
-        };
-        share("/pub", "top.mp3");
-        share("/pub/Secret", "hidden.mp3");
-        share("/pub/Secret/inner", "deeper.mp3");
-        share("/pub/Open", "open.mp3");
+        SharePublicly("/pub", {{"/pub", "top.mp3"},
+                               {"/pub/Secret", "hidden.mp3"},
+                               {"/pub/Secret/inner", "deeper.mp3"},
+                               {"/pub/Open", "open.mp3"}});
         User("friend").NewItem(ServerTypes::isOnline);
 
         UploadForm* form = sharesForm->OpenUploadBrowse("friend");
@@ -733,6 +932,31 @@ private slots:
         Close(form);
         QVERIFY(User("friend")[BrowseTypes::uploadShareTab].IsNull());
         QCOMPARE(d.GetType(userShare)->ItemCount(), shares - 1);
+    }
+
+    void uploadTabListsOnlyPushableNames()
+    {
+        SharePublicly(
+            "/bs", {{"/bs", "a\\b.mp3"}, {"/bs/AC\\DC", "song.mp3"}, {"/bs/AC\\DC/live", "x.mp3"}});
+        User("bsfriend").NewItem(ServerTypes::isOnline);
+
+        UploadForm* form = sharesForm->OpenUploadBrowse("bsfriend");
+        QTreeWidget* folders = form->FolderTree();
+        // Other tests' shares are offered too; this one's rows are found by name.
+        QVERIFY(!Row(folders, "DC"));
+        QVERIFY(Row(folders, "live"));
+        QCOMPARE(Row(folders, "live")->parent(), Row(folders, "AC\\DC"));
+        QCOMPARE(Row(folders, "AC\\DC")->parent(), Row(folders, "bs"));
+        // The file whose name holds a backslash could not be pushed: it is not listed.
+        folders->setCurrentItem(Row(folders, "bs"));
+        QCOMPARE(Texts(form->FileList()), QStringList());
+        form->OnFolderDoubleClicked(Row(folders, "bs"), 0);
+        QStringList pushed;
+        for (ItemPtr entry : User("bsfriend").GetItems(TransferTypes::uploadEntry))
+            pushed << entry[TransferTypes::filenameAsRequested].AsString();
+        pushed.sort();
+        QCOMPARE(pushed, (QStringList{"\\bs\\AC\\DC\\live\\x.mp3", "\\bs\\AC\\DC\\song.mp3"}));
+        Close(form);
     }
 };
 
