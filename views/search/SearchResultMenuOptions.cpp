@@ -44,6 +44,7 @@ SearchResultMenuOptions::SearchResultMenuOptions(QMenu* menu, QTreeWidgetItem* r
     if (!result.IsNull())
     {
         searchText = SearchTextOf(result).AsString();
+        folderBytes = result[searchResultFileFolder].AsStdString();
         folder = result[searchResultFileFolder].AsString();
         user = UserOf(result);
         menu->addAction(QIcon(":/icons/download_icon"), tr("Download File(s)"), this,
@@ -53,6 +54,7 @@ SearchResultMenuOptions::SearchResultMenuOptions(QMenu* menu, QTreeWidgetItem* r
     {
         // The user of the row's own user row and the search of its own files: another tab may
         // show a folder of the same name for another user or search.
+        folderBytes = NodeOf(SearchTypes::folderNode, row)[searchResultFileFolder].AsStdString();
         folder = NodeOf(SearchTypes::folderNode, row)[searchResultFileFolder].AsString();
         user = SearchResultsForm::GetNodeUserNode(row)->text(0);
         searchText = SearchTextOf(RowResults(row)).AsString();
@@ -150,5 +152,5 @@ void SearchResultMenuOptions::OnBrowseFolder()
 {
     if (!sharesForm || user.isEmpty())
         return;
-    sharesForm->OpenShareBrowse(user)->BrowseToFolder(folder);
+    sharesForm->OpenShareBrowse(user)->BrowseToFolder(folderBytes);
 }

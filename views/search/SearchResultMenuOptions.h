@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include <QObject>
 #include <QString>
 
@@ -43,4 +45,6 @@ private:
     QString searchText;
     QString user;
     QString folder;
+    // The folder as the peer named it: text may not tell two folders apart.
+    std::string folderBytes;
 };
