@@ -182,7 +182,9 @@ void TransferQueueManager::ChooseLocalFolder(ItemPtr entry)
     QString firstFree;
     for (int number = 1; number <= DownloadPath::maxNumberedNames; ++number)
     {
-        const QString name = DownloadPath::Numbered(components.first(), number);
+        // A folder's name has no ending to keep: the number goes last.
+        const QString name = number == 1 ? components.first()
+                                         : QString("%1 (%2)").arg(components.first()).arg(number);
         ItemPtr item = d.GetType(downloadFolder)->HasItem(Value(name));
         ItemPtr holder = item[downloadEntry];
         if (holder.IsNull())

@@ -148,8 +148,9 @@ private slots:
             << QStringList{"ann|x\\a\\c\\Music|3", "ann|x\\b\\c\\Music|3", "ann|x|0"}
             << QStringList{"x/a/c/Music", "x/b/c/Music", "x"};
         QTest::newRow("two folders of one name")
-            << QStringList{"ann|p\\Music|0", "ann|q\\Music|0", "ann|p\\Music|0"}
-            << QStringList{"Music", "Music (2)", "Music"};
+            << QStringList{"ann|p\\Music|0", "ann|q\\Music|0", "ann|p\\Music|0", "ann|r\\v.1|0",
+                           "ann|s\\v.1|0"}
+            << QStringList{"Music", "Music (2)", "Music", "v.1", "v.1 (2)"};
         QTest::newRow("one folder from two users")
             << QStringList{"ann|p\\Music|0", "bob|p\\Music|0", "cy|q\\Music|1"}
             << QStringList{"Music", "Music (2)", "q/Music"};
