@@ -213,6 +213,8 @@ private:
     // Whether the entry's recorded file is the one asked for: its partial file while it is not
     // complete, its finished file once it is.
     static bool IsRecordedPath(ItemPtr entry, bool complete);
+    // The target path as the settings and the peer's names make it, whatever is recorded.
+    QString NamedTargetPath(ItemPtr entry, bool complete);
     // The entry's partial file in local form: the one it has, else a free one of its own.
     QString PartialPathOf(ItemPtr entry);
     static bool IsClaimedByAnother(const QString& localPath, ItemPtr entry);

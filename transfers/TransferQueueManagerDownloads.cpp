@@ -221,8 +221,19 @@ bool TransferQueueManager::IsRecordedPath(ItemPtr entry, bool complete)
 
 QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr entry, bool complete)
 {
+    const QString path = GetDownloadTargetPath(entry, complete);
+    return path.left(path.lastIndexOf('\\'));
+}
+
+QString TransferQueueManager::GetDownloadTargetPath(ItemPtr entry, bool complete)
+{
     if (IsRecordedPath(entry, complete))
-        return QFileInfo(entry[downloadLocalPath].AsString()).path().replace('/', '\\');
+        return entry[downloadLocalPath].AsString().replace('/', '\\');
+    return NamedTargetPath(entry, complete);
+}
+
+QString TransferQueueManager::NamedTargetPath(ItemPtr entry, bool complete)
+{
     QString folder = DownloadRoot();
     if (Settings::GetText(TransferSettings::dontSplitDownloads) != "yes")
         folder += complete ? "\\complete" : "\\downloading";
@@ -230,15 +241,7 @@ QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr entry, bool comple
                       entry.IsConnected(singleDownload);
     if (!flat)
         folder += SubfolderPart(entry);
-    return folder;
-}
-
-QString TransferQueueManager::GetDownloadTargetPath(ItemPtr entry, bool complete)
-{
-    if (IsRecordedPath(entry, complete))
-        return entry[downloadLocalPath].AsString().replace('/', '\\');
-    return GetDownloadTargetFolder(entry, complete) + "\\" +
-           DownloadPath::SafeComponent(entry[fileName].AsString());
+    return folder + "\\" + DownloadPath::SafeComponent(entry[fileName].AsString());
 }
 
 QString TransferQueueManager::LocalPath(QString path)
@@ -249,8 +252,10 @@ QString TransferQueueManager::LocalPath(QString path)
 bool TransferQueueManager::IsDownloadPathSafe(ItemPtr entry)
 {
     const QString root = LocalDownloadRoot();
-    return DownloadPath::IsInside(LocalPath(GetDownloadTargetPath(entry, true)), root) &&
-           DownloadPath::IsInside(LocalPath(GetDownloadTargetPath(entry, false)), root);
+    // The paths the peer's names make; a recorded one was made from them under the download
+    // folder of its day, which the user may have changed since.
+    return DownloadPath::IsInside(LocalPath(NamedTargetPath(entry, true)), root) &&
+           DownloadPath::IsInside(LocalPath(NamedTargetPath(entry, false)), root);
 }
 
 // A finished file counts as this entry's only when it has the size the user queued: a file of

@@ -234,16 +234,20 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("betweenLinks");
         QTest::newRow("downloading folder dropped") << TransferSettings::dontSplitDownloads << "no"
-                                                    << "yes";
+                                                    << "yes" << false;
         QTest::newRow("downloading folder taken up")
             << TransferSettings::dontSplitDownloads << "yes"
-            << "no";
+            << "no" << false;
         QTest::newRow("download folder moved") << TransferSettings::downloadFolder << ""
-                                               << "elsewhere";
+                                               << "elsewhere" << false;
+        QTest::newRow("download folder moved between two links")
+            << TransferSettings::downloadFolder << ""
+            << "elsewhere" << true;
         QTest::newRow("single downloads flattened")
             << TransferSettings::dontCreateSubfoldersForSingleDownloads << "no"
-            << "yes";
+            << "yes" << false;
     }
 
     void settingChangedMidDownloadLeavesTheFileWhereTheRecordSays()
@@ -251,6 +255,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, before);
         QFETCH(QString, after);
+        QFETCH(bool, betweenLinks);
         const QByteArray setKey = key.toUtf8();
         auto valueOf = [&](const QString& word) {
             return key == TransferSettings::downloadFolder
@@ -262,8 +267,25 @@ private slots:
         ItemPtr entry = Accepted("music\\Album", content);
         auto peer = Send(entry, content, 8192);
         QTRY_COMPARE(Status(entry), QString(TransferStatus::downloading));
-        Settings::Set(setKey.constData(), valueOf(after));
-        peer->SendRaw(content.mid(8192));
+        if (betweenLinks)
+        {
+            // The partial file, in the old folder, is resumed.
+            QTRY_COMPARE(QFileInfo(TransferQueueManager::LocalPath(
+                                       Manager()->GetDownloadTargetPath(entry, false)))
+                             .size(),
+                         qint64(8192));
+            peer->Close();
+            QTRY_COMPARE(Status(entry), QString(TransferStatus::aborted));
+            Settings::Set(setKey.constData(), valueOf(after));
+            peer = Send(entry, content);
+            QVERIFY(peer->WaitForBytes(8));
+            QCOMPARE(peer->rawBytes.left(8), TransfersTestSetup::LittleEndian(8192, 8));
+        }
+        else
+        {
+            Settings::Set(setKey.constData(), valueOf(after));
+            peer->SendRaw(content.mid(8192));
+        }
         QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
         QCOMPARE(ReadAll(Finished(entry)), content);
         ItemPtr record = g(completeDownload);
