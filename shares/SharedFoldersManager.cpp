@@ -258,6 +258,7 @@ QString SharedFoldersManager::GetAbsoluteFileName(QString path)
 
 ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path)
 {
+    FillLookup();
     const std::string lookup = GetAbsoluteFileName(path).toStdString();
     const std::string nameForm = GetFileName(lookup);
     const std::string folderForm = GetFolder(lookup);
@@ -287,9 +288,19 @@ std::string SharedFoldersManager::LookupForm(ItemPtr folderOrName)
     return GetAbsoluteFileName(folderOrName.AsString()).toStdString();
 }
 
+void SharedFoldersManager::FillLookup()
+{
+    if (lookupFilled)
+        return;
+    lookupFilled = true;
+    sharedFiles.Clear();
+    for (ItemPtr file : g(sharedFile))
+        EnterFile(file, file->HasItem(fileTypes.folder), file->HasItem(fileTypes.name), true);
+}
+
 void SharedFoldersManager::EnterFile(ItemPtr file, ItemPtr folder, ItemPtr name, bool entered)
 {
-    if (folder.IsNull() || name.IsNull())
+    if (!lookupFilled || folder.IsNull() || name.IsNull())
         return;
     // The files of a folder come one after the other: its form is made once for them.
     if (folder.Get() != formedFolder || folder->value.Bytes() != formedFolderValue)
