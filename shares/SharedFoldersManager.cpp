@@ -285,7 +285,22 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path)
 
 std::string SharedFoldersManager::LookupForm(ItemPtr folderOrName)
 {
-    return GetAbsoluteFileName(folderOrName.AsString()).toStdString();
+    // Most paths are ASCII: their form is made on the bytes, as the text's form would be.
+    const std::string& bytes = folderOrName->value.Bytes();
+    std::string form;
+    form.reserve(bytes.size());
+    for (char byte : bytes)
+    {
+        if (static_cast<unsigned char>(byte) >= 0x80)
+            return GetAbsoluteFileName(folderOrName.AsString()).toStdString();
+        if (byte == '\\')
+            byte = '/';
+        else if (byte >= 'A' && byte <= 'Z')
+            byte = char(byte - 'A' + 'a');
+        if (byte != '/' || form.empty() || form.back() != '/')
+            form += byte;
+    }
+    return form;
 }
 
 void SharedFoldersManager::FillLookup()
@@ -294,6 +309,7 @@ void SharedFoldersManager::FillLookup()
         return;
     lookupFilled = true;
     sharedFiles.Clear();
+    sharedFiles.Reserve(d.GetType(sharedFile)->ItemCount());
     for (ItemPtr file : g(sharedFile))
         EnterFile(file, file->HasItem(fileTypes.folder), file->HasItem(fileTypes.name), true);
 }

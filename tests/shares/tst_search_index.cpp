@@ -309,6 +309,38 @@ private slots:
         QCOMPARE(shares->GetSharedFileItem(later.second), later.first);
     }
 
+    // A stored path's form, made on its bytes when they are ASCII, matches the asked path's.
+    void findsFilesWhateverTheirSeparatorsAndCase_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("asked");
+        QTest::newRow("backslashes") << "C:\\Music\\Rock"
+                                     << "Song.MP3"
+                                     << "c:/music/rock/song.mp3";
+        QTest::newRow("doubled separators") << "/Srv//Share\\\\Deep"
+                                            << "A.txt"
+                                            << "/srv/share\\deep//a.TXT";
+        QTest::newRow("letters past ascii")
+            << QString::fromUtf8("/Share/ÀÉÎ") << QString::fromUtf8("Ünï.ogg")
+            << QString::fromUtf8("/share/àéî/ÜNÏ.OGG");
+        QTest::newRow("punctuation around letters") << "/@[Z]`/{a}"
+                                                    << "~Q^.m3u"
+                                                    << "/@[z]`/{A}/~q^.M3U";
+    }
+
+    void findsFilesWhateverTheirSeparatorsAndCase()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, name);
+        QFETCH(QString, asked);
+        ItemPtr item = d.GetType(sharedFile)->NewItem();
+        item.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
+        item.Connect(d.GetType(sharedFileFolder)->GetItem(Value(folder)));
+        QCOMPARE(shares->GetSharedFileItem(asked), item);
+        item.Remove();
+    }
+
     void skipsFilesWithoutFolderOrName()
     {
         // Such items come only from a damaged store; the answer leaves out a file without a
