@@ -1,6 +1,9 @@
 #include "FileScanner.h"
 
+#include <algorithm>
+
 #include <QDir>
+#include <QFileInfo>
 #include <QMutexLocker>
 
 #include "MP3FrameScanner.h"
@@ -49,10 +52,15 @@ void FileScanner::ScanFolder(const QString& root, const QString& folder, std::se
     for (const QFileInfo& entry : entries)
     {
         if (entry.isFile())
-            files[entry.fileName()] = entry;
+            files.push_back({entry.fileName(), entry.size()});
         else if (entry.isDir())
             ScanFolder(root, entry.absoluteFilePath(), visited);
     }
+    // The listing sorts without case; the merge reads names in their exact order.
+    std::sort(files.begin(), files.end(), [](const ListedFile& left, const ListedFile& right) {
+        return left.name < right.name;
+    });
+    files.shrink_to_fit();
 }
 
 void FileScanner::OnMP3ScanRequired(QString path)

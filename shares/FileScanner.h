@@ -3,8 +3,8 @@
 #include <atomic>
 #include <map>
 #include <set>
+#include <vector>
 
-#include <QFileInfo>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -18,8 +18,16 @@ class FileScanner : public QObject
     Q_OBJECT
 
 public:
-    // Root path, then folder path, then file name.
-    using FolderFiles = std::map<QString, QFileInfo>;
+    // A file as the walk found it: only what the merge reads, since a walk of a large share
+    // holds one per file until the merge is done.
+    struct ListedFile
+    {
+        QString name;
+        qint64 size = 0;
+    };
+    // A folder's files in the order of their names (QString's order, case counting).
+    using FolderFiles = std::vector<ListedFile>;
+    // Root path, then folder path.
     using RootFolders = std::map<QString, FolderFiles>;
     using ScanResults = std::map<QString, RootFolders>;
 

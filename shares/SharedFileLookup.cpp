@@ -31,18 +31,30 @@ void SharedFileLookup::Place(const Slot& entry)
     table[slot] = entry;
 }
 
+void SharedFileLookup::Grow(size_t slots)
+{
+    std::vector<Slot> old = std::move(table);
+    table.assign(slots, Slot());
+    for (const Slot& entry : old)
+        if (entry.file)
+            Place(entry);
+}
+
+void SharedFileLookup::Reserve(size_t files)
+{
+    size_t slots = table.empty() ? 16 : table.size();
+    while (2 * files > slots)
+        slots *= 2;
+    if (slots != table.size())
+        Grow(slots);
+}
+
 void SharedFileLookup::Add(Item* file, uint64_t key)
 {
     if (!file)
         return;
     if (2 * (count + 1) > table.size())
-    {
-        std::vector<Slot> old = std::move(table);
-        table.assign(old.empty() ? 16 : 2 * old.size(), Slot());
-        for (const Slot& entry : old)
-            if (entry.file)
-                Place(entry);
-    }
+        Grow(table.empty() ? 16 : 2 * table.size());
     Place(Slot{key, file});
     ++count;
 }

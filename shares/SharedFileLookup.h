@@ -18,6 +18,8 @@ public:
     // Nothing when that file is not entered under the key.
     void Remove(Item* file, uint64_t key);
     void Clear();
+    // Makes room for that many files without growing again.
+    void Reserve(size_t files);
     size_t Size() const { return count; }
 
     // Calls visit(Item*) for every file entered under the key until visit returns false.
@@ -40,6 +42,7 @@ private:
 
     size_t Home(uint64_t key) const { return size_t(key) & (table.size() - 1); }
     void Place(const Slot& entry);
+    void Grow(size_t slots);
 
     // Open addressing, linear probing, at most half full; a null file marks a free slot.
     std::vector<Slot> table;

@@ -258,6 +258,7 @@ QString SharedFoldersManager::GetAbsoluteFileName(QString path)
 
 ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path)
 {
+    FillLookup();
     const std::string lookup = GetAbsoluteFileName(path).toStdString();
     const std::string nameForm = GetFileName(lookup);
     const std::string folderForm = GetFolder(lookup);
@@ -284,12 +285,38 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path)
 
 std::string SharedFoldersManager::LookupForm(ItemPtr folderOrName)
 {
-    return GetAbsoluteFileName(folderOrName.AsString()).toStdString();
+    // Most paths are ASCII: their form is made on the bytes, as the text's form would be.
+    const std::string& bytes = folderOrName->value.Bytes();
+    std::string form;
+    form.reserve(bytes.size());
+    for (char byte : bytes)
+    {
+        if (static_cast<unsigned char>(byte) >= 0x80)
+            return GetAbsoluteFileName(folderOrName.AsString()).toStdString();
+        if (byte == '\\')
+            byte = '/';
+        else if (byte >= 'A' && byte <= 'Z')
+            byte = char(byte - 'A' + 'a');
+        if (byte != '/' || form.empty() || form.back() != '/')
+            form += byte;
+    }
+    return form;
+}
+
+void SharedFoldersManager::FillLookup()
+{
+    if (lookupFilled)
+        return;
+    lookupFilled = true;
+    sharedFiles.Clear();
+    sharedFiles.Reserve(d.GetType(sharedFile)->ItemCount());
+    for (ItemPtr file : g(sharedFile))
+        EnterFile(file, file->HasItem(fileTypes.folder), file->HasItem(fileTypes.name), true);
 }
 
 void SharedFoldersManager::EnterFile(ItemPtr file, ItemPtr folder, ItemPtr name, bool entered)
 {
-    if (folder.IsNull() || name.IsNull())
+    if (!lookupFilled || folder.IsNull() || name.IsNull())
         return;
     // The files of a folder come one after the other: its form is made once for them.
     if (folder.Get() != formedFolder || folder->value.Bytes() != formedFolderValue)

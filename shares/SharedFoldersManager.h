@@ -125,6 +125,10 @@ private:
     void EnterFile(ItemPtr file, ItemPtr folder, ItemPtr name, bool entered);
     // The same when the connection changed is the file's folder or name.
     void EnterFileOf(ConnectionInfo change, bool entered);
+    // Enters every file at once, the first time a file is looked up by path; from then on files
+    // are entered as they change. Until then none is entered: entering the saved store's files
+    // one by one as it loads made the load's pass of the event loop twice as long.
+    void FillLookup();
     static std::string LookupForm(ItemPtr folderOrName);
     // Any change around a file or a root may change what a share list holds.
     void OnShareChanged(ConnectionInfo change);
@@ -164,6 +168,7 @@ private:
     UploadQueue* uploadQueue = nullptr;
     SearchIndex searchIndex;
     SharedFileLookup sharedFiles;
+    bool lookupFilled = false;
     // The last folder whose lookup form was made, with the value it was made from.
     Item* formedFolder = nullptr;
     std::string formedFolderValue;
@@ -208,8 +213,8 @@ private:
     void QueueShareListSlice();
     void BuildShareListSlice();
     void StartShareListBuild(ShareListBuild& build);
-    void ShareListCompressed(const QString& audience, quint64 generation,
-                             const QByteArray& message, int folderCount);
+    void ShareListCompressed(const QString& audience, quint64 generation, const QByteArray& message,
+                             int folderCount);
     // Adds the folder's files, each folder's files sorted once rather than placed one by one.
     void AddListedFolder(ItemPtr folder, FileInfoMap& folders,
                          std::vector<FileInfo>& scratch) const;

@@ -4,6 +4,7 @@
 #include <QDir>
 
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "Log.h"
 #include "PeerTypes.h"
 #include "ServerTypes.h"
@@ -109,8 +110,8 @@ void SharedFoldersManager::MergeSlice()
         rootItem.Connect(folderItem);
         folderItem.Connect(scannedMark);
         FilesByName unseen = FilesOf(folderItem);
-        for (const auto& [name, info] : files)
-            UpdateFile(folderItem, unseen, name, info.size(), folder + "/" + name, false);
+        for (const FileScanner::ListedFile& file : files)
+            UpdateFile(folderItem, unseen, file.name, file.size, folder + "/" + file.name, false);
         for (const auto& entry : unseen)
             entry.second.Remove();
         merged += int(files.size()) + 1;
@@ -138,6 +139,9 @@ void SharedFoldersManager::MergeSlice()
     scanner.Results().clear();
     scannedMark.Disconnect(sharedFileFolder);
     startupRoots.clear();
+    // The walk's results were made on the worker: freed here, they stay in its arena, which the
+    // allocator gives back to the system only from its top.
+    ReleaseFreedMemory();
     Log("Profiling", 1, "OnFoldersRescanned end");
 }
 

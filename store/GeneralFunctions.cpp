@@ -2,6 +2,10 @@
 
 #include <climits>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <QDateTime>
 #include <QRegExp>
 
@@ -172,4 +176,11 @@ QString CurrentLocalTimeText()
         text = QDateTime::fromSecsSinceEpoch(now).toString(Qt::TextDate);
     }
     return text;
+}
+
+void ReleaseFreedMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }

@@ -40,3 +40,9 @@ std::string GetParentFolder(const std::string& path);
 
 // 3725 becomes "1h2m5s"; minutes and seconds are always written.
 QString FormatSeconds(long seconds);
+
+// Gives the pages of freed heap blocks back to the system, in every thread's arena: a block freed
+// on another thread than the one that made it returns to the maker's arena, where it stays
+// resident until that arena's top is free. For after a burst of short-lived bulk data; does
+// nothing where the C library does not offer it.
+void ReleaseFreedMemory();

@@ -67,6 +67,17 @@ private:
 
     QString Word() { return QString::fromUtf8(vocabulary[random() % std::size(vocabulary)]); }
 
+    // A file item made as a load makes it, without the walk, with its path in another case.
+    std::pair<ItemPtr, QString> MakeLoadedFile(int number)
+    {
+        const QString folder = QString("/Share/%1/Sub %2").arg(Word()).arg(number % 40);
+        const QString name = QString("%1 %2.Mp3").arg(Word()).arg(number);
+        ItemPtr item = d.GetType(sharedFile)->NewItem();
+        item.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
+        item.Connect(d.GetType(sharedFileFolder)->GetItem(Value(folder)));
+        return {item, (folder + "/" + name).toUpper().replace('/', '\\')};
+    }
+
     void AddFile(const QString& root, const QString& folder, const QString& name)
     {
         ItemPtr folderItem = d.GetType(sharedFileFolder)->GetItem(Value(folder));
@@ -243,14 +254,7 @@ private slots:
         // Items made as a load makes them, without the walk: found at once.
         SharesTestSetup::ForgetShares();
         std::vector<std::pair<ItemPtr, QString>> made;
-        const auto make = [&](int number) {
-            const QString folder = QString("/Share/%1/Sub %2").arg(Word()).arg(number % 40);
-            const QString name = QString("%1 %2.Mp3").arg(Word()).arg(number);
-            ItemPtr item = d.GetType(sharedFile)->NewItem();
-            item.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
-            item.Connect(d.GetType(sharedFileFolder)->GetItem(Value(folder)));
-            made.emplace_back(item, (folder + "/" + name).toUpper().replace('/', '\\'));
-        };
+        const auto make = [&](int number) { made.push_back(MakeLoadedFile(number)); };
         for (int number = 0; number < 1500; ++number)
             make(number);
         for (const auto& [item, path] : made)
@@ -280,6 +284,61 @@ private slots:
         renamed.Remove();
         QVERIFY(shares->GetSharedFileItem(made[1].second).IsNull());
         QVERIFY(shares->GetSharedFileItem(otherPath).IsNull());
+    }
+
+    void findsTheStoresFilesWhenFirstAskedAfterARestart()
+    {
+        // A manager made over a store that holds files already, as after a load, and changed
+        // before anything is looked up: the first look-up finds what the store holds then.
+        SharesTestSetup::ForgetShares();
+        std::vector<std::pair<ItemPtr, QString>> made;
+        for (int number = 0; number < 300; ++number)
+            made.push_back(MakeLoadedFile(number));
+        delete shares;
+        shares = new SharedFoldersManager;
+        made[0].first.Remove();
+        for (int number = 300; number < 400; ++number)
+            made.push_back(MakeLoadedFile(number));
+        QVERIFY(shares->GetSharedFileItem(made[0].second).IsNull());
+        for (size_t at = 1; at < made.size(); ++at)
+            QCOMPARE(shares->GetSharedFileItem(made[at].second), made[at].first);
+        // From then on each change is entered as it comes.
+        made[1].first.Remove();
+        QVERIFY(shares->GetSharedFileItem(made[1].second).IsNull());
+        const auto later = MakeLoadedFile(400);
+        QCOMPARE(shares->GetSharedFileItem(later.second), later.first);
+    }
+
+    // A stored path's form, made on its bytes when they are ASCII, matches the asked path's.
+    void findsFilesWhateverTheirSeparatorsAndCase_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("asked");
+        QTest::newRow("backslashes") << "C:\\Music\\Rock"
+                                     << "Song.MP3"
+                                     << "c:/music/rock/song.mp3";
+        QTest::newRow("doubled separators") << "/Srv//Share\\\\Deep"
+                                            << "A.txt"
+                                            << "/srv/share\\deep//a.TXT";
+        QTest::newRow("letters past ascii")
+            << QString::fromUtf8("/Share/ÀÉÎ") << QString::fromUtf8("Ünï.ogg")
+            << QString::fromUtf8("/share/àéî/ÜNÏ.OGG");
+        QTest::newRow("punctuation around letters") << "/@[Z]`/{a}"
+                                                    << "~Q^.m3u"
+                                                    << "/@[z]`/{A}/~q^.M3U";
+    }
+
+    void findsFilesWhateverTheirSeparatorsAndCase()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, name);
+        QFETCH(QString, asked);
+        ItemPtr item = d.GetType(sharedFile)->NewItem();
+        item.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
+        item.Connect(d.GetType(sharedFileFolder)->GetItem(Value(folder)));
+        QCOMPARE(shares->GetSharedFileItem(asked), item);
+        item.Remove();
     }
 
     void skipsFilesWithoutFolderOrName()

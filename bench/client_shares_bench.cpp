@@ -1,0 +1,274 @@
+// The whole client's share path, measured from outside. A child process starts as the client does
+// (the data saver, the server connection and settings, the messenger, the distributed network
+// manager, the shares manager, the saved store loaded, the start-up walk), shares a real folder of
+// generated files and builds its share list once; this process then reads the child's resident
+// memory from /proc/PID/status and /proc/PID/smaps. Three children per size: an empty share, a
+// first start that walks the folder, and a second start that loads the store the first one saved.
+// Bytes per shared file are counted above the empty share. Only a failed sanity check fails the
+// run.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include "DNetManager.h"
+#include "Data.h"
+#include "DataSaver.h"
+#include "LongestPass.h"
+#include "MessengerTestSetup.h"
+#include "PeerMessenger.h"
+#include "Server.h"
+#include "SharedFoldersManager.h"
+#include "SharesTypes.h"
+
+using namespace SharesTypes;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+constexpr int filesPerFolder = 100;
+
+double Seconds(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Files of `bytes` bytes each, 100 per folder. Empty files cost tmpfs no page of their own, which
+// is what lets a million of them be made here.
+bool MakeTree(const QString& root, int files, int bytes)
+{
+    static const char content[] = "0123456789";
+    for (int folder = 0; folder * filesPerFolder < files; ++folder)
+    {
+        const QByteArray path = QFile::encodeName(root + QString("/folder%1").arg(folder));
+        if (::mkdir(path.constData(), 0700) != 0)
+            return false;
+        for (int file = 0; file < filesPerFolder && folder * filesPerFolder + file < files; ++file)
+        {
+            const QByteArray name = path + "/track " + QByteArray::number(file) + ".ogg";
+            const int handle = ::open(name.constData(), O_CREAT | O_WRONLY, 0600);
+            if (handle < 0 || ::write(handle, content, size_t(bytes)) != bytes)
+                return false;
+            ::close(handle);
+        }
+    }
+    return true;
+}
+
+// ---- The child: the client's share path --------------------------------------------------------
+
+// Starts as the client does, shares `root` (brought back by the load on a second start), waits
+// until every file is indexed and the share list built, looks one file up by path, prints "ready
+// <longest pass ms> <files, 0 when the look-up failed> <seconds> <look-up ms>", then on a line from
+// the parent saves the store when asked and quits.
+int RunClient(bool load, const QString& root, const QString& prefix, int expected)
+{
+    const auto start = Clock::now();
+    LongestPass passes;
+    passes.Start();
+
+    new DataSaver;
+    Server* server = nullptr;
+    PeerMessenger* messenger = nullptr;
+    MessengerTestSetup::Build(server, messenger);
+    auto* dnet = new DNetManager;
+    auto* shares = new SharedFoldersManager;
+    if (load)
+        dataSaver->Load(prefix);
+    else
+        ItemPtr(d.GetType(sharedFolder)->GetItem(Value(root))).NewItem(sharedPublic);
+    shares->Init();
+    // All of the above, the load with it, is the event loop's first pass, as in the client.
+
+    const auto indexed = [&] {
+        return int(d.GetType(sharedFile)->ItemCount()) == expected &&
+               shares->GetSharedFilesMessage("asker").GetWrittenLength() > 0;
+    };
+    while (!indexed() && Seconds(start) < 600)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    passes.Stop();
+    // As a peer's first upload request does: fills the lookup by path, counted in the memory.
+    const auto lookUp = Clock::now();
+    const bool found = !shares->GetSharedFileItem(root + "/folder0/track 0.ogg").IsNull();
+    std::printf("ready %.0f %zu %.2f %.0f\n", passes.Milliseconds(),
+                found ? d.GetType(sharedFile)->ItemCount() : 0, Seconds(start),
+                Seconds(lookUp) * 1000);
+    std::fflush(stdout);
+
+    std::string command;
+    std::getline(std::cin, command);
+    if (command == "save")
+        dataSaver->Save(prefix);
+    delete shares;
+    delete dnet;
+    delete messenger;
+    delete server;
+    return 0;
+}
+
+// ---- The parent: measuring from outside ---------------------------------------------------------
+
+struct Resident
+{
+    long totalKb = 0;
+    long heapKb = 0;
+    long largestAnonymousKb = 0;
+    long otherAnonymousKb = 0;
+};
+
+// The child's resident memory: all of it, the main heap, and the anonymous mappings where the
+// other threads' arenas live.
+Resident ReadResident(qint64 pid)
+{
+    Resident resident;
+    std::ifstream smaps("/proc/" + std::to_string(pid) + "/smaps");
+    std::string line;
+    bool anonymous = false;
+    bool heap = false;
+    while (std::getline(smaps, line))
+    {
+        std::istringstream fields(line);
+        std::string first;
+        fields >> first;
+        if (!first.empty() && first.back() != ':')
+        {
+            std::string permissions, offset, device, inode, path;
+            fields >> permissions >> offset >> device >> inode;
+            std::getline(fields, path);
+            path.erase(0, path.find_first_not_of(' '));
+            heap = path == "[heap]";
+            anonymous = path.empty();
+            continue;
+        }
+        if (first != "Rss:")
+            continue;
+        long kb = 0;
+        fields >> kb;
+        resident.totalKb += kb;
+        if (heap)
+            resident.heapKb += kb;
+        else if (anonymous)
+        {
+            resident.otherAnonymousKb += kb;
+            resident.largestAnonymousKb = std::max(resident.largestAnonymousKb, kb);
+        }
+    }
+    resident.otherAnonymousKb -= resident.largestAnonymousKb;
+    return resident;
+}
+
+struct Run
+{
+    bool ok = false;
+    double longestPassMs = 0;
+    long files = 0;
+    double seconds = 0;
+    double firstLookUpMs = 0;
+    Resident resident;
+};
+
+Run StartClient(const char* mode, const QString& root, int files, const QString& prefix, bool save)
+{
+    Run run;
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--client", mode, root, prefix, QString::number(files)});
+    if (!child.waitForStarted(30000))
+        return run;
+    QByteArray line;
+    while (!line.endsWith('\n') && child.state() == QProcess::Running)
+    {
+        child.waitForReadyRead(1000);
+        line += child.readAllStandardOutput();
+    }
+    // Let the last queued work and freeing settle before reading from outside.
+    QThread::msleep(500);
+    run.resident = ReadResident(child.processId());
+    std::istringstream fields(line.toStdString());
+    std::string ready;
+    fields >> ready >> run.longestPassMs >> run.files >> run.seconds >> run.firstLookUpMs;
+    child.write(save ? "save\n" : "quit\n");
+    child.closeWriteChannel();
+    run.ok = ready == "ready" && child.waitForFinished(300000) && child.exitCode() == 0;
+    return run;
+}
+
+void PrintRun(const char* what, const Run& run, const Run& empty, long target)
+{
+    const long above = run.resident.totalKb - empty.resident.totalKb;
+    std::printf(
+        "%-34s %8.1f MiB resident (heap %.1f, largest anonymous mapping %.1f, other "
+        "anonymous %.1f), %ld bytes per file above the empty share (target: %ld), longest "
+        "event-loop pass %.0f ms, %.1f s until indexed and listed, first look-up by path %.0f ms\n",
+        what, run.resident.totalKb / 1024.0, run.resident.heapKb / 1024.0,
+        run.resident.largestAnonymousKb / 1024.0, run.resident.otherAnonymousKb / 1024.0,
+        run.files > 0 ? above * 1024 / run.files : 0, target, run.longestPassMs, run.seconds,
+        run.firstLookUpMs);
+}
+
+bool MeasureShare(int fileCount, int bytesPerFile, long target)
+{
+    // In memory where the machine has it: a busy disk makes the tree, not the client, the cost.
+    const QFileInfo memoryFolder("/dev/shm");
+    const QString base =
+        memoryFolder.isDir() && memoryFolder.isWritable() ? "/dev/shm" : QDir::tempPath();
+    QTemporaryDir tree(base + "/client-shares-bench-XXXXXX");
+    QTemporaryDir emptyTree(base + "/client-shares-empty-XXXXXX");
+    QTemporaryDir data;
+    const auto made = Clock::now();
+    if (!tree.isValid() || !emptyTree.isValid() || !data.isValid() ||
+        !MakeTree(tree.path(), fileCount, bytesPerFile))
+    {
+        std::fprintf(stderr, "sanity check failed: cannot make the tree\n");
+        return false;
+    }
+    std::printf("%d files of %d bytes made in %.1f s\n", fileCount, bytesPerFile, Seconds(made));
+    const Run empty = StartClient("first", emptyTree.path(), 0, data.path() + "/empty", false);
+    const Run first = StartClient("first", tree.path(), fileCount, data.path() + "/store", true);
+    const Run again = StartClient("again", tree.path(), fileCount, data.path() + "/store", false);
+    if (!empty.ok || !first.ok || !again.ok || first.files != fileCount || again.files != fileCount)
+    {
+        std::fprintf(stderr, "sanity check failed: a client did not share the %d files\n",
+                     fileCount);
+        return false;
+    }
+    PrintRun("empty share", empty, empty, target);
+    PrintRun("first start (walk)", first, empty, target);
+    PrintRun("second start (saved store, walk)", again, empty, target);
+    std::printf("targets: longest pass 250 ms on the first start, 150 ms on the second\n");
+    return true;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() == 6 && arguments[1] == "--client")
+        return RunClient(arguments[2] == "again", arguments[3], arguments[4], arguments[5].toInt());
+    // `--small` measures 100,000 files only.
+    const bool small = arguments.contains("--small");
+    std::printf("shares_manager_bench measures the manager alone, in its own process; here the "
+                "client's share path in a child process, read from outside.\n");
+    if (!MeasureShare(100000, 10, 800))
+        return 1;
+    if (!small && !MeasureShare(1000000, 0, 600))
+        return 1;
+    return 0;
+}
