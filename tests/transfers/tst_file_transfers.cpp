@@ -568,7 +568,6 @@ private slots:
     // window for no wait step per transfer.
     void removingManyStalledDownloadsReturnsAtOnce()
     {
-        TransferThread::SetWaitStepMsForTesting(400);
         std::vector<std::unique_ptr<FakePeer>> peers;
         std::vector<ItemPtr> entries;
         for (int index = 0; index < 40; ++index)
@@ -585,7 +584,7 @@ private slots:
         for (auto& peer : peers)
         {
             peer->SendRaw(Pattern(9000));
-            QTest::qWait(10);
+            QTest::qWait(25);
         }
         QElapsedTimer clock;
         clock.start();
