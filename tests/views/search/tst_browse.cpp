@@ -844,6 +844,36 @@ private slots:
         QCOMPARE(counts(), before);
     }
 
+    // The same user browsed again while the closed tab's share is still taken apart: the new
+    // tab's folders, files and names share store items with the old one and must survive it.
+    void reopenedTabOutlivesTheClosedOnesRemoval()
+    {
+        auto sharer = NewSharer("returning");
+        QList<SharedFile> files;
+        for (int n = 0; n < ClosedTabRemoval::resultsPerSlice + 500; ++n)
+            files.push_back({"again\\part" + std::to_string(n % 3), "file" + std::to_string(n),
+                             n, {}});
+        ShareForm* first = Browse(*sharer);
+        QVERIFY(first);
+        QVERIFY(Answer(*sharer, first, ShareMap(files)));
+        Close(first);
+        ClosedTabRemoval& removal = sharesForm->ClosedTabs();
+        QVERIFY(!removal.IsEmpty());
+        ShareForm* second = Browse(*sharer);
+        QVERIFY(second);
+        QVERIFY(second != first);
+        QVERIFY(Answer(*sharer, second, ShareMap(files)));
+        QTRY_VERIFY(removal.IsEmpty());
+
+        QTreeWidget* folders = second->FolderTree();
+        QCOMPARE(Texts(folders), (QStringList{"part0", "part1", "part2"}));
+        folders->setCurrentItem(Row(folders, "part1"));
+        QCOMPARE(second->FileList()->topLevelItemCount(), int(files.size() / 3));
+        QTreeWidgetItem* row = second->FileList()->topLevelItem(0);
+        QVERIFY(ShareTreeForm::FileRowName(row).startsWith("file"));
+        Close(second);
+    }
+
     void browseFolderFindsFoldersByTheirBytes_data()
     {
         QTest::addColumn<QByteArray>("folder");
