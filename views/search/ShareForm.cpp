@@ -77,8 +77,6 @@ void ShareForm::SetShare(ItemPtr userShare)
     AnnounceShare(ui->folderTree);
     if (!pendingPath.empty())
         BrowseToFolder(pendingPath);
-    else if (!pendingText.isEmpty())
-        BrowseToFolder(pendingText);
 }
 
 void ShareForm::BrowseToFolder(const std::string& folder)
@@ -86,35 +84,10 @@ void ShareForm::BrowseToFolder(const std::string& folder)
     if (share.IsNull())
     {
         pendingPath = folder;
-        pendingText.clear();
         return;
     }
     ItemPtr name = d.GetType(userShareFolderName)->HasItem(Value(folder));
     MakeCurrent(name.GetItems(userShareFolder).Connected(share));
-}
-
-void ShareForm::BrowseToFolder(const QString& folder)
-{
-    if (share.IsNull())
-    {
-        pendingText = folder;
-        pendingPath.clear();
-        return;
-    }
-    MakeCurrent(FolderNamed(folder));
-}
-
-ItemPtr ShareForm::FolderNamed(const QString& text) const
-{
-    // Most paths are UTF-8, and those are found at once by their bytes.
-    ItemPtr name = d.GetType(userShareFolderName)->HasItem(Value(text));
-    ItemPtr found = name.GetItems(userShareFolder).Connected(share);
-    if (!found.IsNull())
-        return found;
-    for (ItemPtr folder : share.GetItems(userShareFolder))
-        if (folder[userShareFolderName].AsString() == text)
-            return folder;
-    return ItemPtr();
 }
 
 void ShareForm::MakeCurrent(ItemPtr folder)

@@ -23,9 +23,6 @@ public:
     // Makes the folder of that path, bytes as received, current; once the list is in if it is
     // still to come.
     void BrowseToFolder(const std::string& folder);
-    // The same for a path as text: the folder whose path reads so. Names that are not UTF-8
-    // read as their code page has them, so their bytes are not the text's.
-    void BrowseToFolder(const QString& folder);
     void DownloadFolder(ItemPtr folder, bool subfolder);
     void OnUserShareItemRemoved(ItemPtr removed);
 
@@ -44,7 +41,6 @@ protected:
     ItemPtr Delete() override;
 
 private:
-    ItemPtr FolderNamed(const QString& text) const;
     void MakeCurrent(ItemPtr folder);
 
     void QueueFile(ItemPtr file, bool single, int level);
@@ -52,7 +48,6 @@ private:
 
     Ui_ShareForm* ui;
     bool answered = false;
-    // A folder asked for before the list came: by its bytes, or by its text.
+    // A folder asked for before the list came, by its bytes.
     std::string pendingPath;
-    QString pendingText;
 };

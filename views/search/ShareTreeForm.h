@@ -48,6 +48,13 @@ public:
 
     static ItemPtr FolderOf(QTreeWidgetItem* row);
     static ItemPtr FileOf(QTreeWidgetItem* row);
+    // Forgets the rows' store nodes and hands the rows over, out of their trees, for deletion
+    // a slice at a time.
+    QList<QTreeWidgetItem*> TakeRows();
+    // Closes the tab, already out of its tab widget: its rows and the share it showed are
+    // handed to the removal, which takes them apart a slice at a time; the form goes later.
+    void Close(ClosedTabRemoval& removal);
+
     // The whole name a row stands for, read from the store: its text may be cut short.
     static QString FolderRowName(QTreeWidgetItem* row);
     static QString FileRowName(QTreeWidgetItem* row);
@@ -67,13 +74,6 @@ public slots:
     void OnFileDoubleClicked(QTreeWidgetItem* ip_row, int i_column);
     void OnFolderContextMenuRequested(QPoint i_position);
     void OnFileContextMenuRequested(QPoint i_position);
-
-    // Forgets the rows' store nodes and hands the rows over, out of their trees, for deletion
-    // a slice at a time.
-    QList<QTreeWidgetItem*> TakeRows();
-    // Closes the tab, already out of its tab widget: its rows and the share it showed are
-    // handed to the removal, which takes them apart a slice at a time; the form goes later.
-    void Close(ClosedTabRemoval& removal);
 
 protected:
     ShareTreeForm(const QString& user, QWidget* parent);

@@ -423,7 +423,7 @@ private slots:
         QVERIFY(Answer(*sharer, browse, ShareMap(nestedShare)));
         QCOMPARE(browse->FolderTree()->currentItem()->text(0), QString("y"));
         QCOMPARE(Texts(browse->FileList()), QStringList{"b.txt"});
-        browse->BrowseToFolder(QString("not\\there"));
+        browse->BrowseToFolder(std::string("not\\there"));
         QCOMPARE(browse->FolderTree()->currentItem()->text(0), QString("y"));
         Close(browse);
     }
@@ -703,7 +703,7 @@ private slots:
             ++rows;
         QCOMPARE(rows, depth);
         // The deepest folder is still found, named by its path below the deepest row shown.
-        form->BrowseToFolder(QString::fromStdString(files.last().folder));
+        form->BrowseToFolder(files.last().folder);
         QTreeWidgetItem* deepest = folders->currentItem();
         QCOMPARE(ShareTreeForm::FolderRowName(deepest).count('\\'),
                  depth - 1 - ShareTreeForm::maxRowDepth);
@@ -713,7 +713,7 @@ private slots:
         form->FilterEdit()->setText("-nothing");
         QCOMPARE(Texts(folders, 0, true).size(), depth);
         // Rows below the shown depth are siblings, yet a folder takes its whole store subtree.
-        form->BrowseToFolder(QString::fromStdString(files.at(depth - 50).folder));
+        form->BrowseToFolder(files.at(depth - 50).folder);
         form->OnFolderDoubleClicked(folders->currentItem(), 0);
         const QStringList queued = Downloads("deep");
         QCOMPARE(queued.size(), 50);
@@ -851,8 +851,8 @@ private slots:
         auto sharer = NewSharer("returning");
         QList<SharedFile> files;
         for (int n = 0; n < ClosedTabRemoval::resultsPerSlice + 500; ++n)
-            files.push_back({"again\\part" + std::to_string(n % 3), "file" + std::to_string(n),
-                             n, {}});
+            files.push_back(
+                {"again\\part" + std::to_string(n % 3), "file" + std::to_string(n), n, {}});
         ShareForm* first = Browse(*sharer);
         QVERIFY(first);
         QVERIFY(Answer(*sharer, first, ShareMap(files)));
