@@ -110,7 +110,8 @@ void TransferQueueManager::RequeueDownload(ItemPtr entry)
         return;
     }
     // Every byte is in, and only the move failed: it is tried again, the peer is not asked.
-    if (!entry[downloadLocalPath].IsNull() && HoldsWholeFile(entry, PartialPathOf(entry)))
+    ItemPtr partial = entry[downloadLocalPath];
+    if (!partial.IsNull() && HoldsWholeFile(entry, partial.AsString()))
     {
         FinishDownload(entry);
         return;
