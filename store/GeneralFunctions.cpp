@@ -178,6 +178,56 @@ QString CurrentLocalTimeText()
     return text;
 }
 
+namespace {
+bool IsDirectionControl(char16_t c)
+{
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+// The visible stand-in of a character that would break the line or turn the text around, or the
+// character itself.
+QChar ShownCharacter(QChar character)
+{
+    const char16_t c = character.unicode();
+    if (c < 0x20)
+        return QChar(0x2400 + c); // the control pictures: a line break shows as "␊"
+    if (c == 0x7F)
+        return QChar(0x2421);
+    if (c == 0x2028 || c == 0x2029)
+        return QChar(0x2424);
+    if ((c >= 0x80 && c < 0xA0) || IsDirectionControl(c))
+        return QChar(0xFFFD);
+    return character;
+}
+
+// Moves a cut that would fall between the halves of a surrogate pair to before the pair.
+int WholeCharacterCut(const QString& text, int cut)
+{
+    if (cut > 0 && cut < text.size() && text.at(cut).isLowSurrogate() &&
+        text.at(cut - 1).isHighSurrogate())
+        return cut - 1;
+    return cut;
+}
+} // namespace
+
+QString ShownName(const QString& name)
+{
+    QString shown;
+    if (name.size() <= maxShownNameLength)
+        shown = name;
+    else
+    {
+        const int head = WholeCharacterCut(name, (maxShownNameLength - 1) / 2);
+        const int tail = name.size() - (maxShownNameLength - 1 - head);
+        const int tailStart = WholeCharacterCut(name, tail) == tail ? tail : tail + 1;
+        shown = name.left(head) + QChar(0x2026) + name.mid(tailStart);
+    }
+    for (QChar& character : shown)
+        character = ShownCharacter(character);
+    return shown;
+}
+
 void ReleaseFreedMemory()
 {
 #if defined(__GLIBC__)

@@ -38,6 +38,14 @@ std::string GetFolder(const std::string& path);
 // Drops every trailing backslash (but not slash), then takes the folder.
 std::string GetParentFolder(const std::string& path);
 
+// A name chosen by someone else as one line of bounded length, for a tree cell, a list or a title:
+// at most maxShownNameLength characters, cut in the middle on whole characters with an ellipsis
+// (long names often differ only at their ends); control characters, line and paragraph
+// separators and direction controls become visible marks, so that a name can neither make a row
+// taller nor read backwards. The whole name stays wherever the program uses it.
+constexpr int maxShownNameLength = 256;
+QString ShownName(const QString& name);
+
 // 3725 becomes "1h2m5s"; minutes and seconds are always written.
 QString FormatSeconds(long seconds);
 
