@@ -40,11 +40,15 @@ char Lowered(char c)
 
 FolderRowPlan::FolderRowPlan(const std::vector<const std::string*>& paths, bool ignoreCase,
                              int maxDepth)
+    : FolderRowPlan(paths, NearestListedAncestors(paths), ignoreCase, maxDepth)
+{}
+
+FolderRowPlan::FolderRowPlan(const std::vector<const std::string*>& paths,
+                             const std::vector<int>& anchors, bool ignoreCase, int maxDepth)
 {
     std::vector<int> order(paths.size());
     std::iota(order.begin(), order.end(), 0);
-    // An ancestor's path is a prefix of its descendants', so it always sorts before them.
-    std::sort(order.begin(), order.end(), [&paths, ignoreCase](int a, int b) {
+    auto before = [&paths, ignoreCase](int a, int b) {
         if (ignoreCase)
         {
             const int caseless = CompareIgnoringCase(*paths[a], *paths[b]);
@@ -52,8 +56,12 @@ FolderRowPlan::FolderRowPlan(const std::vector<const std::string*>& paths, bool 
                 return caseless < 0;
         }
         return *paths[a] < *paths[b];
-    });
-    const std::vector<int> anchors = NearestListedAncestors(paths);
+    };
+    // An ancestor's path is a prefix of its descendants', so it always sorts before them. Lists
+    // come in byte order, often already in order: a sort would compare long shared stretches of
+    // deep paths many times over.
+    if (!std::is_sorted(order.begin(), order.end(), before))
+        std::sort(order.begin(), order.end(), before);
     std::vector<Row> placed(paths.size());
     rows.reserve(paths.size());
     for (int folder : order)

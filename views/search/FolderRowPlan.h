@@ -23,6 +23,10 @@ public:
 
     // The paths must outlive the plan.
     FolderRowPlan(const std::vector<const std::string*>& paths, bool ignoreCase, int maxDepth);
+    // With each path's nearest listed ancestor known already, as NearestListedAncestors gives it:
+    // finding it again reads every byte of every path.
+    FolderRowPlan(const std::vector<const std::string*>& paths, const std::vector<int>& anchors,
+                  bool ignoreCase, int maxDepth);
 
     // Every folder once, a row's parent before it, siblings in order.
     const std::vector<Row>& Rows() const { return rows; }

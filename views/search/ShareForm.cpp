@@ -10,6 +10,7 @@
 #include "DownloadPath.h"
 #include "EventToolBar.h"
 #include "ExtendedAsciiTranslator.h"
+#include "GeneralFunctions.h"
 #include "PeerMessenger.h"
 #include "PeerTypes.h"
 #include "PortTestPage.h"
@@ -52,7 +53,8 @@ ShareForm::~ShareForm()
 void ShareForm::AnnounceShare(QWidget* widget)
 {
     if (eventToolBar)
-        eventToolBar->AddEvent(user, ":/icons/browse_icon", widget, QString(), "browse", false);
+        eventToolBar->AddEvent(ShownName(user), ":/icons/browse_icon", widget, QString(), "browse",
+                               false);
 }
 
 void ShareForm::SetShare(ItemPtr userShare)
@@ -75,13 +77,17 @@ void ShareForm::SetShare(ItemPtr userShare)
     ui->messageBrowser->hide();
     ShowTrees(true);
     AnnounceShare(ui->folderTree);
+}
+
+void ShareForm::FolderTreeFilled()
+{
     if (!pendingPath.empty())
         BrowseToFolder(pendingPath);
 }
 
 void ShareForm::BrowseToFolder(const std::string& folder)
 {
-    if (share.IsNull())
+    if (share.IsNull() || IsFilling())
     {
         pendingPath = folder;
         return;
@@ -192,8 +198,11 @@ void ShareForm::showEvent(QShowEvent* event)
 
 void ShareForm::OnUserShareItemRemoved(ItemPtr removed)
 {
-    if (removed == share)
-        share = ItemPtr();
+    if (removed != share)
+        return;
+    share = ItemPtr();
+    // The rows still to make would name folders that are gone.
+    StopFill();
 }
 
 ItemPtr ShareForm::Delete()

@@ -20,8 +20,8 @@ public:
 
     Ui_ShareForm* Form() const { return ui; }
     void SetShare(ItemPtr userShare);
-    // Makes the folder of that path, bytes as received, current; once the list is in if it is
-    // still to come.
+    // Makes the folder of that path, bytes as received, current; once the folder rows are made
+    // if they are still to come.
     void BrowseToFolder(const std::string& folder);
     void DownloadFolder(ItemPtr folder, bool subfolder);
     void OnUserShareItemRemoved(ItemPtr removed);
@@ -39,6 +39,7 @@ protected:
     QString FolderActionText() const override;
     QString FileActionText() const override;
     ItemPtr Delete() override;
+    void FolderTreeFilled() override;
 
 private:
     void MakeCurrent(ItemPtr folder);

@@ -1,6 +1,7 @@
 #include "ShareTreeForm.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 #include <QHeaderView>
@@ -39,6 +40,20 @@ enum FileColumn
     FileAttributesColumn = 2,
 };
 
+// The whole name of a folder row that shows it altered: the name itself, or, when too long to
+// keep, false, and the name is decoded from the store.
+constexpr int wholeNameRole = Qt::UserRole;
+
+// A folder row on the filter's way down: the criteria its children must still meet and whether
+// it is shown so far.
+struct FilterFrame
+{
+    QTreeWidgetItem* row;
+    FilterParser remainder;
+    int nextChild;
+    bool visible;
+};
+
 ItemPtr NodeOf(const char* type, QTreeWidgetItem* row)
 {
     if (!row)
@@ -46,13 +61,105 @@ ItemPtr NodeOf(const char* type, QTreeWidgetItem* row)
     return d.GetType(type)->HasItem(Value(row));
 }
 
+void SetFolderRowName(QTreeWidgetItem* row, const QString& name)
+{
+    const QString shown = ShownName(name);
+    row->setText(0, shown);
+    if (shown != name)
+        row->setData(0, wholeNameRole,
+                     name.size() <= ShareTreeForm::keptNameLength ? QVariant(name)
+                                                                  : QVariant(false));
+}
+
+// Matches the row's name and, when the name alone does not show it, its files. A row the filter
+// rejects is hidden with its children left as they are; any other goes on the walk. Returns the
+// work done.
+qint64 EnterFilterRow(QTreeWidgetItem* row, const FilterParser& filter,
+                      std::vector<FilterFrame>& frames)
+{
+    const QString name = ShareTreeForm::FolderRowName(row);
+    qint64 work = ShareTreeForm::rowCost + name.size();
+    FilterParser remainder;
+    const int verdict = filter.IsMatching(name, &remainder, ItemPtr());
+    if (verdict == FilterParser::Rejected)
+    {
+        row->setHidden(true);
+        return work;
+    }
+    bool visible = verdict == FilterParser::Matching && !remainder.HasAttributes() &&
+                   remainder.MinFilesInFolder() == 0;
+    if (!visible)
+    {
+        const int wanted = std::max(1, remainder.MinFilesInFolder());
+        int matching = 0;
+        for (ItemPtr file : ShareTreeForm::FolderOf(row).GetItems(userShareFile))
+        {
+            const QString fileName = ToQString(file[userShareFileName].AsStdString());
+            work += ShareTreeForm::rowCost + fileName.size();
+            if (remainder.IsMatching(fileName, nullptr, file) == FilterParser::Matching &&
+                ++matching >= wanted)
+                break;
+        }
+        visible = matching >= wanted;
+    }
+    frames.push_back({row, remainder, 0, visible});
+    return work;
+}
+// For each folder, the index of the folder it hangs from in the store, as the share was made
+// with it; -1 for none.
+std::vector<int> ListedAncestors(const std::vector<ItemPtr>& folders)
+{
+    std::unordered_map<Item*, int> indexes;
+    indexes.reserve(folders.size());
+    for (size_t index = 0; index < folders.size(); ++index)
+        indexes.emplace(folders[index].Get(), int(index));
+    std::vector<int> anchors(folders.size(), -1);
+    for (size_t index = 0; index < folders.size(); ++index)
+    {
+        ItemPtr parent =
+            folders[index][userShareFolderParent][userShareFolderChild][userShareFolder];
+        const auto found = indexes.find(parent.Get());
+        if (found != indexes.end())
+            anchors[index] = found->second;
+    }
+    return anchors;
+}
 } // namespace
+
+// The rows still to make, in the plan's order; the paths are the store's own bytes.
+struct ShareTreeForm::FolderFill
+{
+    FolderFill(std::vector<ItemPtr> shownFolders, std::vector<const std::string*> folderPaths,
+               bool ignoreCase)
+        : folders(std::move(shownFolders)), paths(std::move(folderPaths)),
+          plan(paths, ListedAncestors(folders), ignoreCase, maxRowDepth),
+          rows(folders.size(), nullptr)
+    {}
+
+    std::vector<ItemPtr> folders;
+    std::vector<const std::string*> paths;
+    FolderRowPlan plan;
+    std::vector<QTreeWidgetItem*> rows;
+    size_t next = 0;
+};
+
+// The whole-tree filter under way: depth first, the rows entered and not yet left on a list of
+// their own.
+struct ShareTreeForm::FilterWalk
+{
+    FilterParser filter;
+    int nextTop = 0;
+    std::vector<FilterFrame> frames;
+};
 
 ShareTreeForm::ShareTreeForm(const QString& user, QWidget* parent) : QWidget(parent), user(user)
 {
     ViewAddress::Enter(this);
     sortingModel.SetColumnSortingNumeric(FileSizeColumn);
     sortingModel.SetColumnSortingNumeric(FileAttributesColumn);
+    sliceTimer.setSingleShot(true);
+    sliceTimer.setInterval(0);
+    connect(&sliceTimer, &QTimer::timeout, this, &ShareTreeForm::OnSliceTimer);
 }
 
 ShareTreeForm::~ShareTreeForm()
@@ -90,6 +197,8 @@ QList<QTreeWidgetItem*> ShareTreeForm::TakeRows()
     QList<QTreeWidgetItem*> rows;
     if (!folderTree)
         return rows;
+    StopFill();
+    StopFilter();
     ForgetRows();
     // The file list first: dropping the folder tree's current row would clear it in one pass.
     for (QTreeWidget* tree : {fileList, folderTree})
@@ -207,42 +316,88 @@ void ShareTreeForm::FillFolderTree(ItemPtr shownShare, bool ignoreCase)
         folders.push_back(folder);
         paths.push_back(&name->value.Bytes());
     }
-    const FolderRowPlan plan(paths, ignoreCase, maxRowDepth);
-
-    folderTree->setUpdatesEnabled(false);
+    StopFill();
+    StopFilter();
     // Rows of a share that was taken away meanwhile give way to the new one.
+    folderTree->setUpdatesEnabled(false);
     ForgetRows();
     folderTree->clear();
-    std::vector<QTreeWidgetItem*> rows(folders.size(), nullptr);
+    folderTree->setUpdatesEnabled(true);
+    treeDepth = 0;
+    expandLevel = 0;
+    fill = std::make_unique<FolderFill>(std::move(folders), std::move(paths), ignoreCase);
+    FillSlice();
+}
+
+void ShareTreeForm::FillSlice()
+{
+    const std::vector<FolderRowPlan::Row>& planned = fill->plan.Rows();
     Type* nodes = d.GetType(BrowseTypes::folderNode);
-    for (const FolderRowPlan::Row& placed : plan.Rows())
+    folderTree->setUpdatesEnabled(false);
+    for (qint64 budget = sliceBudget; budget > 0 && fill->next < planned.size(); ++fill->next)
     {
-        const bool top = placed.parent < 0;
-        QTreeWidgetItem* row =
-            top ? new QTreeWidgetItem(folderTree) : new QTreeWidgetItem(rows[placed.parent]);
-        row->setText(0, ShownText(ToQString(FolderRowPlan::NameBelow(
-                            *paths[placed.folder], top ? nullptr : paths[placed.parent]))));
-        rows[placed.folder] = row;
-        ItemPtr(nodes->NewItem(Value(row))).Connect(folders[placed.folder]);
+        const FolderRowPlan::Row& placed = planned[fill->next];
+        const std::string* parentPath = placed.parent < 0 ? nullptr : fill->paths[placed.parent];
+        const QString name =
+            ToQString(FolderRowPlan::NameBelow(*fill->paths[placed.folder], parentPath));
+        // Named before it joins the tree, so that the view hears of it once.
+        auto* row = new QTreeWidgetItem;
+        SetFolderRowName(row, name);
+        if (placed.parent < 0)
+            folderTree->addTopLevelItem(row);
+        else
+            fill->rows[placed.parent]->addChild(row);
+        fill->rows[placed.folder] = row;
+        ItemPtr(nodes->NewItem(Value(row))).Connect(fill->folders[placed.folder]);
+        budget -= rowCost + name.size();
     }
-    treeDepth = plan.Depth();
+    if (fill->next < planned.size())
+    {
+        folderTree->setUpdatesEnabled(true);
+        sliceTimer.start();
+        return;
+    }
+    treeDepth = fill->plan.Depth();
+    fill.reset();
     if (Settings::IsYes(BrowseTypes::expandNewShares))
         folderTree->expandAll();
     folderTree->setUpdatesEnabled(true);
     expandLevel = 0;
+    // A filter typed while the rows were made applies to all of them now.
+    if (!filterEdit->text().isEmpty())
+        OnFilterTextChanged(filterEdit->text());
+    FolderTreeFilled();
 }
 
-QString ShareTreeForm::ShownText(const QString& name)
+void ShareTreeForm::StopFill()
 {
-    if (name.size() <= maxShownLength)
-        return name;
-    // Both ends: long names often differ only in their endings.
-    const int head = (maxShownLength - 1) / 2;
-    return name.left(head) + QChar(0x2026) + name.right(maxShownLength - 1 - head);
+    fill.reset();
+    if (!filterWalk)
+        sliceTimer.stop();
+}
+
+void ShareTreeForm::StopFilter()
+{
+    filterWalk.reset();
+    if (!fill)
+        sliceTimer.stop();
+}
+
+void ShareTreeForm::OnSliceTimer()
+{
+    if (fill)
+        FillSlice();
+    else if (filterWalk)
+        FilterSlice();
 }
 
 QString ShareTreeForm::FolderRowName(QTreeWidgetItem* row)
 {
+    const QVariant kept = row->data(0, wholeNameRole);
+    if (!kept.isValid())
+        return row->text(0);
+    if (kept.type() == QVariant::String)
+        return kept.toString();
     ItemPtr name = FolderOf(row)[userShareFolderName];
     if (name.IsNull())
         return QString();
@@ -253,7 +408,7 @@ QString ShareTreeForm::FolderRowName(QTreeWidgetItem* row)
 
 QString ShareTreeForm::FileRowName(QTreeWidgetItem* row)
 {
-    return FileOf(row)[userShareFileName].AsString();
+    return ToQString(FileOf(row)[userShareFileName].AsStdString());
 }
 
 bool ShareTreeForm::eventFilter(QObject* watched, QEvent* event)
@@ -265,8 +420,8 @@ bool ShareTreeForm::eventFilter(QObject* watched, QEvent* event)
     auto* help = static_cast<QHelpEvent*>(event);
     QTreeWidgetItem* row = tree->itemAt(help->pos());
     const QString name = !row ? QString() : folders ? FolderRowName(row) : FileRowName(row);
-    // Only a name cut short needs one; the whole name is read from the store, not the row.
-    if (name.size() > maxShownLength)
+    // Only a name shown altered needs one.
+    if (row && name != row->text(0))
         QToolTip::showText(help->globalPos(), name, tree);
     else
         QToolTip::hideText();
@@ -335,7 +490,7 @@ void ShareTreeForm::OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidge
         if (filter.IsMatching(name, nullptr, file) != FilterParser::Matching)
             continue;
         auto* row = new TreeWidgetItem(fileList);
-        row->setText(FileNameColumn, ShownText(name));
+        row->setText(FileNameColumn, ShownName(name));
         row->setText(FileSizeColumn, CommafyNumber(file[PeerTypes::fileSize].AsInt64()));
         if (sharedFoldersManager)
             row->setText(FileAttributesColumn,
@@ -348,12 +503,56 @@ void ShareTreeForm::OnCurrentItemChanged(QTreeWidgetItem* ip_current, QTreeWidge
 
 void ShareTreeForm::OnFilterTextChanged(QString i_text)
 {
-    FilterParser filter;
-    filter.Parse(i_text);
+    StopFilter();
+    // The fill applies the text it ends with.
+    if (fill)
+        return;
+    filterWalk = std::make_unique<FilterWalk>();
+    filterWalk->filter.Parse(i_text);
+    FilterSlice();
+}
+
+void ShareTreeForm::FilterSlice()
+{
+    FilterWalk& walk = *filterWalk;
+    std::vector<FilterFrame>& frames = walk.frames;
+    auto done = [&] { return frames.empty() && walk.nextTop >= folderTree->topLevelItemCount(); };
     folderTree->setUpdatesEnabled(false);
-    for (int index = 0; index < folderTree->topLevelItemCount(); ++index)
-        FilterFolderNode(folderTree->topLevelItem(index), filter);
+    for (qint64 budget = sliceBudget; budget > 0 && !done();)
+    {
+        if (frames.empty())
+        {
+            budget -= EnterFilterRow(folderTree->topLevelItem(walk.nextTop++), walk.filter, frames);
+            continue;
+        }
+        FilterFrame& frame = frames.back();
+        if (frame.nextChild < frame.row->childCount())
+        {
+            QTreeWidgetItem* child = frame.row->child(frame.nextChild++);
+            // A copy: entering the child may move the frame.
+            const FilterParser remainder = frame.remainder;
+            budget -= EnterFilterRow(child, remainder, frames);
+            continue;
+        }
+        // A row is shown when it is on its own or any child is.
+        frame.row->setHidden(!frame.visible);
+        const bool visible = frame.visible;
+        frames.pop_back();
+        if (visible && !frames.empty())
+            frames.back().visible = true;
+    }
     folderTree->setUpdatesEnabled(true);
+    if (!done())
+    {
+        sliceTimer.start();
+        return;
+    }
+    filterWalk.reset();
+    AfterFilter();
+}
+
+void ShareTreeForm::AfterFilter()
+{
     QTreeWidgetItem* current = folderTree->currentItem();
     if (!current)
         return;
@@ -366,37 +565,6 @@ void ShareTreeForm::OnFilterTextChanged(QString i_text)
         }
     }
     OnCurrentItemChanged(current, current);
-}
-
-bool ShareTreeForm::FilterFolderNode(QTreeWidgetItem* row, FilterParser& filter)
-{
-    FilterParser remainder;
-    const int verdict = filter.IsMatching(FolderRowName(row), &remainder, ItemPtr());
-    if (verdict == FilterParser::Rejected)
-    {
-        row->setHidden(true);
-        return false;
-    }
-    bool visible = verdict == FilterParser::Matching && !remainder.HasAttributes() &&
-                   remainder.MinFilesInFolder() == 0;
-    if (!visible)
-    {
-        const int wanted = std::max(1, remainder.MinFilesInFolder());
-        int matching = 0;
-        for (ItemPtr file : FolderOf(row).GetItems(userShareFile))
-        {
-            const QString name = ToQString(file[userShareFileName].AsStdString());
-            if (remainder.IsMatching(name, nullptr, file) == FilterParser::Matching &&
-                ++matching >= wanted)
-                break;
-        }
-        visible = matching >= wanted;
-    }
-    // Rows are at most maxRowDepth deep, so this recursion is bounded.
-    for (int index = 0; index < row->childCount(); ++index)
-        visible = FilterFolderNode(row->child(index), remainder) || visible;
-    row->setHidden(!visible);
-    return visible;
 }
 
 void ShareTreeForm::ExpandAll()

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include <QList>
+#include <QTimer>
 #include <QWidget>
 
 #include "ColumnSortingModel.h"
@@ -10,7 +12,6 @@
 #include "ItemPtr.h"
 
 class ClosedTabRemoval;
-class FilterParser;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
@@ -28,9 +29,15 @@ public:
     // row they hang from: a hostile list of very deep paths would otherwise make rows whose
     // layout, painting and deletion recurse once per level.
     static constexpr int maxRowDepth = 100;
-    // Longest name a row shows; peers may send names of hundreds of kilobytes, which Qt would
-    // measure on every layout and paint.
-    static constexpr int maxShownLength = 256;
+    // A folder row that shows its name altered (cut short, marks for line breaks) keeps the
+    // whole name up to this length, so that the filter reads it without decoding it from the
+    // store; longer names, which a peer may send by the thousand, are decoded when read.
+    static constexpr int keptNameLength = 1024;
+    // The work of one pass of the event loop while the folder tree fills or the filter runs:
+    // characters read, a row counting as rowCost more. About 20 ms; a small share is done in
+    // the first pass.
+    static constexpr int sliceBudget = 1 << 21;
+    static constexpr int rowCost = 64;
 
     ~ShareTreeForm() override;
 
@@ -40,11 +47,14 @@ public:
     QTreeWidget* FileList() const { return fileList; }
     QLineEdit* FilterEdit() const { return filterEdit; }
     int TreeDepth() const { return treeDepth; }
+    // While true, the folder rows are still being made, or the filter is still being applied to
+    // them, a slice per pass of the event loop.
+    bool IsFilling() const { return fill != nullptr; }
+    bool IsFiltering() const { return filterWalk != nullptr; }
 
     void ExpandAll();
     void CollapseAll();
     void ExpandLevel();
-    bool FilterFolderNode(QTreeWidgetItem* row, FilterParser& filter);
 
     static ItemPtr FolderOf(QTreeWidgetItem* row);
     static ItemPtr FileOf(QTreeWidgetItem* row);
@@ -55,11 +65,9 @@ public:
     // handed to the removal, which takes them apart a slice at a time; the form goes later.
     void Close(ClosedTabRemoval& removal);
 
-    // The whole name a row stands for, read from the store: its text may be cut short.
+    // The whole name a row stands for: its text may be cut short or show marks.
     static QString FolderRowName(QTreeWidgetItem* row);
     static QString FileRowName(QTreeWidgetItem* row);
-    // The name as a row shows it: at most maxShownLength characters, the middle left out.
-    static QString ShownText(const QString& name);
     // Removes up to the budget of the share's files, then its folders and the share itself;
     // returns what is left of the budget, 0 while items remain.
     static int RemoveShareItems(ItemPtr share, int budget);
@@ -83,9 +91,13 @@ protected:
     // Sets the widgets up as both tabs want them; the tree joins the tool-bar set given.
     void SetUpTrees(QTreeWidget* folders, QTreeWidget* files, QLineEdit* filter,
                     QPushButton* filterHelp, const char* actionSet);
-    // Builds the folder rows of the share; siblings in byte order of their paths, or without
-    // regard to case.
+    // Builds the folder rows of the share, a slice per pass of the event loop after the first;
+    // siblings in byte order of their paths, or without regard to case.
     void FillFolderTree(ItemPtr shownShare, bool ignoreCase);
+    // Stops making rows, for a share that is going away; the rows made stay.
+    void StopFill();
+    // Once the last folder row is made.
+    virtual void FolderTreeFilled() {}
     void ShowTrees(bool shown);
     void ClearFileList();
     // Puts the icon on the shown rows of the given files.
@@ -114,12 +126,25 @@ protected:
     int expandLevel = 0;
 
 private:
+    struct FolderFill;
+    struct FilterWalk;
+
     void ForgetRows();
     void ForgetFileRows();
+    void FillSlice();
+    void FilterSlice();
+    // The whole-tree filter is done: the file list follows it.
+    void AfterFilter();
+    void StopFilter();
+    void OnSliceTimer();
 
     QTreeWidget* folderTree = nullptr;
     QTreeWidget* fileList = nullptr;
     QLineEdit* filterEdit = nullptr;
     QPushButton* filterHelpButton = nullptr;
     ColumnSortingModel sortingModel;
+    std::unique_ptr<FolderFill> fill;
+    std::unique_ptr<FilterWalk> filterWalk;
+    // Runs the next slice of the fill or of the filter.
+    QTimer sliceTimer;
 };

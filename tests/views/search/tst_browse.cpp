@@ -16,6 +16,7 @@
 #include "FakePeer.h"
 #include "FilterHelpDialog.h"
 #include "FolderRowPlan.h"
+#include "GeneralFunctions.h"
 #include "MainWindow.h"
 #include "MainWindowRun.h"
 #include "MessengerTestSetup.h"
@@ -30,6 +31,7 @@
 #include "Settings.h"
 #include "ShareForm.h"
 #include "ShareListBody.h"
+#include "SharedFoldersManager.h"
 #include "SharesForm.h"
 #include "SharesTypes.h"
 #include "TabFocus.h"
@@ -217,6 +219,45 @@ QStringList DownloadTexts(const QString& user)
     }
     return texts;
 }
+
+// Texts of the shown folder rows, leaving out the long ones that pad a share.
+QStringList ShortTexts(QTreeWidget* tree)
+{
+    QStringList texts;
+    for (const QString& text : Texts(tree, 0, true))
+        if (text.size() < 20)
+            texts << text;
+    return texts;
+}
+
+// No half of a surrogate pair stands alone.
+bool WholeCharacters(const QString& text)
+{
+    for (int at = 0; at < text.size(); ++at)
+    {
+        const bool paired =
+            text.at(at).isHighSurrogate()
+                ? at + 1 < text.size() && text.at(at + 1).isLowSurrogate()
+                : !text.at(at).isLowSurrogate() || (at > 0 && text.at(at - 1).isHighSurrogate());
+        if (!paired)
+            return false;
+    }
+    return true;
+}
+
+// A share whose long folder names make the tab fill, and filter, over several passes of the
+// event loop, around a few folders of ordinary names.
+FileInfoMap PaddedShare()
+{
+    QList<SharedFile> files = {{"jazz", "one.mp3", 1, {}},
+                               {"jazz\\live", "two.mp3", 1, {}},
+                               {"jazz\\live\\bad", "three.mp3", 1, {}},
+                               {"rock", "jazzy.mp3", 1, {}},
+                               {"rock\\sub", "four.mp3", 1, {}}};
+    for (const char pad : {'w', 'x', 'y', 'z'})
+        files.push_back({std::string(ShareTreeForm::sliceBudget / 2, pad), "pad.mp3", 1, {}});
+    return ShareMap(files);
+}
 } // namespace
 
 class BrowseTest : public QObject
@@ -252,11 +293,12 @@ class BrowseTest : public QObject
         return asked ? form : nullptr;
     }
 
-    // Sends the list and waits until the tab shows it.
+    // Sends the list and waits until the tab shows it, every folder row made.
     bool Answer(Sharer& sharer, ShareForm* form, const FileInfoMap& folders)
     {
         sharer.peer.SendFrame(ShareListFrame(folders));
-        return QTest::qWaitFor([form] { return !form->Share().IsNull(); }, 5000);
+        return QTest::qWaitFor([form] { return !form->Share().IsNull() && !form->IsFilling(); },
+                               5000);
     }
 
     void Close(QWidget* page)
@@ -708,7 +750,7 @@ private slots:
         QCOMPARE(ShareTreeForm::FolderRowName(deepest).count('\\'),
                  depth - 1 - ShareTreeForm::maxRowDepth);
         // The row itself holds no more than it shows.
-        QCOMPARE(deepest->text(0).size(), ShareTreeForm::maxShownLength);
+        QCOMPARE(deepest->text(0).size(), maxShownNameLength);
         QCOMPARE(Texts(form->FileList()), QStringList{QString("f%1").arg(depth - 1)});
         form->FilterEdit()->setText("-nothing");
         QCOMPARE(Texts(folders, 0, true).size(), depth);
@@ -791,14 +833,14 @@ private slots:
         QVERIFY(folders->uniformRowHeights());
         QVERIFY(files->uniformRowHeights());
         QTreeWidgetItem* longRow = folders->topLevelItem(0)->child(0);
-        QCOMPARE(longRow->text(0).size(), ShareTreeForm::maxShownLength);
+        QCOMPARE(longRow->text(0).size(), maxShownNameLength);
         QVERIFY(longRow->text(0).endsWith(" tail"));
         QCOMPARE(ToolTipOver(folders, longRow), QString::fromStdString(folderName));
         QCOMPARE(ToolTipOver(folders, folders->topLevelItem(0)), QString());
 
         folders->setCurrentItem(longRow);
         QTreeWidgetItem* fileRow = files->topLevelItem(0);
-        QCOMPARE(fileRow->text(0).size(), ShareTreeForm::maxShownLength);
+        QCOMPARE(fileRow->text(0).size(), maxShownNameLength);
         QCOMPARE(ToolTipOver(files, fileRow), QString::fromStdString(fileName));
         // The filter reads the whole name, not the shown one.
         form->FilterEdit()->setText("-tail");
@@ -987,6 +1029,166 @@ private slots:
         pushed.sort();
         QCOMPARE(pushed, (QStringList{"\\bs\\AC\\DC\\live\\x.mp3", "\\bs\\AC\\DC\\song.mp3"}));
         Close(form);
+    }
+
+    // Hands the list to a new tab of the user as the messenger would, without waiting: the
+    // first slice of the folder rows is made when this returns.
+    ShareForm* Deliver(const QString& user, FileInfoMap list)
+    {
+        ShareForm* form = sharesForm->OpenShareBrowse(user);
+        AttributeTranslationTable table;
+        sharesForm->OnUserShare(user, list, table);
+        return form;
+    }
+
+    void hostileNamesShowOnOneLine_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("inFileList");
+        const QString names[][2] = {
+            {"long", QString(131000, 'n') + " tail"},
+            {"line breaks", QString("line\n").repeated(40)},
+            {"direction override", QString("evil") + QChar(0x202E) + "3pm.exe"},
+            {"outside the basic plane", QString::fromUcs4(U"\U0001F600").repeated(65500)},
+        };
+        for (const auto& [tag, name] : names)
+        {
+            QTest::newRow(qPrintable("folder, " + tag)) << name << false;
+            QTest::newRow(qPrintable("file, " + tag)) << name << true;
+        }
+    }
+
+    void hostileNamesShowOnOneLine()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, inFileList);
+        const std::string bytes = name.toStdString();
+        // The hostile row comes first, which sets every row's height.
+        ShareForm* form = Deliver(QString("hostile %1").arg(QTest::currentDataTag()),
+                                  ShareMap({{bytes, bytes, 1, {}}, {bytes + "\\sub", "s", 1, {}}}));
+        QTRY_VERIFY(!form->IsFilling());
+        QTreeWidget* tree = form->FolderTree();
+        QTreeWidgetItem* row = tree->topLevelItem(0);
+        QVERIFY(row);
+        if (inFileList)
+        {
+            tree->setCurrentItem(row);
+            tree = form->FileList();
+            row = tree->topLevelItem(0);
+            QVERIFY(row);
+        }
+        QVERIFY(tree->isVisible());
+        QTreeWidget plain;
+        auto* ordinary = new QTreeWidgetItem(&plain, {"ordinary.mp3"});
+        plain.resize(tree->size());
+        plain.show();
+        QCOMPARE(tree->visualItemRect(row).height(), plain.visualItemRect(ordinary).height());
+        const QString shown = row->text(0);
+        QVERIFY(shown.size() <= maxShownNameLength);
+        QVERIFY(!shown.contains('\n'));
+        QVERIFY(!shown.contains(QChar(0x202E)));
+        QVERIFY(WholeCharacters(shown));
+        QCOMPARE(ToolTipOver(tree, row), name);
+        Close(form);
+    }
+
+    void filterOnSlicedTreeMatchesAsBefore_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<bool>("typedWhileFilling");
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QStringList>("files");
+        const QStringList all{"jazz", "live", "bad", "rock", "sub"};
+        QTest::newRow("word") << "jazz" << false << QStringList{"jazz", "live", "bad", "rock"}
+                              << QStringList{"two.mp3"};
+        QTest::newRow("word while filling")
+            << "jazz" << true << QStringList{"jazz", "live", "bad", "rock"}
+            << QStringList{"two.mp3"};
+        QTest::newRow("word and excluded word")
+            << "jazz -bad" << false << QStringList{"jazz", "live", "rock"}
+            << QStringList{"two.mp3"};
+        QTest::newRow("excluded current folder")
+            << "-live" << true << QStringList{"jazz", "rock", "sub"} << QStringList();
+        QTest::newRow("files in folder") << "mfif:2" << false << QStringList() << QStringList();
+        QTest::newRow("matches nothing") << "none" << true << QStringList() << QStringList();
+        QTest::newRow("spaces only") << "  " << false << all << QStringList{"two.mp3"};
+    }
+
+    void filterOnSlicedTreeMatchesAsBefore()
+    {
+        QFETCH(QString, filter);
+        QFETCH(bool, typedWhileFilling);
+        ShareForm* form = Deliver(QString("sliced %1").arg(QTest::currentDataTag()), PaddedShare());
+        QTreeWidget* folders = form->FolderTree();
+        QVERIFY(form->IsFilling());
+        if (typedWhileFilling)
+            form->FilterEdit()->setText(filter);
+        QTRY_VERIFY(!form->IsFilling());
+        folders->setCurrentItem(Row(folders, "live"));
+        if (!typedWhileFilling)
+        {
+            form->FilterEdit()->setText(filter);
+            QVERIFY(form->IsFiltering());
+        }
+        QTRY_VERIFY(!form->IsFiltering());
+        QTEST(ShortTexts(folders), "folders");
+        QTEST(Texts(form->FileList()), "files");
+        Close(form);
+    }
+
+    void fillCutShortLeavesNoStaleRows_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::newRow("second list") << "list";
+        QTest::newRow("folder asked for") << "browse";
+        QTest::newRow("share removed") << "removed";
+        QTest::newRow("tab closed") << "close";
+    }
+
+    void fillCutShortLeavesNoStaleRows()
+    {
+        QFETCH(QString, event);
+        const QString user = "cut short " + event;
+        Type* nodes = d.GetType(BrowseTypes::folderNode);
+        const size_t before = nodes->ItemCount();
+        ShareForm* form = Deliver(user, PaddedShare());
+        QPointer<ShareForm> watched(form);
+        QVERIFY(form->IsFilling());
+        QTreeWidget* folders = form->FolderTree();
+        if (event == "list")
+        {
+            FileInfoMap other = ShareMap({{"other", "o.mp3", 1, {}}});
+            AttributeTranslationTable table;
+            sharesForm->OnUserShare(user, other, table);
+            QTRY_VERIFY(!form->IsFilling());
+            QCOMPARE(ShortTexts(folders), (QStringList{"jazz", "live", "bad", "rock", "sub"}));
+            QCOMPARE(nodes->ItemCount(), before + 9);
+        }
+        else if (event == "browse")
+        {
+            form->BrowseToFolder(std::string("jazz\\live"));
+            QTRY_VERIFY(!form->IsFilling());
+            QCOMPARE(folders->currentItem()->text(0), QString("live"));
+            QCOMPARE(Texts(form->FileList()), QStringList{"two.mp3"});
+        }
+        else if (event == "removed")
+        {
+            sharedFoldersManager->RemoveUserShare(user);
+            QVERIFY(!form->IsFilling());
+            QVERIFY(form->Share().IsNull());
+            const int made = Texts(folders).size();
+            QVERIFY(made < 9);
+            QCoreApplication::processEvents();
+            QCOMPARE(Texts(folders).size(), made);
+            // Its rows lead nowhere now: no download.
+            form->OnFolderDoubleClicked(folders->topLevelItem(0), 0);
+            QCOMPARE(Downloads(user), QStringList());
+        }
+        Close(form);
+        QTRY_VERIFY(watched.isNull());
+        QTRY_VERIFY(sharesForm->ClosedTabs().IsEmpty());
+        QCOMPARE(nodes->ItemCount(), before);
+        QVERIFY(User(user)[userShare].IsNull());
     }
 };
 
