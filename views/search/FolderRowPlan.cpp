@@ -36,6 +36,79 @@ char Lowered(char c)
 {
     return c >= 'A' && c <= 'Z' ? char(c + 32) : c;
 }
+
+// Sorts by merging the runs already in order. Folders come mostly in order, and deep paths share
+// long stretches that a sort from scratch would compare many times over.
+template <class Before> void SortMostlyOrdered(std::vector<int>& order, Before before)
+{
+    std::vector<size_t> runs{0};
+    for (size_t at = 1; at < order.size(); ++at)
+        if (before(order[at], order[at - 1]))
+            runs.push_back(at);
+    runs.push_back(order.size());
+    while (runs.size() > 2)
+    {
+        std::vector<size_t> merged{0};
+        for (size_t run = 2; run < runs.size(); run += 2)
+        {
+            std::inplace_merge(order.begin() + runs[run - 2], order.begin() + runs[run - 1],
+                               order.begin() + runs[run], before);
+            merged.push_back(runs[run]);
+        }
+        if (merged.back() != order.size())
+            merged.push_back(order.size());
+        runs = std::move(merged);
+    }
+}
+
+bool InByteOrder(const std::vector<const std::string*>& paths)
+{
+    return std::is_sorted(paths.begin(), paths.end(),
+                          [](const std::string* a, const std::string* b) { return *a < *b; });
+}
+
+// Where trailing separators begin: they name the same folder, not a child.
+size_t EndOfName(const std::string& path)
+{
+    size_t end = path.size();
+    while (end > 0 && IsSeparator(path[end - 1]))
+        --end;
+    return end;
+}
+
+// NearestListedAncestors for paths in byte order, reading each byte about once. Every listed
+// prefix of a path sorts before it, and so does everything between them, which shares the
+// prefix: the listed prefixes of the paths met so far are kept as a chain, each a prefix of the
+// next, cut back to those of the path at hand.
+std::vector<int> AncestorsInByteOrder(const std::vector<const std::string*>& paths)
+{
+    std::vector<int> anchors(paths.size(), -1);
+    std::vector<int> chain;
+    for (size_t index = 0; index < paths.size(); ++index)
+    {
+        const std::string& path = *paths[index];
+        while (!chain.empty())
+        {
+            const std::string& prefix = *paths[chain.back()];
+            if (prefix.size() < path.size() && path.compare(0, prefix.size(), prefix) == 0)
+                break;
+            chain.pop_back();
+        }
+        const size_t end = EndOfName(path);
+        // The longest listed prefix that ends before a separator of the name.
+        for (auto link = chain.rbegin(); link != chain.rend(); ++link)
+        {
+            const size_t length = paths[*link]->size();
+            if (length > 0 && length < end && IsSeparator(path[length]))
+            {
+                anchors[index] = *link;
+                break;
+            }
+        }
+        chain.push_back(int(index));
+    }
+    return anchors;
+}
 } // namespace
 
 FolderRowPlan::FolderRowPlan(const std::vector<const std::string*>& paths, bool ignoreCase,
@@ -57,11 +130,8 @@ FolderRowPlan::FolderRowPlan(const std::vector<const std::string*>& paths,
         }
         return *paths[a] < *paths[b];
     };
-    // An ancestor's path is a prefix of its descendants', so it always sorts before them. Lists
-    // come in byte order, often already in order: a sort would compare long shared stretches of
-    // deep paths many times over.
-    if (!std::is_sorted(order.begin(), order.end(), before))
-        std::sort(order.begin(), order.end(), before);
+    // An ancestor's path is a prefix of its descendants', so it always sorts before them.
+    SortMostlyOrdered(order, before);
     std::vector<Row> placed(paths.size());
     rows.reserve(paths.size());
     for (int folder : order)
@@ -80,6 +150,9 @@ FolderRowPlan::FolderRowPlan(const std::vector<const std::string*>& paths,
 
 std::vector<int> FolderRowPlan::NearestListedAncestors(const std::vector<const std::string*>& paths)
 {
+    // A share list comes in byte order.
+    if (InByteOrder(paths))
+        return AncestorsInByteOrder(paths);
     std::unordered_multimap<std::uint64_t, int> byHash;
     byHash.reserve(paths.size());
     for (size_t index = 0; index < paths.size(); ++index)
@@ -90,10 +163,7 @@ std::vector<int> FolderRowPlan::NearestListedAncestors(const std::vector<const s
     for (size_t index = 0; index < paths.size(); ++index)
     {
         const std::string& path = *paths[index];
-        // Trailing separators name the same folder, not a child.
-        size_t end = path.size();
-        while (end > 0 && IsSeparator(path[end - 1]))
-            --end;
+        const size_t end = EndOfName(path);
         prefixes.clear();
         std::uint64_t hash = hashStart;
         for (size_t at = 0; at < end; ++at)

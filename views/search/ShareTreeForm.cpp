@@ -1,6 +1,7 @@
 #include "ShareTreeForm.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -129,16 +130,11 @@ std::vector<int> ListedAncestors(const std::vector<ItemPtr>& folders)
 // The rows still to make, in the plan's order; the paths are the store's own bytes.
 struct ShareTreeForm::FolderFill
 {
-    FolderFill(std::vector<ItemPtr> shownFolders, std::vector<const std::string*> folderPaths,
-               bool ignoreCase)
-        : folders(std::move(shownFolders)), paths(std::move(folderPaths)),
-          plan(paths, ListedAncestors(folders), ignoreCase, maxRowDepth),
-          rows(folders.size(), nullptr)
-    {}
-
     std::vector<ItemPtr> folders;
     std::vector<const std::string*> paths;
-    FolderRowPlan plan;
+    bool ignoreCase = false;
+    // Made in the first slice.
+    std::optional<FolderRowPlan> plan;
     std::vector<QTreeWidgetItem*> rows;
     size_t next = 0;
 };
@@ -325,13 +321,28 @@ void ShareTreeForm::FillFolderTree(ItemPtr shownShare, bool ignoreCase)
     folderTree->setUpdatesEnabled(true);
     treeDepth = 0;
     expandLevel = 0;
-    fill = std::make_unique<FolderFill>(std::move(folders), std::move(paths), ignoreCase);
-    FillSlice();
+    size_t bytes = 0;
+    for (const std::string* path : paths)
+        bytes += path->size();
+    fill = std::make_unique<FolderFill>();
+    fill->folders = std::move(folders);
+    fill->paths = std::move(paths);
+    fill->ignoreCase = ignoreCase;
+    fill->rows.resize(fill->folders.size(), nullptr);
+    // Ordering long paths takes a while: that comes in a pass of its own, after the one that
+    // brought the list.
+    if (bytes > size_t(sliceBudget))
+        sliceTimer.start();
+    else
+        FillSlice();
 }
 
 void ShareTreeForm::FillSlice()
 {
-    const std::vector<FolderRowPlan::Row>& planned = fill->plan.Rows();
+    if (!fill->plan)
+        fill->plan.emplace(fill->paths, ListedAncestors(fill->folders), fill->ignoreCase,
+                           maxRowDepth);
+    const std::vector<FolderRowPlan::Row>& planned = fill->plan->Rows();
     Type* nodes = d.GetType(BrowseTypes::folderNode);
     folderTree->setUpdatesEnabled(false);
     for (qint64 budget = sliceBudget; budget > 0 && fill->next < planned.size(); ++fill->next)
@@ -357,16 +368,17 @@ void ShareTreeForm::FillSlice()
         sliceTimer.start();
         return;
     }
-    treeDepth = fill->plan.Depth();
+    treeDepth = fill->plan->Depth();
     fill.reset();
     if (Settings::IsYes(BrowseTypes::expandNewShares))
         folderTree->expandAll();
     folderTree->setUpdatesEnabled(true);
     expandLevel = 0;
-    // A filter typed while the rows were made applies to all of them now.
+    FolderTreeFilled();
+    // A filter typed while the rows were made applies to all of them now; the file list of a
+    // folder made current above follows it.
     if (!filterEdit->text().isEmpty())
         OnFilterTextChanged(filterEdit->text());
-    FolderTreeFilled();
 }
 
 void ShareTreeForm::StopFill()

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 
 #include <QLineEdit>
@@ -817,6 +818,54 @@ private slots:
         QCOMPARE(made, rows);
     }
 
+    // A list comes in byte order, which is read another way than paths in any order: both must
+    // find the same ancestors.
+    void ancestorsDoNotDependOnOrder_data()
+    {
+        QTest::addColumn<QStringList>("paths");
+        // For each path in the order given, its ancestor's path; "-" for none.
+        QTest::addColumn<QStringList>("ancestors");
+        QTest::newRow("nested") << QStringList{"x", "x\\y", "x\\y\\z"}
+                                << QStringList{"-", "x", "x\\y"};
+        QTest::newRow("unlisted middle folder")
+            << QStringList{"a", "a\\b\\c", "a\\b\\d"} << QStringList{"-", "a", "a"};
+        QTest::newRow("longer name is no parent")
+            << QStringList{"ab", "ab!c", "ab!c\\e", "ab\\d"} << QStringList{"-", "-", "ab!c", "ab"};
+        QTest::newRow("either separator")
+            << QStringList{"/m", "/m/n", "/m\\o"} << QStringList{"-", "/m", "/m"};
+        QTest::newRow("trailing and doubled separators")
+            << QStringList{"t", "t\\", "t\\\\u", "t\\u\\"} << QStringList{"-", "-", "t\\", "t"};
+        QTest::newRow("empty and root paths")
+            << QStringList{"", "\\", "\\r"} << QStringList{"-", "-", "-"};
+    }
+    void ancestorsDoNotDependOnOrder()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(QStringList, ancestors);
+        std::vector<std::string> bytes;
+        for (const QString& path : paths)
+            bytes.push_back(path.toStdString());
+        for (const bool reversed : {false, true})
+        {
+            std::vector<const std::string*> pointers;
+            for (const std::string& path : bytes)
+                pointers.push_back(&path);
+            if (reversed)
+                std::reverse(pointers.begin(), pointers.end());
+            const std::vector<int> found = FolderRowPlan::NearestListedAncestors(pointers);
+            QStringList named;
+            for (const std::string* path : pointers)
+            {
+                const int anchor =
+                    found[std::find(pointers.begin(), pointers.end(), path) - pointers.begin()];
+                named << (anchor < 0 ? QString("-") : QString::fromStdString(*pointers[anchor]));
+            }
+            if (reversed)
+                std::reverse(named.begin(), named.end());
+            QCOMPARE(named, ancestors);
+        }
+    }
+
     void longNamesAreShownShortAndReadWhole()
     {
         auto sharer = NewSharer("longnamer");
@@ -1122,11 +1171,14 @@ private slots:
         QTreeWidget* folders = form->FolderTree();
         QVERIFY(form->IsFilling());
         if (typedWhileFilling)
+        {
             form->FilterEdit()->setText(filter);
+            form->BrowseToFolder(std::string("jazz\\live"));
+        }
         QTRY_VERIFY(!form->IsFilling());
-        folders->setCurrentItem(Row(folders, "live"));
         if (!typedWhileFilling)
         {
+            folders->setCurrentItem(Row(folders, "live"));
             form->FilterEdit()->setText(filter);
             QVERIFY(form->IsFiltering());
         }
