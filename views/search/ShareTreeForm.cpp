@@ -234,11 +234,7 @@ void ShareTreeForm::FillFolderTree(ItemPtr shownShare, bool ignoreCase)
 
 QString ShareTreeForm::ShownText(const QString& name)
 {
-    if (name.size() <= maxShownLength)
-        return name;
-    // Both ends: long names often differ only in their endings.
-    const int head = (maxShownLength - 1) / 2;
-    return name.left(head) + QChar(0x2026) + name.right(maxShownLength - 1 - head);
+    return ShownName(name);
 }
 
 QString ShareTreeForm::FolderRowName(QTreeWidgetItem* row)
@@ -265,8 +261,8 @@ bool ShareTreeForm::eventFilter(QObject* watched, QEvent* event)
     auto* help = static_cast<QHelpEvent*>(event);
     QTreeWidgetItem* row = tree->itemAt(help->pos());
     const QString name = !row ? QString() : folders ? FolderRowName(row) : FileRowName(row);
-    // Only a name cut short needs one; the whole name is read from the store, not the row.
-    if (name.size() > maxShownLength)
+    // Only a name cut short or marked needs one; the whole name is read from the store.
+    if (ShownText(name) != name)
         QToolTip::showText(help->globalPos(), name, tree);
     else
         QToolTip::hideText();

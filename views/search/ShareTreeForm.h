@@ -7,6 +7,7 @@
 
 #include "ColumnSortingModel.h"
 #include "DataHandler.h"
+#include "GeneralFunctions.h"
 #include "ItemPtr.h"
 
 class ClosedTabRemoval;
@@ -30,7 +31,7 @@ public:
     static constexpr int maxRowDepth = 100;
     // Longest name a row shows; peers may send names of hundreds of kilobytes, which Qt would
     // measure on every layout and paint.
-    static constexpr int maxShownLength = 256;
+    static constexpr int maxShownLength = maxShownNameLength;
 
     ~ShareTreeForm() override;
 
@@ -58,7 +59,7 @@ public:
     // The whole name a row stands for, read from the store: its text may be cut short.
     static QString FolderRowName(QTreeWidgetItem* row);
     static QString FileRowName(QTreeWidgetItem* row);
-    // The name as a row shows it: at most maxShownLength characters, the middle left out.
+    // The name as a row shows it: at most maxShownLength characters on one line.
     static QString ShownText(const QString& name);
     // Removes up to the budget of the share's files, then its folders and the share itself;
     // returns what is left of the budget, 0 while items remain.

@@ -48,10 +48,10 @@ const ActionSetToolBar::SetAction treeActions[] = {
     {"upload_folders", "expand_all", "Expand All", ":/icons/browse_icon", false},
 };
 
-// A tab title shows the name as it is; a lone '&' would otherwise mark a shortcut.
+// A tab title shows the name on one line; a lone '&' would otherwise mark a shortcut.
 QString TabTitle(const QString& text)
 {
-    return QString(text).replace("&", "&&");
+    return ShownName(text).replace("&", "&&");
 }
 
 ItemPtr UserItem(const QString& user)
