@@ -15,7 +15,6 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "EntryRemoval.h"
-#include "ExtendedAsciiTranslator.h"
 #include "GeneralFunctions.h"
 #include "PathNode.h"
 #include "PeerTypes.h"
