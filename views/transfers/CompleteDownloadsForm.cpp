@@ -5,6 +5,8 @@
 
 #include "Data.h"
 #include "DataSaver.h"
+#include "GeneralFunctions.h"
+#include "NameTips.h"
 #include "ServerTypes.h"
 #include "TransferQueueManager.h"
 #include "TransferRow.h"
@@ -24,6 +26,22 @@ const TypeTable::RelationRow nodeRelations[] = {{completeDownloadNode, completeD
 
 // The completion time, kept once per row as its sort key.
 constexpr int timeRole = Qt::UserRole;
+
+// The attribute of a record that a column shows; null for the columns of the engine's own texts.
+const char* NameType(int column)
+{
+    switch (column)
+    {
+    case CompleteDownloadsForm::FileColumn:
+        return completeDownloadFilename;
+    case CompleteDownloadsForm::FolderColumn:
+        return completeDownloadRelativeFolder;
+    case CompleteDownloadsForm::UserColumn:
+        return ServerTypes::user;
+    default:
+        return nullptr;
+    }
+}
 } // namespace
 
 bool CompleteDownloadItem::operator<(const QTreeWidgetItem& other) const
@@ -47,6 +65,17 @@ CompleteDownloadsForm::CompleteDownloadsForm(QWidget* parent)
     list->setUniformRowHeights(true);
     list->setHeaderLabels(
         {tr("File"), tr("Folder"), tr("User"), tr("Size"), tr("Completion time")});
+    new NameTips(list,
+                 [](const QTreeWidgetItem* row, int column) { return WholeName(row, column); });
+}
+
+QString CompleteDownloadsForm::WholeName(const QTreeWidgetItem* row, int column)
+{
+    const char* type = NameType(column);
+    if (!type)
+        return QString();
+    ItemPtr node = d.GetType(completeDownloadNode)->HasItem(TransferRow::Address(row));
+    return node[completeDownload][type].AsString();
 }
 
 CompleteDownloadsForm::~CompleteDownloadsForm()
@@ -107,9 +136,9 @@ QTreeWidgetItem* CompleteDownloadsForm::MakeRow(ItemPtr download)
     if (download.IsNull() || download.IsConnected(completeDownloadNode))
         return nullptr;
     auto* row = new CompleteDownloadItem;
-    row->setText(FileColumn, download[completeDownloadFilename].AsString());
-    row->setText(FolderColumn, download[completeDownloadRelativeFolder].AsString());
-    row->setText(UserColumn, download[ServerTypes::user].AsString());
+    // Names as shown; the whole ones stay in the record.
+    for (int column : {FileColumn, FolderColumn, UserColumn})
+        row->setText(column, ShownName(download[NameType(column)].AsString()));
     row->setText(SizeColumn, download[completeDownloadFileSize].AsString());
     const QString time = download[completeDownloadCompletionTime].AsString();
     row->setText(CompletionTimeColumn, time);

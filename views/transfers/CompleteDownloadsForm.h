@@ -38,6 +38,8 @@ public:
     void Init();
     void DataLoaded() override;
     Ui_CompleteDownloadsForm* Form() const { return ui; }
+    // The whole name behind a cell of a row, read from its record; empty for other cells.
+    static QString WholeName(const QTreeWidgetItem* row, int column);
 
 public slots:
     void OnCompleteDownloadAdded(ItemPtr download);

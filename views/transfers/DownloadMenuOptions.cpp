@@ -5,6 +5,7 @@
 
 #include "Data.h"
 #include "EntryList.h"
+#include "GeneralFunctions.h"
 #include "LocalPath.h"
 #include "PeerTypes.h"
 #include "SearchForm.h"
@@ -77,8 +78,8 @@ DownloadMenuOptions::DownloadMenuOptions(QMenu* menu, ItemSet chosen, QObject* p
     if (!search.IsNull())
     {
         searchText = search.AsString();
-        menu->addAction(QIcon(":/icons/search_icon"), tr("Re-run Search: ") + searchText, this,
-                        &DownloadMenuOptions::OnRerunSearch);
+        menu->addAction(QIcon(":/icons/search_icon"), tr("Re-run Search: ") + ShownName(searchText),
+                        this, &DownloadMenuOptions::OnRerunSearch);
     }
 }
 

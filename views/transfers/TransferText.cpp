@@ -2,7 +2,15 @@
 
 #include <algorithm>
 
+#include <QTreeWidget>
+
+#include "ExtendedAsciiTranslator.h"
 #include "GeneralFunctions.h"
+#include "NameTips.h"
+#include "ServerTypes.h"
+#include "SharesTypes.h"
+#include "TransferRow.h"
+#include "TransferTypes.h"
 
 namespace TransferText {
 QString TimeLeft(long long seconds)
@@ -39,5 +47,68 @@ QString Progress(long long done, double percent)
 QString Speed(long long bytesPerSecond)
 {
     return QString("%1").arg(static_cast<double>(bytesPerSecond) / 1024.0, 0, 'f', 1);
+}
+
+QString UserName(ItemPtr user)
+{
+    return user.AsString();
+}
+
+QString FolderName(ItemPtr folder)
+{
+    return ReversePathname(folder.AsString());
+}
+
+QString DownloadFileName(ItemPtr entry)
+{
+    return entry[TransferTypes::fileName].AsString();
+}
+
+QString UploadFileName(ItemPtr sharedFile)
+{
+    return ToQString(GetFileName(sharedFile[SharesTypes::sharedFileName].AsStdString()));
+}
+
+QString DenialReason(ItemPtr entry)
+{
+    return entry[TransferTypes::denialReason].AsString().toLower();
+}
+
+void SetName(QTreeWidgetItem* row, int column, const QString& name)
+{
+    row->setText(column, ShownName(name));
+}
+
+QString WholeName(const TransfersForm::Tree& tree, const QTreeWidgetItem* row, int column)
+{
+    using Form = TransfersForm;
+    switch (column)
+    {
+    case Form::UserColumn:
+        return UserName(TransferRow::NodeOf(row, tree.userNode)[ServerTypes::user]);
+    case Form::FolderColumn:
+        return FolderName(TransferRow::NodeOf(row, tree.folderNode)[tree.folder]);
+    case Form::FileColumn:
+    case Form::StatusColumn:
+        break;
+    default:
+        return QString();
+    }
+    ItemPtr entry = TransferRow::NodeOf(row, tree.fileNode)[tree.entry];
+    if (entry.IsNull())
+        return QString();
+    if (column == Form::StatusColumn)
+        return entry[tree.status].AsString() == TransferStatus::denied ? DenialReason(entry)
+                                                                       : QString();
+    if (&tree == &Form::downloads)
+        return DownloadFileName(entry);
+    return UploadFileName(entry[SharesTypes::sharedFile]);
+}
+
+NameTips* AddNameTips(QTreeWidget* list, const TransfersForm::Tree& tree)
+{
+    return new NameTips(list, [&tree](const QTreeWidgetItem* row, int column) {
+        return WholeName(tree, row, column);
+    });
 }
 } // namespace TransferText

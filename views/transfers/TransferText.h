@@ -2,7 +2,14 @@
 
 #include <QString>
 
-// The texts of the progress, time-left and speed cells of the transfer trees.
+#include "ItemPtr.h"
+#include "TransfersForm.h"
+
+class NameTips;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The texts of the cells of the transfer trees.
 namespace TransferText {
 // "   1h:2m:5s": hours and minutes only when there are any, no zero padding, three leading
 // blanks; a negative count gives only its seconds part.
@@ -18,4 +25,19 @@ double Percent(long long done, long long size, bool complete);
 QString Progress(long long done, double percent);
 // Kibibytes per second with one decimal: 12,800 B/s give "12.5".
 QString Speed(long long bytesPerSecond);
+
+// The whole texts of the cells that show a name someone else chose, read from the store. A cell
+// holds them as ShownName gives them; its tool tip gives the whole text.
+QString UserName(ItemPtr user);
+// The folder's parts last first, so that the narrow column shows the deepest one.
+QString FolderName(ItemPtr folder);
+QString DownloadFileName(ItemPtr entry);
+QString UploadFileName(ItemPtr sharedFile);
+QString DenialReason(ItemPtr entry);
+// Puts the name into the cell as shown.
+void SetName(QTreeWidgetItem* row, int column, const QString& name);
+// The whole text behind a name cell of a row of the tree; empty for other cells and rows.
+QString WholeName(const TransfersForm::Tree& tree, const QTreeWidgetItem* row, int column);
+// Gives the tree's cut names their whole text as a tool tip.
+NameTips* AddNameTips(QTreeWidget* list, const TransfersForm::Tree& tree);
 } // namespace TransferText

@@ -15,7 +15,6 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "EntryRemoval.h"
-#include "ExtendedAsciiTranslator.h"
 #include "GeneralFunctions.h"
 #include "PathNode.h"
 #include "PeerTypes.h"
@@ -28,6 +27,7 @@
 #include "TimerManager.h"
 #include "TransferQueueManager.h"
 #include "TransferRow.h"
+#include "TransferText.h"
 #include "TransferTypes.h"
 #include "TransfersViewTypes.h"
 #include "TypeTable.h"
@@ -148,6 +148,8 @@ TransfersForm::TransfersForm(QWidget* parent) : QWidget(parent), ui(new Ui_Trans
             &TransfersForm::OnUploadsContextMenuRequested);
     SetUpColumns(ui->downloadsList, PlaceColumn + 1);
     SetUpColumns(ui->uploadsList, PlaceColumn);
+    TransferText::AddNameTips(ui->downloadsList, downloads);
+    TransferText::AddNameTips(ui->uploadsList, uploads);
     ui->uploadsList->header()->setStretchLastSection(false);
     connect(ui->downloadsList, &QTreeWidget::itemDoubleClicked, this,
             &TransfersForm::OnDownloadListItemDoubleClicked);
@@ -355,7 +357,7 @@ QTreeWidgetItem* TransfersForm::UserRow(const Tree& tree, ItemPtr user, bool exp
         node.Remove();
     auto* row = new TransferRow(TreeOf(tree));
     user.Connect(d.GetType(tree.userNode)->GetItem(TransferRow::Address(row)));
-    row->setText(UserColumn, user.AsString());
+    TransferText::SetName(row, UserColumn, TransferText::UserName(user));
     SetUserIcon(tree, user, user.IsConnected(ServerTypes::isOnline));
     row->setExpanded(expand);
     return row;
@@ -372,7 +374,7 @@ QTreeWidgetItem* TransfersForm::FolderRow(const Tree& tree, QTreeWidgetItem* use
     node = d.GetType(tree.folderNode)->GetItem(TransferRow::Address(row));
     node.Connect(userNode);
     node.Connect(folder);
-    row->setText(FolderColumn, ReversePathname(folder.AsString()));
+    TransferText::SetName(row, FolderColumn, TransferText::FolderName(folder));
     row->setExpanded(expand);
     return row;
 }
@@ -410,7 +412,7 @@ void TransfersForm::OnDownloadEntryAdded(ItemPtr entry)
     using namespace TransferTypes;
     QTreeWidgetItem* row =
         PlaceEntryRow(downloads, entry, entry[ServerTypes::user], entry[remoteFolder]);
-    row->setText(FileColumn, entry[fileName].AsString());
+    TransferText::SetName(row, FileColumn, TransferText::DownloadFileName(entry));
     row->setText(SizeColumn, CommafyNumber(entry[PeerTypes::fileSize].AsInt64()));
     ItemPtr status = entry[downloadEntryStatus];
     if (!status.IsNull())
@@ -429,7 +431,7 @@ void TransfersForm::OnUploadEntryAdded(ItemPtr entry)
     if (folder.IsNull())
         return;
     QTreeWidgetItem* row = PlaceEntryRow(uploads, entry, entry[ServerTypes::user], folder);
-    row->setText(FileColumn, ToQString(GetFileName(file[sharedFileName].AsStdString())));
+    TransferText::SetName(row, FileColumn, TransferText::UploadFileName(file));
     row->setText(SizeColumn, CommafyNumber(file[sharedFileSize].AsInt64()));
     ItemPtr status = entry[uploads.status];
     if (!status.IsNull())

@@ -287,7 +287,7 @@ void TransfersForm::AnnounceCompletion(ItemPtr entry)
 
     if (ItemPtr alert = entry[completeDownloadAlert]; !alert.IsNull())
     {
-        const QString name = entry[fileName].AsString();
+        const QString name = ShownName(entry[fileName].AsString());
         Announce(name, list, tr("Download of file %1 complete").arg(name));
         if (QTreeWidgetItem* row = EntryRow(downloads, entry))
             row->setIcon(FileColumn, QIcon());
@@ -299,7 +299,7 @@ void TransfersForm::AnnounceCompletion(ItemPtr entry)
     ItemPtr folderAlert = d.GetItem(user, folder, completeDownloadAlert);
     if (!folderAlert.IsNull() && Unfinished(folder.GetItems(downloadEntry).Connected(user)).Empty())
     {
-        const QString name = ToQString(GetFileName(folder.AsStdString()));
+        const QString name = ShownName(ToQString(GetFileName(folder.AsStdString())));
         Announce(name, list, tr("Download of folder %1 complete").arg(name));
         ItemPtr node = d.GetItem(user[downloads.userNode], folder, downloads.folderNode);
         if (QTreeWidgetItem* row = TransferRow::Of(node))
@@ -310,7 +310,7 @@ void TransfersForm::AnnounceCompletion(ItemPtr entry)
     ItemSet userAlerts = user.GetItems(completeDownloadAlert).NotConnected(remoteFolder);
     if (!userAlerts.Empty() && Unfinished(user.GetItems(downloadEntry)).Empty())
     {
-        const QString name = user.AsString();
+        const QString name = ShownName(user.AsString());
         Announce(name, list, tr("All download from user %1 complete").arg(name));
         if (QTreeWidgetItem* row = TransferRow::Of(user[downloads.userNode]))
             row->setIcon(UserColumn, QIcon());

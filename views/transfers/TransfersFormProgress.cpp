@@ -269,7 +269,7 @@ void TransfersForm::ShowDenialReason(const Tree& tree, ItemPtr entry)
 {
     QTreeWidgetItem* row = EntryRow(tree, entry);
     if (row && entry[tree.status].AsString() == TransferStatus::denied)
-        row->setText(StatusColumn, entry[TransferTypes::denialReason].AsString().toLower());
+        TransferText::SetName(row, StatusColumn, TransferText::DenialReason(entry));
 }
 
 void TransfersForm::ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr status)
@@ -295,9 +295,9 @@ void TransfersForm::ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr st
         timed.erase(entry.Get());
         ClearRunningCells(row);
     }
-    row->setText(StatusColumn, word == TransferStatus::denied
-                                   ? entry[TransferTypes::denialReason].AsString().toLower()
-                                   : word.toLower());
+    TransferText::SetName(row, StatusColumn,
+                          word == TransferStatus::denied ? TransferText::DenialReason(entry)
+                                                         : word.toLower());
     staleGroups.emplace_back(row->parent(), &tree);
     staleGroups.emplace_back(row->parent()->parent(), &tree);
     ScheduleRefresh();
