@@ -1,5 +1,8 @@
+#include <ctime>
+
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -127,6 +130,34 @@ private:
             return nullptr;
         MessengerTestSetup::SetUserAddress(user, MessengerTestSetup::UnusedPort());
         return listener.nextPendingConnection();
+    }
+
+    // A download whose peer has fallen silent and an upload at 1 KiB/s, whose second chunk is
+    // eight seconds away: both threads are in a wait.
+    struct RunningTransfers
+    {
+        std::unique_ptr<FakePeer> sender;
+        FakePeer receiver;
+        ItemPtr download;
+        ItemPtr upload;
+    };
+
+    void StartRunningTransfers(RunningTransfers& running, const QString& seller,
+                               const QString& buyer)
+    {
+        running.download = NegotiatedDownload(seller, "slow.mp3", 30000, nextRequest);
+        running.sender = OpenFileLink(seller, nextRequest);
+        QVERIFY(running.sender->WaitForBytes(8));
+        QTRY_COMPARE(Status(running.download), QString(TransferStatus::downloading));
+
+        const QString path = setup.home.path() + "/shared/paced.mp3";
+        WriteFile(path, Pattern(100000));
+        Settings::Set(TransferSettings::uploadSpeedLimit, "1");
+        Manager()->EnableUploadSpeedLimit(true);
+        running.upload = UploadToPeer(running.receiver, buyer, path, ++nextRequest);
+        AwaitUploadLink(running.receiver, nextRequest);
+        running.receiver.SendRaw(LittleEndian(0, 8));
+        QTRY_COMPARE(AfterFirstFrame(running.receiver.rawBytes).size(), 4 + 8192);
     }
 
 private slots:
@@ -526,6 +557,26 @@ private slots:
         QCOMPARE(messages.frames.at(1).left(4), LittleEndian(PeerMessageCode::PM_UPLOAD_FAILED, 4));
     }
 
+    void childProcessInheritsNoTransferSocket()
+    {
+        RunningTransfers running;
+        StartRunningTransfers(running, "wes", "xia");
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(running.download[downloadThread].AsPointer<TransferThread>()->isRunning());
+        QVERIFY(running.upload[uploadThread].AsPointer<TransferThread>()->isRunning());
+
+        QProcess child;
+        child.start("/bin/sh", {"-c", "ls -l /proc/self/fd"});
+        QVERIFY(child.waitForFinished(10000));
+        const QStringList handles =
+            QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        // Its standard handles are listed, so an empty listing cannot pass.
+        QVERIFY2(handles.filter(" 0 -> ").size() == 1, qPrintable(handles.join('\n')));
+        QCOMPARE(handles.filter("socket:").join('\n'), QString());
+        MessengerTestSetup::SetUserAddress("xia", MessengerTestSetup::UnusedPort());
+    }
+
     void dropsAFileLinkNoUploadWaitsFor()
     {
         FakePeer peer;
@@ -602,21 +653,12 @@ private slots:
     // A status change that ends a running transfer must not wait for the transfer to end.
     void statusChangeStopsARunningTransferAtOnce()
     {
-        ItemPtr download = NegotiatedDownload("ned", "slow.mp3", 30000, nextRequest);
-        auto peer = OpenFileLink("ned", nextRequest);
-        QVERIFY(peer->WaitForBytes(8));
-        QTRY_COMPARE(Status(download), QString(TransferStatus::downloading));
-
-        const QString path = setup.home.path() + "/shared/paced.mp3";
-        WriteFile(path, Pattern(100000));
-        Settings::Set(TransferSettings::uploadSpeedLimit, "1");
-        Manager()->EnableUploadSpeedLimit(true);
-        FakePeer receiver;
-        ItemPtr upload = UploadToPeer(receiver, "ola", path, ++nextRequest);
-        AwaitUploadLink(receiver, nextRequest);
-        receiver.SendRaw(LittleEndian(0, 8));
-        // At 1 KiB/s the second chunk is eight seconds away.
-        QTRY_COMPARE(AfterFirstFrame(receiver.rawBytes).size(), 4 + 8192);
+        RunningTransfers running;
+        StartRunningTransfers(running, "ned", "ola");
+        if (QTest::currentTestFailed())
+            return;
+        ItemPtr download = running.download;
+        ItemPtr upload = running.upload;
 
         // The failure notice for the upload finds no one to take it.
         MessengerTestSetup::SetUserAddress("ola", MessengerTestSetup::UnusedPort());
@@ -629,8 +671,8 @@ private slots:
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(download[downloadThread].IsNull());
         QVERIFY(upload[uploadThread].IsNull());
-        QVERIFY(peer->WaitForClose());
-        QVERIFY(receiver.WaitForClose());
+        QVERIFY(running.sender->WaitForClose());
+        QVERIFY(running.receiver.WaitForClose());
     }
 };
 
