@@ -143,10 +143,13 @@ void TransferThread::ReturnSocket()
     socket->moveToThread(thread());
 }
 
-void TransferThread::DiscardIncoming()
+qint64 TransferThread::DiscardIncoming()
 {
     // Not the transfer's buffer: it may hold a step still being sent.
     char dropped[512];
-    while (socket->bytesAvailable() > 0 && socket->read(dropped, sizeof dropped) > 0)
-    {}
+    qint64 total = 0;
+    for (qint64 read = 0;
+         socket->bytesAvailable() > 0 && (read = socket->read(dropped, sizeof dropped)) > 0;)
+        total += read;
+    return total;
 }

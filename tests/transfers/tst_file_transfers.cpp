@@ -52,6 +52,14 @@ QByteArray AfterFirstFrame(const QByteArray& received)
 {
     return TransfersTestSetup::AfterFirstFrame(received);
 }
+
+// The CPU time of the whole process, in ms: the transfer threads' and the test's own.
+qint64 ProcessCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 } // namespace
 
 class FileTransfersTest : public QObject
@@ -505,8 +513,17 @@ private slots:
         QTRY_COMPARE(Status(entry), QString(TransferStatus::complete));
     }
 
+    void endsAnUploadThePeerStopsReading_data()
+    {
+        QTest::addColumn<int>("junk");
+        QTest::newRow("silent peer") << 0;
+        // What it sends fills our capped read buffer while we wait to write.
+        QTest::newRow("peer sending junk") << 8 * 1024 * 1024;
+    }
+
     void endsAnUploadThePeerStopsReading()
     {
+        QFETCH(int, junk);
         TransferThread::SetWaitStepMsForTesting(10);
         QTcpServer listener;
         ItemPtr entry;
@@ -514,10 +531,16 @@ private slots:
         QVERIFY(link);
         // The peer asks for the file, then takes no more than a few bytes of it.
         link->setReadBufferSize(16);
-        link->write(LittleEndian(0, 8));
+        link->write(LittleEndian(0, 8) + QByteArray(junk, 'j'));
         link->flush();
+        QElapsedTimer wall;
+        wall.start();
+        const qint64 cpuBefore = ProcessCpuMs();
         QTRY_COMPARE_WITH_TIMEOUT(Status(entry), QString(TransferStatus::aborted), 10000);
         QVERIFY(Logged("Waiting for bytes to be written to socket failed."));
+        const qint64 cpuMs = ProcessCpuMs() - cpuBefore;
+        QVERIFY2(cpuMs * 4 < qMax<qint64>(wall.elapsed(), 100),
+                 qPrintable(QString("%1 ms of CPU in %2 ms").arg(cpuMs).arg(wall.elapsed())));
     }
 
     // The peer agreed to the size announced when the file was shared; no other length is sent.
@@ -557,6 +580,73 @@ private slots:
         QCOMPARE(messages.frames.at(1).left(4), LittleEndian(PeerMessageCode::PM_UPLOAD_FAILED, 4));
     }
 
+    // After the last byte the upload waits for the peer to close, reading and dropping what
+    // else it sends; neither a peer that sends more than the read cap nor one that holds its
+    // end may make the wait spin, and removing the upload meanwhile ends it at once.
+    void lastWaitEndsWithoutSpinning_data()
+    {
+        QTest::addColumn<int>("junk");
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<QString>("status");
+        const QString complete = TransferStatus::complete;
+        const QString aborted = TransferStatus::aborted;
+        QTest::newRow("one byte over the cap, peer closes") << 65 << "closes" << complete;
+        QTest::newRow("4 KiB, peer closes") << 4096 << "closes" << complete;
+        QTest::newRow("one byte over the cap, peer holds") << 65 << "holds" << aborted;
+        QTest::newRow("4 KiB, peer holds") << 4096 << "holds" << aborted;
+        QTest::newRow("one byte over the cap, upload removed") << 65 << "removed" << QString();
+        QTest::newRow("4 KiB, upload removed") << 4096 << "removed" << QString();
+    }
+
+    void lastWaitEndsWithoutSpinning()
+    {
+        QFETCH(int, junk);
+        QFETCH(QString, peer);
+        QFETCH(QString, status);
+        // A short step keeps the holding rows short; removal is measured against a whole one.
+        const int stepMs = peer == "removed" ? 1000 : 20;
+        TransferThread::SetWaitStepMsForTesting(stepMs);
+        const int size = 3000;
+        const QString path = setup.home.path() + "/shared/held.mp3";
+        WriteFile(path, Pattern(size));
+        FakePeer receiver;
+        ItemPtr entry = UploadToPeer(receiver, "vic", path, nextRequest);
+        AwaitUploadLink(receiver, nextRequest);
+        // The failure notice finds no one to take it.
+        MessengerTestSetup::SetUserAddress("vic", MessengerTestSetup::UnusedPort());
+        receiver.SendRaw(LittleEndian(0, 8));
+        QTRY_COMPARE(AfterFirstFrame(receiver.rawBytes).size(), 4 + size);
+        // Once the whole file is out there is nothing left but the wait for the close.
+        receiver.SendRaw(QByteArray(junk, 'j'));
+
+        QElapsedTimer wall;
+        wall.start();
+        const qint64 cpuBefore = ProcessCpuMs();
+        if (peer == "removed")
+        {
+            QCOMPARE(Status(entry), QString(TransferStatus::uploading));
+            Manager()->RemoveUpload(entry);
+            QVERIFY2(wall.elapsed() < stepMs, qPrintable(QString::number(wall.elapsed())));
+            QVERIFY(!g(uploadEntry).Contains(entry));
+            QVERIFY(receiver.WaitForClose());
+            return;
+        }
+        if (peer == "closes")
+            receiver.Close();
+        QTRY_COMPARE_WITH_TIMEOUT(Status(entry), status, 5000);
+        const qint64 wallMs = wall.elapsed();
+        const qint64 cpuMs = ProcessCpuMs() - cpuBefore;
+        // Thirty steps of 20 ms for a peer that holds its end, and much less than a core.
+        if (peer == "holds")
+        {
+            QVERIFY2(wallMs >= 29 * stepMs, qPrintable(QString::number(wallMs)));
+            QVERIFY(Logged("The peer did not close the connection after the last byte."));
+        }
+        QVERIFY2(cpuMs * 4 < qMax<qint64>(wallMs, 100),
+                 qPrintable(QString("%1 ms of CPU in %2 ms").arg(cpuMs).arg(wallMs)));
+    }
+
+    // A program the user opens while transfers run must not hold their links open.
     void childProcessInheritsNoTransferSocket()
     {
         RunningTransfers running;
