@@ -62,7 +62,7 @@ bool UploadThread::PerformUpload()
     const qint64 size = announcedSize;
     if (file->size() != size)
         return Fail(QString("The file is %1 bytes long, not the %2 bytes announced: it changed "
-                            "since it was shared")
+                            "since it was offered")
                         .arg(file->size())
                         .arg(size));
     // An offset at the end means the peer holds the whole file (always so for an empty one): the

@@ -447,23 +447,32 @@ private slots:
     {
         QTest::addColumn<int>("size");
         QTest::addColumn<qint64>("offset");
-        QTest::newRow("whole file") << 30000 << qint64(0);
-        QTest::newRow("resumed") << 30000 << qint64(1000);
-        QTest::newRow("last byte") << 30000 << qint64(29999);
-        QTest::newRow("several steps, resumed") << 3 * 512 * 1024 + 5 << qint64(12345);
-        QTest::newRow("at the end") << 30000 << qint64(30000);
+        // The length the last scan saw, when the file changed after it and before the offer.
+        QTest::addColumn<int>("scanned");
+        QTest::newRow("whole file") << 30000 << qint64(0) << 30000;
+        QTest::newRow("resumed") << 30000 << qint64(1000) << 30000;
+        QTest::newRow("last byte") << 30000 << qint64(29999) << 30000;
+        QTest::newRow("several steps, resumed")
+            << 3 * 512 * 1024 + 5 << qint64(12345) << 3 * 512 * 1024 + 5;
+        QTest::newRow("at the end") << 30000 << qint64(30000) << 30000;
+        QTest::newRow("grew after the scan") << 6000 << qint64(0) << 4000;
+        QTest::newRow("shrank after the scan") << 4000 << qint64(0) << 6000;
     }
 
     void uploadsFromTheOffsetThePeerAsks()
     {
         QFETCH(int, size);
         QFETCH(qint64, offset);
+        QFETCH(int, scanned);
         const QByteArray content = Pattern(size);
         const QString path = setup.home.path() + "/shared/up.mp3";
         WriteFile(path, content);
         QSignalSpy progressed(Manager(), &TransferQueueManager::UploadProgressed);
         FakePeer peer;
         ItemPtr entry = UploadToPeer(peer, "kim", path, nextRequest);
+        // The size offered is the file's own; the scan's is only what the index shows.
+        entry[SharesTypes::sharedFile].Connect(
+            d.GetType(SharesTypes::sharedFileSize)->GetItem(Value(scanned)));
         AwaitUploadLink(peer, nextRequest);
         QTRY_COMPARE(Status(entry), QString(TransferStatus::uploading));
 
