@@ -192,7 +192,7 @@ bool UploadThread::WaitForPeerToClose()
     // again at once: instead the buffer is emptied before every wait for readability, and the
     // peer's close shows as the read of its end. Steps are counted on the clock, so that a peer
     // that keeps sending cannot stretch the wait.
-    const qint64 stepMs = WaitStepMs();
+    const qint64 stepMs = qMax(1, WaitStepMs());
     const qint64 boundMs = stepMs * waitStepsPerWait;
     QElapsedTimer clock;
     clock.start();
