@@ -6,7 +6,9 @@
 // speed limit: 100 KiB/s held by one upload and shared by two, each measured over 5 seconds
 // (target: within 5%). Each copy and transfer runs three times; the fastest run counts, being
 // the one least disturbed by the rest of the machine. Last, removing 100 running downloads whose
-// peers have fallen silent, and quitting with 100 more (target: 1.5 s in all).
+// peers have fallen silent, and quitting with 100 more (target: 1.5 s in all). And an upload in
+// its wait for the peer to close after the last byte, with the peer sending junk for 10 seconds
+// instead, as fast as the link takes it and a little at a time (target: at most 5% of one core).
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -26,6 +28,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTimer>
 
@@ -413,6 +416,74 @@ void SpeedLimit(const QString& path, const QStringList& users)
         manager->RemoveUpload(entry);
     manager->EnableUploadSpeedLimit(false);
 }
+// Our upload of the file to a peer that reads all of it, then sends junk instead of closing, for
+// the given time: a piece as fast as the link takes it, or one piece per pause.
+void JunkAfterTheLastByte(const QString& path, int junkPiece, int pauseMs)
+{
+    constexpr double seconds = 10;
+    const qint64 size = QFileInfo(path).size();
+    ItemPtr entry = setup.ConnectingUpload("talker", path, 40);
+    quint16 port = 0;
+    const int listener = Listener(port);
+    MessengerTestSetup::SetUserAddress("talker", port);
+    std::atomic<bool> allIn{false};
+    std::atomic<double> peerCpu{0};
+    std::atomic<qint64> sent{0};
+    std::thread peer([&] {
+        const double cpu = ThreadCpu();
+        const int fd = accept(listener, nullptr, nullptr);
+        // A full link must not hold the peer past its time.
+        timeval timeout{0, 100000};
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+        char request[4];
+        const QByteArray offset = LittleEndian(0, 8);
+        if (SkipFirstFrame(fd) && ReceiveAll(fd, request, 4) &&
+            SendAll(fd, offset.constData(), 8) && Drain(fd, size) == size)
+        {
+            allIn = true;
+            const std::vector<char> junk(size_t(junkPiece), 'j');
+            const auto start = Clock::now();
+            while (Seconds(start) < seconds)
+            {
+                const ssize_t part = send(fd, junk.data(), junk.size(), MSG_NOSIGNAL);
+                if (part > 0)
+                    sent += part;
+                if (pauseMs > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            }
+        }
+        peerCpu = ThreadCpu() - cpu;
+        // Held open until the upload is removed.
+        char rest;
+        recv(fd, &rest, 1, 0);
+        close(fd);
+    });
+    messenger->RequestFileConnectionToUser("talker");
+    QElapsedTimer clock;
+    clock.start();
+    while (!allIn && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const double processCpu = ProcessCpu();
+    const auto start = Clock::now();
+    // The loop sleeps until the time is up, so that what is counted is the upload's.
+    QEventLoop idle;
+    QTimer::singleShot(int(seconds * 1000) + 100, &idle, &QEventLoop::quit);
+    idle.exec();
+    const double wall = Seconds(start);
+    const bool waiting = entry[uploadEntryStatus].AsString() == TransferStatus::uploading;
+    const double clientCpu = ProcessCpu() - processCpu - peerCpu;
+    clock.restart();
+    manager->RemoveUpload(entry);
+    const qint64 removeMs = clock.elapsed();
+    peer.join();
+    close(listener);
+    std::printf("last wait, peer sending %d-byte pieces%s: %.1f%% of one core over %.0f s "
+                "(target at most 5%%), %lld bytes of junk sent, %s, removed in %lld ms\n",
+                junkPiece, pauseMs > 0 ? qPrintable(QString(" every %1 ms").arg(pauseMs)) : "",
+                100 * clientCpu / wall, wall, static_cast<long long>(sent.load()),
+                waiting ? "still waiting" : "no longer waiting", static_cast<long long>(removeMs));
+}
+
 // Running downloads whose peers sent a little and then fell silent.
 std::vector<ItemPtr> SilentDownloads(int count, uint firstRequest,
                                      std::vector<std::unique_ptr<FakePeer>>& peers)
@@ -488,6 +559,14 @@ int main(int argc, char** argv)
     Print("  against raw from file", upload, rawFromFile.seconds);
     SpeedLimit(sharedPath, {"one"});
     SpeedLimit(sharedPath, {"two", "three"});
+    const QString smallPath = home + "/shared/small.bin";
+    {
+        QFile file(smallPath);
+        file.open(QIODevice::WriteOnly);
+        file.write(piece.data(), pieceSize);
+    }
+    JunkAfterTheLastByte(smallPath, pieceSize, 0);
+    JunkAfterTheLastByte(smallPath, 65, 10);
     StopSilentDownloads();
 
     setup.Destroy();

@@ -114,6 +114,8 @@ const RelationRow uploadRelations[] = {
     {uploadEntry, bytesSinceLastReceipt, One, One},
     {uploadEntry, uploadThread, One, One},
     {uploadEntry, effectiveUploadOrder, One, Many},
+    // The size the peer was offered.
+    {uploadEntry, PeerTypes::fileSize, One, Many},
 };
 
 const TypeRow laterTypes[] = {

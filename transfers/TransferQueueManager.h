@@ -55,6 +55,8 @@ public:
     QString GetDownloadTargetFolder(ItemPtr entry, bool complete);
     QString GetDownloadTargetPath(ItemPtr entry, bool complete);
     static QString LocalPath(QString path);
+    // Where the shared file is on our disk.
+    static QString SharedFileLocalPath(ItemPtr shared);
     // Whether the entry's paths stay inside the download folder.
     bool IsDownloadPathSafe(ItemPtr entry);
     void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr entry);

@@ -40,6 +40,12 @@ ItemPtr DownloadOfRequest(const QString& user, uint request)
     return number.GetItems(downloadEntry).Connected(userItem);
 }
 
+// The size the peer was offered for the upload, which its file link sends.
+qint64 AnnouncedSize(ItemPtr entry)
+{
+    return entry[PeerTypes::fileSize].AsInt64();
+}
+
 void WriteOffset(QTcpSocket* socket, qint64 offset)
 {
     char bytes[8];
@@ -174,9 +180,9 @@ void TransferQueueManager::StartUploadThread(ItemPtr entry, QTcpSocket* socket)
     entry.Connect(d.GetType(readPosition)->NewItem(Value(new qint64(0))));
 
     socket->disconnect();
-    auto* thread = new UploadThread(
-        socket, entry[uploadFile].AsPointer<QFile>(), static_cast<int>(entry[transferReq].AsUInt()),
-        entry[SharesTypes::sharedFile][SharesTypes::sharedFileSize].AsInt64());
+    auto* thread =
+        new UploadThread(socket, entry[uploadFile].AsPointer<QFile>(),
+                         static_cast<int>(entry[transferReq].AsUInt()), AnnouncedSize(entry));
     socket->setParent(nullptr);
     socket->moveToThread(thread);
     entry.Connect(d.GetType(uploadThread)->NewItem(Value(static_cast<TransferThread*>(thread))));
@@ -344,8 +350,7 @@ void TransferQueueManager::OnUploadComplete()
         return;
     const int speed = entry[bytesPerSecond].IsNull() ? 0 : *entry[bytesPerSecond].AsPointer<int>();
     Log(logArea, 1, QString("Recording upload speed of %1").arg(speed));
-    const qint64 size = entry[SharesTypes::sharedFile][SharesTypes::sharedFileSize].AsInt64();
-    if (size > 1048576 && speed > 0 && gp_server)
+    if (AnnouncedSize(entry) > 1048576 && speed > 0 && gp_server)
         gp_server->SendUploadSpeed(speed);
     SetUploadEntryStatus(entry, TransferStatus::complete);
     StartNewUploads();

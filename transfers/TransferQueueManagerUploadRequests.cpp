@@ -170,14 +170,18 @@ void TransferQueueManager::OnFileTransferResponse(QString i_user, uint i_req, bo
     OpenAcceptedUpload(entry);
 }
 
+QString TransferQueueManager::SharedFileLocalPath(ItemPtr shared)
+{
+    using namespace SharesTypes;
+    return LocalPath(shared[sharedFileFolder].AsString() + "/" + shared[sharedFileName].AsString());
+}
+
 void TransferQueueManager::OpenAcceptedUpload(ItemPtr entry)
 {
     using namespace SharesTypes;
     ItemPtr user = entry[ServerTypes::user];
     ItemPtr shared = entry[sharedFile];
-    const QString path =
-        LocalPath(shared[sharedFileFolder].AsString() + "/" + shared[sharedFileName].AsString());
-    auto* file = new QFile(path);
+    auto* file = new QFile(SharedFileLocalPath(shared));
     if (shared.IsNull() || !file->open(QIODevice::ReadOnly))
     {
         delete file;

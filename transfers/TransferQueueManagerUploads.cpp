@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include <QFileInfo>
 #include <QMutexLocker>
 
 #include "Data.h"
@@ -16,6 +17,7 @@
 #include "MemStream.h"
 #include "PeerMessageCode.h"
 #include "PeerMessenger.h"
+#include "PeerTypes.h"
 #include "Server.h"
 #include "ServerTypes.h"
 #include "Settings.h"
@@ -99,6 +101,16 @@ bool Before(const QueueKey& a, const QueueKey& b)
     return a.order < b.order;
 }
 
+// What the peer is told the file holds: its length on disk now, not at the last scan, so that
+// a file changed since costs at most one failed attempt. A file that cannot be read keeps the
+// scanned length; opening it fails later with a refusal the peer understands.
+qint64 SizeToAnnounce(ItemPtr shared)
+{
+    const QFileInfo info(TransferQueueManager::SharedFileLocalPath(shared));
+    return info.isFile() && info.isReadable() ? info.size()
+                                              : shared[SharesTypes::sharedFileSize].AsInt64();
+}
+
 bool IsStillShared(ItemPtr entry)
 {
     return !sharedFoldersManager ||
@@ -122,7 +134,7 @@ void TransferQueueManager::AddUpload(const QString& user, const QString& path)
         return;
     }
     if (peerMessenger)
-        peerMessenger->QueueUpload(user, path, file[SharesTypes::sharedFileSize].AsInt64());
+        peerMessenger->QueueUpload(user, path, SizeToAnnounce(file));
 
     if (RequeueExistingUpload(userItem, file))
         return;
@@ -248,11 +260,13 @@ void TransferQueueManager::StartNewUploads()
     {
         if (!entry.IsConnected(queued))
             continue;
+        // The entry keeps the size offered: the file link sends exactly that many bytes.
+        const qint64 size = SizeToAnnounce(entry[SharesTypes::sharedFile]);
+        ReplaceValue(entry, PeerTypes::fileSize, Value(size));
         const unsigned int request =
             peerMessenger
-                ? peerMessenger->RequestUpload(
-                      entry[ServerTypes::user].AsString(), entry[filenameAsRequested].AsString(),
-                      entry[SharesTypes::sharedFile][SharesTypes::sharedFileSize].AsInt64())
+                ? peerMessenger->RequestUpload(entry[ServerTypes::user].AsString(),
+                                               entry[filenameAsRequested].AsString(), size)
                 : 0;
         SetUploadEntryStatus(entry, TransferStatus::requesting);
         entry.Connect(d.GetType(transferReq)->GetItem(Value(request)));

@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,9 +14,11 @@ std::atomic<int> TransferThread::waitStepMs{1000};
 
 TransferThread::TransferThread(QTcpSocket* socket) : socket(socket), buffer(new char[stepSize])
 {
+    // Close-on-exec: a program the user opens meanwhile would otherwise hold the link open,
+    // and the peer would never see it close. Qt's own sockets and files are made so already.
     const qintptr descriptor = socket->socketDescriptor();
     if (descriptor >= 0)
-        wakeHandle = ::dup(int(descriptor));
+        wakeHandle = ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0);
 }
 
 TransferThread::~TransferThread()
@@ -140,10 +143,13 @@ void TransferThread::ReturnSocket()
     socket->moveToThread(thread());
 }
 
-void TransferThread::DiscardIncoming()
+qint64 TransferThread::DiscardIncoming()
 {
     // Not the transfer's buffer: it may hold a step still being sent.
     char dropped[512];
-    while (socket->bytesAvailable() > 0 && socket->read(dropped, sizeof dropped) > 0)
-    {}
+    qint64 total = 0;
+    for (qint64 read = 0;
+         socket->bytesAvailable() > 0 && (read = socket->read(dropped, sizeof dropped)) > 0;)
+        total += read;
+    return total;
 }

@@ -60,8 +60,8 @@ protected:
     // Gives the socket back to the thread that made this object, before the end is reported,
     // and lets go of the handle that woke its waits.
     void ReturnSocket();
-    // Reads and drops whatever the peer sent that the transfer has no use for.
-    void DiscardIncoming();
+    // Reads and drops whatever the peer sent that the transfer has no use for; how much.
+    qint64 DiscardIncoming();
 
     QTcpSocket* socket;
     QString errorText;

@@ -34,6 +34,8 @@ constexpr qint64 pacedStepMs = 20;
 // time and dropped, so that it waits in the system's buffers and slows the sender instead of
 // filling our memory.
 constexpr qint64 incomingCap = 64;
+// What the wait for the peer's close reads and drops in one wait step at most.
+constexpr qint64 droppedPerStep = 64 * 1024;
 } // namespace
 
 qint64 UploadThread::StepLength(int limit)
@@ -60,7 +62,7 @@ bool UploadThread::PerformUpload()
     const qint64 size = announcedSize;
     if (file->size() != size)
         return Fail(QString("The file is %1 bytes long, not the %2 bytes announced: it changed "
-                            "since it was shared")
+                            "since it was offered")
                         .arg(file->size())
                         .arg(size));
     // An offset at the end means the peer holds the whole file (always so for an empty one): the
@@ -186,15 +188,39 @@ bool UploadThread::WaitForBytesWritten()
 
 bool UploadThread::WaitForPeerToClose()
 {
-    for (int step = 0; step < waitStepsPerWait; ++step)
+    // Qt's wait for a disconnection sees a full read buffer as readable, reads nothing and polls
+    // again at once: instead the buffer is emptied before every wait for readability, and the
+    // peer's close shows as the read of its end. Steps are counted on the clock, so that a peer
+    // that keeps sending cannot stretch the wait.
+    const qint64 stepMs = qMax(1, WaitStepMs());
+    const qint64 boundMs = stepMs * waitStepsPerWait;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 stepEnd = stepMs;
+    qint64 droppedThisStep = 0;
+    for (;;)
     {
-        // A full read buffer would hide the peer's close from the wait.
-        DiscardIncoming();
-        if (socket->waitForDisconnected(WaitStepMs()) ||
-            socket->state() == QAbstractSocket::UnconnectedState)
-            return true;
         if (AskedToExit())
             return ExitRequested();
+        droppedThisStep += DiscardIncoming();
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            return !AskedToExit() || ExitRequested();
+        const qint64 now = clock.elapsed();
+        if (now >= boundMs)
+            return Fail("The peer did not close the connection after the last byte.");
+        if (now >= stepEnd)
+        {
+            stepEnd = (now / stepMs + 1) * stepMs;
+            droppedThisStep = 0;
+        }
+        // A peer that floods us is read at a bounded rate; the rest waits in the system's
+        // buffers and holds the sender back.
+        if (droppedThisStep >= droppedPerStep)
+        {
+            if (!SleepUnlessAsked(stepEnd - now))
+                return false;
+            continue;
+        }
+        socket->waitForReadyRead(int(stepEnd - now));
     }
-    return Fail("The peer did not close the connection after the last byte.");
 }

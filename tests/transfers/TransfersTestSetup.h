@@ -98,6 +98,7 @@ struct TransfersTestSetup
         entry.Connect(d.GetType(filenameAsRequested)->GetItem(Value(path)));
         manager->SetUploadEntryStatus(entry, TransferStatus::connecting);
         entry.Connect(d.GetType(transferReq)->GetItem(Value(request)));
+        entry.Connect(d.GetType(PeerTypes::fileSize)->GetItem(Value(QFileInfo(path).size())));
         auto* file = new QFile(path);
         file->open(QIODevice::ReadOnly);
         entry.Connect(d.GetType(uploadFile)->NewItem(Value(file)));

@@ -167,6 +167,8 @@ private slots:
     void firewalledClientIsReachedThroughTheServer();
     void fileOutsideTheShareIsDenied();
     void fileThatChangedSizeIsRefusedNotMixed();
+    void fileRewrittenAfterTheScanSettlesInFewAttempts_data();
+    void fileRewrittenAfterTheScanSettlesInFewAttempts();
 
 private:
     // Starts both clients and has alice share her folder; false when either fails to.
@@ -490,6 +492,46 @@ void TwoClientsTest::fileThatChangedSizeIsRefusedNotMixed()
         QVERIFY(!QFile::exists(Target(changed, true)));
         QVERIFY(!QFile::exists(Target(changed, false)));
     }
+}
+
+void TwoClientsTest::fileRewrittenAfterTheScanSettlesInFewAttempts_data()
+{
+    QTest::addColumn<bool>("queuedAsOnDisk");
+    QTest::newRow("queued at the size the scan saw") << false;
+    QTest::newRow("queued at the size on the disk") << true;
+}
+
+void TwoClientsTest::fileRewrittenAfterTheScanSettlesInFewAttempts()
+{
+    // alice's file changes after her scan, as editing its tags does: she offers it as it is
+    // now, so bob either fetches that version whole or refuses it, and neither side retries.
+    QFETCH(bool, queuedAsOnDisk);
+    QVERIFY(StartBoth());
+    const QString name = "notes.txt";
+    const QByteArray rewritten = Pattern(6000, 31);
+    QVERIFY(WriteFile(shareFolder + "/" + name, rewritten));
+    QCOMPARE(alice->Shared().value(RemotePath(name)), qint64(files[name].size()));
+    Download(name, queuedAsOnDisk ? rewritten.size() : files[name].size());
+    if (queuedAsOnDisk)
+    {
+        QVERIFY(bob->WaitFor({"download", RemotePath(name), "complete"}));
+        QCOMPARE(ReadFile(Target(name, true)), rewritten);
+    }
+    else
+    {
+        QVERIFY(bob->WaitFor({"download", RemotePath(name), "denied"}));
+        QVERIFY(!QFile::exists(Target(name, true)));
+        QVERIFY(!QFile::exists(Target(name, false)));
+    }
+    // A file queued next goes through, and the changed one was not tried again meanwhile.
+    const QString next = QString::fromUtf8("Bjørk – 日本語 ütf.txt");
+    Download(next);
+    QVERIFY(bob->WaitFor({"download", RemotePath(next), "complete"}));
+    const QStringList tries = alice->History("upload", RemotePath(name));
+    QVERIFY2(tries.count("requesting") <= 2, qPrintable(tries.join(",")));
+    QVERIFY2(tries.count("aborted") == 0, qPrintable(tries.join(",")));
+    QVERIFY2(bob->History("download", RemotePath(name)).count("queued") <= 2,
+             qPrintable(bob->History("download", RemotePath(name)).join(",")));
 }
 
 QTEST_MAIN(TwoClientsTest)

@@ -145,6 +145,9 @@ private:
         }
     }
 
+    // A shared folder whose files are on the disk, unlike the others.
+    QString DiskRoot() const { return setup.home.path() + "/disk"; }
+
     void Limit(int kib, bool enabled)
     {
         Settings::Set("upload_speed_limit", Value(kib));
@@ -159,6 +162,7 @@ private slots:
             Share(name);
         Share("p.mp3", "/private");
         Share("l.mp3", "/listed", SharesTypes::sharedUserlist);
+        Share("e.mp3", DiskRoot());
     }
 
     void cleanupTestCase() { setup.Destroy(); }
@@ -303,6 +307,45 @@ private slots:
         QCOMPARE(pending.count(PeerMessageCode::PM_UPLOAD_FAILED), notices);
         QCOMPARE(pending.value(PeerMessageCode::PM_UPLOAD_FAILED).mid(4),
                  QByteArray(notices ? "/shared/b.mp3" : ""));
+    }
+
+    // The peer is offered the file as it is on the disk now, whatever the last scan saw, and
+    // the entry keeps that size for its file link; the share index keeps the scan's.
+    void offerAnnouncesTheFileAsItIsOnTheDisk_data()
+    {
+        QTest::addColumn<int>("onDisk");
+        QTest::addColumn<qint64>("announced");
+        QTest::newRow("as scanned") << 1000 << qint64(1000);
+        QTest::newRow("grew since the scan") << 6000 << qint64(6000);
+        QTest::newRow("shrank since the scan") << 10 << qint64(10);
+        QTest::newRow("emptied since the scan") << 0 << qint64(0);
+        // Opening it fails later, and the peer is refused as for any unreadable file.
+        QTest::newRow("gone from the disk") << -1 << qint64(1000);
+    }
+
+    void offerAnnouncesTheFileAsItIsOnTheDisk()
+    {
+        QFETCH(int, onDisk);
+        QFETCH(qint64, announced);
+        const QString path = DiskRoot() + "/e.mp3";
+        QFile::remove(path);
+        if (onDisk >= 0)
+        {
+            QVERIFY(QDir().mkpath(DiskRoot()));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(QByteArray(onDisk, 'e')), qint64(onDisk));
+        }
+        TransfersTestSetup::User("ann", true);
+        ItemPtr entry = Push("ann", "e.mp3", DiskRoot());
+        QCOMPARE(Status(entry), QString("requesting"));
+        const auto pending = TransfersTestSetup::Pending("ann");
+        const QByteArray size = TransfersTestSetup::LittleEndian(quint64(announced), 8);
+        QCOMPARE(pending.value(PeerMessageCode::PM_TRANSFER_REQUEST).right(8), size);
+        QCOMPARE(pending.value(PeerMessageCode::QueueUploadFromUs).right(8), size);
+        QCOMPARE(entry[PeerTypes::fileSize].AsInt64(), announced);
+        QCOMPARE(entry[SharesTypes::sharedFile][SharesTypes::sharedFileSize].AsInt64(),
+                 qint64(1000));
     }
 
     void sharesTheSpeedLimit_data()
