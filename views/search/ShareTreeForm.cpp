@@ -6,11 +6,9 @@
 #include <unordered_set>
 
 #include <QHeaderView>
-#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QToolTip>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
@@ -24,6 +22,7 @@
 #include "FolderRowPlan.h"
 #include "GeneralFunctions.h"
 #include "Item.h"
+#include "NameTips.h"
 #include "PeerTypes.h"
 #include "Settings.h"
 #include "SharedFoldersManager.h"
@@ -262,8 +261,14 @@ void ShareTreeForm::SetUpTrees(QTreeWidget* folders, QTreeWidget* files, QLineEd
     {
         tree->setUniformRowHeights(true);
         tree->setTextElideMode(Qt::ElideMiddle);
-        tree->viewport()->installEventFilter(this);
     }
+    // The whole name is read from the store when a tip is asked for.
+    new NameTips(folderTree, [](QTreeWidgetItem* row, int column) {
+        return column == 0 ? FolderRowName(row) : QString();
+    });
+    new NameTips(fileList, [](QTreeWidgetItem* row, int column) {
+        return column == FileNameColumn ? FileRowName(row) : QString();
+    });
     connect(filterHelpButton, &QPushButton::clicked, this,
             [this] { FilterHelpDialog::Open(this); });
     fileList->setSortingEnabled(true);
@@ -421,23 +426,6 @@ QString ShareTreeForm::FolderRowName(QTreeWidgetItem* row)
 QString ShareTreeForm::FileRowName(QTreeWidgetItem* row)
 {
     return ToQString(FileOf(row)[userShareFileName].AsStdString());
-}
-
-bool ShareTreeForm::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() != QEvent::ToolTip)
-        return QWidget::eventFilter(watched, event);
-    const bool folders = watched == folderTree->viewport();
-    QTreeWidget* tree = folders ? folderTree : fileList;
-    auto* help = static_cast<QHelpEvent*>(event);
-    QTreeWidgetItem* row = tree->itemAt(help->pos());
-    const QString name = !row ? QString() : folders ? FolderRowName(row) : FileRowName(row);
-    // Only a name shown altered needs one.
-    if (row && name != row->text(0))
-        QToolTip::showText(help->globalPos(), name, tree);
-    else
-        QToolTip::hideText();
-    return true;
 }
 
 ItemPtr ShareTreeForm::FolderOf(QTreeWidgetItem* row)

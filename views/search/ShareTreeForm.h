@@ -86,8 +86,6 @@ public slots:
 protected:
     ShareTreeForm(const QString& user, QWidget* parent);
 
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
     // Sets the widgets up as both tabs want them; the tree joins the tool-bar set given.
     void SetUpTrees(QTreeWidget* folders, QTreeWidget* files, QLineEdit* filter,
                     QPushButton* filterHelp, const char* actionSet);

@@ -65,11 +65,10 @@ CompleteDownloadsForm::CompleteDownloadsForm(QWidget* parent)
     list->setUniformRowHeights(true);
     list->setHeaderLabels(
         {tr("File"), tr("Folder"), tr("User"), tr("Size"), tr("Completion time")});
-    new NameTips(list,
-                 [](const QTreeWidgetItem* row, int column) { return WholeName(row, column); });
+    new NameTips(list, [](QTreeWidgetItem* row, int column) { return WholeName(row, column); });
 }
 
-QString CompleteDownloadsForm::WholeName(const QTreeWidgetItem* row, int column)
+QString CompleteDownloadsForm::WholeName(QTreeWidgetItem* row, int column)
 {
     const char* type = NameType(column);
     if (!type)

@@ -39,7 +39,7 @@ public:
     void DataLoaded() override;
     Ui_CompleteDownloadsForm* Form() const { return ui; }
     // The whole name behind a cell of a row, read from its record; empty for other cells.
-    static QString WholeName(const QTreeWidgetItem* row, int column);
+    static QString WholeName(QTreeWidgetItem* row, int column);
 
 public slots:
     void OnCompleteDownloadAdded(ItemPtr download);

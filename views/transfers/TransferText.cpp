@@ -79,7 +79,7 @@ void SetName(QTreeWidgetItem* row, int column, const QString& name)
     row->setText(column, ShownName(name));
 }
 
-QString WholeName(const TransfersForm::Tree& tree, const QTreeWidgetItem* row, int column)
+QString WholeName(const TransfersForm::Tree& tree, QTreeWidgetItem* row, int column)
 {
     using Form = TransfersForm;
     switch (column)
@@ -107,8 +107,7 @@ QString WholeName(const TransfersForm::Tree& tree, const QTreeWidgetItem* row, i
 
 NameTips* AddNameTips(QTreeWidget* list, const TransfersForm::Tree& tree)
 {
-    return new NameTips(list, [&tree](const QTreeWidgetItem* row, int column) {
-        return WholeName(tree, row, column);
-    });
+    return new NameTips(
+        list, [&tree](QTreeWidgetItem* row, int column) { return WholeName(tree, row, column); });
 }
 } // namespace TransferText

@@ -37,7 +37,7 @@ QString DenialReason(ItemPtr entry);
 // Puts the name into the cell as shown.
 void SetName(QTreeWidgetItem* row, int column, const QString& name);
 // The whole text behind a name cell of a row of the tree; empty for other cells and rows.
-QString WholeName(const TransfersForm::Tree& tree, const QTreeWidgetItem* row, int column);
+QString WholeName(const TransfersForm::Tree& tree, QTreeWidgetItem* row, int column);
 // Gives the tree's cut names their whole text as a tool tip.
 NameTips* AddNameTips(QTreeWidget* list, const TransfersForm::Tree& tree);
 } // namespace TransferText

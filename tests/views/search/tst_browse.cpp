@@ -194,7 +194,9 @@ QString ToolTipOver(QTreeWidget* tree, QTreeWidgetItem* row)
     // A tool tip fades out a moment after it is hidden.
     if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 5000))
         return "still shown";
-    const QPoint at = tree->visualItemRect(row).center();
+    // Over the name's own cell, where a user reads it.
+    const QPoint at(tree->header()->sectionViewportPosition(0) + 4,
+                    tree->visualItemRect(row).center().y());
     QHelpEvent event(QEvent::ToolTip, at, tree->viewport()->mapToGlobal(at));
     QApplication::sendEvent(tree->viewport(), &event);
     return QToolTip::isVisible() ? QToolTip::text() : QString();

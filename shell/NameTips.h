@@ -17,13 +17,13 @@ class NameTips : public QObject
 
 public:
     // The whole text behind a cell, or an empty text for a cell that stands for no name.
-    using WholeText = std::function<QString(const QTreeWidgetItem* row, int column)>;
+    using WholeText = std::function<QString(QTreeWidgetItem* row, int column)>;
 
     // Owned by the tree; watches its viewport.
     NameTips(QTreeWidget* tree, WholeText wholeText);
 
     // The tip of a cell: empty when the cell shows its whole name already.
-    QString TipOf(const QTreeWidgetItem* row, int column) const;
+    QString TipOf(QTreeWidgetItem* row, int column) const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

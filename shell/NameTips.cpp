@@ -11,7 +11,7 @@ NameTips::NameTips(QTreeWidget* tree, WholeText wholeText)
     tree->viewport()->installEventFilter(this);
 }
 
-QString NameTips::TipOf(const QTreeWidgetItem* row, int column) const
+QString NameTips::TipOf(QTreeWidgetItem* row, int column) const
 {
     if (!row)
         return QString();
