@@ -316,6 +316,7 @@ void TransferQueueManager::DataLoaded()
                 .arg(folder, DownloadPath::DefaultRoot()));
         Settings::Set(TransferSettings::downloadFolder, Value(DownloadPath::DefaultRoot()));
     }
+    CheckKeptPaths();
     emit TransfersLoaded();
     DetermineUploadSpeedLimit();
     if (Settings::Get(TransferSettings::uploadSlots).AsInt() < 1)
@@ -411,7 +412,8 @@ void TransferQueueManager::RemoveCells(ItemPtr entry, std::initializer_list<cons
 }
 
 ItemPtr TransferQueueManager::EntryConnectedToAll(const char* entryType,
-                                                  std::initializer_list<ItemPtr> partners)
+                                                  std::initializer_list<ItemPtr> partners,
+                                                  ItemPtr except)
 {
     Type* type = d.GetType(entryType);
     const ItemSet* fewest = nullptr;
@@ -429,7 +431,7 @@ ItemPtr TransferQueueManager::EntryConnectedToAll(const char* entryType,
         return ItemPtr();
     for (ItemPtr entry : *fewest)
     {
-        bool all = true;
+        bool all = entry != except;
         for (ItemPtr partner : partners)
             all = all && entry.IsConnected(partner);
         if (all)
