@@ -135,6 +135,9 @@ int DownloadPath::NumberOf(const QString& name, const QString& own, bool keepEnd
 {
     if (name == own)
         return 1;
+    // Most names are not numbered: they are told apart without the pattern.
+    if (!name.contains(" ("))
+        return 0;
     // The number is the one in " (n)" that gives back the name; an own name may hold such
     // text too, so every one is tried.
     static const QRegularExpression numberText(" \\(([1-9][0-9]{0,8})\\)");

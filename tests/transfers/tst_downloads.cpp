@@ -505,6 +505,7 @@ private slots:
         Manager()->DataLoaded();
         QCOMPARE(Settings::GetText("download_folder"), root);
     }
+
     // A folder keeps its number across a restart; a number no entry holds is given again only
     // while nothing of it lies on disk.
     void folderNumbersHoldAcrossASaveAndLoad_data()
