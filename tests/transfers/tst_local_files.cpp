@@ -315,6 +315,7 @@ private slots:
         QTest::addColumn<QString>("event");
         QTest::addColumn<bool>("unsplit");
         QTest::newRow("partial deleted, no downloading folder") << "partial deleted" << true;
+        QTest::newRow("finished file in place, denied, retried") << "in place" << false;
         QTest::newRow("finished file gone, denied, retried") << "gone" << false;
         QTest::newRow("finished file replaced, denied, retried") << "replaced" << false;
         QTest::newRow("replaced, no downloading folder") << "replaced" << true;
@@ -336,10 +337,15 @@ private slots:
             QTRY_COMPARE(Status(a), QString(TransferStatus::aborted));
         }
         else
+        {
+            // A file of the user's own at the plain name: the finished file is numbered.
+            if (event == "in place")
+                Write(Finished(a), "the user's own");
             Complete(a, first);
+        }
         // The user moves the file away or deletes it.
         const QString kept = a[downloadLocalPath].AsString();
-        QVERIFY(QFile::remove(kept));
+        QVERIFY(event == "in place" || QFile::remove(kept));
         Complete(b, second);
         QVERIFY(Finished(b) != kept);
         if (event == "replaced")
@@ -349,9 +355,13 @@ private slots:
             Manager()->OnUploadDeniedNotification("ann", "a\\CD1\\01.mp3", "File not shared.");
             QCOMPARE(Status(a), QString(TransferStatus::denied));
             Manager()->RequeueDownload(a);
-            QCOMPARE(Status(a), QString(TransferStatus::queued));
         }
-        Complete(a, first);
+        // A whole file of its own is found done; anything else is fetched again.
+        if (event == "in place")
+            QCOMPARE(Status(a), QString(TransferStatus::complete));
+        else
+            Complete(a, first);
+        QCOMPARE(ReadAll(Finished(a)), first);
         QCOMPARE(ReadAll(Finished(b)), second);
         QVERIFY(Finished(a) != Finished(b));
         if (event == "replaced")
