@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include "ExtendedAsciiTranslator.h"
 
@@ -80,6 +79,8 @@ int numberedNameBound = 10000;
 // is never split.
 QString CutToBytes(const QString& text, int bytes)
 {
+    if (text.toUtf8().size() <= bytes)
+        return text;
     int used = 0;
     int index = 0;
     while (index < text.size())
@@ -135,19 +136,30 @@ int DownloadPath::NumberOf(const QString& name, const QString& own, bool keepEnd
 {
     if (name == own)
         return 1;
-    // Most names are not numbered: they are told apart without the pattern.
-    if (!name.contains(" ("))
-        return 0;
-    // The number is the one in " (n)" that gives back the name; an own name may hold such
-    // text too, so every one is tried.
-    static const QRegularExpression numberText(" \\(([1-9][0-9]{0,8})\\)");
-    for (auto match = numberText.globalMatch(name); match.hasNext();)
+    // The number stands in " (n)" before the own ending, or last when the ending made no room
+    // for it; it is checked by making that numbered name again.
+    const int dot = keepEnding ? own.lastIndexOf('.') : -1;
+    const QString ending = dot > 0 ? own.mid(dot) : QString();
+    for (const QString& tail : {ending, QString()})
     {
-        const int number = match.next().captured(1).toInt();
-        if (number >= 2 && NumberedName(own, number, keepEnding) == name)
+        if (!name.endsWith(tail))
+            continue;
+        const QString numbered = name.left(name.size() - tail.size());
+        const int open = numbered.lastIndexOf(" (");
+        if (open < 0 || !numbered.endsWith(')'))
+            continue;
+        bool isNumber = false;
+        const int number = numbered.mid(open + 2, numbered.size() - open - 3).toInt(&isNumber);
+        if (isNumber && number >= 2 && NumberedName(own, number, keepEnding) == name)
             return number;
     }
     return 0;
+}
+
+QString DownloadPath::NumberedStem(const QString& name)
+{
+    // " (" and ")" around at most ten digits.
+    return CutToBytes(name, maxNameBytes - 13);
 }
 
 int DownloadPath::NumberedNameBound()

@@ -34,6 +34,8 @@ public:
     // Which numbered form of the own name the name is: 1 for the name itself, 0 for none. The
     // ending is kept for files and not for folders, as the two functions above do.
     static int NumberOf(const QString& name, const QString& own, bool keepEnding);
+    // The start that a folder name shares with each of its numbered forms.
+    static QString NumberedStem(const QString& name);
     static constexpr int maxNameBytes = 255;
     static int NumberedNameBound();
     // Lets a test run out of numbered names without making thousands of files.

@@ -221,6 +221,12 @@ void TransferQueueManager::DeclareDownloadTypes()
            &TransferQueueManager::OnBytesPerSecondRemoved);
     Listen(d.GetType(bytesSinceLastReceipt)->itemRemoved, this,
            &TransferQueueManager::OnBytesSinceLastReceiptRemoved);
+    Listen(d.GetType(downloadFolder)->itemAdded, this,
+           &TransferQueueManager::OnDownloadFolderAdded);
+    Listen(d.GetType(downloadFolder)->itemRemoved, this,
+           &TransferQueueManager::OnDownloadFolderRemoved);
+    for (ItemPtr name : d.GetType(downloadFolder)->GetItems())
+        OnDownloadFolderAdded(name);
     if (!dataSaver)
         return;
     dataSaver->AddSavedType(downloadEntry);
@@ -336,6 +342,16 @@ void TransferQueueManager::OnUploadEntryRemoved(ItemPtr item)
     if (item == lastOrderedUpload)
         lastOrderedUpload = ItemPtr();
     uploadLine.Forget(item);
+}
+
+void TransferQueueManager::OnDownloadFolderAdded(ItemPtr item)
+{
+    localFolderNames[item.AsString()] = item;
+}
+
+void TransferQueueManager::OnDownloadFolderRemoved(ItemPtr item)
+{
+    localFolderNames.erase(item.AsString());
 }
 
 bool TransferQueueManager::IsActiveStatus(ItemPtr status)

@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 #include <list>
+#include <map>
 #include <string>
 
 #include <QDateTime>
@@ -181,6 +182,8 @@ private:
     void OnBytesSinceLastReceiptRemoved(ItemPtr item);
     void OnBytesUploadedRemoved(ItemPtr item);
     void OnUploadEntryRemoved(ItemPtr item);
+    void OnDownloadFolderAdded(ItemPtr item);
+    void OnDownloadFolderRemoved(ItemPtr item);
 
     // File connections and their threads.
     bool MayTakeFileConnection(ItemPtr entry);
@@ -251,6 +254,9 @@ private:
     ItemPtr lastOrderedUpload;
     UploadLine uploadLine;
     QDateTime runStart;
+    // The local folder names of folder downloads in order, so that the numbered forms of one
+    // name are found without reading every name.
+    std::map<QString, ItemPtr> localFolderNames;
 };
 
 extern TransferQueueManager* transferQueueManager;

@@ -217,14 +217,17 @@ bool TransferQueueManager::ChooseLocalFolder(ItemPtr entry)
         return true;
     }
     // Another folder of the same name, or the same folder from another user, takes a numbered
-    // one, so that no two mix their files. Every name is looked at, not only the first ones: a
-    // number whose entries went (or were not saved) leaves a gap below the numbers still held.
+    // one, so that no two mix their files. Every numbered form is looked at, not only the first
+    // ones: a number whose entries went (or were not saved) leaves a gap below those still held.
     const QString base = components.first();
+    const QString stem = DownloadPath::NumberedStem(base);
     const std::string chosen = DownloadPath::ChosenFolder(folder, level);
     QSet<int> held;
-    for (ItemPtr name : d.GetType(downloadFolder)->GetItems())
+    for (auto place = localFolderNames.lower_bound(stem);
+         place != localFolderNames.end() && place->first.startsWith(stem); ++place)
     {
-        const int number = DownloadPath::NumberOf(name.AsString(), base, false);
+        ItemPtr name = place->second;
+        const int number = DownloadPath::NumberOf(place->first, base, false);
         ItemPtr holder = name[downloadEntry];
         if (number == 0 || holder.IsNull())
             continue;
