@@ -506,6 +506,19 @@ private slots:
         QCOMPARE(Settings::GetText("download_folder"), root);
     }
 
+    // A damaged store may give two downloads one path: it stays with one of them.
+    void aPathSavedTwiceStaysWithOneDownload()
+    {
+        const QString path = setup.Downloads() + "/downloading/CD1/a.mp3";
+        for (const char* remote : {"p\\CD1", "q\\CD1"})
+            Add("ned", "a.mp3", remote, 0, true)
+                .Connect(d.GetType(downloadLocalPath)->GetItem(Value(path)));
+        setup.SaveAndLoad();
+        QCOMPARE(g(downloadEntry).Size(), 2u);
+        ItemPtr kept = d.GetType(downloadLocalPath)->HasItem(Value(path));
+        QCOMPARE(kept.GetItems(downloadEntry).Size(), 1u);
+    }
+
     // A folder keeps its number across a restart; a number no entry holds is given again only
     // while nothing of it lies on disk.
     void folderNumbersHoldAcrossASaveAndLoad_data()
