@@ -69,23 +69,19 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         return;
     }
 
+    // No folder is made before the path is known to be free and safe.
     const QString path = PartialPathOf(entry);
-    if (path.isEmpty())
-    {
-        SetDownloadEntryStatus(entry, TransferStatus::localError);
-        CloseLater(ip_socket);
-        Log(logArea, 2, "Every numbered name of the file is taken, aborting", user);
-        return;
-    }
-    QDir().mkpath(QFileInfo(path).path());
     auto* file = new QFile(path);
-    if (!IsDownloadPathSafe(entry) ||
+    if (path.isEmpty() || !IsDownloadPathSafe(entry) || !QDir().mkpath(QFileInfo(path).path()) ||
         !file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
     {
         SetDownloadEntryStatus(entry, TransferStatus::localError);
         delete file;
         CloseLater(ip_socket);
-        Log(logArea, 2, "Could not open file, aborting", user);
+        Log(logArea, 2,
+            path.isEmpty() ? "Every numbered name of the file is taken, aborting"
+                           : "Could not open file, aborting",
+            user);
         return;
     }
     // From now on the file is this entry's, wherever later settings would put a new one.
