@@ -237,8 +237,6 @@ private:
     // is forgotten and chosen afresh.
     void CheckKeptPaths();
     static void ForgetLocalPath(ItemPtr entry);
-    // Marks the entry complete with the finished file found in place, which it now keeps.
-    void ClaimFinishedFile(ItemPtr entry);
     static bool HoldsWholeFile(ItemPtr entry, const QString& localPath);
     std::list<ItemPtr> NumberedUploads();
     // Removal without starting the next uploads, and refusal ("File not shared.") with it.

@@ -66,7 +66,7 @@ ItemPtr TransferQueueManager::AddDownload(const QString& user, const string& fil
     }
     if (DoesDownloadItemCompleteFilenameExist(entry))
     {
-        ClaimFinishedFile(entry);
+        SetDownloadEntryStatus(entry, TransferStatus::complete);
         return entry;
     }
     SetDownloadEntryStatus(entry, TransferStatus::queued);
@@ -134,7 +134,7 @@ void TransferQueueManager::RequeueDownload(ItemPtr entry)
     }
     if (DoesDownloadItemCompleteFilenameExist(entry))
     {
-        ClaimFinishedFile(entry);
+        SetDownloadEntryStatus(entry, TransferStatus::complete);
         return;
     }
     ItemPtr user = entry[ServerTypes::user];
@@ -166,13 +166,6 @@ void TransferQueueManager::ForgetLocalPath(ItemPtr entry)
     entry.Disconnect(path);
     if (path.IsDisconnectedFromAll())
         path.Remove();
-}
-
-void TransferQueueManager::ClaimFinishedFile(ItemPtr entry)
-{
-    const QString path = LocalPath(GetDownloadTargetPath(entry, true));
-    SetDownloadEntryStatus(entry, TransferStatus::complete);
-    ReplaceValue(entry, downloadLocalPath, Value(path));
 }
 
 QString TransferQueueManager::RemotePath(ItemPtr entry)
@@ -318,8 +311,7 @@ bool TransferQueueManager::IsDownloadPathSafe(ItemPtr entry)
 // folder.
 bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr entry)
 {
-    const QString path = LocalPath(GetDownloadTargetPath(entry, true));
-    return !IsClaimedByAnother(path, entry) && HoldsWholeFile(entry, path);
+    return HoldsWholeFile(entry, LocalPath(GetDownloadTargetPath(entry, true)));
 }
 
 bool TransferQueueManager::HoldsWholeFile(ItemPtr entry, const QString& localPath)
