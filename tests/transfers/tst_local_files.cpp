@@ -343,7 +343,7 @@ private slots:
                 Write(Finished(a), "the user's own");
             Complete(a, first);
         }
-        // The user moves the file away or deletes it.
+        // Unless it stays in place, the user moves the file away or deletes it.
         const QString kept = a[downloadLocalPath].AsString();
         QVERIFY(event == "in place" || QFile::remove(kept));
         Complete(b, second);
