@@ -72,16 +72,104 @@ std::string DownloadPath::ChosenFolder(const std::string& remoteFolder, int leve
     return chosen;
 }
 
-QString DownloadPath::Numbered(const QString& path, int number)
+namespace {
+int numberedNameBound = 10000;
+
+// The longest start of the text whose UTF-8 form has at most that many bytes; a surrogate pair
+// is never split.
+QString CutToBytes(const QString& text, int bytes)
+{
+    if (text.toUtf8().size() <= bytes)
+        return text;
+    int used = 0;
+    int index = 0;
+    while (index < text.size())
+    {
+        const bool pair = text.at(index).isHighSurrogate() && index + 1 < text.size() &&
+                          text.at(index + 1).isLowSurrogate();
+        const int length = pair ? 2 : 1;
+        const int size = text.mid(index, length).toUtf8().size();
+        if (used + size > bytes)
+            break;
+        used += size;
+        index += length;
+    }
+    return text.left(index);
+}
+
+// The name with " (number)" between its stem and its ending, the stem shortened so that the
+// whole fits; an ending too long to leave room is shortened with the stem instead.
+QString NumberedName(const QString& name, int number, bool keepEnding)
 {
     if (number <= 1)
-        return path;
-    const int slash = path.lastIndexOf('/');
-    int dot = path.lastIndexOf('.');
+        return name;
+    int dot = keepEnding ? name.lastIndexOf('.') : -1;
     // A leading dot starts a hidden name, not its ending.
-    if (dot <= slash + 1)
-        dot = path.size();
-    return path.left(dot) + QString(" (%1)").arg(number) + path.mid(dot);
+    if (dot <= 0)
+        dot = name.size();
+    const QString suffix = QString(" (%1)").arg(number);
+    QString ending = name.mid(dot);
+    QString stem = name.left(dot);
+    int room = DownloadPath::maxNameBytes - suffix.toUtf8().size() - ending.toUtf8().size();
+    if (room < 0)
+    {
+        stem = name;
+        ending.clear();
+        room = DownloadPath::maxNameBytes - suffix.toUtf8().size();
+    }
+    return CutToBytes(stem, room) + suffix + ending;
+}
+} // namespace
+
+QString DownloadPath::Numbered(const QString& path, int number)
+{
+    const int slash = path.lastIndexOf('/');
+    return path.left(slash + 1) + NumberedName(path.mid(slash + 1), number, true);
+}
+
+QString DownloadPath::NumberedFolder(const QString& name, int number)
+{
+    return NumberedName(name, number, false);
+}
+
+int DownloadPath::NumberOf(const QString& name, const QString& own, bool keepEnding)
+{
+    if (name == own)
+        return 1;
+    // The number stands in " (n)" before the own ending, or last when the ending made no room
+    // for it; it is checked by making that numbered name again.
+    const int dot = keepEnding ? own.lastIndexOf('.') : -1;
+    const QString ending = dot > 0 ? own.mid(dot) : QString();
+    for (const QString& tail : {ending, QString()})
+    {
+        if (!name.endsWith(tail))
+            continue;
+        const QString numbered = name.left(name.size() - tail.size());
+        const int open = numbered.lastIndexOf(" (");
+        if (open < 0 || !numbered.endsWith(')'))
+            continue;
+        bool isNumber = false;
+        const int number = numbered.mid(open + 2, numbered.size() - open - 3).toInt(&isNumber);
+        if (isNumber && number >= 2 && NumberedName(own, number, keepEnding) == name)
+            return number;
+    }
+    return 0;
+}
+
+QString DownloadPath::NumberedStem(const QString& name)
+{
+    // " (" and ")" around at most ten digits.
+    return CutToBytes(name, maxNameBytes - 13);
+}
+
+int DownloadPath::NumberedNameBound()
+{
+    return numberedNameBound;
+}
+
+void DownloadPath::SetNumberedNameBoundForTests(int bound)
+{
+    numberedNameBound = bound;
 }
 
 bool DownloadPath::IsTaken(const QString& path)

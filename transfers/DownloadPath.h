@@ -26,9 +26,20 @@ public:
     // was started from; its components joined with "\".
     static std::string ChosenFolder(const std::string& remoteFolder, int level);
     // The path, or for number 2 and up the path with " (number)" before the name's ending:
-    // "a/b.mp3", "a/b (2).mp3". Names are tried in turn up to the bound.
+    // "a/b.mp3", "a/b (2).mp3". A name that would pass the file system's limit is shortened
+    // before its number, on a whole character. Names are tried in turn up to the bound.
     static QString Numbered(const QString& path, int number);
-    static constexpr int maxNumberedNames = 10000;
+    // A folder's name has no ending to keep: "Music", "Music (2)", shortened like a file's.
+    static QString NumberedFolder(const QString& name, int number);
+    // Which numbered form of the own name the name is: 1 for the name itself, 0 for none. The
+    // ending is kept for files and not for folders, as the two functions above do.
+    static int NumberOf(const QString& name, const QString& own, bool keepEnding);
+    // The start that a folder name shares with each of its numbered forms.
+    static QString NumberedStem(const QString& name);
+    static constexpr int maxNameBytes = 255;
+    static int NumberedNameBound();
+    // Lets a test run out of numbered names without making thousands of files.
+    static void SetNumberedNameBoundForTests(int bound);
     // Whether anything, a dangling link included, is at the path.
     static bool IsTaken(const QString& path);
     // The download folder used when none, or an unusable one, is set.

@@ -223,6 +223,12 @@ void TransferQueueManager::DeclareDownloadTypes()
            &TransferQueueManager::OnBytesPerSecondRemoved);
     Listen(d.GetType(bytesSinceLastReceipt)->itemRemoved, this,
            &TransferQueueManager::OnBytesSinceLastReceiptRemoved);
+    Listen(d.GetType(downloadFolder)->itemAdded, this,
+           &TransferQueueManager::OnDownloadFolderAdded);
+    Listen(d.GetType(downloadFolder)->itemRemoved, this,
+           &TransferQueueManager::OnDownloadFolderRemoved);
+    for (ItemPtr name : d.GetType(downloadFolder)->GetItems())
+        OnDownloadFolderAdded(name);
     if (!dataSaver)
         return;
     dataSaver->AddSavedType(downloadEntry);
@@ -318,6 +324,7 @@ void TransferQueueManager::DataLoaded()
                 .arg(folder, DownloadPath::DefaultRoot()));
         Settings::Set(TransferSettings::downloadFolder, Value(DownloadPath::DefaultRoot()));
     }
+    CheckKeptPaths();
     emit TransfersLoaded();
     DetermineUploadSpeedLimit();
     if (Settings::Get(TransferSettings::uploadSlots).AsInt() < 1)
@@ -337,6 +344,16 @@ void TransferQueueManager::OnUploadEntryRemoved(ItemPtr item)
     if (item == lastOrderedUpload)
         lastOrderedUpload = ItemPtr();
     uploadLine.Forget(item);
+}
+
+void TransferQueueManager::OnDownloadFolderAdded(ItemPtr item)
+{
+    localFolderNames[item.AsString()] = item;
+}
+
+void TransferQueueManager::OnDownloadFolderRemoved(ItemPtr item)
+{
+    localFolderNames.erase(item.AsString());
 }
 
 bool TransferQueueManager::IsActiveStatus(ItemPtr status)
@@ -413,7 +430,8 @@ void TransferQueueManager::RemoveCells(ItemPtr entry, std::initializer_list<cons
 }
 
 ItemPtr TransferQueueManager::EntryConnectedToAll(const char* entryType,
-                                                  std::initializer_list<ItemPtr> partners)
+                                                  std::initializer_list<ItemPtr> partners,
+                                                  ItemPtr except)
 {
     Type* type = d.GetType(entryType);
     const ItemSet* fewest = nullptr;
@@ -431,7 +449,7 @@ ItemPtr TransferQueueManager::EntryConnectedToAll(const char* entryType,
         return ItemPtr();
     for (ItemPtr entry : *fewest)
     {
-        bool all = true;
+        bool all = entry != except;
         for (ItemPtr partner : partners)
             all = all && entry.IsConnected(partner);
         if (all)

@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 #include <list>
+#include <map>
 #include <string>
 
 #include <QDateTime>
@@ -183,6 +184,8 @@ private:
     void OnBytesSinceLastReceiptRemoved(ItemPtr item);
     void OnBytesUploadedRemoved(ItemPtr item);
     void OnUploadEntryRemoved(ItemPtr item);
+    void OnDownloadFolderAdded(ItemPtr item);
+    void OnDownloadFolderRemoved(ItemPtr item);
 
     // File connections and their threads.
     bool MayTakeFileConnection(ItemPtr entry);
@@ -207,11 +210,15 @@ private:
     // The first entry connected to every partner, looked for among the partner with the fewest
     // entries; null when a partner is null or none matches.
     static ItemPtr EntryConnectedToAll(const char* entryType,
-                                       std::initializer_list<ItemPtr> partners);
+                                       std::initializer_list<ItemPtr> partners,
+                                       ItemPtr except = ItemPtr());
     QString DownloadRoot();
     QString SubfolderPart(ItemPtr entry);
-    // Gives a folder download's entry the local name of the folder it was started from.
-    void ChooseLocalFolder(ItemPtr entry);
+    // Gives a folder download's entry the local name of the folder it was started from; false
+    // when every numbered name is taken.
+    bool ChooseLocalFolder(ItemPtr entry);
+    // Whether a numbered folder name lies on disk in any of the download folders.
+    bool IsFolderOnDisk(const QString& name);
     // Whether the entry's recorded file is the one asked for: its partial file while it is not
     // complete, its finished file once it is.
     static bool IsRecordedPath(ItemPtr entry, bool complete);
@@ -219,7 +226,19 @@ private:
     QString NamedTargetPath(ItemPtr entry, bool complete);
     // The entry's partial file in local form: the one it has, else a free one of its own.
     QString PartialPathOf(ItemPtr entry);
+    // The first numbered form of the wanted path that no other entry keeps and, unless a file
+    // there may be resumed, nothing on disk takes; the entry's own file counts as free. Empty
+    // when every numbered name is taken.
+    static QString FreeNumberedPath(const QString& wanted, ItemPtr entry, const QString& own,
+                                    bool mayResume);
     static bool IsClaimedByAnother(const QString& localPath, ItemPtr entry);
+    // Whether a kept path may be used: it lies in the download folders and names the entry's
+    // own file or a numbered form of it.
+    bool IsUsableKeptPath(ItemPtr entry, const QString& localPath);
+    // Checks the paths a loaded store keeps; one that fails, or one another entry keeps too,
+    // is forgotten and chosen afresh.
+    void CheckKeptPaths();
+    static void ForgetLocalPath(ItemPtr entry);
     static bool HoldsWholeFile(ItemPtr entry, const QString& localPath);
     std::list<ItemPtr> NumberedUploads();
     // Removal without starting the next uploads, and refusal ("File not shared.") with it.
@@ -235,6 +254,9 @@ private:
     ItemPtr lastOrderedUpload;
     UploadLine uploadLine;
     QDateTime runStart;
+    // The local folder names of folder downloads in order, so that the numbered forms of one
+    // name are found without reading every name.
+    std::map<QString, ItemPtr> localFolderNames;
 };
 
 extern TransferQueueManager* transferQueueManager;

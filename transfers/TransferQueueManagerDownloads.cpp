@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include "Data.h"
 #include "DownloadPath.h"
@@ -21,8 +22,9 @@ namespace {
 // The download folder in local form; a saved folder that is empty or relative is refused.
 QString LocalDownloadRoot()
 {
+    // Clean, so that a path made under it is one text: kept paths are compared as text.
     const QString saved = Settings::GetText(TransferSettings::downloadFolder);
-    return DownloadPath::IsUsableRoot(saved) ? saved : DownloadPath::DefaultRoot();
+    return DownloadPath::IsUsableRoot(saved) ? QDir::cleanPath(saved) : DownloadPath::DefaultRoot();
 }
 } // namespace
 
@@ -43,21 +45,22 @@ ItemPtr TransferQueueManager::AddDownload(const QString& user, const string& fil
     entry.Connect(d.GetType(subfolderSaveLevel)->GetItem(Value(level)));
     if (singleFile)
         entry.Connect(d.GetType(singleDownload)->GetGlobalNullItem());
-    else
-        ChooseLocalFolder(entry);
+    const bool named = singleFile || ChooseLocalFolder(entry);
     const long long order = Settings::Get(TransferSettings::transferOrderCounter).AsInt64();
     entry.Connect(d.GetType(downloadOrder)->GetItem(Value(order)));
     Settings::Set(TransferSettings::transferOrderCounter, Value(order + 1));
     if (gp_server)
         gp_server->TrackUser(user);
 
-    // A name that would lead outside the download folder is never asked for.
-    if (!IsDownloadPathSafe(entry))
+    // A name that would lead outside the download folder is never asked for, nor one that no
+    // free local name is left for.
+    const char* refusal = !IsDownloadPathSafe(entry) ? "its path leaves the download folder"
+                          : !named                   ? "every numbered name of its folder is taken"
+                                                     : nullptr;
+    if (refusal)
     {
         Log("Transfer Queue", 1,
-            QString("Refusing to download %1: its path leaves the download folder")
-                .arg(RemotePath(entry)),
-            userItem);
+            QString("Refusing to download %1: %2").arg(RemotePath(entry), refusal), userItem);
         SetDownloadEntryStatus(entry, TransferStatus::localError);
         return entry;
     }
@@ -85,8 +88,21 @@ ItemPtr TransferQueueManager::GetDownloadEntry(const QString& user, const string
 void TransferQueueManager::SetDownloadEntryStatus(ItemPtr entry, const QString& status)
 {
     const bool wasActive = IsActiveStatus(entry[downloadEntryStatus]);
+    const bool wasComplete = entry[downloadEntryStatus].AsString() == TransferStatus::complete;
     ItemPtr statusItem = d.GetType(downloadEntryStatus)->GetItem(Value(status));
     entry.Connect(statusItem);
+    // A finished file's path now counts as the partial file to resume: kept only while it still
+    // holds the whole file, which the next link then finds done; anything else there may be
+    // another's by now.
+    ItemPtr kept = entry[downloadLocalPath];
+    if (wasComplete && status != TransferStatus::complete && !kept.IsNull() &&
+        !HoldsWholeFile(entry, kept.AsString()))
+    {
+        Log("Transfer Queue", 2,
+            QString("Forgetting %1: it no longer holds the finished file").arg(kept.AsString()),
+            entry[ServerTypes::user]);
+        ForgetLocalPath(entry);
+    }
     entry.Connect(d.GetType(lastStatusChangeTime)->GetItem(Value(CurrentLocalTimeText())));
     if (!wasActive || IsActiveStatus(statusItem))
         return;
@@ -136,11 +152,19 @@ void TransferQueueManager::RemoveDownload(ItemPtr entry)
     DropFile(entry[downloadFile]);
     RemoveCells(entry, {writePosition, lastReceiptTime, lastSpeedMeasurementTime, bytesPerSecond,
                         bytesSinceLastReceipt});
+    ForgetLocalPath(entry);
+    entry.Remove();
+}
+
+void TransferQueueManager::ForgetLocalPath(ItemPtr entry)
+{
     // Each entry's path is an item of its own; it goes with the entry, so that many downloads
     // queued and removed do not fill the store.
     ItemPtr path = entry[downloadLocalPath];
-    entry.Remove();
-    if (!path.IsNull() && path.IsDisconnectedFromAll())
+    if (path.IsNull())
+        return;
+    entry.Disconnect(path);
+    if (path.IsDisconnectedFromAll())
         path.Remove();
 }
 
@@ -169,44 +193,67 @@ QString TransferQueueManager::SubfolderPart(ItemPtr entry)
     return "\\" + components.join('\\');
 }
 
-void TransferQueueManager::ChooseLocalFolder(ItemPtr entry)
+bool TransferQueueManager::ChooseLocalFolder(ItemPtr entry)
 {
     const std::string folder = entry[remoteFolder].AsStdString();
     const int level = entry[subfolderSaveLevel].AsInt();
     const QStringList components = DownloadPath::RelativeComponents(folder, level);
     if (components.isEmpty())
-        return;
-    // The downloads of one folder share its local name; another folder of the same name, or the
-    // same folder from another user, takes a numbered one, so that no two mix their files.
-    const std::string chosen = DownloadPath::ChosenFolder(folder, level);
+        return true;
     ItemPtr user = entry[ServerTypes::user];
-    QString firstFree;
-    for (int number = 1; number <= DownloadPath::maxNumberedNames; ++number)
+    // The files of one remote folder share its local name: the usual case is found at once.
+    ItemPtr sibling = EntryConnectedToAll(
+        downloadEntry, {user, entry[remoteFolder], entry[subfolderSaveLevel]}, entry);
+    if (ItemPtr name = sibling[downloadFolder])
     {
-        // A folder's name has no ending to keep: the number goes last.
-        const QString name = number == 1 ? components.first()
-                                         : QString("%1 (%2)").arg(components.first()).arg(number);
-        ItemPtr item = d.GetType(downloadFolder)->HasItem(Value(name));
-        ItemPtr holder = item[downloadEntry];
-        if (holder.IsNull())
-        {
-            if (firstFree.isEmpty())
-                firstFree = name;
-            // Numbered names are taken in turn: past a name never made, none is held.
-            if (item.IsNull())
-                break;
+        entry.Connect(name);
+        return true;
+    }
+    // Another folder of the same name, or the same folder from another user, takes a numbered
+    // one, so that no two mix their files. Every numbered form is looked at, not only the first
+    // ones: a number whose entries went (or were not saved) leaves a gap below those still held.
+    const QString base = components.first();
+    const QString stem = DownloadPath::NumberedStem(base);
+    const std::string chosen = DownloadPath::ChosenFolder(folder, level);
+    QSet<int> held;
+    for (auto place = localFolderNames.lower_bound(stem);
+         place != localFolderNames.end() && place->first.startsWith(stem); ++place)
+    {
+        ItemPtr name = place->second;
+        const int number = DownloadPath::NumberOf(place->first, base, false);
+        ItemPtr holder = name[downloadEntry];
+        if (number == 0 || holder.IsNull())
             continue;
-        }
         if (holder[ServerTypes::user] == user &&
             DownloadPath::ChosenFolder(holder[remoteFolder].AsStdString(),
                                        holder[subfolderSaveLevel].AsInt()) == chosen)
         {
-            entry.Connect(item);
-            return;
+            entry.Connect(name);
+            return true;
         }
+        held.insert(number);
     }
-    if (!firstFree.isEmpty())
-        entry.Connect(d.GetType(downloadFolder)->GetItem(Value(firstFree)));
+    for (int number = 1; number <= DownloadPath::NumberedNameBound(); ++number)
+    {
+        const QString name = DownloadPath::NumberedFolder(base, number);
+        // A numbered folder that no entry holds but that lies on disk was made for another
+        // folder download: its files are not this one's. The plain name is the user's own
+        // download folder layout and is shared as before.
+        if (held.contains(number) || (number > 1 && IsFolderOnDisk(name)))
+            continue;
+        entry.Connect(d.GetType(downloadFolder)->GetItem(Value(name)));
+        return true;
+    }
+    return false;
+}
+
+bool TransferQueueManager::IsFolderOnDisk(const QString& name)
+{
+    const QString root = LocalDownloadRoot() + "/";
+    for (const QString& place : {QString(), QString("complete/"), QString("downloading/")})
+        if (DownloadPath::IsTaken(root + place + name))
+            return true;
+    return false;
 }
 
 QString TransferQueueManager::DownloadRoot()
@@ -277,18 +324,26 @@ QString TransferQueueManager::PartialPathOf(ItemPtr entry)
 {
     if (ItemPtr recorded = entry[downloadLocalPath])
         return recorded.AsString();
-    const QString wanted = LocalPath(GetDownloadTargetPath(entry, false));
     // Without the downloading folder a file already there may be a finished one: it is never
     // appended to. In the downloading folder an unclaimed file is a partial left behind (by an
     // entry removed and queued again, or saved before files were claimed): it is resumed.
-    const bool split = !Settings::IsYes(TransferSettings::dontSplitDownloads);
-    for (int number = 1; number <= DownloadPath::maxNumberedNames; ++number)
+    return FreeNumberedPath(LocalPath(GetDownloadTargetPath(entry, false)), entry, QString(),
+                            !Settings::IsYes(TransferSettings::dontSplitDownloads));
+}
+
+QString TransferQueueManager::FreeNumberedPath(const QString& wanted, ItemPtr entry,
+                                               const QString& own, bool mayResume)
+{
+    for (int number = 1; number <= DownloadPath::NumberedNameBound(); ++number)
     {
         const QString candidate = DownloadPath::Numbered(wanted, number);
-        if (!IsClaimedByAnother(candidate, entry) && (split || !DownloadPath::IsTaken(candidate)))
+        if (candidate == own)
+            return candidate;
+        if (!IsClaimedByAnother(candidate, entry) &&
+            (mayResume || !DownloadPath::IsTaken(candidate)))
             return candidate;
     }
-    return wanted;
+    return QString();
 }
 
 bool TransferQueueManager::IsClaimedByAnother(const QString& localPath, ItemPtr entry)
@@ -298,6 +353,33 @@ bool TransferQueueManager::IsClaimedByAnother(const QString& localPath, ItemPtr 
         if (holder != entry)
             return true;
     return false;
+}
+
+bool TransferQueueManager::IsUsableKeptPath(ItemPtr entry, const QString& localPath)
+{
+    const QString own = DownloadPath::SafeComponent(entry[fileName].AsString());
+    return DownloadPath::IsInside(localPath, LocalDownloadRoot()) &&
+           DownloadPath::NumberOf(QFileInfo(localPath).fileName(), own, true) > 0;
+}
+
+void TransferQueueManager::CheckKeptPaths()
+{
+    for (ItemPtr entry : d.GetType(downloadEntry)->GetItems())
+    {
+        ItemPtr kept = entry[downloadLocalPath];
+        if (kept.IsNull())
+            continue;
+        const QString path = kept.AsString();
+        const bool shared = *kept.GetItems(downloadEntry).begin() != entry;
+        if (!shared && path == QDir::cleanPath(path) && IsUsableKeptPath(entry, path))
+            continue;
+        Log("Transfer Queue", 1,
+            QString("The saved path %1 of %2 is %3; choosing its path afresh")
+                .arg(path, RemotePath(entry),
+                     shared ? "kept by another download too" : "not one of its own files"),
+            entry[ServerTypes::user]);
+        ForgetLocalPath(entry);
+    }
 }
 
 void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr entry)

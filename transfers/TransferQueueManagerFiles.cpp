@@ -75,16 +75,19 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         return;
     }
 
+    // No folder is made before the path is known to be free and safe.
     const QString path = PartialPathOf(entry);
-    QDir().mkpath(QFileInfo(path).path());
     auto* file = new QFile(path);
-    if (!IsDownloadPathSafe(entry) ||
+    if (path.isEmpty() || !IsDownloadPathSafe(entry) || !QDir().mkpath(QFileInfo(path).path()) ||
         !file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
     {
         SetDownloadEntryStatus(entry, TransferStatus::localError);
         delete file;
         CloseLater(ip_socket);
-        Log(logArea, 2, "Could not open file, aborting", user);
+        Log(logArea, 2,
+            path.isEmpty() ? "Every numbered name of the file is taken, aborting"
+                           : "Could not open file, aborting",
+            user);
         return;
     }
     // From now on the file is this entry's, wherever later settings would put a new one.
@@ -272,24 +275,16 @@ void TransferQueueManager::FinishDownload(ItemPtr entry)
 
 // Where the finished file ends: its place under the complete folder (without the downloading
 // folder, the partial file is usually there already). It keeps its name unless a file of that
-// name is there: it then takes the first free numbered name, so that neither file is lost nor
-// taken for the other. Empty when it could not be moved.
+// name is there or another download keeps that path (its file may be moved away for now): it
+// then takes the first free numbered name, so that neither file is lost nor taken for the
+// other. Empty when it could not be moved.
 QString TransferQueueManager::MoveToCompleteFolder(ItemPtr entry)
 {
     const QString source = PartialPathOf(entry);
     const QString wanted = LocalPath(GetDownloadTargetPath(entry, true));
-    QString destination;
-    for (int number = 1; number <= DownloadPath::maxNumberedNames; ++number)
-    {
-        const QString candidate = DownloadPath::Numbered(wanted, number);
-        if (candidate == source)
-            return source;
-        if (!DownloadPath::IsTaken(candidate))
-        {
-            destination = candidate;
-            break;
-        }
-    }
+    const QString destination = FreeNumberedPath(wanted, entry, source, false);
+    if (destination == source)
+        return source;
     QString failure;
     if (destination.isEmpty())
         failure = "every numbered name is taken";

@@ -163,6 +163,24 @@ struct TransfersTestSetup
         QCOMPARE(AfterFirstFrame(peer.rawBytes).left(4), LittleEndian(request, 4));
     }
 
+    // The download entries as a restart finds them: saved, removed and loaded again.
+    void SaveAndLoad()
+    {
+        QTemporaryDir saved;
+        dataSaver->Save(saved.path() + "/store");
+        for (ItemPtr entry : g(TransferTypes::downloadEntry))
+            manager->RemoveDownload(entry);
+        // Values that were saved with no entry do not come back.
+        g(TransferTypes::downloadFolder).Remove();
+        DataSaver* saver = dataSaver;
+        {
+            DataSaver loader;
+            loader.Load(saved.path() + "/store");
+        }
+        dataSaver = saver;
+        manager->DataLoaded();
+    }
+
     static void ForgetMessages()
     {
         for (ItemPtr message : g(PeerTypes::unsentMessage))

@@ -3,6 +3,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include "DownloadPath.h"
 #include "PeerMessageCode.h"
 #include "TransfersTestSetup.h"
 
@@ -306,7 +307,6 @@ private slots:
 
     void restartQueuesEveryUnfinishedEntry()
     {
-        QTemporaryDir saved;
         const QStringList statuses = {"queued",  "downloading", "complete",
                                       "aborted", "denied",      "local error"};
         for (const QString& status : statuses)
@@ -315,16 +315,7 @@ private slots:
             entry.Connect(d.GetType(placeInLine)->GetItem(Value(3)));
             Manager()->SetDownloadEntryStatus(entry, status);
         }
-        dataSaver->Save(saved.path() + "/store");
-        for (ItemPtr entry : g(downloadEntry))
-            Manager()->RemoveDownload(entry);
-        DataSaver* saver = dataSaver;
-        {
-            DataSaver loader;
-            loader.Load(saved.path() + "/store");
-        }
-        dataSaver = saver;
-        Manager()->DataLoaded();
+        setup.SaveAndLoad();
         QCOMPARE(int(g(downloadEntry).Size()), statuses.size());
         for (const QString& status : statuses)
         {
@@ -513,6 +504,64 @@ private slots:
                  root + "/complete/Album/a.mp3");
         Manager()->DataLoaded();
         QCOMPARE(Settings::GetText("download_folder"), root);
+    }
+
+    // A damaged store may give two downloads one path: it stays with one of them.
+    void aPathSavedTwiceStaysWithOneDownload()
+    {
+        const QString path = setup.Downloads() + "/downloading/CD1/a.mp3";
+        for (const char* remote : {"p\\CD1", "q\\CD1"})
+            Add("ned", "a.mp3", remote, 0, true)
+                .Connect(d.GetType(downloadLocalPath)->GetItem(Value(path)));
+        setup.SaveAndLoad();
+        QCOMPARE(g(downloadEntry).Size(), 2u);
+        ItemPtr kept = d.GetType(downloadLocalPath)->HasItem(Value(path));
+        QCOMPARE(kept.GetItems(downloadEntry).Size(), 1u);
+    }
+
+    // A folder keeps its number across a restart; a number no entry holds is given again only
+    // while nothing of it lies on disk.
+    void folderNumbersHoldAcrossASaveAndLoad_data()
+    {
+        QTest::addColumn<QString>("onDisk");
+        QTest::addColumn<int>("bound");
+        QTest::addColumn<QByteArray>("later");
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("another file of a numbered folder")
+            << "" << 10 << QByteArray("r\\Music") << 0 << "Music (3)";
+        QTest::newRow("a subfolder of a numbered folder")
+            << "" << 10 << QByteArray("r\\Music\\CD2") << 1 << "Music (3)/CD2";
+        QTest::newRow("a freed number, nothing on disk")
+            << "" << 10 << QByteArray("s\\Music") << 0 << "Music (2)";
+        QTest::newRow("a freed number whose folder is on disk")
+            << "complete/Music (2)/a.mp3" << 10 << QByteArray("s\\Music") << 0 << "Music (4)";
+        QTest::newRow("a freed number whose partial is on disk")
+            << "downloading/Music (2)/a.mp3" << 10 << QByteArray("s\\Music") << 0 << "Music (4)";
+        QTest::newRow("every number taken")
+            << "complete/Music (2)/a.mp3" << 3 << QByteArray("s\\Music") << 0 << "";
+    }
+
+    void folderNumbersHoldAcrossASaveAndLoad()
+    {
+        QFETCH(QString, onDisk);
+        QFETCH(int, bound);
+        QFETCH(QByteArray, later);
+        QFETCH(int, level);
+        QFETCH(QString, expected);
+        for (const char* remote : {"p\\Music", "q\\Music", "r\\Music"})
+            Add("max", "a.mp3", remote);
+        Manager()->RemoveDownload(Manager()->GetDownloadEntry("max", "a.mp3", "q\\Music"));
+        setup.SaveAndLoad();
+        if (!onDisk.isEmpty())
+            PlaceFile(onDisk, 1);
+        const int defaultBound = DownloadPath::NumberedNameBound();
+        DownloadPath::SetNumberedNameBoundForTests(bound);
+        ItemPtr entry = Add("max", "b.mp3", later.constData(), level);
+        DownloadPath::SetNumberedNameBoundForTests(defaultBound);
+        QCOMPARE(Status(entry), QString(expected.isEmpty() ? "local error" : "queued"));
+        if (!expected.isEmpty())
+            QCOMPARE(QFileInfo(Relative(entry, true)).path(), "complete/" + expected);
     }
 };
 
