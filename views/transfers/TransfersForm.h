@@ -164,18 +164,22 @@ private:
 
     // Cells.
     void ShowProgress(const Tree& tree, ItemPtr entry);
-    bool ShowGroupProgress(const Tree& tree, QTreeWidgetItem* row, long long speed);
+    bool ShowGroupProgress(const Tree& tree, QTreeWidgetItem* row);
     void SetProgress(QTreeWidgetItem* row, long long done, double percent);
     void DropProgressBar(QTreeWidgetItem* row);
     void ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr status);
     void ShowGroupStatus(const Tree& tree, QTreeWidgetItem* row);
+    // Progress, time left and speed of a group row from its entries that count now; the speed
+    // is that of the entries still receiving.
+    void ShowGroupFigures(const Tree& tree, QTreeWidgetItem* row, const ItemSet& entries);
+    long long ReceivingSpeed(const Tree& tree, const ItemSet& entries) const;
     void ClearRunningCells(QTreeWidgetItem* row);
     void ShowDenialReason(const Tree& tree, ItemPtr entry);
     void ScheduleRefresh();
     void Refresh();
-    void ProgressStats(const Tree& tree, ItemSet& entries, long long& done, long long& remaining,
-                       long long& total);
-    QString AggregateStatus(const Tree& tree, ItemSet& entries);
+    void ProgressStats(const Tree& tree, const ItemSet& entries, long long& done,
+                       long long& remaining, long long& total);
+    QString AggregateStatus(const Tree& tree, const ItemSet& entries);
 
     // Commands.
     void ToggleExpand(QTreeWidget* tree, bool& flag, const char* action, const char* text,
