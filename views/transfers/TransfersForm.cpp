@@ -183,7 +183,7 @@ void TransfersForm::FitUploadControls()
 TransfersForm::~TransfersForm()
 {
     // Removals chosen but not yet made are made, while the form is still whole; then the rows go.
-    for (EntryRemoval* removal : {downloadRemoval.get(), uploadRemoval.get()})
+    for (EntryRemoval* removal : {downloadRemoval, uploadRemoval})
         if (removal)
             removal->Finish();
     delete ui;
@@ -195,10 +195,12 @@ void TransfersForm::Init()
 {
     qRegisterMetaType<ItemPtr>("ItemPtr");
     DeclareTypes();
-    downloadRemoval = std::make_unique<EntryRemoval>(ui->downloadsList, downloads.entry,
-                                                     &TransferQueueManager::RemoveDownload);
-    uploadRemoval = std::make_unique<EntryRemoval>(ui->uploadsList, uploads.entry,
-                                                   &TransferQueueManager::RemoveUpload);
+    downloadRemoval = new EntryRemoval(ui->downloadsList, downloads.entry,
+                                       &TransferQueueManager::RemoveDownload, this);
+    downloadRemoval->setObjectName("downloadRemoval");
+    uploadRemoval =
+        new EntryRemoval(ui->uploadsList, uploads.entry, &TransferQueueManager::RemoveUpload, this);
+    uploadRemoval->setObjectName("uploadRemoval");
     RegisterHandlers();
     AddToolBarActions();
     if (dataSaver)

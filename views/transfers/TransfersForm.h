@@ -98,6 +98,10 @@ public:
 
     void DeleteSelectedDownloads();
     void DeleteSelectedUploads();
+    // The one removal of chosen transfers, whichever key or menu asks for it: the selection is
+    // cleared and the first slice runs at once, the rest on later passes.
+    void RemoveDownloads(const ItemSet& entries);
+    void RemoveUploads(const ItemSet& entries);
 
     // Fills a right-click menu for the selected rows; the returned objects carry out the
     // entries and must live while the menu runs. The menu stays empty when nothing is chosen.
@@ -184,9 +188,20 @@ private:
     // Commands.
     void ToggleExpand(QTreeWidget* tree, bool& flag, const char* action, const char* text,
                       bool folders);
-    // Hands the entries to the engine for removal, a slice per pass. A command (`now`) clears
-    // the selection and runs the first slice at once; otherwise it runs on the next pass.
-    void RemoveEntries(const Tree& tree, const ItemSet& entries, bool now = true);
+    // Who asks for a removal: the user's choice of rows (the selection goes with them), a
+    // clearing by command or timer (the selection of rows that stay is kept), or one completed
+    // download, which waits for the next pass so that thousands completing stay in slices.
+    enum class Removal
+    {
+        Chosen,
+        Cleared,
+        Completed,
+    };
+    // Hands the entries to the engine for removal, a slice per pass.
+    void RemoveEntries(const Tree& tree, const ItemSet& entries, Removal origin);
+    // Takes out of the tree the user rows whose entries all go, so that the tree does not
+    // walk its rows for each one; they are freed as their last entry goes.
+    void TakeUserRows(const Tree& tree, const ItemSet& entries);
     ItemSet SelectedEntries(const Tree& tree);
     void AddSelectedUsersToList();
     void ShowCompleteDownloads();
@@ -218,8 +233,9 @@ private:
     };
     std::unordered_map<Item*, Timed> timed;
     QTimer* stallTimer = nullptr;
-    std::unique_ptr<EntryRemoval> downloadRemoval;
-    std::unique_ptr<EntryRemoval> uploadRemoval;
+    // Children of the form, named "downloadRemoval" and "uploadRemoval".
+    EntryRemoval* downloadRemoval = nullptr;
+    EntryRemoval* uploadRemoval = nullptr;
 };
 
 extern TransfersForm* transfersForm;
