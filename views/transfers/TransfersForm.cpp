@@ -183,9 +183,8 @@ void TransfersForm::FitUploadControls()
 TransfersForm::~TransfersForm()
 {
     // Removals chosen but not yet made are made, while the form is still whole; then the rows go.
-    for (EntryRemoval* removal : {downloadRemoval, uploadRemoval})
-        if (removal)
-            removal->Finish();
+    // The window has made them before saving; without an engine they are left in the store.
+    FinishRemovals();
     delete ui;
     if (transfersForm == this)
         transfersForm = nullptr;
@@ -350,7 +349,10 @@ QTreeWidgetItem* TransfersForm::UserRow(const Tree& tree, ItemPtr user, bool exp
     {
         // Taken out for a removal still under way: a new entry brings it back into view.
         if (!row->treeWidget())
+        {
+            takenRows.erase(row);
             TreeOf(tree)->addTopLevelItem(row);
+        }
         return row;
     }
     if (!node.IsNull())
@@ -467,6 +469,7 @@ void TransfersForm::RemoveEntryRow(const Tree& tree, ItemPtr entry)
         if (userRow->childCount() == 0)
         {
             TransferRow::NodeOf(userRow, tree.userNode).Remove();
+            takenRows.erase(userRow);
             delete userRow;
             return;
         }

@@ -102,6 +102,9 @@ public:
     // cleared and the first slice runs at once, the rest on later passes.
     void RemoveDownloads(const ItemSet& entries);
     void RemoveUploads(const ItemSet& entries);
+    // Makes the removals still pending now; the window calls it before it saves the store,
+    // while the engine still runs.
+    void FinishRemovals();
 
     // Fills a right-click menu for the selected rows; the returned objects carry out the
     // entries and must live while the menu runs. The menu stays empty when nothing is chosen.
@@ -202,6 +205,7 @@ private:
     // Takes out of the tree the user rows whose entries all go, so that the tree does not
     // walk its rows for each one; they are freed as their last entry goes.
     void TakeUserRows(const Tree& tree, const ItemSet& entries);
+    void FreeTakenRows();
     ItemSet SelectedEntries(const Tree& tree);
     void AddSelectedUsersToList();
     void ShowCompleteDownloads();
@@ -236,6 +240,9 @@ private:
     // Children of the form, named "downloadRemoval" and "uploadRemoval".
     EntryRemoval* downloadRemoval = nullptr;
     EntryRemoval* uploadRemoval = nullptr;
+    // User rows out of their tree for a removal, until they are freed with their last entry or
+    // brought back by a new one; those still out when the removals finish are freed then.
+    std::unordered_set<QTreeWidgetItem*> takenRows;
 };
 
 extern TransfersForm* transfersForm;

@@ -135,8 +135,23 @@ void TransfersForm::TakeUserRows(const Tree& tree, const ItemSet& entries)
         for (auto entry = under.begin(); allChosen && entry != under.end(); ++entry)
             allChosen = entries.Contains(*entry);
         if (allChosen)
-            view->takeTopLevelItem(index);
+            takenRows.insert(view->takeTopLevelItem(index));
     }
+}
+
+void TransfersForm::FreeTakenRows()
+{
+    for (QTreeWidgetItem* row : takenRows)
+        delete row;
+    takenRows.clear();
+}
+
+void TransfersForm::FinishRemovals()
+{
+    for (EntryRemoval* removal : {downloadRemoval, uploadRemoval})
+        if (removal)
+            removal->Finish();
+    FreeTakenRows();
 }
 
 void TransfersForm::ClearCompleteAndAbortedUploads(const QDateTime& now)
