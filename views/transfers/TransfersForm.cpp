@@ -352,6 +352,11 @@ QTreeWidgetItem* TransfersForm::UserRow(const Tree& tree, ItemPtr user, bool exp
         {
             takenRows.erase(row);
             TreeOf(tree)->addTopLevelItem(row);
+            // The tree forgot which of these rows it showed expanded when it let them go.
+            row->setExpanded(expand);
+            const bool folders = &tree == &downloads ? expandDownloadFolders : expandUploadFolders;
+            for (int child = 0; child < row->childCount(); ++child)
+                row->child(child)->setExpanded(folders);
         }
         return row;
     }
