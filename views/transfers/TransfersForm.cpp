@@ -351,12 +351,7 @@ QTreeWidgetItem* TransfersForm::UserRow(const Tree& tree, ItemPtr user, bool exp
         if (!row->treeWidget())
         {
             takenRows.erase(row);
-            TreeOf(tree)->addTopLevelItem(row);
-            // The tree forgot which of these rows it showed expanded when it let them go.
-            row->setExpanded(expand);
-            const bool folders = &tree == &downloads ? expandDownloadFolders : expandUploadFolders;
-            for (int child = 0; child < row->childCount(); ++child)
-                row->child(child)->setExpanded(folders);
+            BringBack(tree, row);
         }
         return row;
     }
@@ -368,6 +363,17 @@ QTreeWidgetItem* TransfersForm::UserRow(const Tree& tree, ItemPtr user, bool exp
     SetUserIcon(tree, user, user.IsConnected(ServerTypes::isOnline));
     row->setExpanded(expand);
     return row;
+}
+
+void TransfersForm::BringBack(const Tree& tree, QTreeWidgetItem* userRow)
+{
+    TreeOf(tree)->addTopLevelItem(userRow);
+    // The tree forgot which of these rows it showed expanded when it let them go.
+    const bool downloading = &tree == &downloads;
+    userRow->setExpanded(downloading ? expandDownloadUsers : expandUploadUsers);
+    for (int child = 0; child < userRow->childCount(); ++child)
+        userRow->child(child)->setExpanded(downloading ? expandDownloadFolders
+                                                       : expandUploadFolders);
 }
 
 QTreeWidgetItem* TransfersForm::FolderRow(const Tree& tree, QTreeWidgetItem* userRow,

@@ -158,6 +158,8 @@ private:
     // Rows.
     QTreeWidget* TreeOf(const Tree& tree) const;
     QTreeWidgetItem* UserRow(const Tree& tree, ItemPtr user, bool expand);
+    // Returns a user row taken out for a removal to its tree, expanded as a new one would be.
+    void BringBack(const Tree& tree, QTreeWidgetItem* userRow);
     QTreeWidgetItem* FolderRow(const Tree& tree, QTreeWidgetItem* userRow, ItemPtr folder,
                                bool expand);
     // Makes the file row of the entry, or moves and refreshes the row it has.
@@ -205,7 +207,7 @@ private:
     // Takes out of the tree the user rows whose entries all go, so that the tree does not
     // walk its rows for each one; they are freed as their last entry goes.
     void TakeUserRows(const Tree& tree, const ItemSet& entries);
-    void FreeTakenRows();
+    void BringBackTakenRows();
     ItemSet SelectedEntries(const Tree& tree);
     void AddSelectedUsersToList();
     void ShowCompleteDownloads();
@@ -241,7 +243,7 @@ private:
     EntryRemoval* downloadRemoval = nullptr;
     EntryRemoval* uploadRemoval = nullptr;
     // User rows out of their tree for a removal, until they are freed with their last entry or
-    // brought back by a new one; those still out when the removals finish are freed then.
+    // brought back by a new one; those still out when the removals finish are brought back.
     std::unordered_set<QTreeWidgetItem*> takenRows;
 };
 

@@ -139,11 +139,14 @@ void TransfersForm::TakeUserRows(const Tree& tree, const ItemSet& entries)
     }
 }
 
-void TransfersForm::FreeTakenRows()
+// A row still out has entries the engine did not remove (it was gone): they keep their rows, and
+// the tree frees them with itself.
+void TransfersForm::BringBackTakenRows()
 {
-    for (QTreeWidgetItem* row : takenRows)
-        delete row;
+    const std::unordered_set<QTreeWidgetItem*> rows = std::move(takenRows);
     takenRows.clear();
+    for (QTreeWidgetItem* row : rows)
+        BringBack(TransferRow::NodeOf(row, downloads.userNode).IsNull() ? uploads : downloads, row);
 }
 
 void TransfersForm::FinishRemovals()
@@ -151,7 +154,7 @@ void TransfersForm::FinishRemovals()
     for (EntryRemoval* removal : {downloadRemoval, uploadRemoval})
         if (removal)
             removal->Finish();
-    FreeTakenRows();
+    BringBackTakenRows();
 }
 
 void TransfersForm::ClearCompleteAndAbortedUploads(const QDateTime& now)
