@@ -131,6 +131,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
 
 MainWindow::~MainWindow()
 {
+    // Before the engine goes: pending removals of transfers are made as the store is saved.
     SaveData();
     g_showIsOver = true;
     if (gp_server)
@@ -378,6 +379,9 @@ void MainWindow::SaveData()
 {
     if (g_showIsOver || !dataSaver)
         return;
+    // Transfers the user removed would come back at the next start.
+    if (ViewHooks::finishTransferRemovals)
+        ViewHooks::finishTransferRemovals();
     d.RemoveDisconnectedItems();
     dataSaver->Save(DataPathPrefix());
 }

@@ -25,4 +25,5 @@ void (*initBrowse)() = nullptr;
 void (*createTransfersPage)(QWidget*) = nullptr;
 void (*initTransfers)() = nullptr;
 void (*recolorTransfers)() = nullptr;
+void (*finishTransferRemovals)() = nullptr;
 } // namespace ViewHooks

@@ -54,4 +54,7 @@ extern void (*initBrowse)();
 extern void (*createTransfersPage)(QWidget* transfersTab);
 extern void (*initTransfers)();
 extern void (*recolorTransfers)();
+// Makes the removals of transfers still under way; the window calls it before each save of the
+// store, so also on closing while the transfer engine still runs.
+extern void (*finishTransferRemovals)();
 } // namespace ViewHooks

@@ -23,6 +23,13 @@ using namespace TransferTypes;
 using TransfersViewTypes::completeDownloadAlert;
 
 namespace {
+void Uncount(std::unordered_map<Item*, size_t>& counts, ItemPtr item)
+{
+    auto counted = counts.find(item.Get());
+    if (counted != counts.end() && --counted->second == 0)
+        counts.erase(counted);
+}
+
 bool IsComplete(ItemPtr entry)
 {
     return entry[downloadEntryStatus].AsString() == TransferStatus::complete;
@@ -90,10 +97,19 @@ ItemPtr DownloadMenuOptions::First() const
 
 void DownloadMenuOptions::FindSingles()
 {
-    ItemSet users = entries.GetItems(ServerTypes::user);
-    ItemSet folders = entries.GetItems(remoteFolder);
-    singleUser = users.Size() == 1 ? *users.begin() : ItemPtr();
-    singleFolder = folders.Size() == 1 ? *folders.begin() : ItemPtr();
+    entries.ForEach([this](ItemPtr entry) {
+        if (ItemPtr user = entry[ServerTypes::user]; !user.IsNull())
+            ++userCounts[user.Get()];
+        if (ItemPtr folder = entry[remoteFolder]; !folder.IsNull())
+            ++folderCounts[folder.Get()];
+    });
+    SetSingles();
+}
+
+void DownloadMenuOptions::SetSingles()
+{
+    singleUser = userCounts.size() == 1 ? ItemPtr(userCounts.begin()->first) : ItemPtr();
+    singleFolder = folderCounts.size() == 1 ? ItemPtr(folderCounts.begin()->first) : ItemPtr();
 }
 
 void DownloadMenuOptions::AddAlertMenu(QMenu* menu)
@@ -143,16 +159,16 @@ void DownloadMenuOptions::OnEntryRemoved(ItemPtr entry)
     if (!entries.Contains(entry))
         return;
     entries.Erase(entry);
-    FindSingles();
+    // The store tells of a removal while the entry still has its connections.
+    Uncount(userCounts, entry[ServerTypes::user]);
+    Uncount(folderCounts, entry[remoteFolder]);
+    SetSingles();
 }
 
 void DownloadMenuOptions::OnRemoveDownloads()
 {
-    const std::vector<ItemPtr> chosen = EntryList(entries);
-    // Each removal is a store event; one may take others with it.
-    for (ItemPtr entry : chosen)
-        if (transferQueueManager && entries.Contains(entry))
-            transferQueueManager->RemoveDownload(entry);
+    if (transfersForm)
+        transfersForm->RemoveDownloads(entries);
 }
 
 void DownloadMenuOptions::OnRetryDownloads()

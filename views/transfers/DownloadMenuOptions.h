@@ -1,5 +1,7 @@
 #pragma once
 
+#include <unordered_map>
+
 #include <QObject>
 #include <QString>
 
@@ -40,5 +42,11 @@ private:
     bool OffersUserAlert() const;
     void OnEntryRemoved(ItemPtr entry);
     void FindSingles();
+    void SetSingles();
     ItemPtr First() const;
+
+    // How many chosen entries each user and each remote folder has: taken once when the menu
+    // opens, so that an entry removed meanwhile costs a count, not a walk of those left.
+    std::unordered_map<Item*, size_t> userCounts;
+    std::unordered_map<Item*, size_t> folderCounts;
 };

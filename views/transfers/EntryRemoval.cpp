@@ -35,7 +35,7 @@ void EntryRemoval::Finish()
 
 void EntryRemoval::Step()
 {
-    Run(sliceNs);
+    Run(slice);
     if (!IsEmpty())
         timer.start();
 }
@@ -49,7 +49,9 @@ void EntryRemoval::Run(qint64 budgetNs)
     // Rows taken out of a tree that repaints and lays out after each would cost far more.
     const bool updating = tree->updatesEnabled();
     tree->setUpdatesEnabled(false);
-    while (next < queue.size() && !IsEmpty() && clock.nsecsElapsed() < budgetNs)
+    for (bool first = true;
+         next < queue.size() && !IsEmpty() && (first || clock.nsecsElapsed() < budgetNs);
+         first = false)
     {
         ItemPtr entry = queue[next++];
         // Gone meanwhile (an earlier removal took it along): the handle may name a freed item.

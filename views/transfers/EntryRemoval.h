@@ -33,6 +33,8 @@ public:
 
     // Takes the entries; the first slice runs on the next pass, or now through Step().
     void Add(const ItemSet& entries);
+    // The work of one slice; each slice removes at least one entry.
+    void SetSlice(qint64 ns) { slice = ns; }
     bool IsEmpty() const { return chosen.empty(); }
     // Removes whatever is left now.
     void Finish();
@@ -51,6 +53,7 @@ private:
     RemoveOne remove;
     std::vector<ItemPtr> queue;
     size_t next = 0;
+    qint64 slice = sliceNs;
     // The queued entries that still exist; the store's removal event takes them out.
     std::unordered_set<Item*> chosen;
     QTimer timer;

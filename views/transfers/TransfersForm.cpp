@@ -185,9 +185,8 @@ void TransfersForm::FitUploadControls()
 TransfersForm::~TransfersForm()
 {
     // Removals chosen but not yet made are made, while the form is still whole; then the rows go.
-    for (EntryRemoval* removal : {downloadRemoval.get(), uploadRemoval.get()})
-        if (removal)
-            removal->Finish();
+    // The window has made them before saving; without an engine they are left in the store.
+    FinishRemovals();
     delete ui;
     if (transfersForm == this)
         transfersForm = nullptr;
@@ -197,10 +196,12 @@ void TransfersForm::Init()
 {
     qRegisterMetaType<ItemPtr>("ItemPtr");
     DeclareTypes();
-    downloadRemoval = std::make_unique<EntryRemoval>(ui->downloadsList, downloads.entry,
-                                                     &TransferQueueManager::RemoveDownload);
-    uploadRemoval = std::make_unique<EntryRemoval>(ui->uploadsList, uploads.entry,
-                                                   &TransferQueueManager::RemoveUpload);
+    downloadRemoval = new EntryRemoval(ui->downloadsList, downloads.entry,
+                                       &TransferQueueManager::RemoveDownload, this);
+    downloadRemoval->setObjectName("downloadRemoval");
+    uploadRemoval =
+        new EntryRemoval(ui->uploadsList, uploads.entry, &TransferQueueManager::RemoveUpload, this);
+    uploadRemoval->setObjectName("uploadRemoval");
     RegisterHandlers();
     AddToolBarActions();
     if (dataSaver)
@@ -350,7 +351,10 @@ QTreeWidgetItem* TransfersForm::UserRow(const Tree& tree, ItemPtr user, bool exp
     {
         // Taken out for a removal still under way: a new entry brings it back into view.
         if (!row->treeWidget())
-            TreeOf(tree)->addTopLevelItem(row);
+        {
+            takenRows.erase(row);
+            BringBack(tree, row);
+        }
         return row;
     }
     if (!node.IsNull())
@@ -361,6 +365,17 @@ QTreeWidgetItem* TransfersForm::UserRow(const Tree& tree, ItemPtr user, bool exp
     SetUserIcon(tree, user, user.IsConnected(ServerTypes::isOnline));
     row->setExpanded(expand);
     return row;
+}
+
+void TransfersForm::BringBack(const Tree& tree, QTreeWidgetItem* userRow)
+{
+    TreeOf(tree)->addTopLevelItem(userRow);
+    // The tree forgot which of these rows it showed expanded when it let them go.
+    const bool downloading = &tree == &downloads;
+    userRow->setExpanded(downloading ? expandDownloadUsers : expandUploadUsers);
+    for (int child = 0; child < userRow->childCount(); ++child)
+        userRow->child(child)->setExpanded(downloading ? expandDownloadFolders
+                                                       : expandUploadFolders);
 }
 
 QTreeWidgetItem* TransfersForm::FolderRow(const Tree& tree, QTreeWidgetItem* userRow,
@@ -467,6 +482,7 @@ void TransfersForm::RemoveEntryRow(const Tree& tree, ItemPtr entry)
         if (userRow->childCount() == 0)
         {
             TransferRow::NodeOf(userRow, tree.userNode).Remove();
+            takenRows.erase(userRow);
             delete userRow;
             return;
         }

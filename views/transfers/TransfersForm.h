@@ -98,6 +98,13 @@ public:
 
     void DeleteSelectedDownloads();
     void DeleteSelectedUploads();
+    // The one removal of chosen transfers, whichever key or menu asks for it: the selection is
+    // cleared and the first slice runs at once, the rest on later passes.
+    void RemoveDownloads(const ItemSet& entries);
+    void RemoveUploads(const ItemSet& entries);
+    // Makes the removals still pending now; the window calls it before it saves the store,
+    // while the engine still runs.
+    void FinishRemovals();
 
     // Fills a right-click menu for the selected rows; the returned objects carry out the
     // entries and must live while the menu runs. The menu stays empty when nothing is chosen.
@@ -151,6 +158,8 @@ private:
     // Rows.
     QTreeWidget* TreeOf(const Tree& tree) const;
     QTreeWidgetItem* UserRow(const Tree& tree, ItemPtr user, bool expand);
+    // Returns a user row taken out for a removal to its tree, expanded as a new one would be.
+    void BringBack(const Tree& tree, QTreeWidgetItem* userRow);
     QTreeWidgetItem* FolderRow(const Tree& tree, QTreeWidgetItem* userRow, ItemPtr folder,
                                bool expand);
     // Makes the file row of the entry, or moves and refreshes the row it has.
@@ -164,25 +173,41 @@ private:
 
     // Cells.
     void ShowProgress(const Tree& tree, ItemPtr entry);
-    bool ShowGroupProgress(const Tree& tree, QTreeWidgetItem* row, long long speed);
+    bool ShowGroupProgress(const Tree& tree, QTreeWidgetItem* row);
     void SetProgress(QTreeWidgetItem* row, long long done, double percent);
     void DropProgressBar(QTreeWidgetItem* row);
     void ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr status);
     void ShowGroupStatus(const Tree& tree, QTreeWidgetItem* row);
+    // Progress, time left and speed of a group row from its entries that count now; the speed
+    // is that of the entries still receiving.
+    void ShowGroupFigures(const Tree& tree, QTreeWidgetItem* row, const ItemSet& entries);
+    long long ReceivingSpeed(const Tree& tree, const ItemSet& entries) const;
     void ClearRunningCells(QTreeWidgetItem* row);
     void ShowDenialReason(const Tree& tree, ItemPtr entry);
     void ScheduleRefresh();
     void Refresh();
-    void ProgressStats(const Tree& tree, ItemSet& entries, long long& done, long long& remaining,
-                       long long& total);
-    QString AggregateStatus(const Tree& tree, ItemSet& entries);
+    void ProgressStats(const Tree& tree, const ItemSet& entries, long long& done,
+                       long long& remaining, long long& total);
+    QString AggregateStatus(const Tree& tree, const ItemSet& entries);
 
     // Commands.
     void ToggleExpand(QTreeWidget* tree, bool& flag, const char* action, const char* text,
                       bool folders);
-    // Hands the entries to the engine for removal, a slice per pass. A command (`now`) clears
-    // the selection and runs the first slice at once; otherwise it runs on the next pass.
-    void RemoveEntries(const Tree& tree, const ItemSet& entries, bool now = true);
+    // Who asks for a removal: the user's choice of rows (the selection goes with them), a
+    // clearing by command or timer (the selection of rows that stay is kept), or one completed
+    // download, which waits for the next pass so that thousands completing stay in slices.
+    enum class Removal
+    {
+        Chosen,
+        Cleared,
+        Completed,
+    };
+    // Hands the entries to the engine for removal, a slice per pass.
+    void RemoveEntries(const Tree& tree, const ItemSet& entries, Removal origin);
+    // Takes out of the tree the user rows whose entries all go, so that the tree does not
+    // walk its rows for each one; they are freed as their last entry goes.
+    void TakeUserRows(const Tree& tree, const ItemSet& entries);
+    void BringBackTakenRows();
     ItemSet SelectedEntries(const Tree& tree);
     void AddSelectedUsersToList();
     void ShowCompleteDownloads();
@@ -214,8 +239,12 @@ private:
     };
     std::unordered_map<Item*, Timed> timed;
     QTimer* stallTimer = nullptr;
-    std::unique_ptr<EntryRemoval> downloadRemoval;
-    std::unique_ptr<EntryRemoval> uploadRemoval;
+    // Children of the form, named "downloadRemoval" and "uploadRemoval".
+    EntryRemoval* downloadRemoval = nullptr;
+    EntryRemoval* uploadRemoval = nullptr;
+    // User rows out of their tree for a removal, until they are freed with their last entry or
+    // brought back by a new one; those still out when the removals finish are brought back.
+    std::unordered_set<QTreeWidgetItem*> takenRows;
 };
 
 extern TransfersForm* transfersForm;

@@ -76,9 +76,11 @@ void TransfersForm::OnActionBarTriggered(QWidget*, QString action)
     else if (action == "complete_downloads")
         ShowCompleteDownloads();
     else if (action == "clear_complete_downloads")
-        RemoveEntries(downloads, g(TransferTypes::downloadEntry)
-                                     .Connected(TransferTypes::downloadEntryStatus,
-                                                Value(TransferStatus::complete)));
+        RemoveEntries(
+            downloads,
+            g(TransferTypes::downloadEntry)
+                .Connected(TransferTypes::downloadEntryStatus, Value(TransferStatus::complete)),
+            Removal::Cleared);
     else if (action == "clear_complete_and_aborted_uploads")
         ClearCompleteAndAbortedUploads(QDateTime::currentDateTime());
     else if (action == "finish_uploads_and_quit")
@@ -103,20 +105,29 @@ void TransfersForm::ToggleExpand(QTreeWidget* tree, bool& flag, const char* acti
     }
 }
 
-void TransfersForm::RemoveEntries(const Tree& tree, const ItemSet& entries, bool now)
+void TransfersForm::RemoveEntries(const Tree& tree, const ItemSet& entries, Removal origin)
 {
     if (!transferQueueManager || entries.Empty())
         return;
-    EntryRemoval* removal = &tree == &downloads ? downloadRemoval.get() : uploadRemoval.get();
+    EntryRemoval* removal = &tree == &downloads ? downloadRemoval : uploadRemoval;
     removal->Add(entries);
-    if (!now)
+    // Completions come thousands a pass, one entry each: a walk of the tree per call would make
+    // them quadratic.
+    if (origin == Removal::Completed)
         return;
-    // A command of the user's: rows taken out while selected cost the selection model a walk
-    // each, and the selection mostly is what goes.
-    QTreeWidget* view = TreeOf(tree);
-    view->clearSelection();
+    // The rows chosen are mostly the selection: rows taken out while selected cost the
+    // selection model a walk each.
+    if (origin == Removal::Chosen)
+        TreeOf(tree)->clearSelection();
+    TakeUserRows(tree, entries);
+    removal->Step();
+}
+
+void TransfersForm::TakeUserRows(const Tree& tree, const ItemSet& entries)
+{
     // Each row the tree lets go walks the indexes of all expanded rows: a user row whose
     // entries all go leaves the tree at once, and its rows are freed outside it as they go.
+    QTreeWidget* view = TreeOf(tree);
     for (int index = view->topLevelItemCount() - 1; index >= 0; --index)
     {
         const ItemSet under = EntriesOf(tree, view->topLevelItem(index));
@@ -124,9 +135,26 @@ void TransfersForm::RemoveEntries(const Tree& tree, const ItemSet& entries, bool
         for (auto entry = under.begin(); allChosen && entry != under.end(); ++entry)
             allChosen = entries.Contains(*entry);
         if (allChosen)
-            view->takeTopLevelItem(index);
+            takenRows.insert(view->takeTopLevelItem(index));
     }
-    removal->Step();
+}
+
+// A row still out has entries the engine did not remove (it was gone): they keep their rows, and
+// the tree frees them with itself.
+void TransfersForm::BringBackTakenRows()
+{
+    const std::unordered_set<QTreeWidgetItem*> rows = std::move(takenRows);
+    takenRows.clear();
+    for (QTreeWidgetItem* row : rows)
+        BringBack(TransferRow::NodeOf(row, downloads.userNode).IsNull() ? uploads : downloads, row);
+}
+
+void TransfersForm::FinishRemovals()
+{
+    for (EntryRemoval* removal : {downloadRemoval, uploadRemoval})
+        if (removal)
+            removal->Finish();
+    BringBackTakenRows();
 }
 
 void TransfersForm::ClearCompleteAndAbortedUploads(const QDateTime& now)
@@ -149,8 +177,8 @@ void TransfersForm::ClearCompleteAndAbortedUploads(const QDateTime& now)
             change.secsTo(now) > 299)
             stale.Insert(entry);
     }
-    RemoveEntries(uploads, finished);
-    RemoveEntries(uploads, stale);
+    finished.Add(stale);
+    RemoveEntries(uploads, finished, Removal::Cleared);
 }
 
 void TransfersForm::ToggleFinishUploadsAndQuit()
@@ -239,12 +267,22 @@ ItemSet TransfersForm::SelectedEntries(const Tree& tree)
 
 void TransfersForm::DeleteSelectedDownloads()
 {
-    RemoveEntries(downloads, SelectedEntries(downloads));
+    RemoveDownloads(SelectedEntries(downloads));
 }
 
 void TransfersForm::DeleteSelectedUploads()
 {
-    RemoveEntries(uploads, SelectedEntries(uploads));
+    RemoveUploads(SelectedEntries(uploads));
+}
+
+void TransfersForm::RemoveDownloads(const ItemSet& entries)
+{
+    RemoveEntries(downloads, entries, Removal::Chosen);
+}
+
+void TransfersForm::RemoveUploads(const ItemSet& entries)
+{
+    RemoveEntries(uploads, entries, Removal::Chosen);
 }
 
 void TransfersForm::OnKeyPressedInDownloadList(QKeyEvent* event)
@@ -275,7 +313,7 @@ void TransfersForm::OnDownloadComplete(ItemPtr entry)
     AnnounceCompletion(entry);
     // Thousands may complete in one pass: their removals go in slices.
     if (Settings::IsYes(clearCompleteDownloads))
-        RemoveEntries(downloads, ItemSet(entry), false);
+        RemoveEntries(downloads, ItemSet(entry), Removal::Completed);
 }
 
 void TransfersForm::AnnounceCompletion(ItemPtr entry)
@@ -343,5 +381,5 @@ void TransfersForm::EveryHalfMinuteAt(const QDateTime& now)
         if (lastChange.isValid() && lastChange.secsTo(now) > 299)
             stale.Insert(entry);
     }
-    RemoveEntries(uploads, stale);
+    RemoveEntries(uploads, stale, Removal::Cleared);
 }

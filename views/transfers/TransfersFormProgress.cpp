@@ -104,29 +104,42 @@ void TransfersForm::ShowProgress(const Tree& tree, ItemPtr entry)
     else
         timed[entry.Get()] = {&tree, done};
 
+    // The innermost row the user sees; a group shows the speed of all its entries receiving.
     QTreeWidgetItem* shown = !userRow->isExpanded()     ? userRow
                              : !folderRow->isExpanded() ? folderRow
                                                         : row;
-    shown->setText(SpeedColumn, TransferText::Speed(speed));
+    shown->setText(
+        SpeedColumn,
+        TransferText::Speed(shown == row ? speed : ReceivingSpeed(tree, EntriesOf(tree, shown))));
 
     if (!userRow->isExpanded() || userRow->childCount() > 1)
-        if (!ShowGroupProgress(tree, userRow, speed))
+        if (!ShowGroupProgress(tree, userRow))
             return;
-    ShowGroupProgress(tree, folderRow, speed);
+    ShowGroupProgress(tree, folderRow);
 }
 
-bool TransfersForm::ShowGroupProgress(const Tree& tree, QTreeWidgetItem* row, long long speed)
+bool TransfersForm::ShowGroupProgress(const Tree& tree, QTreeWidgetItem* row)
 {
-    ItemSet entries = EntriesOf(tree, row);
+    const ItemSet entries = EntriesOf(tree, row);
     long long done = 0;
     long long remaining = 0;
     long long total = 0;
     ProgressStats(tree, entries, done, remaining, total);
     if (total == 0)
         return false;
-    row->setText(TimeLeftColumn, TransferText::TimeLeft(remaining, speed));
+    row->setText(TimeLeftColumn, TransferText::TimeLeft(remaining, ReceivingSpeed(tree, entries)));
     SetProgress(row, done, TransferText::Percent(done, total, false));
     return true;
+}
+
+// Entries the engine reports bytes for and that have not stalled since.
+long long TransfersForm::ReceivingSpeed(const Tree& tree, const ItemSet& entries) const
+{
+    long long speed = 0;
+    for (ItemPtr entry : entries)
+        if (timed.count(entry.Get()) != 0 && entry[tree.status].AsString() == tree.runningWord)
+            speed += Speed(entry);
+    return speed;
 }
 
 void TransfersForm::ClearStalledTimes()
@@ -142,10 +155,14 @@ void TransfersForm::ClearStalledTimes()
             ++watched;
             continue;
         }
+        // Its groups go on with the entries that still receive.
         if (QTreeWidgetItem* row = EntryRow(*tree, entry))
-            for (QTreeWidgetItem* shown = row; shown; shown = shown->parent())
-                if (shown == row || !shown->isExpanded())
-                    ClearRunningCells(shown);
+        {
+            ClearRunningCells(row);
+            staleGroups.emplace_back(row->parent(), tree);
+            staleGroups.emplace_back(row->parent()->parent(), tree);
+            ScheduleRefresh();
+        }
         watched = timed.erase(watched);
     }
 }
@@ -157,7 +174,7 @@ void TransfersForm::ClearRunningCells(QTreeWidgetItem* row)
             row->setText(column, QString());
 }
 
-void TransfersForm::ProgressStats(const Tree& tree, ItemSet& entries, long long& done,
+void TransfersForm::ProgressStats(const Tree& tree, const ItemSet& entries, long long& done,
                                   long long& remaining, long long& total)
 {
     using namespace TransferStatus;
@@ -195,7 +212,7 @@ void TransfersForm::GetUploadsProgressStats(ItemSet& entries, long long& done, l
     ProgressStats(uploads, entries, done, remaining, total);
 }
 
-QString TransfersForm::AggregateStatus(const Tree& tree, ItemSet& entries)
+QString TransfersForm::AggregateStatus(const Tree& tree, const ItemSet& entries)
 {
     using namespace TransferStatus;
     bool running = false;
@@ -335,22 +352,35 @@ void TransfersForm::Refresh()
 
 void TransfersForm::ShowGroupStatus(const Tree& tree, QTreeWidgetItem* row)
 {
-    ItemSet entries = EntriesOf(tree, row);
+    const ItemSet entries = EntriesOf(tree, row);
     const QString status = AggregateStatus(tree, entries);
-    if (!row->isExpanded() || !row->treeWidget())
-    {
+    const bool collapsed = !row->isExpanded() || !row->treeWidget();
+    if (collapsed)
         row->setText(StatusColumn, status);
-        // The sums and running cells follow the entries left after a change or a removal.
-        if (status != tree.runningWord)
-            ClearRunningCells(row);
-        long long done = 0;
-        long long remaining = 0;
-        long long total = 0;
-        ProgressStats(tree, entries, done, remaining, total);
-        if (total > 0)
-            SetProgress(row, done, TransferText::Percent(done, total, false));
-    }
+    if (collapsed || ProgressDelegate::Has(row, ProgressColumn))
+        ShowGroupFigures(tree, row, entries);
     SetItemColorByStatus(row, status);
+}
+
+void TransfersForm::ShowGroupFigures(const Tree& tree, QTreeWidgetItem* row, const ItemSet& entries)
+{
+    long long done = 0;
+    long long remaining = 0;
+    long long total = 0;
+    ProgressStats(tree, entries, done, remaining, total);
+    if (total == 0)
+    {
+        DropProgressBar(row);
+        ClearRunningCells(row);
+        return;
+    }
+    SetProgress(row, done, TransferText::Percent(done, total, false));
+    const long long speed = ReceivingSpeed(tree, entries);
+    if (speed <= 0)
+        return ClearRunningCells(row);
+    row->setText(TimeLeftColumn, TransferText::TimeLeft(remaining, speed));
+    if (!row->isExpanded())
+        row->setText(SpeedColumn, TransferText::Speed(speed));
 }
 
 void TransfersForm::RecolorEntries()

@@ -23,6 +23,12 @@ void RecolorTransfers()
     if (transfersForm)
         transfersForm->RecolorEntries();
 }
+
+void FinishTransferRemovals()
+{
+    if (transfersForm)
+        transfersForm->FinishRemovals();
+}
 } // namespace
 
 void Install()
@@ -30,5 +36,6 @@ void Install()
     ViewHooks::createTransfersPage = &CreateTransfersPage;
     ViewHooks::initTransfers = &InitTransfers;
     ViewHooks::recolorTransfers = &RecolorTransfers;
+    ViewHooks::finishTransferRemovals = &FinishTransferRemovals;
 }
 } // namespace TransfersViews

@@ -4,11 +4,10 @@
 #include <QMenu>
 
 #include "Data.h"
-#include "EntryList.h"
 #include "LocalPath.h"
 #include "SharesTypes.h"
-#include "TransferQueueManager.h"
 #include "TransferTypes.h"
+#include "TransfersForm.h"
 
 namespace {
 QString FolderOf(ItemPtr entry)
@@ -44,11 +43,8 @@ void UploadMenuOptions::OnEntryRemoved(ItemPtr entry)
 
 void UploadMenuOptions::OnRemoveUploads()
 {
-    const std::vector<ItemPtr> chosen = EntryList(entries);
-    // Each removal is a store event; one may take others with it.
-    for (ItemPtr entry : chosen)
-        if (transferQueueManager && entries.Contains(entry))
-            transferQueueManager->RemoveUpload(entry);
+    if (transfersForm)
+        transfersForm->RemoveUploads(entries);
 }
 
 void UploadMenuOptions::OnOpenFile()

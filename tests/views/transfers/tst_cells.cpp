@@ -255,6 +255,51 @@ private slots:
         QVERIFY(!TransfersViewSetup::HasBar(user));
     }
 
+    // A collapsed group reads what is left: entries still in it, the speed of those still
+    // receiving. Two receive at 1 and 2 KiB/s beside a refused one that counts for nothing.
+    void groupFiguresFollowEntriesThatGoOrStall_data()
+    {
+        QTest::addColumn<QString>("change");
+        // Speed, time left and bar text; an empty bar text means no bar.
+        QTest::addColumn<QStringList>("cells");
+        QTest::newRow("both receiving") << "" << QStringList{"3.0", "   1s", "3,072 (37.5%)"};
+        QTest::newRow("one removed") << "remove" << QStringList{"2.0", "   1s", "2,048 (50.0%)"};
+        QTest::newRow("one stalled") << "stall" << QStringList{"2.0", "   2s", "4,096 (50.0%)"};
+        QTest::newRow("both stalled") << "stall both" << QStringList{"", "", "3,072 (37.5%)"};
+        QTest::newRow("every counted one removed") << "remove both" << QStringList{"", "", ""};
+    }
+
+    void groupFiguresFollowEntriesThatGoOrStall()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, cells);
+        ItemPtr slower = setup.Download("gus", "a.mp3", "x", 4096);
+        ItemPtr faster = setup.Download("gus", "b.mp3", "x", 4096);
+        setup.SetStatus(setup.Download("gus", "c.mp3", "x", 1000), TransferStatus::denied);
+        QTreeWidgetItem* folder = setup.Row(slower)->parent();
+        folder->setExpanded(false);
+        for (ItemPtr entry : {slower, faster})
+        {
+            setup.SetStatus(entry, TransferStatus::downloading);
+            TransfersViewSetup::SetLive(entry, entry == slower ? 1024 : 2048,
+                                        entry == slower ? 1024 : 2048);
+            emit setup.engine.manager->DownloadProgressed(entry);
+        }
+        if (change.startsWith("remove"))
+            setup.engine.manager->RemoveDownload(slower);
+        if (change == "remove both")
+            setup.engine.manager->RemoveDownload(faster);
+        if (change == "stall")
+            TransfersViewSetup::SetLive(faster, 3072, 2048);
+        if (change.startsWith("stall"))
+            setup.form->ClearStalledTimes();
+        QCoreApplication::processEvents();
+        QCOMPARE(folder->text(Column::SpeedColumn), cells[0]);
+        QCOMPARE(folder->text(Column::TimeLeftColumn), cells[1]);
+        QCOMPARE(TransfersViewSetup::BarText(folder), cells[2]);
+        QCOMPARE(TransfersViewSetup::HasBar(folder), !cells[2].isEmpty());
+    }
+
     void groupOfRefusedEntriesKeepsItsCells()
     {
         ItemPtr a = setup.Download("ann", "a.mp3", "x", 1000);

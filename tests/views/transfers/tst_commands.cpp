@@ -5,6 +5,7 @@
 
 #include "CompleteDownloadsForm.h"
 #include "DownloadMenuOptions.h"
+#include "EntryRemoval.h"
 #include "EventToolBar.h"
 #include "TransfersViewSetup.h"
 #include "TransfersViewTypes.h"
@@ -57,6 +58,22 @@ bool Exists(ItemPtr entry)
 QString TimeText(const QDateTime& time)
 {
     return time.toString(Qt::TextDate);
+}
+
+// The names of the entries of a tree: they name entries whose handles may be freed.
+QHash<QString, ItemPtr> EntriesByName(bool upload)
+{
+    QHash<QString, ItemPtr> entries;
+    for (ItemPtr entry : g(upload ? uploadEntry : downloadEntry))
+        entries[upload ? entry[SharesTypes::sharedFile][SharesTypes::sharedFileName].AsString()
+                       : entry[fileName].AsString()] = entry;
+    return entries;
+}
+
+QSet<QString> NamesLeft(bool upload)
+{
+    const QStringList names = EntriesByName(upload).keys();
+    return QSet<QString>(names.begin(), names.end());
 }
 } // namespace
 
@@ -333,6 +350,110 @@ private slots:
         QCOMPARE(setup.Uploads()->topLevelItemCount(), 0);
         Settings::Set("upload_slots", Value(5));
         TransfersTestSetup::User("wes", false);
+    }
+
+    // Thousands chosen through the menu go a slice per pass; between slices transfers arrive,
+    // one for a user whose rows are going, and the engine drops a chosen and a kept one. Every
+    // chosen one goes, every other one stays, each with its row in the tree.
+    void menuRemovesThousandsInSlices_data()
+    {
+        QTest::addColumn<bool>("upload");
+        QTest::newRow("downloads") << false;
+        QTest::newRow("uploads") << true;
+    }
+
+    void menuRemovesThousandsInSlices()
+    {
+        QFETCH(bool, upload);
+        const TransfersForm::Tree& kind =
+            upload ? TransfersForm::uploads : TransfersForm::downloads;
+        QTreeWidget* tree = upload ? setup.Uploads() : Downloads();
+        auto add = [&](const QString& user, int folder, const QString& name) {
+            const QString path = QString("/shared/s%1").arg(folder);
+            TransfersViewSetup::Share(path, name, 100);
+            upload ? setup.Upload(user, path, name) : setup.Download(user, name, path);
+        };
+        QSet<QString> kept;
+        for (int index = 0; index < 1220; ++index)
+        {
+            const QString user = index < 100 ? "ann" : index < 1200 ? "bob" : "cid";
+            add(user, index % 2, QString("%1-%2").arg(user).arg(index));
+            if (user == "cid" && index % 2)
+                kept << QString("cid-%1").arg(index);
+        }
+        // Group rows of several entries among many rows choose nothing.
+        tree->selectAll();
+        const QHash<QString, ItemPtr> made = EntriesByName(upload);
+        for (const QString& name : kept)
+            Form()->EntryRow(kind, made[name])->setSelected(false);
+        auto* removal =
+            Form()->findChild<EntryRemoval*>(upload ? "uploadRemoval" : "downloadRemoval");
+        removal->SetSlice(1000 * 1000);
+        // Hundreds of passes, none of them spent painting under the sanitizers.
+        setup.tabs->hide();
+        {
+            QMenu menu;
+            auto options =
+                upload ? Form()->FillUploadsMenu(&menu) : Form()->FillDownloadsMenu(&menu);
+            Find(&menu, upload ? "Remove uploads" : "Remove downloads")->trigger();
+        }
+        Type* entries = d.GetType(kind.entry);
+        QVERIFY(entries->ItemCount() > size_t(kept.size()));
+        QVERIFY(tree->selectedItems().isEmpty());
+
+        add("ann", 0, "ann-new");
+        add("dan", 1, "dan-new");
+        for (const QString& name : {*(NamesLeft(upload) - kept).begin(), QString("cid-1201")})
+        {
+            ItemPtr entry = EntriesByName(upload)[name];
+            upload ? setup.engine.manager->RemoveUpload(entry)
+                   : setup.engine.manager->RemoveDownload(entry);
+        }
+        kept.remove("cid-1201");
+        kept << "ann-new"
+             << "dan-new";
+        // Still under way after the arrivals and the engine's removals.
+        QVERIFY(entries->ItemCount() > size_t(kept.size()));
+        QTRY_VERIFY_WITH_TIMEOUT(entries->ItemCount() == size_t(kept.size()), 60000);
+        removal->SetSlice(EntryRemoval::sliceNs);
+        setup.tabs->show();
+        QCOMPARE(NamesLeft(upload), kept);
+        for (ItemPtr entry : EntriesByName(upload))
+            QCOMPARE(Form()->EntryRow(kind, entry)->treeWidget(), tree);
+        QCOMPARE(tree->topLevelItemCount(), 3);
+        // The rows brought back show as new ones would.
+        QTreeWidgetItem* back = Form()->EntryRow(kind, EntriesByName(upload)["ann-new"])->parent();
+        QVERIFY(back->isExpanded());
+        QVERIFY(back->parent()->isExpanded());
+    }
+
+    // Clearing by timer or command leaves the user's choice of the rows that stay alone.
+    void clearingKeepsTheSelectionOfRowsLeft_data()
+    {
+        QTest::addColumn<bool>("byTimer");
+        QTest::newRow("half-minute tick") << true;
+        QTest::newRow("clear command") << false;
+    }
+
+    void clearingKeepsTheSelectionOfRowsLeft()
+    {
+        QFETCH(bool, byTimer);
+        TransfersViewSetup::Share("/shared", "stale.mp3", 100);
+        TransfersViewSetup::Share("/shared", "stays.mp3", 100);
+        ItemPtr stale = setup.Upload("olga", "/shared", "stale.mp3");
+        QTreeWidgetItem* kept =
+            Form()->EntryRow(TransfersForm::uploads, setup.Upload("paul", "/shared", "stays.mp3"));
+        const Value longAgo(TimeText(QDateTime::currentDateTime().addSecs(-400)));
+        UserItem("olga").Connect(d.GetType(ServerTypes::lastOnlineStatusChange)->GetItem(longAgo));
+        stale.Connect(d.GetType(lastStatusChangeTime)->GetItem(longAgo));
+        Select({kept, kept->parent()->parent(), Form()->EntryRow(TransfersForm::uploads, stale)});
+        Settings::Set("clear_complete_aborted_uploads", Value("yes"));
+        byTimer ? Form()->EveryHalfMinute()
+                : Form()->OnActionBarTriggered(nullptr, "clear_complete_and_aborted_uploads");
+        QVERIFY(!Exists(stale));
+        const QList<QTreeWidgetItem*> selected = setup.Uploads()->selectedItems();
+        QCOMPARE(QSet<QTreeWidgetItem*>(selected.begin(), selected.end()),
+                 (QSet<QTreeWidgetItem*>{kept, kept->parent()->parent()}));
     }
 
     void clearsCompleteDownloadsOnCommand()

@@ -6,7 +6,9 @@
 #include "ColorSelectionDialog.h"
 #include "CompleteDownloadsForm.h"
 #include "Data.h"
+#include "DataSaver.h"
 #include "EntryList.h"
+#include "EntryRemoval.h"
 #include "MainWindow.h"
 #include "MainWindowRun.h"
 #include "PeerTypes.h"
@@ -226,6 +228,39 @@ private slots:
             transferQueueManager->RemoveDownload(entry);
         for (ItemPtr entry : EntryList(g(uploadEntry)))
             transferQueueManager->RemoveUpload(entry);
+    }
+
+    // Runs last: it closes the window while the menu's removal of a thousand downloads is under
+    // way, then loads what it saved, as the next start would.
+    void closingMidRemovalSavesWithoutTheRemovedDownloads()
+    {
+        QSet<QString> kept;
+        for (int index = 0; index < 1500; ++index)
+        {
+            const QString name = QString("close %1.mp3").arg(index);
+            Download(index % 3 ? "rex" : "kim", name, "close", 1000, TransferStatus::queued);
+            if (index % 3 == 0)
+                kept << name;
+        }
+        transfersForm->findChild<EntryRemoval*>("downloadRemoval")->SetSlice(100 * 1000);
+        Ui()->downloadsList->clearSelection();
+        Ui()->downloadsList->findItems("rex", Qt::MatchExactly).first()->setSelected(true);
+        {
+            QMenu menu;
+            auto options = transfersForm->FillDownloadsMenu(&menu);
+            Find(&menu, "Remove downloads")->trigger();
+        }
+        QVERIFY(g(downloadEntry).Size() > size_t(kept.size()));
+
+        QTemporaryDir saved;
+        qputenv("HOME", saved.path().toLocal8Bit());
+        run.reset();
+        g(downloadEntry).Remove();
+        DataSaver().Load(saved.path() + "/.Vandrell");
+        QSet<QString> loaded;
+        for (ItemPtr entry : g(downloadEntry))
+            loaded << entry[fileName].AsString();
+        QCOMPARE(loaded, kept);
     }
 };
 
