@@ -131,8 +131,9 @@ int RunClient(bool load, const QString& root, const QString& prefix, int expecte
     // All of the above, the load with it, is the event loop's first pass, as in the client.
 
     const auto indexed = [&] {
+        shares->GetSharedFilesMessage("asker");
         return settled && int(d.GetType(sharedFile)->ItemCount()) == expected &&
-               shares->GetSharedFilesMessage("asker").GetWrittenLength() > 0;
+               shares->IsShareListBuilt("asker");
     };
     while (!indexed() && Seconds(start) < 600)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
@@ -140,9 +141,11 @@ int RunClient(bool load, const QString& root, const QString& prefix, int expecte
     // As a peer's upload request does; the lookup by path was filled after the merge.
     const auto lookUp = Clock::now();
     const bool found = !shares->GetSharedFileItem(file).IsNull();
-    std::printf("ready %.0f %zu %.2f %.0f\n", passes.Milliseconds(),
-                found ? d.GetType(sharedFile)->ItemCount() : 0, Seconds(start),
-                Seconds(lookUp) * 1000);
+    const double lookUpMs = Seconds(lookUp) * 1000;
+    // A list past a frame's limit is built and refused: peers get no list from such a share.
+    std::printf("ready %.0f %zu %.2f %.0f %d\n", passes.Milliseconds(),
+                found ? d.GetType(sharedFile)->ItemCount() : 0, Seconds(start), lookUpMs,
+                shares->GetSharedFilesMessage("asker").GetWrittenLength());
     std::fflush(stdout);
 
     std::string command;
@@ -214,6 +217,7 @@ struct Run
     long files = 0;
     double seconds = 0;
     double firstLookUpMs = 0;
+    long listBytes = 0;
     Resident resident;
 };
 
@@ -238,7 +242,8 @@ Run StartClient(const char* mode, const QString& root, int files, const QString&
     run.resident = ReadResident(child.processId());
     std::istringstream fields(line.toStdString());
     std::string ready;
-    fields >> ready >> run.longestPassMs >> run.files >> run.seconds >> run.firstLookUpMs;
+    fields >> ready >> run.longestPassMs >> run.files >> run.seconds >> run.firstLookUpMs >>
+        run.listBytes;
     child.write(save ? "save\n" : "quit\n");
     child.closeWriteChannel();
     run.ok = ready == "ready" && child.waitForFinished(300000) && child.exitCode() == 0;
@@ -252,12 +257,14 @@ void PrintRun(const char* what, const Run& run, const Run& empty, long target, i
     std::printf("%-34s %8.1f MiB resident (heap %.1f, largest anonymous mapping %.1f, other "
                 "anonymous %.1f), %ld bytes per file above the empty share (target: %ld), longest "
                 "event-loop pass %.0f ms (target: %s), %.1f s until merged, indexed and listed, a "
-                "look-up by path %.0f ms\n",
+                "look-up by path %.0f ms, share list %s\n",
                 what, run.resident.totalKb / 1024.0, run.resident.heapKb / 1024.0,
                 run.resident.largestAnonymousKb / 1024.0, run.resident.otherAnonymousKb / 1024.0,
                 run.files > 0 ? above * 1024 / run.files : 0, target, run.longestPassMs,
                 passTargetMs > 0 ? (std::to_string(passTargetMs) + " ms").c_str() : "none",
-                run.seconds, run.firstLookUpMs);
+                run.seconds, run.firstLookUpMs,
+                run.listBytes > 0 ? (std::to_string(run.listBytes) + " bytes").c_str()
+                                  : "too large for a frame, not sent");
 }
 
 bool MeasureShare(int fileCount, long target, int againPassTargetMs)

@@ -102,6 +102,8 @@ public:
     // later passes of the event loop, compressed on the worker and sent to every user who asked
     // meanwhile.
     MemStream GetSharedFilesMessage(const QString& user) override;
+    // Whether the user's share list is built: kept to send, or found too large for a frame.
+    bool IsShareListBuilt(const QString& user);
     // At most this long per pass of the event loop gathering a share list's files.
     static constexpr int shareListSliceMs = 10;
 
