@@ -301,7 +301,7 @@ std::string SharedFoldersManager::LookupForm(ItemPtr folderOrName)
 namespace {
 // Calls take(char) with each character of the form of ASCII bytes; false at the first byte past
 // ASCII, whose form only the text's lower case gives.
-template <class Take> bool AsciiForm(const std::string& bytes, Take take)
+template <class Take> bool AsciiForm(std::string_view bytes, Take take)
 {
     char last = 0;
     for (char byte : bytes)
@@ -322,17 +322,17 @@ template <class Take> bool AsciiForm(const std::string& bytes, Take take)
 }
 } // namespace
 
-std::string SharedFoldersManager::LookupForm(const std::string& bytes)
+std::string SharedFoldersManager::LookupForm(std::string_view bytes)
 {
     // Most paths are ASCII: their form is made on the bytes, as the text's form would be.
     std::string form;
     form.reserve(bytes.size());
     if (!AsciiForm(bytes, [&form](char byte) { return form += byte, true; }))
-        return GetAbsoluteFileName(ToQString(bytes)).toStdString();
+        return GetAbsoluteFileName(ToQString(std::string(bytes))).toStdString();
     return form;
 }
 
-bool SharedFoldersManager::HasLookupForm(const std::string& bytes, const std::string& form)
+bool SharedFoldersManager::HasLookupForm(std::string_view bytes, const std::string& form)
 {
     // Compared as it is made: a look-up meets every folder still to fill, most of them unlike.
     size_t at = 0;
@@ -349,10 +349,11 @@ void SharedFoldersManager::StartLookupFill()
     lookupLive = true;
     sharedFiles.Clear();
     sharedFiles.Reserve(d.GetType(sharedFile)->ItemCount());
-    lookupPending.clear();
-    // In path order, so that what is filled first does not hang on the store's memory layout.
-    for (Item* folder : d.GetType(sharedFileFolder)->GetItemsInValueOrder())
-        lookupPending.push_back(folder->value.Bytes());
+    lookupPending = {};
+    // In the store's order: sorting a large share's folders by path took most of a pass.
+    lookupPending.ends.reserve(d.GetType(sharedFileFolder)->ItemCount());
+    for (ItemPtr folder : d.GetType(sharedFileFolder)->GetItems())
+        lookupPending.Add(folder->value.Bytes());
     lookupNext = 0;
     QueueLookupSlice();
 }
@@ -375,7 +376,7 @@ bool SharedFoldersManager::FillLookupStep(int folders)
     StartLookupFill();
     Type* folderType = d.GetType(sharedFileFolder);
     for (; folders > 0 && lookupNext < lookupPending.size(); --folders)
-        EnterFolderFiles(folderType->HasItem(Value(lookupPending[lookupNext++])));
+        EnterFolderFiles(folderType->HasItem(Value(std::string(lookupPending[lookupNext++]))));
     if (lookupNext < lookupPending.size())
         return true;
     lookupPending = {};
@@ -416,7 +417,7 @@ void SharedFoldersManager::EnterPendingFolders(const std::string& folderForm)
     Type* folderType = d.GetType(sharedFileFolder);
     for (size_t at = lookupNext; at < lookupPending.size(); ++at)
         if (HasLookupForm(lookupPending[at], folderForm))
-            EnterFolderFiles(folderType->HasItem(Value(lookupPending[at])));
+            EnterFolderFiles(folderType->HasItem(Value(std::string(lookupPending[at]))));
 }
 
 void SharedFoldersManager::EnterFile(ItemPtr file, ItemPtr folder, ItemPtr name, bool entered)

@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -146,8 +147,8 @@ private:
     // Enters now the folders still to fill whose form is the one asked for.
     void EnterPendingFolders(const std::string& folderForm);
     static std::string LookupForm(ItemPtr folderOrName);
-    static std::string LookupForm(const std::string& bytes);
-    static bool HasLookupForm(const std::string& bytes, const std::string& form);
+    static std::string LookupForm(std::string_view bytes);
+    static bool HasLookupForm(std::string_view bytes, const std::string& form);
     // Frees the merged walk and gives the freed memory back, off the window's thread.
     void ReleaseWalk();
     // Any change around a file or a root may change what a share list holds.
@@ -190,9 +191,27 @@ private:
     SharedFileLookup sharedFiles;
     // Set once the fill has started: from then on files are entered as they change.
     bool lookupLive = false;
+    // Paths packed in one buffer: a large share's hundred thousand folders are one allocation.
+    struct PackedPaths
+    {
+        std::string bytes;
+        std::vector<size_t> ends;
+
+        void Add(const std::string& path)
+        {
+            bytes += path;
+            ends.push_back(bytes.size());
+        }
+        size_t size() const { return ends.size(); }
+        std::string_view operator[](size_t at) const
+        {
+            const size_t start = at == 0 ? 0 : ends[at - 1];
+            return std::string_view(bytes).substr(start, ends[at] - start);
+        }
+    };
     // The folders whose files the fill has yet to enter, by path, looked up again when their
     // turn comes, so that no item is held across passes of the event loop.
-    std::vector<std::string> lookupPending;
+    PackedPaths lookupPending;
     size_t lookupNext = 0;
     bool lookupSliceQueued = false;
     // The merged walk waits for the fill to end before it is freed, so that the trim does not

@@ -1,3 +1,4 @@
+#include <map>
 #include <vector>
 
 #include <QSignalSpy>
@@ -49,7 +50,7 @@ private slots:
             {
                 ItemPtr made = MakeFile(FolderPath(folder), QString("%1 Track.ogg").arg(file));
                 if (file == 0)
-                    firstFiles.push_back(made);
+                    firstFiles[FolderPath(folder)] = made;
             }
         delete shares;
         shares = new SharedFoldersManager;
@@ -59,7 +60,7 @@ private slots:
     {
         QTest::addColumn<int>("filled");
         QTest::addColumn<QString>("change");
-        QTest::addColumn<int>("folder");
+        QTest::addColumn<int>("position");
         constexpr int half = folderCount / 2, last = folderCount - 1;
         const struct
         {
@@ -68,26 +69,30 @@ private slots:
         } states[] = {{"before fill", 0}, {"mid fill", half}, {"after fill", folderCount}};
         for (const auto& state : states)
             for (const char* change : {"none", "added", "removed", "twin"})
-                for (int folder : {0, last})
-                    QTest::addRow("%s, %s, %s folder", state.state, change,
-                                  folder == 0 ? "first" : "last")
-                        << state.filled << QString(change) << folder;
+                for (int position : {0, last})
+                    QTest::addRow("%s, %s, %s folder to fill", state.state, change,
+                                  position == 0 ? "first" : "last")
+                        << state.filled << QString(change) << position;
     }
 
-    // The fill goes in path order: mid fill, the first folder is entered and the last is not.
+    // The fill takes the folders in the store's order: mid fill, the first is entered and the last
+    // is not.
     // The lookup answers the same whether a folder's files were entered by the fill, by a change
     // or by the look-up itself, and the fill's end changes no answer.
     void answersWhateverIsFilled()
     {
         QFETCH(int, filled);
         QFETCH(QString, change);
-        QFETCH(int, folder);
+        QFETCH(int, position);
+        std::vector<QString> order;
+        for (ItemPtr folder : d.GetType(sharedFileFolder)->GetItems())
+            order.push_back(folder.AsString());
         for (int step = 0; step < filled; step += 4)
             shares->FillLookupStep(4);
         QCOMPARE(shares->IsLookupFull(), filled == folderCount);
 
-        const QString path = FolderPath(folder);
-        ItemPtr expected = firstFiles[size_t(folder)];
+        const QString path = order[size_t(position)];
+        ItemPtr expected = firstFiles[path];
         QString name = "0 Track.ogg";
         if (change == "added")
         {
@@ -137,7 +142,7 @@ private slots:
         QVERIFY(shares->Scanner().Results().empty());
         for (int folder = 0; folder < folderCount; ++folder)
             QCOMPARE(shares->GetSharedFileItem(Asked(FolderPath(folder), "0 Track.ogg")),
-                     firstFiles[size_t(folder)]);
+                     firstFiles[FolderPath(folder)]);
     }
 
     // The merge of a large walk spans passes: a scanned MP3 reported between them, files met
@@ -177,7 +182,7 @@ private slots:
     }
 
 private:
-    std::vector<ItemPtr> firstFiles;
+    std::map<QString, ItemPtr> firstFiles;
 };
 
 QTEST_GUILESS_MAIN(LookupFillTest)
