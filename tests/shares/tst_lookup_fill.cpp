@@ -1,4 +1,5 @@
 #include <map>
+#include <utility>
 #include <vector>
 
 #include <QSignalSpy>
@@ -46,12 +47,11 @@ private slots:
         SharesTestSetup::ForgetShares();
         firstFiles.clear();
         for (int folder = 0; folder < folderCount; ++folder)
-            for (int file = 0; file < filesPerFolder; ++file)
-            {
-                ItemPtr made = MakeFile(FolderPath(folder), QString("%1 Track.ogg").arg(file));
-                if (file == 0)
-                    firstFiles[FolderPath(folder)] = made;
-            }
+        {
+            firstFiles[FolderPath(folder)] = MakeFile(FolderPath(folder), "0 Track.ogg");
+            for (int file = 1; file < filesPerFolder; ++file)
+                MakeFile(FolderPath(folder), QString("%1 Track.ogg").arg(file));
+        }
         delete shares;
         shares = new SharedFoldersManager;
     }
@@ -62,23 +62,19 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::addColumn<int>("position");
         constexpr int half = folderCount / 2, last = folderCount - 1;
-        const struct
-        {
-            const char* state;
-            int filled;
-        } states[] = {{"before fill", 0}, {"mid fill", half}, {"after fill", folderCount}};
-        for (const auto& state : states)
+        const std::pair<const char*, int> states[] = {
+            {"before fill", 0}, {"mid fill", half}, {"after fill", folderCount}};
+        for (const auto& [state, filled] : states)
             for (const char* change : {"none", "added", "removed", "twin"})
                 for (int position : {0, last})
-                    QTest::addRow("%s, %s, %s folder to fill", state.state, change,
+                    QTest::addRow("%s, %s, %s folder to fill", state, change,
                                   position == 0 ? "first" : "last")
-                        << state.filled << QString(change) << position;
+                        << filled << QString(change) << position;
     }
 
-    // The fill takes the folders in the store's order: mid fill, the first is entered and the last
-    // is not.
-    // The lookup answers the same whether a folder's files were entered by the fill, by a change
-    // or by the look-up itself, and the fill's end changes no answer.
+    // The lookup answers the same whether a folder's files were entered by the fill (in the
+    // store's order: mid fill, the first folder is in and the last not), by a change or by the
+    // look-up itself, and the fill's end changes no answer.
     void answersWhateverIsFilled()
     {
         QFETCH(int, filled);
@@ -122,40 +118,16 @@ private slots:
         QVERIFY(!shares->GetSharedFileItem(other).IsNull());
     }
 
-    // The fill starts on the pass after the merge, and the walk is freed only after it.
-    void settlesWhenTheMergedShareIsFilled()
-    {
-        ItemPtr root = d.GetType(sharedFolder)->GetItem(Value("/Share"));
-        FileScanner::RootFolders& walked = shares->Scanner().Results()["/Share"];
-        for (int folder = 0; folder < folderCount; ++folder)
-        {
-            root.Connect(d.GetType(sharedFileFolder)->GetItem(Value(FolderPath(folder))));
-            for (int file = 0; file < filesPerFolder; ++file)
-                walked[FolderPath(folder)].push_back({QString("%1 Track.ogg").arg(file), 1});
-        }
-        QSignalSpy settled(shares, &SharedFoldersManager::StartupSettled);
-        shares->OnFoldersRescanned();
-        QVERIFY(!shares->IsLookupFull());
-        QVERIFY(!shares->Scanner().Results().empty());
-        QVERIFY(settled.wait(10000));
-        QVERIFY(shares->IsLookupFull());
-        QVERIFY(shares->Scanner().Results().empty());
-        for (int folder = 0; folder < folderCount; ++folder)
-            QCOMPARE(shares->GetSharedFileItem(Asked(FolderPath(folder), "0 Track.ogg")),
-                     firstFiles[FolderPath(folder)]);
-    }
-
     // The merge of a large walk spans passes: a scanned MP3 reported between them, files met
     // in later slices and files the walk no longer finds are all looked up right.
     void answersRightMidMerge()
     {
-        const QString root = "/Share";
-        ItemPtr rootItem = d.GetType(sharedFolder)->GetItem(Value(root));
+        ItemPtr root = d.GetType(sharedFolder)->GetItem(Value("/Share"));
         const QString early = FolderPath(0), late = FolderPath(folderCount - 1);
-        rootItem.Connect(d.GetType(sharedFileFolder)->GetItem(Value(early)));
-        rootItem.Connect(d.GetType(sharedFileFolder)->GetItem(Value(late)));
+        for (const QString& folder : {early, late})
+            root.Connect(d.GetType(sharedFileFolder)->GetItem(Value(folder)));
         // More files than one slice merges, the stale one last of the late folder.
-        FileScanner::RootFolders& walked = shares->Scanner().Results()[root];
+        FileScanner::RootFolders& walked = shares->Scanner().Results()["/Share"];
         for (int file = 0; file < 5000; ++file)
             walked[file < 4200 ? early : late].push_back(
                 {QString("New %1.mp3").arg(file, 4, 10, QChar('0')), file});
@@ -164,15 +136,16 @@ private slots:
         QSignalSpy settled(shares, &SharedFoldersManager::StartupSettled);
         shares->OnFoldersRescanned();
         QVERIFY(settled.isEmpty());
-        const QString firstPath = early + "/New 0000.mp3";
         ItemPtr first = shares->GetSharedFileItem(Asked(early, "New 0000.mp3"));
         QVERIFY(!first.IsNull());
         QVERIFY(shares->GetSharedFileItem(Asked(late, "New 4999.mp3")).IsNull());
         QCOMPARE(shares->GetSharedFileItem(Asked(late, "Zz Stale.ogg")), stale);
-        shares->OnMP3Scanned(firstPath, 1, "joint stereo", 44100, false, 128);
+        shares->OnMP3Scanned(early + "/New 0000.mp3", 1, "joint stereo", 44100, false, 128);
         QCOMPARE(first[PeerTypes::bitrate].AsInt(), 128);
 
         QVERIFY(settled.wait(10000));
+        // The walk is freed once the lookup is full.
+        QVERIFY(shares->IsLookupFull() && shares->Scanner().Results().empty());
         QCOMPARE(shares->GetSharedFileItem(Asked(early, "New 0000.mp3")), first);
         QVERIFY(!shares->GetSharedFileItem(Asked(late, "New 4999.mp3")).IsNull());
         QVERIFY(shares->GetSharedFileItem(Asked(late, "Zz Stale.ogg")).IsNull());
