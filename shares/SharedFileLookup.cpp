@@ -22,13 +22,15 @@ uint64_t SharedFileLookup::Key(std::string_view folderForm, std::string_view nam
     return hash ^ (hash >> 33);
 }
 
-void SharedFileLookup::Place(const Slot& entry)
+bool SharedFileLookup::Place(const Slot& entry)
 {
     const size_t mask = table.size() - 1;
     size_t slot = Home(entry.key);
-    while (table[slot].file)
-        slot = (slot + 1) & mask;
+    for (; table[slot].file; slot = (slot + 1) & mask)
+        if (table[slot].file == entry.file && table[slot].key == entry.key)
+            return false;
     table[slot] = entry;
+    return true;
 }
 
 void SharedFileLookup::Grow(size_t slots)
@@ -55,8 +57,8 @@ void SharedFileLookup::Add(Item* file, uint64_t key)
         return;
     if (2 * (count + 1) > table.size())
         Grow(table.empty() ? 16 : 2 * table.size());
-    Place(Slot{key, file});
-    ++count;
+    if (Place(Slot{key, file}))
+        ++count;
 }
 
 void SharedFileLookup::Remove(Item* file, uint64_t key)

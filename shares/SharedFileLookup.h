@@ -14,6 +14,7 @@ class SharedFileLookup
 public:
     static uint64_t Key(std::string_view folderForm, std::string_view nameForm);
 
+    // Nothing when that file is entered under the key already.
     void Add(Item* file, uint64_t key);
     // Nothing when that file is not entered under the key.
     void Remove(Item* file, uint64_t key);
@@ -41,7 +42,8 @@ private:
     };
 
     size_t Home(uint64_t key) const { return size_t(key) & (table.size() - 1); }
-    void Place(const Slot& entry);
+    // False when the entry is there already.
+    bool Place(const Slot& entry);
     void Grow(size_t slots);
 
     // Open addressing, linear probing, at most half full; a null file marks a free slot.

@@ -1,8 +1,11 @@
 #include "SharedFoldersManager.h"
 
+#include <QElapsedTimer>
+
 #include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"
+#include "ExtendedAsciiTranslator.h"
 #include "GeneralFunctions.h"
 #include "Log.h"
 #include "PeerMessenger.h"
@@ -258,26 +261,33 @@ QString SharedFoldersManager::GetAbsoluteFileName(QString path)
 
 ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path)
 {
-    FillLookup();
     const std::string lookup = GetAbsoluteFileName(path).toStdString();
     const std::string nameForm = GetFileName(lookup);
     const std::string folderForm = GetFolder(lookup);
+    StartLookupFill();
+    EnterPendingFolders(folderForm);
     const QString exact = PlainSeparators(path);
     ItemPtr found;
+    QString foundPath;
     sharedFiles.ForEachWithKey(SharedFileLookup::Key(folderForm, nameForm), [&](Item* candidate) {
         ItemPtr file(candidate);
         ItemPtr folder = file->HasItem(fileTypes.folder);
         ItemPtr name = file->HasItem(fileTypes.name);
         if (LookupForm(name) != nameForm || LookupForm(folder) != folderForm)
             return true;
-        // Names that differ only in case are different files: the exact spelling wins.
-        if (PlainSeparators(folder.AsString() + "/" + name.AsString()) == exact)
+        // Names that differ only in case are different files: the exact spelling wins, else the
+        // first spelling in byte order, whatever order the files were entered in.
+        const QString candidatePath = PlainSeparators(folder.AsString() + "/" + name.AsString());
+        if (candidatePath == exact)
         {
             found = file;
             return false;
         }
-        if (found.IsNull())
+        if (found.IsNull() || candidatePath < foundPath)
+        {
             found = file;
+            foundPath = candidatePath;
+        }
         return true;
     });
     return found;
@@ -285,38 +295,134 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(const QString& path)
 
 std::string SharedFoldersManager::LookupForm(ItemPtr folderOrName)
 {
-    // Most paths are ASCII: their form is made on the bytes, as the text's form would be.
-    const std::string& bytes = folderOrName->value.Bytes();
-    std::string form;
-    form.reserve(bytes.size());
+    return LookupForm(folderOrName->value.Bytes());
+}
+
+namespace {
+// Calls take(char) with each character of the form of ASCII bytes; false at the first byte past
+// ASCII, whose form only the text's lower case gives.
+template <class Take> bool AsciiForm(std::string_view bytes, Take take)
+{
+    char last = 0;
     for (char byte : bytes)
     {
         if (static_cast<unsigned char>(byte) >= 0x80)
-            return GetAbsoluteFileName(folderOrName.AsString()).toStdString();
+            return false;
         if (byte == '\\')
             byte = '/';
         else if (byte >= 'A' && byte <= 'Z')
             byte = char(byte - 'A' + 'a');
-        if (byte != '/' || form.empty() || form.back() != '/')
-            form += byte;
+        if (byte == '/' && last == '/')
+            continue;
+        last = byte;
+        if (!take(byte))
+            return true;
     }
+    return true;
+}
+} // namespace
+
+std::string SharedFoldersManager::LookupForm(std::string_view bytes)
+{
+    // Most paths are ASCII: their form is made on the bytes, as the text's form would be.
+    std::string form;
+    form.reserve(bytes.size());
+    if (!AsciiForm(bytes, [&form](char byte) { return form += byte, true; }))
+        return GetAbsoluteFileName(ToQString(std::string(bytes))).toStdString();
     return form;
 }
 
-void SharedFoldersManager::FillLookup()
+bool SharedFoldersManager::HasLookupForm(std::string_view bytes, const std::string& form)
 {
-    if (lookupFilled)
+    // Compared as it is made: a look-up meets every folder still to fill, most of them unlike.
+    size_t at = 0;
+    bool same = true;
+    if (!AsciiForm(bytes, [&](char byte) { return same = at < form.size() && form[at++] == byte; }))
+        return LookupForm(bytes) == form;
+    return same && at == form.size();
+}
+
+void SharedFoldersManager::StartLookupFill()
+{
+    if (lookupLive)
         return;
-    lookupFilled = true;
+    lookupLive = true;
     sharedFiles.Clear();
     sharedFiles.Reserve(d.GetType(sharedFile)->ItemCount());
-    for (ItemPtr file : g(sharedFile))
-        EnterFile(file, file->HasItem(fileTypes.folder), file->HasItem(fileTypes.name), true);
+    lookupPending = {};
+    // In the store's order: sorting a large share's folders by path took most of a pass.
+    lookupPending.ends.reserve(d.GetType(sharedFileFolder)->ItemCount());
+    for (ItemPtr folder : d.GetType(sharedFileFolder)->GetItems())
+        lookupPending.Add(folder->value.Bytes());
+    lookupNext = 0;
+    QueueLookupSlice();
+}
+
+void SharedFoldersManager::QueueLookupSlice()
+{
+    if (lookupSliceQueued)
+        return;
+    lookupSliceQueued = true;
+    QMetaObject::invokeMethod(this, &SharedFoldersManager::FillLookupSlice, Qt::QueuedConnection);
+}
+
+bool SharedFoldersManager::IsLookupFull() const
+{
+    return lookupLive && lookupNext == lookupPending.size();
+}
+
+bool SharedFoldersManager::FillLookupStep(int folders)
+{
+    StartLookupFill();
+    Type* folderType = d.GetType(sharedFileFolder);
+    for (; folders > 0 && lookupNext < lookupPending.size(); --folders)
+        EnterFolderFiles(folderType->HasItem(Value(std::string(lookupPending[lookupNext++]))));
+    if (lookupNext < lookupPending.size())
+        return true;
+    lookupPending = {};
+    lookupNext = 0;
+    return false;
+}
+
+void SharedFoldersManager::FillLookupSlice()
+{
+    lookupSliceQueued = false;
+    QElapsedTimer spent;
+    spent.start();
+    bool more = true;
+    while (more && spent.elapsed() < lookupSliceMs)
+        more = FillLookupStep(64);
+    if (more)
+    {
+        QueueLookupSlice();
+        return;
+    }
+    Log("Profiling", 1, QString("Lookup by path filled: %1 files").arg(sharedFiles.Size()));
+    if (walkMerged)
+        ReleaseWalk();
+}
+
+void SharedFoldersManager::EnterFolderFiles(ItemPtr folder)
+{
+    if (folder.IsNull())
+        return;
+    for (ItemPtr file : folder.GetItems(sharedFile))
+        EnterFile(file, folder, file->HasItem(fileTypes.name), true);
+}
+
+void SharedFoldersManager::EnterPendingFolders(const std::string& folderForm)
+{
+    if (IsLookupFull())
+        return;
+    Type* folderType = d.GetType(sharedFileFolder);
+    for (size_t at = lookupNext; at < lookupPending.size(); ++at)
+        if (HasLookupForm(lookupPending[at], folderForm))
+            EnterFolderFiles(folderType->HasItem(Value(std::string(lookupPending[at]))));
 }
 
 void SharedFoldersManager::EnterFile(ItemPtr file, ItemPtr folder, ItemPtr name, bool entered)
 {
-    if (!lookupFilled || folder.IsNull() || name.IsNull())
+    if (!lookupLive || folder.IsNull() || name.IsNull())
         return;
     // The files of a folder come one after the other: its form is made once for them.
     if (folder.Get() != formedFolder || folder->value.Bytes() != formedFolderValue)

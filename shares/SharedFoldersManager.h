@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -62,6 +63,13 @@ public:
     void RemoveUserShare(const QString& user);
     static QString GetAbsoluteFileName(QString path);
     ItemPtr GetSharedFileItem(const QString& path);
+    // The lookup by path is filled a slice at a time once the start-up walk is merged (or at the
+    // first look-up); a look-up meanwhile enters the folders it may be in first. Enters the files
+    // of up to that many folders; false once every file is entered.
+    bool FillLookupStep(int folders);
+    bool IsLookupFull() const;
+    // At most this long per pass of the event loop filling the lookup.
+    static constexpr int lookupSliceMs = 10;
     QString GetFileItemDisplayString(ItemPtr file);
 
     // Scanning.
@@ -95,6 +103,8 @@ public:
     // later passes of the event loop, compressed on the worker and sent to every user who asked
     // meanwhile.
     MemStream GetSharedFilesMessage(const QString& user) override;
+    // Whether the user's share list is built: kept to send, or found too large for a frame.
+    bool IsShareListBuilt(const QString& user);
     // At most this long per pass of the event loop gathering a share list's files.
     static constexpr int shareListSliceMs = 10;
 
@@ -102,6 +112,8 @@ signals:
     void MP3ScanRequired(QString path);
     void SharedFilesRescanned(int added, int removed);
     void SearchProcessed(QString query, bool answered);
+    // The start-up walk is merged, the lookup by path filled and the walk's memory given back.
+    void StartupSettled();
 
 public slots:
     void OnDNetSearchRequest(QString user, quint32 token, QString query);
@@ -125,11 +137,20 @@ private:
     void EnterFile(ItemPtr file, ItemPtr folder, ItemPtr name, bool entered);
     // The same when the connection changed is the file's folder or name.
     void EnterFileOf(ConnectionInfo change, bool entered);
-    // Enters every file at once, the first time a file is looked up by path; from then on files
-    // are entered as they change. Until then none is entered: entering the saved store's files
-    // one by one as it loads made the load's pass of the event loop twice as long.
-    void FillLookup();
+    // Notes every folder to fill the lookup from, and from then on enters files as they change.
+    // Until then none is entered: entering the saved store's files one by one as it loads made
+    // the load's pass of the event loop twice as long.
+    void StartLookupFill();
+    void QueueLookupSlice();
+    void FillLookupSlice();
+    void EnterFolderFiles(ItemPtr folder);
+    // Enters now the folders still to fill whose form is the one asked for.
+    void EnterPendingFolders(const std::string& folderForm);
     static std::string LookupForm(ItemPtr folderOrName);
+    static std::string LookupForm(std::string_view bytes);
+    static bool HasLookupForm(std::string_view bytes, const std::string& form);
+    // Frees the merged walk and gives the freed memory back, off the window's thread.
+    void ReleaseWalk();
     // Any change around a file or a root may change what a share list holds.
     void OnShareChanged(ConnectionInfo change);
 
@@ -168,7 +189,34 @@ private:
     UploadQueue* uploadQueue = nullptr;
     SearchIndex searchIndex;
     SharedFileLookup sharedFiles;
-    bool lookupFilled = false;
+    // Set once the fill has started: from then on files are entered as they change.
+    bool lookupLive = false;
+    // Paths packed in one buffer: a large share's hundred thousand folders are one allocation.
+    struct PackedPaths
+    {
+        std::string bytes;
+        std::vector<size_t> ends;
+
+        void Add(const std::string& path)
+        {
+            bytes += path;
+            ends.push_back(bytes.size());
+        }
+        size_t size() const { return ends.size(); }
+        std::string_view operator[](size_t at) const
+        {
+            const size_t start = at == 0 ? 0 : ends[at - 1];
+            return std::string_view(bytes).substr(start, ends[at] - start);
+        }
+    };
+    // The folders whose files the fill has yet to enter, by path, looked up again when their
+    // turn comes, so that no item is held across passes of the event loop.
+    PackedPaths lookupPending;
+    size_t lookupNext = 0;
+    bool lookupSliceQueued = false;
+    // The merged walk waits for the fill to end before it is freed, so that the trim does not
+    // hold the allocator while the fill's slices need it.
+    bool walkMerged = false;
     // The last folder whose lookup form was made, with the value it was made from.
     Item* formedFolder = nullptr;
     std::string formedFolderValue;

@@ -1,6 +1,8 @@
 // Walking the shared folders and keeping their items up to date with the disk.
 #include "SharedFoldersManager.h"
 
+#include <memory>
+
 #include <QDir>
 
 #include "Data.h"
@@ -136,13 +138,33 @@ void SharedFoldersManager::MergeSlice()
         folder.GetItems(sharedFile).Remove();
         folder.Remove();
     }
-    scanner.Results().clear();
     scannedMark.Disconnect(sharedFileFolder);
     startupRoots.clear();
-    // The walk's results were made on the worker: freed here, they stay in its arena, which the
-    // allocator gives back to the system only from its top.
-    ReleaseFreedMemory();
     Log("Profiling", 1, "OnFoldersRescanned end");
+    // A peer's first upload request or a scanned MP3 would otherwise fill the lookup in one pass.
+    // The fill starts on a pass of its own: noting the folders takes a large share's time too.
+    walkMerged = true;
+    if (IsLookupFull())
+        ReleaseWalk();
+    else
+        QueueLookupSlice();
+}
+
+void SharedFoldersManager::ReleaseWalk()
+{
+    walkMerged = false;
+    auto walk = std::make_shared<FileScanner::ScanResults>();
+    walk->swap(scanner.Results());
+    // The walk's results were made on the worker: freed, they stay in its arena, which the
+    // allocator gives back to the system only from its top. Freeing them and trimming every arena
+    // takes a large share's whole pass of the event loop, so it runs on the worker that compresses
+    // answers, which the destructor waits for.
+    compressing.start([this, walk]() mutable {
+        walk.reset();
+        ReleaseFreedMemory();
+        QMetaObject::invokeMethod(this, &SharedFoldersManager::StartupSettled,
+                                  Qt::QueuedConnection);
+    });
 }
 
 void SharedFoldersManager::FinishMerge()

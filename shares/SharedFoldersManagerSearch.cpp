@@ -378,6 +378,11 @@ QString SharedFoldersManager::AudienceOf(const QString& user)
     return roots.join(QChar(0));
 }
 
+bool SharedFoldersManager::IsShareListBuilt(const QString& user)
+{
+    return builtShareLists.count(AudienceOf(user)) > 0;
+}
+
 MemStream SharedFoldersManager::GetSharedFilesMessage(const QString& user)
 {
     Log("Shared", 1, QString("Shared file list requested by user %1").arg(user));
@@ -450,11 +455,17 @@ void SharedFoldersManager::BuildShareListSlice()
         build.compressing = true;
         compressing.start([this, audience = audience, generation = build.generation,
                            list = std::move(build.list)]() mutable {
-            MemStream body;
-            list->Write(body);
             const int folderCount = int(list->folders.size());
-            list.reset();
-            const QByteArray bytes = CompressedBytes(PeerMessageCode::PM_SHARED_FILE_LIST, body);
+            QByteArray bytes;
+            {
+                MemStream body;
+                list->Write(body);
+                list.reset();
+                bytes = CompressedBytes(PeerMessageCode::PM_SHARED_FILE_LIST, body);
+            }
+            // A large share's list and its written body take many megabytes for a moment; freed
+            // here and in the window's thread, they would stay resident.
+            ReleaseFreedMemory();
             QMetaObject::invokeMethod(
                 this,
                 [this, audience, generation, folderCount, bytes] {

@@ -451,6 +451,8 @@ private slots:
         QVERIFY(jay);
         jay->Send(4);
         QTRY_COMPARE_WITH_TIMEOUT(refusals, 1, 30000);
+        // Built, though there is nothing to send: asking again builds nothing.
+        QVERIFY(shares->IsShareListBuilt("jay"));
         jay->Send(4);
         jay->Send(36, std::uint32_t(43), listedLive);
         QVERIFY(jay->WaitForFrames(1));
@@ -461,6 +463,7 @@ private slots:
         QVERIFY(jay->IsConnected());
 
         RemoveFolder(folder);
+        QVERIFY(!shares->IsShareListBuilt("jay"));
         jay->Send(4);
         QVERIFY(jay->WaitForFrames(2, 30000));
         QVERIFY(Inflated(jay->frames[1], 5).contains("Song One.mp3"));
