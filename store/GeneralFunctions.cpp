@@ -185,18 +185,20 @@ bool IsDirectionControl(char16_t c)
            (c >= 0x2066 && c <= 0x2069);
 }
 
+bool IsLineBreak(char16_t c)
+{
+    return c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == 0x85 || c == 0x2028 ||
+           c == 0x2029;
+}
+
 // The visible stand-in of a character that would break the line or turn the text around, or the
-// character itself.
+// character itself. The marks are in the common desktop fonts, which lack the control pictures.
 QChar ShownCharacter(QChar character)
 {
     const char16_t c = character.unicode();
-    if (c < 0x20)
-        return QChar(0x2400 + c); // the control pictures: a line break shows as "␊"
-    if (c == 0x7F)
-        return QChar(0x2421);
-    if (c == 0x2028 || c == 0x2029)
-        return QChar(0x2424);
-    if ((c >= 0x80 && c < 0xA0) || IsDirectionControl(c))
+    if (IsLineBreak(c))
+        return QChar(0x21B5);
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0) || IsDirectionControl(c))
         return QChar(0xFFFD);
     return character;
 }
