@@ -222,29 +222,6 @@ QStringList DownloadTexts(const QString& user)
     return texts;
 }
 
-// Texts of the shown folder rows, leaving out the long ones that pad a share.
-QStringList ShortTexts(QTreeWidget* tree)
-{
-    QStringList texts;
-    for (const QString& text : Texts(tree, 0, true))
-        if (text.size() < 20)
-            texts << text;
-    return texts;
-}
-
-// A share whose long folder names make the tab fill, and filter, over several passes of the
-// event loop, around a few folders of ordinary names.
-FileInfoMap PaddedShare()
-{
-    QList<SharedFile> files = {{"jazz", "one.mp3", 1, {}},
-                               {"jazz\\live", "two.mp3", 1, {}},
-                               {"jazz\\live\\bad", "three.mp3", 1, {}},
-                               {"rock", "jazzy.mp3", 1, {}},
-                               {"rock\\sub", "four.mp3", 1, {}}};
-    for (const char pad : {'w', 'x', 'y', 'z'})
-        files.push_back({std::string(ShareTreeForm::sliceBudget / 2, pad), "pad.mp3", 1, {}});
-    return ShareMap(files);
-}
 } // namespace
 
 class BrowseTest : public QObject
@@ -280,12 +257,11 @@ class BrowseTest : public QObject
         return asked ? form : nullptr;
     }
 
-    // Sends the list and waits until the tab shows it, every folder row made.
+    // Sends the list and waits until the tab shows it.
     bool Answer(Sharer& sharer, ShareForm* form, const FileInfoMap& folders)
     {
         sharer.peer.SendFrame(ShareListFrame(folders));
-        return QTest::qWaitFor([form] { return !form->Share().IsNull() && !form->IsFilling(); },
-                               5000);
+        return QTest::qWaitFor([=] { return !form->Share().IsNull() && !form->IsFilling(); }, 5000);
     }
 
     void Close(QWidget* page)
@@ -1021,8 +997,7 @@ private slots:
         Close(form);
     }
 
-    // Hands the list to a new tab of the user as the messenger would, without waiting: the
-    // first slice of the folder rows is made when this returns.
+    // Hands the list to the user's tab as the messenger would, without waiting for the rows.
     ShareForm* Deliver(const QString& user, FileInfoMap list)
     {
         ShareForm* form = sharesForm->OpenShareBrowse(user);
@@ -1042,10 +1017,9 @@ private slots:
             {"outside the basic plane", QString::fromUcs4(U"\U0001F600").repeated(65500)},
         };
         for (const auto& [tag, name] : names)
-        {
-            QTest::newRow(qPrintable("folder, " + tag)) << name << false;
-            QTest::newRow(qPrintable("file, " + tag)) << name << true;
-        }
+            for (const bool inFileList : {false, true})
+                QTest::newRow(qPrintable((inFileList ? "file, " : "folder, ") + tag))
+                    << name << inFileList;
     }
 
     void hostileNamesShowOnOneLine()
@@ -1054,22 +1028,14 @@ private slots:
         QFETCH(bool, inFileList);
         const std::string bytes = name.toStdString();
         // The hostile row comes first, which sets every row's height.
-        ShareForm* form = Deliver(QString("hostile %1").arg(QTest::currentDataTag()),
+        ShareForm* form = Deliver(QTest::currentDataTag(),
                                   ShareMap({{bytes, bytes, 1, {}}, {bytes + "\\sub", "s", 1, {}}}));
         QTRY_VERIFY(!form->IsFilling());
-        QTreeWidget* tree = form->FolderTree();
+        form->FolderTree()->setCurrentItem(form->FolderTree()->topLevelItem(0));
+        QTreeWidget* tree = inFileList ? form->FileList() : form->FolderTree();
         QTreeWidgetItem* row = tree->topLevelItem(0);
-        if (inFileList)
-        {
-            tree->setCurrentItem(row);
-            tree = form->FileList();
-            row = tree->topLevelItem(0);
-        }
-        QVERIFY(row);
-        QVERIFY(tree->isVisible());
         QTreeWidget plain;
         auto* ordinary = new QTreeWidgetItem(&plain, {"ordinary.mp3"});
-        plain.resize(tree->size());
         plain.show();
         QCOMPARE(tree->visualItemRect(row).height(), plain.visualItemRect(ordinary).height());
         const QString shown = row->text(0);
@@ -1077,95 +1043,68 @@ private slots:
         QVERIFY(!shown.contains('\n'));
         QVERIFY(!shown.contains(QChar(0x202E)));
         // Half of a surrogate pair would come back as a replacement character.
-        const QVector<uint> characters = shown.toUcs4();
-        QCOMPARE(QString::fromUcs4(characters.constData(), characters.size()), shown);
+        QCOMPARE(QString::fromStdU32String(shown.toStdU32String()), shown);
         QCOMPARE(ToolTipOver(tree, row), name);
         Close(form);
     }
 
-    void filterOnSlicedTreeMatchesAsBefore_data()
-    {
-        QTest::addColumn<QString>("filter");
-        QTest::addColumn<bool>("typedWhileFilling");
-        QTest::addColumn<QStringList>("folders");
-        QTest::addColumn<QStringList>("files");
-        QTest::newRow("word") << "jazz" << false << QStringList{"jazz", "live", "bad", "rock"}
-                              << QStringList{"two.mp3"};
-        QTest::newRow("word while filling")
-            << "jazz" << true << QStringList{"jazz", "live", "bad", "rock"}
-            << QStringList{"two.mp3"};
-        QTest::newRow("excluded current folder")
-            << "-live" << true << QStringList{"jazz", "rock", "sub"} << QStringList();
-        QTest::newRow("files in folder") << "mfif:2" << false << QStringList() << QStringList();
-        QTest::newRow("matches nothing") << "none" << true << QStringList() << QStringList();
-    }
-
-    void filterOnSlicedTreeMatchesAsBefore()
-    {
-        QFETCH(QString, filter);
-        QFETCH(bool, typedWhileFilling);
-        ShareForm* form = Deliver(QString("sliced %1").arg(QTest::currentDataTag()), PaddedShare());
-        QTreeWidget* folders = form->FolderTree();
-        QVERIFY(form->IsFilling());
-        if (typedWhileFilling)
-        {
-            form->FilterEdit()->setText(filter);
-            form->BrowseToFolder(std::string("jazz\\live"));
-        }
-        QTRY_VERIFY(!form->IsFilling());
-        if (!typedWhileFilling)
-        {
-            folders->setCurrentItem(Row(folders, "live"));
-            form->FilterEdit()->setText(filter);
-            QVERIFY(form->IsFiltering());
-        }
-        QTRY_VERIFY(!form->IsFiltering());
-        QTEST(ShortTexts(folders), "folders");
-        QTEST(Texts(form->FileList()), "files");
-        Close(form);
-    }
-
-    void fillCutShortLeavesNoStaleRows_data()
+    void slicedFillEndsAsAWholeOne_data()
     {
         QTest::addColumn<QString>("event");
-        QTest::newRow("second list") << "list";
-        QTest::newRow("share removed") << "removed";
-        QTest::newRow("tab closed") << "close";
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("filter");
+        const QStringList jazz = {"jazz", "live", "bad", "rock"}, all = jazz + QStringList{"sub"};
+        const QStringList two = {"two"}, none;
+        QTest::newRow("filter typed after") << "after" << jazz << two << "jazz";
+        QTest::newRow("filter typed during") << "during" << jazz << two << "jazz";
+        QTest::newRow("current folder excluded")
+            << "during" << QStringList{"jazz", "rock", "sub"} << none << "-live";
+        QTest::newRow("child shows its folders")
+            << "after" << QStringList{"jazz", "live", "bad"} << none << "bad";
+        QTest::newRow("files in folder") << "after" << none << none << "mfif:2";
+        QTest::newRow("second list") << "list" << all << two << "";
+        QTest::newRow("share removed") << "removed" << all << none << "";
+        QTest::newRow("tab closed") << "close" << none << none << "";
     }
 
-    void fillCutShortLeavesNoStaleRows()
+    void slicedFillEndsAsAWholeOne()
     {
         QFETCH(QString, event);
-        const QString user = "cut short " + event;
-        Type* nodes = d.GetType(BrowseTypes::folderNode);
-        const size_t before = nodes->ItemCount();
-        ShareForm* form = Deliver(user, PaddedShare());
-        QPointer<ShareForm> watched(form);
+        QFETCH(QString, filter);
+        const QString user = QTest::currentDataTag();
+        const size_t before = d.GetType(BrowseTypes::folderNode)->ItemCount();
+        // Long folder names around short ones make the tab fill, and filter, in several passes.
+        QStringList folders = {"jazz", "jazz\\live\\bad", "rock\\sub"};
+        for (const char pad : {'w', 'x', 'y', 'z'})
+            folders << QString(ShareTreeForm::sliceBudget / 2, pad);
+        const QList<SharedFile> files = {{"jazz\\live", "two", 1, {}}, {"rock", "jazzy", 1, {}}};
+        QPointer<ShareForm> form = Deliver(user, ShareMap(files, folders));
+        QTRY_VERIFY(form->FolderTree()->topLevelItemCount() > 0);
         QVERIFY(form->IsFilling());
-        QTreeWidget* folders = form->FolderTree();
+        form->BrowseToFolder(std::string("jazz\\live"));
         if (event == "list")
-        {
-            FileInfoMap other = ShareMap({{"other", "o.mp3", 1, {}}});
-            AttributeTranslationTable table;
-            sharesForm->OnUserShare(user, other, table);
-            QTRY_VERIFY(!form->IsFilling());
-            QCOMPARE(ShortTexts(folders), (QStringList{"jazz", "live", "bad", "rock", "sub"}));
-            QCOMPARE(Texts(folders).size(), 9);
-        }
-        else if (event == "removed")
-        {
+            Deliver(user, ShareMap({{"other", "o.mp3", 1, {}}}));
+        if (event == "removed")
             sharedFoldersManager->RemoveUserShare(user);
-            QVERIFY(!form->IsFilling());
-            QVERIFY(form->Share().IsNull());
-            // No row is made for the folders that are gone.
-            const int made = Texts(folders).size();
-            QCoreApplication::processEvents();
-            QCOMPARE(Texts(folders).size(), made);
+        if (event == "after")
+            QTRY_VERIFY(!form->IsFilling());
+        const int made = Texts(form->FolderTree()).size();
+        form->FilterEdit()->setText(filter);
+        QCOMPARE(form->IsFiltering(), event == "after");
+        if (event != "close")
+        {
+            QTRY_VERIFY(!form->IsFilling() && !form->IsFiltering());
+            QTEST(Texts(form->FolderTree(), 0, true).filter(QRegularExpression("^[a-z]+$")),
+                  "folders");
+            QTEST(Texts(form->FileList()), "files");
+            // Rows are made for every folder of the list, and after its removal for none.
+            QCOMPARE(Texts(form->FolderTree()).size(), event == "removed" ? made : 9);
         }
         Close(form);
-        QTRY_VERIFY(watched.isNull());
+        QTRY_VERIFY(form.isNull());
         QTRY_VERIFY(sharesForm->ClosedTabs().IsEmpty());
-        QCOMPARE(nodes->ItemCount(), before);
+        QCOMPARE(d.GetType(BrowseTypes::folderNode)->ItemCount(), before);
         QVERIFY(User(user)[userShare].IsNull());
     }
 };
