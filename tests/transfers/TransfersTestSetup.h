@@ -173,10 +173,7 @@ struct TransfersTestSetup
         // Values that were saved with no entry do not come back.
         g(TransferTypes::downloadFolder).Remove();
         DataSaver* saver = dataSaver;
-        {
-            DataSaver loader;
-            loader.Load(saved.path() + "/store");
-        }
+        DataSaver().Load(saved.path() + "/store");
         dataSaver = saver;
         manager->DataLoaded();
     }

@@ -519,45 +519,37 @@ private slots:
         QCOMPARE(kept.GetItems(downloadEntry).Size(), 1u);
     }
 
-    // A folder keeps its number across a restart; a number no entry holds is given again only
-    // while nothing of it lies on disk.
+    // Of p, q and r\Music, q is removed before the restart: its number is given again only while
+    // nothing of it lies on disk, and below the bound of numbers.
     void folderNumbersHoldAcrossASaveAndLoad_data()
     {
         QTest::addColumn<QString>("onDisk");
-        QTest::addColumn<int>("bound");
-        QTest::addColumn<QByteArray>("later");
-        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("later");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("another file of a numbered folder")
-            << "" << 10 << QByteArray("r\\Music") << 0 << "Music (3)";
-        QTest::newRow("a subfolder of a numbered folder")
-            << "" << 10 << QByteArray("r\\Music\\CD2") << 1 << "Music (3)/CD2";
-        QTest::newRow("a freed number, nothing on disk")
-            << "" << 10 << QByteArray("s\\Music") << 0 << "Music (2)";
-        QTest::newRow("a freed number whose folder is on disk")
-            << "complete/Music (2)/a.mp3" << 10 << QByteArray("s\\Music") << 0 << "Music (4)";
-        QTest::newRow("a freed number whose partial is on disk")
-            << "downloading/Music (2)/a.mp3" << 10 << QByteArray("s\\Music") << 0 << "Music (4)";
-        QTest::newRow("every number taken")
-            << "complete/Music (2)/a.mp3" << 3 << QByteArray("s\\Music") << 0 << "";
+        const char* rows[][4] = {
+            {"another file of a numbered folder", "", "r\\Music", "Music (3)"},
+            {"a subfolder of a numbered folder", "", "r\\Music\\CD2", "Music (3)/CD2"},
+            {"a freed number, nothing on disk", "", "s\\Music", "Music (2)"},
+            {"a freed number, a folder on disk", "complete/Music (2)", "s\\Music", "Music (4)"},
+            {"a freed number, a partial on disk", "downloading/Music (2)", "s\\Music", "Music (4)"},
+            {"every number taken", "complete/Music (2)", "s\\Music", ""}};
+        for (const auto& row : rows)
+            QTest::newRow(row[0]) << QString(row[1]) << QString(row[2]) << QString(row[3]);
     }
 
     void folderNumbersHoldAcrossASaveAndLoad()
     {
         QFETCH(QString, onDisk);
-        QFETCH(int, bound);
-        QFETCH(QByteArray, later);
-        QFETCH(int, level);
+        QFETCH(QString, later);
         QFETCH(QString, expected);
         for (const char* remote : {"p\\Music", "q\\Music", "r\\Music"})
             Add("max", "a.mp3", remote);
         Manager()->RemoveDownload(Manager()->GetDownloadEntry("max", "a.mp3", "q\\Music"));
         setup.SaveAndLoad();
-        if (!onDisk.isEmpty())
-            PlaceFile(onDisk, 1);
+        QDir().mkpath(setup.Downloads() + "/" + onDisk);
         const int defaultBound = DownloadPath::NumberedNameBound();
-        DownloadPath::SetNumberedNameBoundForTests(bound);
-        ItemPtr entry = Add("max", "b.mp3", later.constData(), level);
+        DownloadPath::SetNumberedNameBoundForTests(expected.isEmpty() ? 3 : defaultBound);
+        ItemPtr entry = Add("max", "b.mp3", qPrintable(later), later.count('\\') - 1);
         DownloadPath::SetNumberedNameBoundForTests(defaultBound);
         QCOMPARE(Status(entry), QString(expected.isEmpty() ? "local error" : "queued"));
         if (!expected.isEmpty())
