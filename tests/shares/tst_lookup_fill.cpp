@@ -1,7 +1,3 @@
-#include <map>
-#include <utility>
-#include <vector>
-
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -10,48 +6,34 @@
 
 using namespace SharesTypes;
 
-namespace {
-constexpr int folderCount = 40;
-constexpr int filesPerFolder = 5;
-
-ItemPtr MakeFile(const QString& folder, const QString& name)
-{
-    ItemPtr file = ItemPtr(d.GetType(sharedFileFolder)->GetItem(Value(folder))).NewItem(sharedFile);
-    file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
-    return file;
-}
-
-QString FolderPath(int folder)
-{
-    return QString("/Share/Artist %1/Album").arg(folder);
-}
-
-// As a peer asks: other case, backslashes.
-QString Asked(const QString& folder, const QString& name)
-{
-    return (folder + "/" + name).toUpper().replace('/', '\\');
-}
-} // namespace
-
 class LookupFillTest : public SharesTestSetup::Fixture
 {
     Q_OBJECT
+
+    static constexpr int folderCount = 40;
+
+    static ItemPtr MakeFile(const QString& folder, const QString& name)
+    {
+        ItemPtr file =
+            ItemPtr(d.GetType(sharedFileFolder)->GetItem(Value(folder))).NewItem(sharedFile);
+        file.Connect(d.GetType(sharedFileName)->GetItem(Value(name)));
+        return file;
+    }
+    static QString Folder(int at) { return QString("/Share/Artist %1/Album").arg(at); }
+    // As a peer asks: other case, backslashes.
+    static QString Peer(QString path) { return path.toUpper().replace('/', '\\'); }
+    ItemPtr Find(const QString& path) { return shares->GetSharedFileItem(Peer(path)); }
 
 private slots:
     void initTestCase() { Build(); }
     void cleanupTestCase() { Destroy(); }
 
-    // A manager made over a store that holds the files, as after a load.
+    // A manager made over a store that holds the folders, as after a load.
     void init()
     {
         SharesTestSetup::ForgetShares();
-        firstFiles.clear();
-        for (int folder = 0; folder < folderCount; ++folder)
-        {
-            firstFiles[FolderPath(folder)] = MakeFile(FolderPath(folder), "0 Track.ogg");
-            for (int file = 1; file < filesPerFolder; ++file)
-                MakeFile(FolderPath(folder), QString("%1 Track.ogg").arg(file));
-        }
+        for (int at = 0; at < folderCount; ++at)
+            d.GetType(sharedFileFolder)->GetItem(Value(Folder(at)));
         delete shares;
         shares = new SharedFoldersManager;
     }
@@ -60,73 +42,53 @@ private slots:
     {
         QTest::addColumn<int>("filled");
         QTest::addColumn<QString>("change");
-        QTest::addColumn<int>("position");
-        constexpr int half = folderCount / 2, last = folderCount - 1;
-        const std::pair<const char*, int> states[] = {
-            {"before fill", 0}, {"mid fill", half}, {"after fill", folderCount}};
-        for (const auto& [state, filled] : states)
+        QTest::addColumn<bool>("last");
+        for (int filled : {0, folderCount / 2, folderCount})
             for (const char* change : {"none", "added", "removed", "twin"})
-                for (int position : {0, last})
-                    QTest::addRow("%s, %s, %s folder to fill", state, change,
-                                  position == 0 ? "first" : "last")
-                        << filled << QString(change) << position;
+                for (bool last : {false, true})
+                    QTest::addRow("%d filled, %s, %s folder", filled, change,
+                                  last ? "last" : "first")
+                        << filled << QString(change) << last;
     }
 
-    // The lookup answers the same whether a folder's files were entered by the fill (in the
-    // store's order: mid fill, the first folder is in and the last not), by a change or by the
-    // look-up itself, and the fill's end changes no answer.
+    // Mid fill the store's first folder is entered and its last is not; either way, and once the
+    // fill ends, a look-up finds the file, and the exact spelling among twins in other cases.
     void answersWhateverIsFilled()
     {
         QFETCH(int, filled);
         QFETCH(QString, change);
-        QFETCH(int, position);
-        std::vector<QString> order;
+        QFETCH(bool, last);
+        QString path;
         for (ItemPtr folder : d.GetType(sharedFileFolder)->GetItems())
-            order.push_back(folder.AsString());
-        for (int step = 0; step < filled; step += 4)
-            shares->FillLookupStep(4);
+            if (path.isEmpty() || last)
+                path = folder.AsString();
+        ItemPtr first = MakeFile(path, "0 Track.ogg");
+        MakeFile(path, "1 Track.ogg");
+        if (filled > 0)
+            shares->FillLookupStep(filled);
         QCOMPARE(shares->IsLookupFull(), filled == folderCount);
 
-        const QString path = order[size_t(position)];
-        ItemPtr expected = firstFiles[path];
-        QString name = "0 Track.ogg";
-        if (change == "added")
-        {
-            name = "Found Mid Fill.mp3";
-            expected = MakeFile(path, name);
-        }
-        else if (change == "removed")
-        {
-            expected.Remove();
-            expected = ItemPtr();
-        }
-        else if (change == "twin")
-        {
-            // The same folder and name in another spelling: the exact one wins either way.
-            MakeFile(path.toLower(), name.toLower());
-            expected = MakeFile(path.toUpper(), name.toUpper());
-        }
-        const QString asked =
-            change == "twin" ? path.toUpper() + "/" + name.toUpper() : Asked(path, name);
+        if (change == "removed")
+            first.Remove();
+        const ItemPtr expected = change == "added"     ? MakeFile(path, "New.mp3")
+                                 : change == "twin"    ? MakeFile(path.toLower(), "0 track.ogg")
+                                 : change == "removed" ? ItemPtr()
+                                                       : first;
+        const QString asked = change == "twin"
+                                  ? path.toLower() + "/0 track.ogg"
+                                  : Peer(path + (change == "added" ? "/New.mp3" : "/0 Track.ogg"));
         QCOMPARE(shares->GetSharedFileItem(asked), expected);
-        while (shares->FillLookupStep(7))
-            ;
-        QVERIFY(shares->IsLookupFull());
+        shares->FillLookupStep(folderCount);
         QCOMPARE(shares->GetSharedFileItem(asked), expected);
-        // A neighbour in the same folder is untouched by the change.
-        const QString other = Asked(path, QString("%1 Track.ogg").arg(filesPerFolder - 1));
-        QVERIFY(!shares->GetSharedFileItem(other).IsNull());
+        QVERIFY(!Find(path + "/1 Track.ogg").IsNull());
     }
 
-    // The merge of a large walk spans passes: a scanned MP3 reported between them, files met
-    // in later slices and files the walk no longer finds are all looked up right.
+    // A walk larger than one merge slice: look-ups and a scanned MP3 between slices see what is
+    // merged so far, and the walk is freed only once the lookup is full.
     void answersRightMidMerge()
     {
-        ItemPtr root = d.GetType(sharedFolder)->GetItem(Value("/Share"));
-        const QString early = FolderPath(0), late = FolderPath(folderCount - 1);
-        for (const QString& folder : {early, late})
-            root.Connect(d.GetType(sharedFileFolder)->GetItem(Value(folder)));
-        // More files than one slice merges, the stale one last of the late folder.
+        const QString early = Folder(0), late = Folder(folderCount - 1);
+        d.GetType(sharedFolder)->GetItem(Value("/Share"));
         FileScanner::RootFolders& walked = shares->Scanner().Results()["/Share"];
         for (int file = 0; file < 5000; ++file)
             walked[file < 4200 ? early : late].push_back(
@@ -135,27 +97,32 @@ private slots:
 
         QSignalSpy settled(shares, &SharedFoldersManager::StartupSettled);
         shares->OnFoldersRescanned();
-        QVERIFY(settled.isEmpty());
-        ItemPtr first = shares->GetSharedFileItem(Asked(early, "New 0000.mp3"));
+        // Queued behind the merge's last slice and ahead of the fill's first.
+        bool merged = false, full = true, walkKept = false;
+        QMetaObject::invokeMethod(
+            shares,
+            [&] {
+                merged = !Find(late + "/New 4999.mp3").IsNull();
+                full = shares->IsLookupFull();
+                walkKept = !shares->Scanner().Results().empty();
+            },
+            Qt::QueuedConnection);
+        ItemPtr first = Find(early + "/New 0000.mp3");
         QVERIFY(!first.IsNull());
-        QVERIFY(shares->GetSharedFileItem(Asked(late, "New 4999.mp3")).IsNull());
-        QCOMPARE(shares->GetSharedFileItem(Asked(late, "Zz Stale.ogg")), stale);
+        QVERIFY(Find(late + "/New 4999.mp3").IsNull());
+        QCOMPARE(Find(late + "/Zz Stale.ogg"), stale);
         shares->OnMP3Scanned(early + "/New 0000.mp3", 1, "joint stereo", 44100, false, 128);
         QCOMPARE(first[PeerTypes::bitrate].AsInt(), 128);
 
         QVERIFY(settled.wait(10000));
-        // The walk is freed once the lookup is full.
-        QVERIFY(shares->IsLookupFull() && shares->Scanner().Results().empty());
-        QCOMPARE(shares->GetSharedFileItem(Asked(early, "New 0000.mp3")), first);
-        QVERIFY(!shares->GetSharedFileItem(Asked(late, "New 4999.mp3")).IsNull());
-        QVERIFY(shares->GetSharedFileItem(Asked(late, "Zz Stale.ogg")).IsNull());
-        QVERIFY(shares->GetSharedFileItem(Asked(late, "0 Track.ogg")).IsNull());
-        // A folder of no root the walk covered goes with its files.
-        QVERIFY(shares->GetSharedFileItem(Asked(FolderPath(1), "0 Track.ogg")).IsNull());
+        QVERIFY(merged);
+        QVERIFY(!full);
+        QVERIFY(walkKept);
+        QVERIFY(shares->IsLookupFull());
+        QVERIFY(shares->Scanner().Results().empty());
+        QCOMPARE(Find(early + "/New 0000.mp3"), first);
+        QVERIFY(Find(late + "/Zz Stale.ogg").IsNull());
     }
-
-private:
-    std::map<QString, ItemPtr> firstFiles;
 };
 
 QTEST_GUILESS_MAIN(LookupFillTest)
