@@ -259,39 +259,38 @@ private slots:
     // receiving. Two receive at 1 and 2 KiB/s beside a refused one that counts for nothing.
     void groupFiguresFollowEntriesThatGoOrStall_data()
     {
-        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("removed");
+        QTest::addColumn<int>("stalled");
         // Speed, time left and bar text; an empty bar text means no bar.
         QTest::addColumn<QStringList>("cells");
-        QTest::newRow("both receiving") << "" << QStringList{"3.0", "   1s", "3,072 (37.5%)"};
-        QTest::newRow("one removed") << "remove" << QStringList{"2.0", "   1s", "2,048 (50.0%)"};
-        QTest::newRow("one stalled") << "stall" << QStringList{"2.0", "   2s", "4,096 (50.0%)"};
-        QTest::newRow("both stalled") << "stall both" << QStringList{"", "", "3,072 (37.5%)"};
-        QTest::newRow("every counted one removed") << "remove both" << QStringList{"", "", ""};
+        QTest::newRow("both receiving") << 0 << 0 << QStringList{"3.0", "   1s", "3,072 (37.5%)"};
+        QTest::newRow("one removed") << 1 << 0 << QStringList{"2.0", "   1s", "2,048 (50.0%)"};
+        QTest::newRow("one stalled") << 0 << 1 << QStringList{"2.0", "   2s", "4,096 (50.0%)"};
+        QTest::newRow("both stalled") << 0 << 2 << QStringList{"", "", "3,072 (37.5%)"};
+        QTest::newRow("every counted one removed") << 2 << 0 << QStringList{"", "", ""};
     }
 
     void groupFiguresFollowEntriesThatGoOrStall()
     {
-        QFETCH(QString, change);
+        QFETCH(int, removed);
+        QFETCH(int, stalled);
         QFETCH(QStringList, cells);
-        ItemPtr slower = setup.Download("gus", "a.mp3", "x", 4096);
-        ItemPtr faster = setup.Download("gus", "b.mp3", "x", 4096);
+        const ItemPtr entries[] = {setup.Download("gus", "a.mp3", "x", 4096),
+                                   setup.Download("gus", "b.mp3", "x", 4096)};
         setup.SetStatus(setup.Download("gus", "c.mp3", "x", 1000), TransferStatus::denied);
-        QTreeWidgetItem* folder = setup.Row(slower)->parent();
+        QTreeWidgetItem* folder = setup.Row(entries[0])->parent();
         folder->setExpanded(false);
-        for (ItemPtr entry : {slower, faster})
+        for (int i : {0, 1})
         {
-            setup.SetStatus(entry, TransferStatus::downloading);
-            TransfersViewSetup::SetLive(entry, entry == slower ? 1024 : 2048,
-                                        entry == slower ? 1024 : 2048);
-            emit setup.engine.manager->DownloadProgressed(entry);
+            setup.SetStatus(entries[i], TransferStatus::downloading);
+            TransfersViewSetup::SetLive(entries[i], 1024 * (i + 1), 1024 * (i + 1));
+            emit setup.engine.manager->DownloadProgressed(entries[i]);
         }
-        if (change.startsWith("remove"))
-            setup.engine.manager->RemoveDownload(slower);
-        if (change == "remove both")
-            setup.engine.manager->RemoveDownload(faster);
-        if (change == "stall")
-            TransfersViewSetup::SetLive(faster, 3072, 2048);
-        if (change.startsWith("stall"))
+        for (int i = 0; i < removed; ++i)
+            setup.engine.manager->RemoveDownload(entries[i]);
+        if (stalled == 1)
+            TransfersViewSetup::SetLive(entries[1], 3072, 2048);
+        if (stalled)
             setup.form->ClearStalledTimes();
         QCoreApplication::processEvents();
         QCOMPARE(folder->text(Column::SpeedColumn), cells[0]);
