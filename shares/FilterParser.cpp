@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include <QStringMatcher>
+
 #include "Data.h"
 
 namespace {
@@ -25,6 +27,15 @@ qint64 Megabytes(const QString& digits)
     if (megabytes < std::numeric_limits<qint64>::min() / bytesPerMegabyte)
         return std::numeric_limits<qint64>::min();
     return megabytes * bytesPerMegabyte;
+}
+
+// Whether the text holds the word in any case. A long text (a hostile name may have hundreds of
+// thousands of characters) is searched with skips, which pay for their table only there.
+bool HoldsWord(const QString& text, const QString& word)
+{
+    if (text.size() < 1000)
+        return text.contains(word, Qt::CaseInsensitive);
+    return QStringMatcher(word, Qt::CaseInsensitive).indexIn(text) >= 0;
 }
 
 // The rest of the piece when it begins with one of the two spellings of a term.
@@ -115,13 +126,13 @@ int FilterParser::IsMatching(const QString& text, FilterParser* remainder, ItemP
         remainder->hasAttributes = hasAttributes;
     }
     for (const QString& word : excludedWords)
-        if (text.contains(word, Qt::CaseInsensitive))
+        if (HoldsWord(text, word))
             return Rejected;
     if (remainder)
         remainder->excludedWords = excludedWords;
     for (const QString& word : includedWords)
     {
-        if (text.contains(word, Qt::CaseInsensitive))
+        if (HoldsWord(text, word))
             continue;
         if (!remainder)
             return WordsMissing;

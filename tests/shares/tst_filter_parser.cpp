@@ -71,6 +71,11 @@ private slots:
         AddRow("excluded inside word", "-live", "Delivery.ogg", "", 2);
         AddRow("lone dash", "-", "a", "", 0);
         AddRow("rejection wins", "mbr:320 absent", "a", "", 2);
+        // Long texts are searched another way; a hostile name may be hundreds of thousands long.
+        const QString longText = QString(200000, 'x') + "BaNd" + QString(99, 'y') + QChar(0x00C9);
+        QTest::newRow("long text words present") << "band \u00e9" << longText << "" << 0;
+        QTest::newRow("long text word missing") << "bands" << longText << QString() << 1;
+        QTest::newRow("long text excluded") << "-y\u00e9" << longText << "" << 2;
     }
 
     void judgesRow()
