@@ -30,10 +30,11 @@ qint64 Megabytes(const QString& digits)
 }
 
 // Whether the text holds the word in any case. A long text (a hostile name may have hundreds of
-// thousands of characters) is searched with skips, which pay for their table only there.
+// thousands of characters) is searched for a word of a few characters with skips, which pay for
+// their table only there; a shorter word skips too little to gain.
 bool HoldsWord(const QString& text, const QString& word)
 {
-    if (text.size() < 1000)
+    if (text.size() < 1000 || word.size() < 4)
         return text.contains(word, Qt::CaseInsensitive);
     return QStringMatcher(word, Qt::CaseInsensitive).indexIn(text) >= 0;
 }
