@@ -173,7 +173,7 @@ private:
 
     // Cells.
     void ShowProgress(const Tree& tree, ItemPtr entry);
-    bool ShowGroupProgress(const Tree& tree, QTreeWidgetItem* row);
+    bool ShowGroupProgress(const Tree& tree, QTreeWidgetItem* row, bool showSpeed);
     void SetProgress(QTreeWidgetItem* row, long long done, double percent);
     void DropProgressBar(QTreeWidgetItem* row);
     void ShowStatusChange(const Tree& tree, ItemPtr entry, ItemPtr status);

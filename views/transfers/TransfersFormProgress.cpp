@@ -108,26 +108,29 @@ void TransfersForm::ShowProgress(const Tree& tree, ItemPtr entry)
     QTreeWidgetItem* shown = !userRow->isExpanded()     ? userRow
                              : !folderRow->isExpanded() ? folderRow
                                                         : row;
-    shown->setText(
-        SpeedColumn,
-        TransferText::Speed(shown == row ? speed : ReceivingSpeed(tree, EntriesOf(tree, shown))));
-
-    if (!userRow->isExpanded() || userRow->childCount() > 1)
-        if (!ShowGroupProgress(tree, userRow))
-            return;
-    ShowGroupProgress(tree, folderRow);
+    if (shown == row)
+        row->setText(SpeedColumn, TransferText::Speed(speed));
+    // A user with nothing counted has a folder with nothing counted: it gets its speed only.
+    const bool userGroup = !userRow->isExpanded() || userRow->childCount() > 1;
+    if (userGroup && !ShowGroupProgress(tree, userRow, shown == userRow) && shown != folderRow)
+        return;
+    ShowGroupProgress(tree, folderRow, shown == folderRow);
 }
 
-bool TransfersForm::ShowGroupProgress(const Tree& tree, QTreeWidgetItem* row)
+bool TransfersForm::ShowGroupProgress(const Tree& tree, QTreeWidgetItem* row, bool showSpeed)
 {
+    // One walk of a group's entries per figure: a collapsed user may hold thousands.
     const ItemSet entries = EntriesOf(tree, row);
+    const long long speed = ReceivingSpeed(tree, entries);
+    if (showSpeed)
+        row->setText(SpeedColumn, TransferText::Speed(speed));
     long long done = 0;
     long long remaining = 0;
     long long total = 0;
     ProgressStats(tree, entries, done, remaining, total);
     if (total == 0)
         return false;
-    row->setText(TimeLeftColumn, TransferText::TimeLeft(remaining, ReceivingSpeed(tree, entries)));
+    row->setText(TimeLeftColumn, TransferText::TimeLeft(remaining, speed));
     SetProgress(row, done, TransferText::Percent(done, total, false));
     return true;
 }
